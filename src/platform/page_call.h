@@ -1,0 +1,55 @@
+// Native → page calls. Every call of a page function is built here: the call
+// is guarded so that it runs only when the page defines the function, and
+// every argument is encoded as a JSON literal (strings included, with U+2028
+// and U+2029 escaped), so page input and file paths never become script text.
+//
+//   callPage(sink, pageFunctionCall("__orvikOnTheme", {true}));
+//   // if (typeof window.__orvikOnTheme === 'function') window.__orvikOnTheme(true);
+//
+// THREAD-SAFETY: the builders are pure; callPage may be called from any thread
+// and evaluates on the main queue.
+#pragma once
+
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace orvik::platform {
+
+// Where page scripts go: the main web view (or a call window's) in the
+// program, a recording fake in tests. Main queue only.
+class PageScriptSink {
+ public:
+  virtual ~PageScriptSink() = default;
+  // Evaluates `script` in the page's main world, without waiting for or
+  // inspecting a result.
+  virtual void evaluateScript(const std::string& script) = 0;
+};
+
+// A JavaScript literal for `value`: compact JSON, U+2028/U+2029 escaped,
+// invalid UTF-8 replaced by U+FFFD.
+std::string jsLiteral(const nlohmann::json& value);
+
+// Whether `name` is a plain JavaScript identifier (what page functions and
+// page objects are named); builders refuse anything else.
+bool isPageIdentifier(std::string_view name);
+
+// "if (typeof window.fn === 'function') window.fn(a, b);" — empty when `fn`
+// is not an identifier.
+std::string pageFunctionCall(std::string_view fn, std::initializer_list<nlohmann::json> args = {});
+std::string pageFunctionCall(std::string_view fn, const std::vector<nlohmann::json>& args);
+
+// "if (window.obj && typeof window.obj.method === 'function') window.obj.method(a);"
+std::string pageMethodCall(std::string_view object, std::string_view method,
+                           std::initializer_list<nlohmann::json> args = {});
+std::string pageMethodCall(std::string_view object, std::string_view method, const std::vector<nlohmann::json>& args);
+
+// Queues `script` on the main queue; it is evaluated then if the sink is
+// still alive, and dropped otherwise. Empty scripts are dropped.
+void callPage(std::weak_ptr<PageScriptSink> sink, std::string script);
+
+}  // namespace orvik::platform

@@ -1,0 +1,77 @@
+#include "platform/page_call.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/dispatch/virtual_queue.h"
+#include "platform/platform_log.h"
+#include "platform/recording_page_script_sink.h"
+#include "platform/test_support/subprocess.h"
+
+namespace orvik::platform {
+namespace {
+
+TEST(PageCall, GuardsTheCallAndEncodesEveryArgumentAsJson) {
+  EXPECT_EQ(pageFunctionCall("__orvikOnTheme", {true, 3, "it's", nullptr}),
+            "if (typeof window.__orvikOnTheme === 'function') window.__orvikOnTheme(true, 3, \"it's\", null);");
+  EXPECT_EQ(pageFunctionCall("onReady"), "if (typeof window.onReady === 'function') window.onReady();");
+  EXPECT_EQ(pageMethodCall("__orvikNativeConsole", "warn", {"x"}),
+            "if (window.__orvikNativeConsole && typeof window.__orvikNativeConsole.warn === 'function') "
+            "window.__orvikNativeConsole.warn(\"x\");");
+  EXPECT_EQ(pageFunctionCall("f", {nlohmann::json{{"path", "/a'b"}}}),
+            "if (typeof window.f === 'function') window.f({\"path\":\"/a'b\"});");
+}
+
+TEST(PageCall, EscapesLineSeparatorsAndReplacesInvalidUtf8) {
+  EXPECT_EQ(jsLiteral("a\u2028b\u2029c"), "\"a\\u2028b\\u2029c\"");
+  EXPECT_EQ(jsLiteral(std::string("bad\xff")), "\"bad\xef\xbf\xbd\"");
+  EXPECT_EQ(jsLiteral("</script>\n"), "\"</script>\\n\"");
+}
+
+TEST(PageCall, RefusesNamesThatAreNotIdentifiers) {
+  setPlatformLogSink([](const std::string&) {});
+  for (const char* name : {"", "a.b", "f()", "x;alert(1)", "1abc", "a b"}) {
+    EXPECT_EQ(pageFunctionCall(name, {1}), "") << name;
+    EXPECT_EQ(pageMethodCall("obj", name), "") << name;
+  }
+  EXPECT_TRUE(isPageIdentifier("$_a9"));
+  setPlatformLogSink(nullptr);
+}
+
+TEST(PageCall, EvaluatesOnTheMainQueueOnlyWhileTheSinkLives) {
+  VirtualQueue queue;
+  ScopedMainQueue main(queue);
+  auto sink = std::make_shared<RecordingPageScriptSink>();
+  callPage(sink, "first();");
+  callPage(sink, "");
+  EXPECT_TRUE(sink->scripts.empty());
+  queue.runUntilIdle();
+  EXPECT_EQ(sink->scripts, std::vector<std::string>{"first();"});
+
+  std::weak_ptr<RecordingPageScriptSink> watch = sink;
+  callPage(sink, "second();");
+  sink.reset();
+  EXPECT_TRUE(watch.expired());
+  EXPECT_EQ(queue.runUntilIdle(), 1u);
+}
+
+// Evaluates the built script in a real JavaScript engine and checks that the
+// page function receives exactly the arguments the native side passed.
+TEST(PageCallIntegration, ArgumentsArriveUnchangedInARealJavaScriptEngine) {
+  if (!orvik::testing::hasProgram("node")) GTEST_SKIP() << "node is not installed";
+  const std::vector<nlohmann::json> args = {
+      "apostrophe ' backslash \\ quote \" CR \r LF \n LS \u2028 PS \u2029 end",
+      "emoji 📞 and </script>",
+      nlohmann::json{{"nested", {1, 2.5, false, nullptr}}},
+  };
+  const std::string script = pageFunctionCall("receive", args);
+  const std::string program =
+      "const window = globalThis;\n"
+      "window.receive = (...a) => process.stdout.write(JSON.stringify(a));\n" +
+      script + "\n";
+  auto result = orvik::testing::runProcess({"node", "-e", program});
+  ASSERT_EQ(result.exitCode, 0);
+  EXPECT_EQ(nlohmann::json::parse(result.output), nlohmann::json(args));
+}
+
+}  // namespace
+}  // namespace orvik::platform
