@@ -1,0 +1,23 @@
+#include "core/theme_manager.h"
+
+namespace orvik {
+
+ThemeManager::ThemeManager(platform::UserDefaults& defaults)
+    : defaults_(defaults), isDarkMode_(defaults.boolValue(hasSetKey) ? defaults.boolValue(key) : true) {}
+
+ThemeManager& ThemeManager::shared() {
+  static ThemeManager manager(platform::UserDefaults::standard());
+  return manager;
+}
+
+void ThemeManager::setDarkMode(bool isDarkMode) {
+  const bool previous = isDarkMode_;
+  isDarkMode_ = isDarkMode;
+  if (previous != isDarkMode) {
+    defaults_.setBool(key, isDarkMode);
+    defaults_.setBool(hasSetKey, true);
+  }
+  observers_.notify(isDarkMode);
+}
+
+}  // namespace orvik
