@@ -5,9 +5,11 @@
 namespace orvik::platform {
 namespace {
 
+// Items are matched by service and account alone, whoever stored them, as
+// the keychain's generic passwords are.
 const SecretSchema* schema() {
   static const SecretSchema* made =
-      secret_schema_new("com.orvik.desk.Secret", SECRET_SCHEMA_NONE, "service", SECRET_SCHEMA_ATTRIBUTE_STRING,
+      secret_schema_new("com.orvik.desk.Secret", SECRET_SCHEMA_DONT_MATCH_NAME, "service", SECRET_SCHEMA_ATTRIBUTE_STRING,
                         "account", SECRET_SCHEMA_ATTRIBUTE_STRING, nullptr);
   return made;
 }
