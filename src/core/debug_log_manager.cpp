@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include <array>
-#include <cmath>
+#include <cstdio>
 #include <ctime>
 
 #include "core/native_logger.h"

@@ -1,5 +1,6 @@
 #include "core/network_monitor.h"
 
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 
 #include "platform/dispatch/virtual_queue.h"
@@ -59,6 +60,21 @@ TEST_F(NetworkMonitorTest, AReportOnItsWayWhenTheMonitorGoesFindsNobody) {
   monitor.reset();
   mainQueue.runUntilIdle();
   EXPECT_TRUE(seen.empty());
+}
+
+TEST(NetworkMonitorIntegration, PublishesWhatGioAnnounces) {
+  platform::VirtualQueue mainQueue;
+  platform::ScopedMainQueue main{mainQueue};
+  platform::VirtualQueue pathQueue{&mainQueue.clock()};
+  NetworkMonitor monitor(platform::makeGioNetworkPath(), &pathQueue);
+  pathQueue.runUntilIdle();
+  mainQueue.runUntilIdle();
+  EXPECT_EQ(monitor.isConnected(), g_network_monitor_get_network_available(g_network_monitor_get_default()) != FALSE);
+
+  g_signal_emit_by_name(g_network_monitor_get_default(), "network-changed", FALSE);
+  pathQueue.runUntilIdle();
+  mainQueue.runUntilIdle();
+  EXPECT_FALSE(monitor.isConnected());
 }
 
 }  // namespace

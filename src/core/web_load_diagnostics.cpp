@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
@@ -37,16 +36,6 @@ std::string timestampText(WallTime time) {
   std::array<char, 80> text{};
   std::snprintf(text.data(), text.size(), "%s.%03d %s", date.data(), static_cast<int>(milliseconds), zone.data());
   return text.data();
-}
-
-bool writeAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
 }
 
 }  // namespace
@@ -156,7 +145,7 @@ void WebLoadDiagnostics::append(const std::string& data) {
       return;
     }
   }
-  (void)writeAll(fd, data);
+  (void)platform::writeAll(fd, data);
   ::close(fd);
 }
 

@@ -8,7 +8,6 @@
 #include <glib.h>
 
 namespace orvik::platform {
-namespace {
 
 bool writeAll(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -21,8 +20,6 @@ bool writeAll(int fd, std::string_view data) {
   }
   return true;
 }
-
-}  // namespace
 
 bool writeFileAtomically(const std::filesystem::path& file, std::string_view data) {
   std::string pattern = file.string() + ".XXXXXX";

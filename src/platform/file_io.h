@@ -24,4 +24,7 @@ FileContents readWholeFile(const std::filesystem::path& file);
 
 bool isValidUtf8(std::string_view text);
 
+// Writes all of `data` to `fd`, resuming after interruptions.
+[[nodiscard]] bool writeAll(int fd, std::string_view data);
+
 }  // namespace orvik::platform

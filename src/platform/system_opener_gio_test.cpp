@@ -64,6 +64,7 @@ TEST(GioSystemOpenerIntegration, RevealAsksTheFileManagerToShowTheFile) {
   TestHome home;
   PrivateSessionBus bus;
   ASSERT_FALSE(bus.address().empty());
+  if (!bus.isProcessSessionBus()) GTEST_SKIP() << "an earlier test in this process holds another session bus";
   FakeFileManager fileManager(bus.address());
   ASSERT_TRUE(fileManager.ready());
 

@@ -46,6 +46,16 @@ PrivateSessionBus::~PrivateSessionBus() {
   }
 }
 
+bool PrivateSessionBus::isProcessSessionBus() const {
+  if (address_.empty()) return false;
+  GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  if (!connection) return false;
+  const bool same = !g_dbus_connection_is_closed(connection) &&
+                    address_.find(std::string("guid=") + g_dbus_connection_get_guid(connection)) != std::string::npos;
+  g_object_unref(connection);
+  return same;
+}
+
 bool PrivateSessionBus::waitForName(const std::string& name) {
   if (address_.empty()) return false;
   GMainContext* context = g_main_context_new();

@@ -27,6 +27,10 @@ class PrivateSessionBus {
   // the bus does. False when it could not be started.
   bool startUnlockedKeyring();
 
+  // Whether GIO's session bus connection of this process is this bus (and
+  // not one an earlier test in the same process left behind).
+  bool isProcessSessionBus() const;
+
   // Waits until `name` has an owner on this bus; false if the bus is gone or
   // nobody took the name within a minute.
   bool waitForName(const std::string& name);
