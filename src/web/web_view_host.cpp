@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
+#include "core/file_security.h"
 #include "core/native_logger.h"
 #include "core/service_config.h"
 #include "web/capture_authorization.h"
@@ -106,15 +107,6 @@ bool isImageOrMediaAction(WebKitContextMenuAction action) {
   }
 }
 
-// TODO(#3): FileSecurity::isFileInsideAppFolders. Until it is wired, no file
-// navigation goes on.
-bool isFileInsideAppFolders(const std::string&) { return false; }
-
-// TODO(#3): SafeURLOpener::open (https, http, mailto and tel only).
-void openOutsideTheProgram(const std::string& uri) {
-  nativeLog("[WebView] not opened outside (no URL opener yet): " + uri.substr(0, uri.find_first_of("?#")));
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- WebViewPage
@@ -186,6 +178,34 @@ bool WebViewPage::isInVisibleWindow() const {
 
 void WebViewPage::showEmptyDocument(const std::string& baseURI) {
   if (view_) webkit_web_view_load_alternate_html(view_, "<!DOCTYPE html><title></title>", baseURI.c_str(), nullptr);
+}
+
+void WebViewPage::evaluateScript(const std::string& script, platform::PageScriptCompletion completion) {
+  if (!view_) {
+    if (completion) completion({"no web view", nullptr});
+    return;
+  }
+  auto* pending = new platform::PageScriptCompletion(std::move(completion));
+  webkit_web_view_evaluate_javascript(
+      view_, script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr, cancellable_,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<platform::PageScriptCompletion> completion(static_cast<platform::PageScriptCompletion*>(data));
+        GError* error = nullptr;
+        JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+        platform::PageScriptResult answer;
+        if (error) {
+          answer.error = error->message ? error->message : "evaluation failed";
+          g_error_free(error);
+        } else if (value && !jsc_value_is_undefined(value)) {
+          char* json = jsc_value_to_json(value, 0);
+          if (json) answer.value = nlohmann::json::parse(json, nullptr, false);
+          if (answer.value.is_discarded()) answer.value = nullptr;
+          g_free(json);
+        }
+        if (value) g_object_unref(value);
+        if (*completion) (*completion)(answer);
+      },
+      pending);
 }
 
 void WebViewPage::evaluateScript(const std::string& script) {
@@ -264,7 +284,7 @@ WebViewHost::WebViewHost(WebViewHostOptions options, std::shared_ptr<WebViewStat
   };
   hooks.focusWebView = [this] { focusWebView(); };
   hooks.cancelFileChooser = [this] { cancelFileChooser(); };
-  hooks.isFileInsideAppFolders = isFileInsideAppFolders;
+  hooks.isFileInsideAppFolders = [](const std::string& uri) { return FileSecurity::isFileInsideAppFolders(uri); };
   coordinator_ = std::make_unique<WebViewCoordinator>(platform::mainQueue(), platform::systemClock(), state_,
                                                       diagnostics_, std::move(hooks));
   connectSignals();
@@ -617,7 +637,7 @@ GtkWidget* WebViewHost::onCreate(WebKitNavigationAction* action) {
     // this one, sharing its web context and network session.
     return nullptr;
   }
-  openOutsideTheProgram(wanted);
+  SafeURLOpener::open(wanted);
   return nullptr;
 }
 

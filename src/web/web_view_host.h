@@ -73,6 +73,7 @@ class WebViewPage final : public WebPage, public platform::PageScriptSink {
   void load(const std::string& uri, CachePolicy policy) override;
   bool isInVisibleWindow() const override;
   void evaluateScript(const std::string& script) override;
+  void evaluateScript(const std::string& script, platform::PageScriptCompletion completion) override;
 
   // Replaces the document with an empty one under `baseURI`.
   void showEmptyDocument(const std::string& baseURI);

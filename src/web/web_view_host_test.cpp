@@ -173,6 +173,11 @@ TEST_F(WebViewHostIntegration, PageSeesTheGlobalsAtDocumentStartAndMessagesCarry
   EXPECT_EQ(hello.body["seen"]["collector"], true);
   EXPECT_EQ(messages_[1].body, "getAppVersion");
   EXPECT_TRUE(renderCheck().rendered);
+  std::optional<platform::PageScriptResult> result;
+  host_->page()->evaluateScript("({ root: !!document.getElementById('root'), n: 2 })",
+                                [&](const platform::PageScriptResult& r) { result = r; });
+  ASSERT_TRUE(runUntil([&] { return result.has_value(); }));
+  EXPECT_EQ(result->value, (nlohmann::json{{"root", true}, {"n", 2}}));
 }
 
 TEST_F(WebViewHostIntegration, PinMismatchStopsTheLoadAtTheTLSErrorAndAtCommit) {
