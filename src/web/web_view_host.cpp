@@ -245,6 +245,16 @@ void WebViewHost::setSchemeHandler(const std::string& scheme, SchemeHandler hand
   schemeHandlers()[scheme] = std::move(handler);
 }
 
+const std::string& WebViewHost::launchId() {
+  static const std::string id = [] {
+    char* made = g_uuid_string_random();
+    std::string text = made;
+    g_free(made);
+    return text;
+  }();
+  return id;
+}
+
 std::weak_ptr<WebViewPage> WebViewHost::currentWebView() { return currentPageSlot(); }
 WebViewHost* WebViewHost::currentHost() { return currentHostSlot; }
 
@@ -357,7 +367,7 @@ void WebViewHost::addUserScripts() {
   inputs.appVersion = page_scripts::appVersion(app.shortVersion, app.build);
   inputs.deviceUdid = options_.deviceUdid;
   inputs.storedRingtone = options_.storedRingtone;
-  inputs.launchId = options_.launchId;
+  inputs.launchId = options_.launchId.empty() ? launchId() : options_.launchId;
   for (const auto& script : page_scripts::mainViewScripts(inputs)) add(script);
   // TODO(#4): logDistribution("web told: window.ORVIK_DISTRIBUTION='bucket', user-agent tag=''").
   nativeLog(page_scripts::udidInjectedLogLine(options_.deviceUdid));

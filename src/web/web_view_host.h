@@ -90,6 +90,7 @@ struct WebViewHostOptions {
   const ServiceConfig* service = nullptr;
   std::string deviceUdid;
   std::optional<std::string> storedRingtone;
+  // Empty: WebViewHost::launchId().
   std::string launchId;
   // Where WebKit keeps the compiled content filter.
   std::filesystem::path filterStoreFolder;
@@ -122,6 +123,9 @@ class WebViewHost {
   void setBridgeMessageHandler(BridgeMessageHandler handler) { bridgeHandler_ = std::move(handler); }
   // MIME types the page's file input offers; empty offers every type.
   void setAllowedFileTypes(std::vector<std::string> mimeTypes) { allowedFileTypes_ = std::move(mimeTypes); }
+
+  // A random UUID made once per process, told to the page at document start.
+  static const std::string& launchId();
 
   // The main web view and its host, while they exist.
   static std::weak_ptr<WebViewPage> currentWebView();
