@@ -198,7 +198,7 @@ void LoadingOverlayView::drawSpinner(const Cairo::RefPtr<Cairo::Context>& cr, in
   constexpr int kSegments = 48;
   const double sweep = 0.85 * 2 * M_PI;
   for (int pass = 0; pass < 2; ++pass) {
-    cr->set_line_width(pass == 0 ? 12 : 5);
+    cr->set_line_width(pass == 0 ? 9 : 5);
     cr->set_line_cap(Cairo::Context::LineCap::ROUND);
     for (int i = 0; i < kSegments; ++i) {
       const double f = static_cast<double>(i) / kSegments;
@@ -206,7 +206,7 @@ void LoadingOverlayView::drawSpinner(const Cairo::RefPtr<Cairo::Context>& cr, in
                                  : Rgb{kAccent.r + (kAccentLight.r - kAccent.r) * (f - 0.5) * 2,
                                        kAccent.g + (kAccentLight.g - kAccent.g) * (f - 0.5) * 2,
                                        kAccent.b + (kAccentLight.b - kAccent.b) * (f - 0.5) * 2};
-      const double alpha = std::min(1.0, f * 2) * (pass == 0 ? 0.7 * 0.25 : 1.0);
+      const double alpha = std::min(1.0, f * 2) * (pass == 0 ? 0.7 * 0.15 : 1.0);
       cr->set_source_rgba(colour.r, colour.g, colour.b, alpha);
       cr->arc(0, 0, radius, sweep * f, sweep * (f + 1.0 / kSegments));
       cr->stroke();
