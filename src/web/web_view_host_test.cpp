@@ -83,6 +83,20 @@ std::vector<pid_t> descendantsNamed(const std::string& name) {
   return found;
 }
 
+// Every device present and authorised, as on a machine with a camera.
+class GrantingCaptureAuthorization final : public CaptureAuthorization {
+ public:
+  CaptureAuthorizationStatus status(CaptureDevice) const override { return CaptureAuthorizationStatus::authorized; }
+  void request(CaptureDevice, std::function<void(bool)> done) override { done(true); }
+};
+
+// Asks for the camera and microphone and keeps the outcome in window.capture.
+constexpr const char* kCapturePage = R"(<!DOCTYPE html><div id="root"><p>x</p></div><script>
+  navigator.mediaDevices.getUserMedia({ audio: true, video: true }).then(
+    function (stream) { window.capture = 'granted'; stream.getTracks().forEach(function (t) { t.stop(); }); },
+    function (error) { window.capture = 'refused: ' + error.name; });
+</script>)";
+
 class WebViewHostIntegration : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { gtk_init(); }
@@ -100,6 +114,7 @@ class WebViewHostIntegration : public ::testing::Test {
     options.launchId = "launch-1";
     options.filterStoreFolder = dir_ / "filters";
     options.ephemeralSession = true;
+    options.mockCaptureDevices = true;
     state_ = std::make_shared<WebViewState>(platform::mainQueue(), diagnostics_, [] { return true; });
     host_ = std::make_unique<WebViewHost>(options, state_, diagnostics_, authorization_);
     host_->setBridgeMessageHandler([this](const BridgeMessage& message) { messages_.push_back(message); });
@@ -122,6 +137,23 @@ class WebViewHostIntegration : public ::testing::Test {
   bool loaded() {
     return runUntil([this] { return diagnostics_.has("finished") && !state_->isLoading(); });
   }
+  // A page global's value as text, once the page has set it.
+  std::string pageValue(const std::string& expression) {
+    std::optional<std::string> value;
+    runUntil([&] {
+      std::optional<std::string> answer;
+      bool answered = false;
+      host_->page()->evaluateForResult("String(" + expression + ")", [&](std::optional<std::string> v,
+                                                                        std::optional<std::string>) {
+        answer = v;
+        answered = true;
+      });
+      runUntil([&] { return answered; }, 5.0);
+      if (answer && *answer != "undefined") value = answer;
+      return value.has_value();
+    });
+    return value.value_or("(never set)");
+  }
   RenderCheckResult renderCheck() {
     std::optional<RenderCheckResult> answer;
     runRenderCheck(platform::mainQueue(), diagnostics_, host_->page(),
@@ -140,7 +172,7 @@ class WebViewHostIntegration : public ::testing::Test {
   TempDir dir_;
   ServiceConfig config_ = ServiceConfig::defaults();
   RecordingLoadDiagnostics diagnostics_;
-  DevicePresenceCaptureAuthorization authorization_;
+  GrantingCaptureAuthorization authorization_;
   std::shared_ptr<WebViewState> state_;
   std::unique_ptr<WebViewHost> host_;
   GtkWidget* window_ = nullptr;
@@ -302,6 +334,32 @@ TEST_F(WebViewHostIntegration, LoadFailuresAndReplacedLoadsReachTheState) {
   ASSERT_TRUE(runUntil([&] { return diagnostics_.has("finished " + server.url("/")) && !state_->isLoading(); }));
   EXPECT_FALSE(state_->errorMessage());
   EXPECT_FALSE(diagnostics_.has("FAIL stage=didFailProvisionalNavigation error=WebKitNetworkError"));
+}
+
+}  // namespace
+}  // namespace orvik
+
+namespace orvik {
+namespace {
+
+TEST_F(WebViewHostIntegration, CaptureIsGrantedOnlyToATrustedPinnedTopDocument) {
+  TestCertificates certificates(dir_.path());
+  ASSERT_TRUE(certificates.ok);
+  LocalWebServer server(&certificates);
+  server.route("/", {200, "text/html", kCapturePage});
+  trustServer(certificates);
+  makeHost(server.url("/"));
+  ASSERT_TRUE(loaded());
+  EXPECT_EQ(pageValue("window.capture"), "granted");
+
+  // The same page from a host the program does not trust.
+  host_.reset();
+  gtk_window_destroy(GTK_WINDOW(window_));
+  LocalWebServer plain;
+  plain.route("/", {200, "text/html", kCapturePage});
+  makeHost(plain.url("/"));
+  ASSERT_TRUE(loaded());
+  EXPECT_EQ(pageValue("window.capture"), "refused: NotAllowedError");
 }
 
 }  // namespace
