@@ -41,9 +41,16 @@ struct SoupState {
     if (connection) {
       g_signal_handlers_disconnect_by_data(connection, this);
       if (soup_websocket_connection_get_state(connection) == SOUP_WEBSOCKET_STATE_OPEN) {
+        // Frames sent just before (a namespace disconnect) must still go out:
+        // the connection lives on until its closing handshake is done.
+        g_signal_connect(connection, "closed", G_CALLBACK(+[](SoupWebsocketConnection* closed, gpointer) {
+                           g_object_unref(closed);
+                         }), nullptr);
         soup_websocket_connection_close(connection, SOUP_WEBSOCKET_CLOSE_NORMAL, nullptr);
+        connection = nullptr;
+      } else {
+        g_clear_object(&connection);
       }
-      g_clear_object(&connection);
     }
     g_clear_object(&session);
   }
