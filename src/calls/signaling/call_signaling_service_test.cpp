@@ -5,6 +5,7 @@
 
 #include "calls/signaling/socketio/fake_transport.h"
 #include "calls/signaling/socketio/packet_codec.h"
+#include "calls/signaling/test_support/recording_signaling_delegate.h"
 #include "platform/dispatch/virtual_queue.h"
 
 namespace orvik {
@@ -14,24 +15,7 @@ using nlohmann::json;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-class RecordingDelegate : public CallSignalingDelegate {
- public:
-  void signalingDidConnect() override { record("connect"); }
-  void signalingDidDisconnect() override { record("disconnect"); }
-  void signalingDidReceiveIceServers(const std::vector<ICEServer>& servers, const std::string& policy) override {
-    events.push_back("ice " + std::to_string(servers.size()) + " " + policy);
-  }
-  void signalingDidFailAuth() override { events.push_back("failAuth"); }
-  void signalingDidReceiveCallRecordId(std::int64_t recordId) override {
-    events.push_back("recordId " + std::to_string(recordId));
-  }
-  void record(std::string event) {
-    events.push_back(std::move(event));
-    if (onEvent) onEvent();
-  }
-  std::vector<std::string> events;
-  std::function<void()> onEvent;
-};
+using RecordingDelegate = orvik::testing::RecordingSignalingDelegate;
 
 struct SentPacket {
   std::string event;

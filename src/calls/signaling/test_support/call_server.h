@@ -19,8 +19,8 @@ namespace orvik::testing {
 struct CallServerOptions {
   int port = 0;  // 0: a free port
   // Both set: wss with this certificate and key.
-  std::filesystem::path certFile;
-  std::filesystem::path keyFile;
+  std::filesystem::path certFile{};
+  std::filesystem::path keyFile{};
   int pingIntervalMs = 25000;
   int pingTimeoutMs = 20000;
 };
