@@ -44,6 +44,16 @@ std::optional<std::int64_t> recordId(const json& ackData) {
   return std::nullopt;
 }
 
+// Empties a queue under its lock; the caller sends or drops what it took
+// after releasing it.
+template <typename Entry>
+std::vector<Entry> takeAll(std::mutex& lock, std::vector<Entry>& queue) {
+  std::vector<Entry> taken;
+  std::lock_guard guard(lock);
+  taken.swap(queue);
+  return taken;
+}
+
 }  // namespace
 
 std::vector<std::pair<std::string, std::string>> CallingSocketParams::connectParameters() const {
@@ -126,23 +136,14 @@ void CallSignalingService::handleDisconnect(const json& args) {
 }
 
 void CallSignalingService::disconnect() {
-  std::vector<QueuedNotice> notices;
-  {
-    std::lock_guard lock(pendingMyDevicesLock_);
-    notices.swap(pendingMyDevices_);
-  }
+  const auto notices = takeAll(pendingMyDevicesLock_, pendingMyDevices_);
   if (!notices.empty()) {
     json types = json::array();
     for (const auto& notice : notices) types.push_back(notice.type);
     log_("[MultiDeviceCall][Signal] disconnect — dropping " + std::to_string(notices.size()) +
          " queued sendToMyDevices (never connected): " + describe(types));
   }
-  std::size_t dropped = 0;
-  {
-    std::lock_guard lock(pendingCallFramesLock_);
-    dropped = pendingCallFrames_.size();
-    pendingCallFrames_.clear();
-  }
+  const std::size_t dropped = takeAll(pendingCallFramesLock_, pendingCallFrames_).size();
   if (dropped > 0) {
     log_("[Signaling] disconnect — dropping " + std::to_string(dropped) + " queued call frame(s) (call is over)");
   }
@@ -243,11 +244,7 @@ void CallSignalingService::emitNow(const json& payload, const std::optional<std:
 }
 
 void CallSignalingService::flushQueuedCallFrames() {
-  std::vector<QueuedCallFrame> frames;
-  {
-    std::lock_guard lock(pendingCallFramesLock_);
-    frames.swap(pendingCallFrames_);
-  }
+  const auto frames = takeAll(pendingCallFramesLock_, pendingCallFrames_);
   if (frames.empty()) return;
   if (!socket_ || socket_->status() != socketio::SocketStatus::connected) return;
   log_("[Signaling] ▶️ reconnected — sending " + std::to_string(frames.size()) + " queued call frame(s)");
@@ -292,11 +289,7 @@ void CallSignalingService::sendNotice(const std::string& action, const std::stri
 }
 
 void CallSignalingService::flushQueuedMyDevices() {
-  std::vector<QueuedNotice> notices;
-  {
-    std::lock_guard lock(pendingMyDevicesLock_);
-    notices.swap(pendingMyDevices_);
-  }
+  const auto notices = takeAll(pendingMyDevicesLock_, pendingMyDevices_);
   if (notices.empty()) return;
   if (!socket_ || socket_->status() != socketio::SocketStatus::connected) return;
   for (const auto& notice : notices) {

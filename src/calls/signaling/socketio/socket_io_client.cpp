@@ -184,7 +184,6 @@ void SocketIOClient::onTransportMessage(std::uint64_t generation, const std::str
   if (generation != generation_) return;
   const auto packet = decodeEnginePacket(text);
   if (!packet) return;
-  if (engineOpen_) armHeartbeat();
   switch (packet->type) {
     case EnginePacketType::open: {
       const auto open = parseOpenHandshake(packet->payload);
@@ -201,6 +200,9 @@ void SocketIOClient::onTransportMessage(std::uint64_t generation, const std::str
     }
     case EnginePacketType::ping:
       send(encodeEnginePacket(EnginePacketType::pong, packet->payload));
+      break;
+    case EnginePacketType::pong:
+      if (engineOpen_) armHeartbeat();
       break;
     case EnginePacketType::message:
       handleSocketPacket(packet->payload);

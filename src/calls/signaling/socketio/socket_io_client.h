@@ -10,8 +10,9 @@
 // Behaviour:
 // - The URL's http/https scheme becomes ws/wss; `path` gets a trailing slash;
 //   the query is "EIO=3&transport=websocket" then `connectParams`.
-// - Heartbeat: a ping every ping interval; no packet for ping interval + ping
-//   time-out declares the connection dead ("ping timeout").
+// - Heartbeat: a ping every ping interval; no pong for ping interval + ping
+//   time-out (counted from the open packet or the last pong) declares the
+//   connection dead ("ping timeout"), however busy it is otherwise.
 // - A connection not up within `connectTimeout` is abandoned and retried.
 // - After a loss the client reconnects with backoff and jitter (backoff.h),
 //   without limit unless `reconnectAttempts` says otherwise. A disconnect by
