@@ -160,13 +160,13 @@ TEST_P(SocketIOIntegration, ReconnectsAfterTheServerIsKilledAndRestarted) {
 
 TEST_P(SocketIOIntegration, AFrozenServerIsDeclaredDeadByTheHeartbeat) {
   auto options = serverOptions();
-  options.pingIntervalMs = 300;
-  options.pingTimeoutMs = 300;
+  options.pingIntervalMs = 400;
+  options.pingTimeoutMs = 400;
   startServer(options);
   makeClient();
   connect();
   // Pings flow: the connection outlives several intervals.
-  ASSERT_FALSE(runMainLoopUntil([this] { return !disconnects_.empty(); }, 1.5));
+  ASSERT_FALSE(runMainLoopUntil([this] { return !disconnects_.empty(); }, 2.0));
   server_->process().sendSignal(SIGSTOP);
   ASSERT_TRUE(runMainLoopUntil([this] { return !disconnects_.empty(); }));
   EXPECT_EQ(disconnects_[0], json::array({"ping timeout"}));
