@@ -161,6 +161,7 @@ void CallAudioManager::startTone(Tone tone) {
     loopSound_.reset();
     stopPreview();
     auto sound = makeSound(tone);
+    const bool missing = !sound;
     if (sound) sound->setLoops(true);
     const float gain = volumeGain(tone);
     if (sound && gain > 0) {
@@ -173,7 +174,7 @@ void CallAudioManager::startTone(Tone tone) {
     std::string line = "[CallAudio] start " + std::string(toneName(tone));
     if (gain == 0) {
       line += " (muted — volume 0)";
-    } else if (!sound) {
+    } else if (missing) {
       line += " (file missing — silent)";
     }
     log_(line);

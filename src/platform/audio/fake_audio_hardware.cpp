@@ -68,9 +68,16 @@ FakeAudioUnit* FakeAudioHardware::runningUnit(AudioScope scope) const {
   return nullptr;
 }
 
+FakeAudioUnit* FakeAudioHardware::newestUnit(AudioScope scope) const {
+  for (auto it = live_.rbegin(); it != live_.rend(); ++it) {
+    if ((*it)->isInitialized() && (*it)->isOutput() == (scope == AudioScope::output)) return *it;
+  }
+  return nullptr;
+}
+
 std::optional<AudioStatus> FakeAudioHardware::renderOutput(std::uint32_t frames, std::vector<std::int16_t>& samples,
                                                            AudioRenderFlags& flags) {
-  FakeAudioUnit* unit = runningUnit(AudioScope::output);
+  FakeAudioUnit* unit = newestUnit(AudioScope::output);
   if (!unit || !unit->render_) return std::nullopt;
   const std::uint32_t channels = unit->format_.channels;
   samples.assign(static_cast<std::size_t>(frames) * channels, 0x5555);  // garbage the callback must overwrite
@@ -82,7 +89,7 @@ std::optional<AudioStatus> FakeAudioHardware::renderOutput(std::uint32_t frames,
 }
 
 std::optional<AudioStatus> FakeAudioHardware::captureInput(const std::vector<std::int16_t>& samples) {
-  FakeAudioUnit* unit = runningUnit(AudioScope::input);
+  FakeAudioUnit* unit = newestUnit(AudioScope::input);
   if (!unit || !unit->inputCallback_) return std::nullopt;
   unit->captured_ = &samples;
   AudioRenderFlags flags = 0;

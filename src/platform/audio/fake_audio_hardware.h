@@ -63,12 +63,13 @@ class FakeAudioHardware final : public AudioHardware {
   void redirect(AudioDeviceId requested, AudioDeviceId actual) { redirects_[requested] = actual; }
   void setDefaultOutputFailure(AudioStatus status) { setDefaultFailure_ = status; }
 
-  // Plays the real-time thread: calls the render callback of the running
-  // output unit into an interleaved buffer (nothing when no unit runs).
+  // Plays the real-time thread: calls the render callback of the newest
+  // initialised output unit (running or not: the callback must cope) into an
+  // interleaved buffer; nothing when there is none.
   std::optional<AudioStatus> renderOutput(std::uint32_t frames, std::vector<std::int16_t>& samples,
                                           AudioRenderFlags& flags);
-  // Calls the input callback of the running input unit with `samples` (mono)
-  // as the captured slice.
+  // Calls the input callback of the newest initialised input unit with
+  // `samples` (mono) as the captured slice.
   std::optional<AudioStatus> captureInput(const std::vector<std::int16_t>& samples);
 
   int unitsMade() const { return unitsMade_; }
@@ -76,6 +77,7 @@ class FakeAudioHardware final : public AudioHardware {
   // Units alive now, oldest first.
   const std::vector<FakeAudioUnit*>& liveUnits() const { return live_; }
   FakeAudioUnit* runningUnit(AudioScope scope) const;
+  FakeAudioUnit* newestUnit(AudioScope scope) const;
   std::vector<AudioDeviceId> setDefaultRequests() const { return setDefaultRequests_; }
 
   // --- AudioHardware ---
