@@ -1,5 +1,6 @@
 #include "platform/test_support/pulse_daemon.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,6 +43,8 @@ PulseDaemon::PulseDaemon(const std::vector<std::string>& sinks) {
       "--load=module-native-protocol-unix auth-anonymous=1 socket=" + (dir_ / "native").string(),
   };
   for (const auto& sink : sinks) args.push_back("--load=module-null-sink " + nullSinkArguments(sink));
+  // Nothing buffered may be written twice by the child.
+  std::fflush(nullptr);
   pid_ = fork();
   if (pid_ == 0) {
     std::vector<char*> argv;
@@ -50,8 +53,9 @@ PulseDaemon::PulseDaemon(const std::vector<std::string>& sinks) {
     setenv("XDG_RUNTIME_DIR", dir_.path().c_str(), 1);
     setenv("HOME", dir_.path().c_str(), 1);
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    std::freopen("/dev/null", "w", stdout);
-    std::freopen("/dev/null", "w", stderr);
+    const int devNull = open("/dev/null", O_WRONLY);
+    dup2(devNull, STDOUT_FILENO);
+    dup2(devNull, STDERR_FILENO);
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -64,7 +68,8 @@ PulseDaemon::PulseDaemon(const std::vector<std::string>& sinks) {
       pid_ = -1;
       return;
     }
-    if (pactl({"info"}).exitCode == 0) {
+    std::error_code ec;
+    if (std::filesystem::exists(dir_ / "native", ec) && pactl({"info"}).exitCode == 0) {
       running_ = true;
       return;
     }
