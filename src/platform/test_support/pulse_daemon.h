@@ -29,6 +29,7 @@ class PulseDaemon {
   bool isRunning() const { return running_; }
   // The address for libpulse ("unix:/…/native").
   std::string server() const;
+  pid_t pid() const { return pid_; }
 
   // Runs pactl against this daemon.
   ProcessResult pactl(const std::vector<std::string>& args) const;
