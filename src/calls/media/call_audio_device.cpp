@@ -266,40 +266,24 @@ bool CallAudioDevice::initializeRecording() {
   return ok;
 }
 
-bool CallAudioDevice::startUnit(platform::AudioUnit* unit, std::atomic<bool>& running, const char* failure,
-                                Lines& lines) {
-  if (!unit) return false;
-  // The callbacks may run as soon as the unit starts: the flag goes first.
-  running = true;
-  if (const AudioStatus status = unit->start(); status != kAudioOk) {
-    running = false;
-    lines.push_back(std::string("[AudioDevice] ⚠️ ") + failure + " FAILED status=" + std::to_string(status));
-    return false;
-  }
-  return true;
-}
-
-bool CallAudioDevice::startPlayout() {
-  Lines lines;
-  bool ok;
+bool CallAudioDevice::startUnit(const std::unique_ptr<platform::AudioUnit>& unit, std::atomic<bool>& running,
+                                const char* what) {
+  AudioStatus status = kAudioOk;
   {
     std::lock_guard guard(lock_);
-    ok = startUnit(outputUnit_.get(), playing_, "startPlayout", lines);
+    if (!unit) return false;
+    // The callbacks may run as soon as the unit starts: the flag goes first.
+    running = true;
+    status = unit->start();
+    if (status != kAudioOk) running = false;
   }
-  flush(lines);
-  return ok;
+  if (status != kAudioOk) log_(std::string("[AudioDevice] ⚠️ ") + what + " FAILED status=" + std::to_string(status));
+  return status == kAudioOk;
 }
 
-bool CallAudioDevice::startRecording() {
-  Lines lines;
-  bool ok;
-  {
-    std::lock_guard guard(lock_);
-    ok = startUnit(inputUnit_.get(), recording_, "startRecording", lines);
-  }
-  flush(lines);
-  return ok;
-}
+bool CallAudioDevice::startPlayout() { return startUnit(outputUnit_, playing_, "startPlayout"); }
+
+bool CallAudioDevice::startRecording() { return startUnit(inputUnit_, recording_, "startRecording"); }
 
 void CallAudioDevice::stopUnit(std::atomic<bool>& running, std::unique_ptr<platform::AudioUnit>& unit,
                                std::atomic<bool>& unitInitialized) {

@@ -121,7 +121,7 @@ class CallAudioDevice {
 
   std::unique_ptr<platform::AudioUnit> makeOutputUnit(platform::AudioDeviceId device, Lines& lines);
   std::unique_ptr<platform::AudioUnit> makeInputUnit(platform::AudioDeviceId device, double& rate, Lines& lines);
-  bool startUnit(platform::AudioUnit* unit, std::atomic<bool>& running, const char* failure, Lines& lines);
+  bool startUnit(const std::unique_ptr<platform::AudioUnit>& unit, std::atomic<bool>& running, const char* what);
   void stopUnit(std::atomic<bool>& running, std::unique_ptr<platform::AudioUnit>& unit,
                 std::atomic<bool>& unitInitialized);
   void setInputUnit(std::unique_ptr<platform::AudioUnit> unit);

@@ -18,6 +18,7 @@
 #include "platform/audio/pulse_audio_hardware.h"
 #include "platform/dispatch/virtual_queue.h"
 #include "platform/test_support/pulse_daemon.h"
+#include "platform/test_support/wait_for.h"
 
 namespace orvik {
 namespace {
@@ -92,13 +93,7 @@ class CallAudioIntegration : public ::testing::Test {
 
   // Waits for what the daemon does, running the main queue meanwhile.
   bool waitFor(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-      queue.runUntilIdle();
-      if (done()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return testing::waitFor(done, [this] { queue.runUntilIdle(); });
   }
 
   bool playsOn(const std::string& sink) {

@@ -9,6 +9,7 @@
 
 #include "platform/dispatch/virtual_queue.h"
 #include "platform/test_support/pulse_daemon.h"
+#include "platform/test_support/wait_for.h"
 #include "platform/test_support/temp_dir.h"
 
 namespace orvik::platform {
@@ -33,13 +34,7 @@ class GstSoundPlayerIntegration : public ::testing::Test {
 
   // Waits for what the pipeline does, running the main queue meanwhile.
   bool waitFor(const std::function<bool()>& done, double seconds = 10.0) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-      queue.runUntilIdle();
-      if (done()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return testing::waitFor(done, [this] { queue.runUntilIdle(); }, seconds);
   }
 
   VirtualQueue queue;

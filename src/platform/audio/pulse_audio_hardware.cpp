@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstring>
 #include <mutex>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -193,16 +194,19 @@ struct PulseAudioHardware::Impl : std::enable_shared_from_this<Impl> {
     std::vector<Device>* devices;
   };
 
-  static void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* data) {
+  // Sinks and sources come in look-alike structs: one reader serves both.
+  template <typename Info>
+  static void onDeviceInfo(pa_context*, const Info* info, int eol, void* data) {
+    constexpr bool isSink = std::is_same_v<Info, pa_sink_info>;
     auto* request = static_cast<ListRequest*>(data);
     if (eol || !info) {
       pa_threaded_mainloop_signal(request->impl->mainloop, 0);
       return;
     }
     Device device;
-    device.id = sinkId(info->index);
+    device.id = isSink ? sinkId(info->index) : sourceId(info->index);
     device.index = info->index;
-    device.isSink = true;
+    device.isSink = isSink;
     device.name = info->name ? info->name : "";
     device.description = info->description ? info->description : "";
     device.rate = info->sample_spec.rate;
@@ -214,32 +218,9 @@ struct PulseAudioHardware::Impl : std::enable_shared_from_this<Impl> {
       port = std::string(info->active_port->name ? info->active_port->name : "") + " " +
              (info->active_port->description ? info->active_port->description : "");
     }
-    device.transport = pulseTransportType(toMap(info->proplist), port, (info->flags & PA_SINK_HARDWARE) != 0);
-    request->devices->push_back(std::move(device));
-  }
-
-  static void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* data) {
-    auto* request = static_cast<ListRequest*>(data);
-    if (eol || !info) {
-      pa_threaded_mainloop_signal(request->impl->mainloop, 0);
-      return;
-    }
-    Device device;
-    device.id = sourceId(info->index);
-    device.index = info->index;
-    device.isSink = false;
-    device.name = info->name ? info->name : "";
-    device.description = info->description ? info->description : "";
-    device.rate = info->sample_spec.rate;
-    device.channels = info->sample_spec.channels;
-    device.latency = info->latency;
-    device.configuredLatency = info->configured_latency;
-    std::string port;
-    if (info->active_port) {
-      port = std::string(info->active_port->name ? info->active_port->name : "") + " " +
-             (info->active_port->description ? info->active_port->description : "");
-    }
-    device.transport = pulseTransportType(toMap(info->proplist), port, (info->flags & PA_SOURCE_HARDWARE) != 0);
+    const unsigned hardwareFlag = isSink ? unsigned{PA_SINK_HARDWARE} : unsigned{PA_SOURCE_HARDWARE};
+    const bool hardware = (static_cast<unsigned>(info->flags) & hardwareFlag) != 0;
+    device.transport = pulseTransportType(toMap(info->proplist), port, hardware);
     request->devices->push_back(std::move(device));
   }
 
@@ -248,8 +229,8 @@ struct PulseAudioHardware::Impl : std::enable_shared_from_this<Impl> {
     if (!locked.ok()) return std::nullopt;
     std::vector<Device> list;
     ListRequest request{this, &list};
-    waitLocked(pa_context_get_sink_info_list(context, &Impl::onSinkInfo, &request));
-    waitLocked(pa_context_get_source_info_list(context, &Impl::onSourceInfo, &request));
+    waitLocked(pa_context_get_sink_info_list(context, &Impl::onDeviceInfo<pa_sink_info>, &request));
+    waitLocked(pa_context_get_source_info_list(context, &Impl::onDeviceInfo<pa_source_info>, &request));
     return list;
   }
 

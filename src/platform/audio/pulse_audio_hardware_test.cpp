@@ -10,6 +10,7 @@
 
 #include "platform/dispatch/virtual_queue.h"
 #include "platform/test_support/pulse_daemon.h"
+#include "platform/test_support/wait_for.h"
 
 namespace orvik::platform {
 namespace {
@@ -60,13 +61,7 @@ class PulseAudioHardwareIntegration : public ::testing::Test {
 
   // Waits for something a real daemon does, running the main queue meanwhile.
   bool waitFor(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-      queue.runUntilIdle();
-      if (done()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return testing::waitFor(done, [this] { queue.runUntilIdle(); });
   }
 
   std::optional<AudioDeviceId> idOf(const std::string& uid) {

@@ -1,15 +1,15 @@
 #include "platform/test_support/pulse_daemon.h"
 
+#include "platform/test_support/wait_for.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <map>
 #include <sstream>
-#include <thread>
 
 namespace orvik::testing {
 namespace {
@@ -60,21 +60,15 @@ PulseDaemon::PulseDaemon(const std::vector<std::string>& sinks) {
     _exit(127);
   }
   if (pid_ < 0) return;
-  // A real daemon takes a moment to come up; give it up to ten seconds.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < deadline) {
+  // A real daemon takes a moment to come up.
+  bool exited = false;
+  running_ = waitFor([&] {
     int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
-    }
+    exited = exited || waitpid(pid_, &status, WNOHANG) == pid_;
     std::error_code ec;
-    if (std::filesystem::exists(dir_ / "native", ec) && pactl({"info"}).exitCode == 0) {
-      running_ = true;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+    return exited || (std::filesystem::exists(dir_ / "native", ec) && pactl({"info"}).exitCode == 0);
+  }) && !exited;
+  if (exited) pid_ = -1;
 }
 
 PulseDaemon::~PulseDaemon() {
