@@ -57,6 +57,8 @@ class GstSound final : public Sound {
   explicit GstSound(GstElement* playbin) : state_(std::make_shared<PipelineState>()) {
     state_->playbin = playbin;
     GstBus* bus = gst_element_get_bus(playbin);
+    // What the preroll left on the bus would otherwise stay there for good.
+    while (GstMessage* stale = gst_bus_pop(bus)) gst_message_unref(stale);
     gst_bus_set_sync_handler(bus, &onBusMessage, new std::weak_ptr<PipelineState>(state_),
                              [](gpointer data) { delete static_cast<std::weak_ptr<PipelineState>*>(data); });
     gst_object_unref(bus);

@@ -375,10 +375,10 @@ class PulseAudioUnit final : public AudioUnit {
 
     PulseAudioHardware::Impl::Locked locked(*impl_);
     if (!locked.ok()) return kNotConnected;
-    pa_sample_spec spec{PA_SAMPLE_S16LE, rate, static_cast<std::uint8_t>(format_.channels)};
+    pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, rate, static_cast<std::uint8_t>(format_.channels)};
     pa_channel_map map;
-    pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-    stream_ = pa_stream_new(impl_->context, output_ ? "Call playout" : "Call capture", &spec, &map);
+    pa_channel_map_init_extend(&map, sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT);
+    stream_ = pa_stream_new(impl_->context, output_ ? "Call playout" : "Call capture", &sampleFormat, &map);
     if (!stream_) return -pa_context_errno(impl_->context);
     pa_stream_set_state_callback(stream_, &PulseAudioUnit::onState, this);
     pa_buffer_attr attr;
