@@ -10,11 +10,15 @@
 #include "app/distribution_log.h"
 #include "app/instance_bus.h"
 #include "app/instance_settler.h"
+#include "core/launch_at_login_manager.h"
 #include "core/native_logger.h"
 #include "core/theme_gtk.h"
 #include "core/theme_manager.h"
+#include "core/web_load_diagnostics.h"
+#include "platform/app_folders.h"
 #include "platform/app_info.h"
 #include "platform/dispatch/task_queue.h"
+#include "platform/system_log.h"
 
 namespace orvik {
 namespace {
@@ -61,9 +65,7 @@ void checkForUpdatesFromMenu() {
   // TODO: updater — hide the update callout, then check with silent false.
 }
 
-void revealWebLoadDiagnostics() {
-  // TODO(#3): WebLoadDiagnostics::shared().revealInFileManager().
-}
+void revealWebLoadDiagnostics() { WebLoadDiagnostics::shared().revealInFinder(); }
 
 bool isRunningFromReadOnlyImage(const std::filesystem::path& folder) {
   const std::string mountPrefix = (std::filesystem::path(g_get_tmp_dir()) / ".mount_").string();
@@ -85,8 +87,11 @@ void ProgramLaunchSteps::hideAllWindows() {
 void ProgramLaunchSteps::installCrashLogger() { CrashBacktraceLogger::install(); }
 
 void ProgramLaunchSteps::logDistributionSelfCheck() {
-  // TODO(#3): setDistributionSystemLog with the journal's SystemLog, category
-  // "Distribution", before this line.
+  const std::string& identifier = platform::AppInfo::current().bundleIdentifier;
+  std::shared_ptr<platform::SystemLog> journal =
+      platform::makeJournaldSystemLog(identifier.empty() ? "Orvik" : identifier, "Distribution");
+  setDistributionSystemLog(
+      [journal](const std::string& message) { journal->write(platform::SystemLogLevel::standard, message); });
   orvik::logDistributionSelfCheck(currentDistributionFacts());
 }
 
@@ -143,10 +148,7 @@ InstanceSettlement ProgramLaunchSteps::settleRunningInstance() {
 }
 
 std::vector<std::string> ProgramLaunchSteps::documentsFolderEntries() {
-  // TODO(#10): list the files subsystem's documentsDirectory(); until it
-  // exists, the documents folder's place is read here.
-  const std::filesystem::path folder =
-      std::filesystem::path(g_get_user_data_dir()) / platform::AppInfo::current().bundleIdentifier / "Documents" / "Orvik";
+  const std::filesystem::path folder = platform::documentsFolder();
   std::vector<std::string> entries;
   std::error_code ec;
   for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -160,9 +162,7 @@ WebsiteDataStore* ProgramLaunchSteps::websiteDataStore() {
   return nullptr;
 }
 
-void ProgramLaunchSteps::registerLaunchAtLogin() {
-  // TODO(#3): LaunchAtLoginManager::shared().registerLaunchAtLogin().
-}
+void ProgramLaunchSteps::registerLaunchAtLogin() { LaunchAtLoginManager::shared().registerLaunchAtLogin(); }
 
 void ProgramLaunchSteps::setUpNotifications() {
   // TODO: notifications — the notification delegate, the permission request

@@ -9,6 +9,7 @@
 
 #include "app/main_titlebar_layout.h"
 #include "core/native_logger.h"
+#include "core/network_monitor.h"
 #include "platform/app_info.h"
 
 namespace orvik {
@@ -194,9 +195,8 @@ void MainTitlebar::onDragUpdate(double offsetX, double offsetY) {
 // ---- HomeView
 
 HomeView::HomeView(MainWindowControl& window, const Glib::RefPtr<Gio::MenuModel>& menu)
-    // TODO(#5): the web view's load state replaces the null page; TODO(#3):
-    // the network monitor's connectivity replaces the fixed "connected".
-    : titlebar_(window, menu), model_(nullptr, true) {
+    // TODO(#5): the web view's load state in place of the null page.
+    : titlebar_(window, menu), model_(nullptr, NetworkMonitor::shared().isConnected()) {
   pageSlot_.add_css_class("orvik-page");
   pageSlot_.set_size_request(kPageMinWidth, kPageMinHeight);
   pageSlot_.set_hexpand(true);
@@ -205,10 +205,13 @@ HomeView::HomeView(MainWindowControl& window, const Glib::RefPtr<Gio::MenuModel>
   add_overlay(titlebar_);
   applyTopInset(MainTitlebarLayout::shared().contentTopInset());
   insetObserver_ = MainTitlebarLayout::shared().addObserver([this](double inset) { applyTopInset(inset); });
+  networkObserver_ =
+      NetworkMonitor::shared().addObserver([this](bool connected) { model_.handleConnectivityChange(connected); });
 }
 
 HomeView::~HomeView() {
   MainTitlebarLayout::shared().removeObserver(insetObserver_);
+  NetworkMonitor::shared().removeObserver(networkObserver_);
   if (themeObserver_) ThemeManager::shared().removeObserver(themeObserver_);
 }
 

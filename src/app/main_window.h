@@ -87,6 +87,7 @@ class HomeView : public Gtk::Overlay {
   bool didSetInitialSize_ = false;
   bool didHookMainWindowClose_ = false;
   platform::ObserverList<double>::Id insetObserver_ = 0;
+  platform::ObserverList<bool>::Id networkObserver_ = 0;
   platform::ObserverList<bool>::Id themeObserver_ = 0;
 };
 
