@@ -1,8 +1,14 @@
 #include "app/instance_settler.h"
 
+#include <glib.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "app/instance_bus.h"
+#include "app/launch_steps.h"
 #include "app/testing/log_capture.h"
+#include "platform/test_support/temp_dir.h"
 
 namespace orvik {
 namespace {
@@ -90,6 +96,21 @@ TEST(InstanceSettler, AnOldInstanceThatCannotBeEndedIsHandedBackTo) {
   orvik::testing::LogCapture log;
   EXPECT_EQ(InstanceSettler(channel, "2.0").settle(), InstanceSettlement::handBack);
   EXPECT_TRUE(log.contains("[NATIVE] [Launch] could not close the other instance — handing back to it"));
+}
+
+TEST(InstanceBus, TheObjectPathIsTheOneGApplicationDerives) {
+  EXPECT_EQ(applicationObjectPath("com.orvik.desk"), "/com/orvik/desk");
+  EXPECT_EQ(applicationObjectPath("org.example.my-app"), "/org/example/my_app");
+}
+
+TEST(ReadOnlyImage, OnlyAReadOnlyMountUnderTheTemporaryFolderCounts) {
+  orvik::testing::TempDir dir;
+  const auto writableMount = std::filesystem::path(g_get_tmp_dir()) / (".mount_orvik" + dir.path().filename().string());
+  std::filesystem::create_directories(writableMount);
+  EXPECT_FALSE(isRunningFromReadOnlyImage(writableMount));  // a writable folder of that name is no image
+  std::filesystem::remove(writableMount);
+  EXPECT_FALSE(isRunningFromReadOnlyImage("/usr/lib/orvikdesk"));
+  EXPECT_FALSE(isRunningFromReadOnlyImage(dir.path()));
 }
 
 }  // namespace
