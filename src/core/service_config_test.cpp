@@ -66,6 +66,12 @@ TEST_F(ServiceConfigTest, AMissingFileIsAnError) {
   EXPECT_NE(error_.find("absent.json"), std::string::npos);
 }
 
+TEST(ServiceConfig, TheFixedCallServerIsASecureHostWithoutPath) {
+  const std::string url = ServiceConfig::defaults().callServerURL;
+  EXPECT_EQ(url.rfind("https://", 0), 0u);
+  EXPECT_EQ(url.find('/', 8), std::string::npos);
+}
+
 TEST(ServiceConfig, DefaultsHoldFourWellFormedPinsAndThePinnedHostIsTrusted) {
   const auto config = ServiceConfig::defaults();
   EXPECT_EQ(config.webPins.size(), 4u);
