@@ -5,6 +5,11 @@
 
 namespace orvik {
 
+platform::ObserverList<>& webViewDidFinishLoadingObservers() {
+  static platform::ObserverList<> observers;
+  return observers;
+}
+
 WebViewCoordinator::WebViewCoordinator(platform::TaskQueue& queue, platform::Clock& clock,
                                        std::shared_ptr<WebViewState> state, LoadDiagnostics& diagnostics, Hooks hooks)
     : queue_(queue),
@@ -55,7 +60,7 @@ void WebViewCoordinator::handleDidFinishLoading(const std::optional<std::string>
     state.setErrorMessage(std::nullopt);
     state.scheduleRenderCheck(WebViewState::kRenderCheckIntervalSeconds, WebViewState::kRenderCheckMaxChecks);
     if (uri) state.setLoadedURL(uri);
-    self.didFinishLoading_.notify();
+    webViewDidFinishLoadingObservers().notify();
     // TODO(updater issue): background update check 2.5 s later.
     // TODO(#4): deliver a pending notification tap to the page.
     if (self.hooks_.focusWebView) self.hooks_.focusWebView();

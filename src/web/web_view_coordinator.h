@@ -41,6 +41,11 @@ inline constexpr const char* kWebProcessStoppedMessage = "Orvik stopped unexpect
 // The name of the notification posted after every finished load of the main page.
 inline constexpr const char* kWebViewDidFinishLoadingNotification = "webViewDidFinishLoading";
 
+// The process-wide "webViewDidFinishLoading" notification: told after every
+// finished load of the main page, on the main queue. Observers may be added
+// before the web view exists (the launch sequence does).
+platform::ObserverList<>& webViewDidFinishLoadingObservers();
+
 class WebViewCoordinator {
  public:
   static constexpr double kCredentialFetchDelaySeconds = 1.5;
@@ -77,9 +82,6 @@ class WebViewCoordinator {
   // Whether a navigation to `uri` may go on.
   bool decideNavigationPolicy(const std::optional<std::string>& uri) const;
 
-  // Observers of "webViewDidFinishLoading", called on the main queue.
-  platform::ObserverList<>& didFinishLoading() { return didFinishLoading_; }
-
   WebViewState& state() { return *state_; }
 
  private:
@@ -92,7 +94,6 @@ class WebViewCoordinator {
   std::shared_ptr<WebViewState> state_;
   LoadDiagnostics& diagnostics_;
   Hooks hooks_;
-  platform::ObserverList<> didFinishLoading_;
   std::deque<platform::Clock::MonotonicTime> contentProcessTerminations_;
   std::shared_ptr<platform::WorkItem> credentialFetch_;
   // Cleared in the destructor, so that posted steps of a coordinator that is

@@ -31,8 +31,9 @@ class WebViewCoordinatorTest : public ::testing::Test {
     hooks_.cancelFileChooser = [this] { ++choosersCancelled_; };
     hooks_.isFileInsideAppFolders = [](const std::string& uri) { return uri.rfind("file:///app/", 0) == 0; };
     coordinator_ = std::make_unique<WebViewCoordinator>(queue_, queue_.clock(), state_, diagnostics_, hooks_);
-    coordinator_->didFinishLoading().add([this] { ++finishedNotices_; });
+    finishedObserver_ = webViewDidFinishLoadingObservers().add([this] { ++finishedNotices_; });
   }
+  ~WebViewCoordinatorTest() override { webViewDidFinishLoadingObservers().remove(finishedObserver_); }
   void start() {
     coordinator_->handleDidStartLoading(kURI);
     queue_.runUntilIdle();
@@ -50,6 +51,7 @@ class WebViewCoordinatorTest : public ::testing::Test {
   WebViewCoordinator::Hooks hooks_;
   std::unique_ptr<WebViewCoordinator> coordinator_;
   int logsReady_ = 0, focused_ = 0, choosersCancelled_ = 0, finishedNotices_ = 0;
+  platform::ObserverList<>::Id finishedObserver_ = 0;
 };
 
 TEST_F(WebViewCoordinatorTest, StartCommitAndFinishDriveTheLoadState) {
