@@ -44,7 +44,12 @@ TEST(MainWebViewIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownA
   overlay.set_child(pageSlot);
   window.set_child(overlay);
   window.present();
-  auto web = MainWebView::install(overlay, pageSlot, [] { return std::string(64, 'a'); });
+  std::vector<std::string> distribution;
+  auto web = MainWebView::install(overlay, pageSlot,
+                                  {[] { return std::string(64, 'a'); },
+                                   [&](std::string_view line) { distribution.emplace_back(line); }});
+  EXPECT_EQ(distribution,
+            std::vector<std::string>{"web told: window.ORVIK_DISTRIBUTION='bucket', user-agent tag=''"});
 
   const auto diagnostics = WebLoadDiagnostics::shared().file();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);

@@ -369,7 +369,11 @@ void WebViewHost::addUserScripts() {
   inputs.storedRingtone = options_.storedRingtone;
   inputs.launchId = options_.launchId.empty() ? launchId() : options_.launchId;
   for (const auto& script : page_scripts::mainViewScripts(inputs)) add(script);
-  // TODO(#4): logDistribution("web told: window.ORVIK_DISTRIBUTION='bucket', user-agent tag=''").
+  if (options_.logDistribution) {
+    // The user agent carries no distribution tag of its own.
+    options_.logDistribution(std::string("web told: window.ORVIK_DISTRIBUTION='") + page_scripts::kDistribution +
+                             "', user-agent tag=''");
+  }
   nativeLog(page_scripts::udidInjectedLogLine(options_.deviceUdid));
 }
 
