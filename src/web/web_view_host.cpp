@@ -509,7 +509,7 @@ bool WebViewHost::onLoadFailedWithTLSErrors(const char* failingURI, GTlsCertific
   const std::string failing = failingURI ? failingURI : "";
   const std::string host = hostOf(failing);
   const ServiceConfig& service = *options_.service;
-  if (!trust_ || service.extraCAFile.empty() || !service.isTrustedWebHost(host) ||
+  if (!serviceOverrideBuild() || !trust_ || service.extraCAFile.empty() || !service.isTrustedWebHost(host) ||
       hostsAllowedByExtraCA_.count(host)) {
     return FALSE;
   }
