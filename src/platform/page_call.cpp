@@ -79,6 +79,35 @@ std::string pageMethodCall(std::string_view object, std::string_view method, con
   return buildMethodCall(object, method, args);
 }
 
+std::string pageFunctionCallReportingPresence(std::string_view fn, const std::vector<nlohmann::json>& args) {
+  if (!isPageIdentifier(fn)) {
+    platformLog("[PageCall] refused to call a page function with an invalid name");
+    return {};
+  }
+  const std::string target = "window." + std::string(fn);
+  return "(function(){ if (" + target + ") { " + target + "(" + joinArguments(args) +
+         "); return true; } return false; })();";
+}
+
+std::string jsObjectLiteral(const std::vector<std::pair<std::string, nlohmann::json>>& entries) {
+  std::string literal = "{ ";
+  bool first = true;
+  for (const auto& [key, value] : entries) {
+    if (!isPageIdentifier(key)) continue;
+    if (!first) literal += ", ";
+    first = false;
+    literal += key + ": " + jsLiteral(value);
+  }
+  return literal + " }";
+}
+
+void callPage(std::weak_ptr<PageScriptSink> sink, std::string script, PageScriptCompletion completion) {
+  if (script.empty()) return;
+  mainQueue().post([sink = std::move(sink), script = std::move(script), completion = std::move(completion)]() mutable {
+    if (auto live = sink.lock()) live->evaluateScript(script, std::move(completion));
+  });
+}
+
 void callPage(std::weak_ptr<PageScriptSink> sink, std::string script) {
   if (script.empty()) return;
   mainQueue().post([sink = std::move(sink), script = std::move(script)] {

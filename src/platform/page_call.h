@@ -10,15 +10,26 @@
 // and evaluates on the main queue.
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 namespace orvik::platform {
+
+// What a page script gave back: its value as JSON (null when it returned
+// nothing or something JSON cannot hold), or the evaluation's error text.
+struct PageScriptResult {
+  std::optional<std::string> error;
+  nlohmann::json value;
+};
+using PageScriptCompletion = std::function<void(const PageScriptResult& result)>;
 
 // Where page scripts go: the main web view (or a call window's) in the
 // program, a recording fake in tests. Main queue only.
@@ -28,6 +39,8 @@ class PageScriptSink {
   // Evaluates `script` in the page's main world, without waiting for or
   // inspecting a result.
   virtual void evaluateScript(const std::string& script) = 0;
+  // Evaluates `script` and reports its result later, on the main queue.
+  virtual void evaluateScript(const std::string& script, PageScriptCompletion completion) = 0;
 };
 
 // A JavaScript literal for `value`: compact JSON, U+2028/U+2029 escaped,
@@ -48,8 +61,21 @@ std::string pageMethodCall(std::string_view object, std::string_view method,
                            std::initializer_list<nlohmann::json> args = {});
 std::string pageMethodCall(std::string_view object, std::string_view method, const std::vector<nlohmann::json>& args);
 
+// "(function(){ if (window.fn) { window.fn(a, b); return true; } return false; })();"
+// — the script's result tells whether the page function existed and was
+// called. Empty when `fn` is not an identifier.
+std::string pageFunctionCallReportingPresence(std::string_view fn, const std::vector<nlohmann::json>& args);
+
+// A JavaScript object literal with its keys in the given order:
+// "{ key: value, other: value }" (values JSON-encoded as by jsLiteral).
+// Keys must be identifiers; others are skipped.
+std::string jsObjectLiteral(const std::vector<std::pair<std::string, nlohmann::json>>& entries);
+
 // Queues `script` on the main queue; it is evaluated then if the sink is
 // still alive, and dropped otherwise. Empty scripts are dropped.
 void callPage(std::weak_ptr<PageScriptSink> sink, std::string script);
+// The same, reporting the script's result; the completion is dropped with
+// the script when the sink is gone.
+void callPage(std::weak_ptr<PageScriptSink> sink, std::string script, PageScriptCompletion completion);
 
 }  // namespace orvik::platform

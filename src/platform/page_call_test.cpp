@@ -54,6 +54,26 @@ TEST(PageCall, EvaluatesOnTheMainQueueOnlyWhileTheSinkLives) {
   EXPECT_EQ(queue.runUntilIdle(), 1u);
 }
 
+TEST(PageCall, PresenceReportingCallsAndObjectLiterals) {
+  const std::string object = jsObjectLiteral({{"toUserNumber", "+47 \"9\"\n"}, {"isAudio", true}, {"callId", nullptr}});
+  EXPECT_EQ(object, "{ toUserNumber: \"+47 \\\"9\\\"\\n\", isAudio: true, callId: null }");
+  EXPECT_EQ(pageFunctionCallReportingPresence("__orvikUpdateCallStatus", {"missed", 12}),
+            "(function(){ if (window.__orvikUpdateCallStatus) { window.__orvikUpdateCallStatus(\"missed\", 12); "
+            "return true; } return false; })();");
+}
+
+TEST(PageCall, ResultsComeBackThroughTheMainQueue) {
+  VirtualQueue queue;
+  ScopedMainQueue main(queue);
+  auto sink = std::make_shared<RecordingPageScriptSink>();
+  sink->reply = [](const std::string&) { return PageScriptResult{std::nullopt, true}; };
+  std::vector<nlohmann::json> results;
+  callPage(sink, "x();", [&](const PageScriptResult& r) { results.push_back(r.value); });
+  EXPECT_TRUE(results.empty());
+  queue.runUntilIdle();
+  EXPECT_EQ(results, std::vector<nlohmann::json>{true});
+}
+
 // Evaluates the built script in a real JavaScript engine and checks that the
 // page function receives exactly the arguments the native side passed.
 TEST(PageCallIntegration, ArgumentsArriveUnchangedInARealJavaScriptEngine) {
