@@ -79,17 +79,21 @@ std::string pageMethodCall(std::string_view object, std::string_view method, con
   return buildMethodCall(object, method, args);
 }
 
-std::string pageFunctionCallReportingPresence(std::string_view fn, const std::vector<nlohmann::json>& args) {
+std::string pageFunctionCallReportingPresence(std::string_view fn, const std::vector<JsArgument>& args) {
   if (!isPageIdentifier(fn)) {
     platformLog("[PageCall] refused to call a page function with an invalid name");
     return {};
   }
+  std::string joined;
+  for (const auto& arg : args) {
+    if (!joined.empty()) joined += ", ";
+    joined += arg.text();
+  }
   const std::string target = "window." + std::string(fn);
-  return "(function(){ if (" + target + ") { " + target + "(" + joinArguments(args) +
-         "); return true; } return false; })();";
+  return "(function(){ if (" + target + ") { " + target + "(" + joined + "); return true; } return false; })();";
 }
 
-std::string jsObjectLiteral(const std::vector<std::pair<std::string, nlohmann::json>>& entries) {
+JsExpression jsObjectLiteral(const std::vector<std::pair<std::string, nlohmann::json>>& entries) {
   std::string literal = "{ ";
   bool first = true;
   for (const auto& [key, value] : entries) {
@@ -98,7 +102,7 @@ std::string jsObjectLiteral(const std::vector<std::pair<std::string, nlohmann::j
     first = false;
     literal += key + ": " + jsLiteral(value);
   }
-  return literal + " }";
+  return {literal + " }"};
 }
 
 void callPage(std::weak_ptr<PageScriptSink> sink, std::string script, PageScriptCompletion completion) {

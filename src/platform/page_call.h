@@ -10,6 +10,7 @@
 // and evaluates on the main queue.
 #pragma once
 
+#include <concepts>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -61,15 +62,34 @@ std::string pageMethodCall(std::string_view object, std::string_view method,
                            std::initializer_list<nlohmann::json> args = {});
 std::string pageMethodCall(std::string_view object, std::string_view method, const std::vector<nlohmann::json>& args);
 
+// Script text built by the helpers below, never page input pasted by hand.
+struct JsExpression {
+  std::string text;
+};
+
+// One argument of a page call: any JSON value (encoded by jsLiteral) or an
+// expression built here.
+class JsArgument {
+ public:
+  template <typename T>
+    requires std::constructible_from<nlohmann::json, T>
+  JsArgument(T&& value) : text_(jsLiteral(nlohmann::json(std::forward<T>(value)))) {}  // NOLINT: implicit by design
+  JsArgument(JsExpression expression) : text_(std::move(expression.text)) {}  // NOLINT: implicit by design
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
 // "(function(){ if (window.fn) { window.fn(a, b); return true; } return false; })();"
 // — the script's result tells whether the page function existed and was
 // called. Empty when `fn` is not an identifier.
-std::string pageFunctionCallReportingPresence(std::string_view fn, const std::vector<nlohmann::json>& args);
+std::string pageFunctionCallReportingPresence(std::string_view fn, const std::vector<JsArgument>& args);
 
 // A JavaScript object literal with its keys in the given order:
 // "{ key: value, other: value }" (values JSON-encoded as by jsLiteral).
 // Keys must be identifiers; others are skipped.
-std::string jsObjectLiteral(const std::vector<std::pair<std::string, nlohmann::json>>& entries);
+JsExpression jsObjectLiteral(const std::vector<std::pair<std::string, nlohmann::json>>& entries);
 
 // Queues `script` on the main queue; it is evaluated then if the sink is
 // still alive, and dropped otherwise. Empty scripts are dropped.

@@ -55,11 +55,13 @@ TEST(PageCall, EvaluatesOnTheMainQueueOnlyWhileTheSinkLives) {
 }
 
 TEST(PageCall, PresenceReportingCallsAndObjectLiterals) {
-  const std::string object = jsObjectLiteral({{"toUserNumber", "+47 \"9\"\n"}, {"isAudio", true}, {"callId", nullptr}});
+  const std::string object = jsObjectLiteral({{"toUserNumber", "+47 \"9\"\n"}, {"isAudio", true}, {"callId", nullptr}}).text;
   EXPECT_EQ(object, "{ toUserNumber: \"+47 \\\"9\\\"\\n\", isAudio: true, callId: null }");
   EXPECT_EQ(pageFunctionCallReportingPresence("__orvikUpdateCallStatus", {"missed", 12}),
             "(function(){ if (window.__orvikUpdateCallStatus) { window.__orvikUpdateCallStatus(\"missed\", 12); "
             "return true; } return false; })();");
+  EXPECT_EQ(pageFunctionCallReportingPresence("f", {jsObjectLiteral({{"a", 1}})}),
+            "(function(){ if (window.f) { window.f({ a: 1 }); return true; } return false; })();");
 }
 
 TEST(PageCall, ResultsComeBackThroughTheMainQueue) {
