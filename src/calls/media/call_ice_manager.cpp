@@ -1,5 +1,6 @@
 #include "calls/media/call_ice_manager.h"
 
+#include "calls/media/ice_diagnostics.h"
 #include "core/native_logger.h"
 
 namespace orvik {
@@ -10,15 +11,6 @@ constexpr std::size_t kSnippetCharacters = 90;
 std::string snippet(const std::string& candidate) { return firstCharacters(candidate, kSnippetCharacters); }
 
 }  // namespace
-
-std::string CallICEManager::candidateType(const std::string& candidate) {
-  const std::string marker = " typ ";
-  const auto at = candidate.find(marker);
-  if (at == std::string::npos) return "?";
-  const auto start = at + marker.size();
-  const auto end = candidate.find(' ', start);
-  return candidate.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
 
 void CallICEManager::apply(const RemoteICECandidate& candidate) const {
   if (onApplyCandidate) onApplyCandidate(candidate.candidate, candidate.sdpMid, candidate.sdpMLineIndex);

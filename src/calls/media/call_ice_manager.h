@@ -39,9 +39,6 @@ class CallICEManager {
   const std::vector<RemoteICECandidate>& pendingCandidates() const { return pendingCandidates_; }
   bool isRemoteDescriptionSet() const { return isRemoteDescriptionSet_; }
 
-  // For log lines: the text after " typ " up to the next blank, or "?".
-  static std::string candidateType(const std::string& candidate);
-
  private:
   void apply(const RemoteICECandidate& candidate) const;
 

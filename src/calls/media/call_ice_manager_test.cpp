@@ -79,11 +79,5 @@ TEST_F(CallICEManagerTest, WithoutAClosureTheDrainStillEmptiesTheList) {
   EXPECT_TRUE(ice.pendingCandidates().empty());
 }
 
-TEST(CallICEManagerCandidateType, ReadsTheTypeForLogLines) {
-  EXPECT_EQ(CallICEManager::candidateType("candidate:1 1 udp 2122 192.168.1.2 5000 typ host generation 0"), "host");
-  EXPECT_EQ(CallICEManager::candidateType("candidate:1 1 udp 2122 10.0.0.1 5000 typ relay"), "relay");
-  EXPECT_EQ(CallICEManager::candidateType("garbage"), "?");
-}
-
 }  // namespace
 }  // namespace orvik
