@@ -15,6 +15,7 @@ namespace orvik {
 namespace {
 namespace fs = std::filesystem;
 using Handler = OrvikFileSchemeHandler;
+using orvik::testing::patternBytes;
 using orvik::testing::ScopedTempHome;
 using orvik::testing::TempDir;
 
@@ -101,12 +102,6 @@ std::string bodyOf(const Handler::Response& response) {
   std::string bytes(response.length, '\0');
   EXPECT_EQ(::pread(response.file->fd(), bytes.data(), bytes.size(), static_cast<off_t>(response.offset)),
             static_cast<ssize_t>(bytes.size()));
-  return bytes;
-}
-
-std::string patternBytes(std::size_t size) {
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
   return bytes;
 }
 

@@ -22,16 +22,11 @@ namespace orvik {
 namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
+using orvik::testing::patternBytes;
 using orvik::testing::ScopedTempHome;
 using orvik::testing::TempDir;
 
 constexpr const char* kTrustedOrigin = "http://127.0.0.1";
-
-std::string patternBytes(std::size_t size) {
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-  return bytes;
-}
 
 // The same pattern, checked by the page itself.
 constexpr const char* kPageHelpers = R"JS(
