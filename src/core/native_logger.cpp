@@ -92,7 +92,22 @@ bool isMutedCallLogLine(std::string_view message) {
   return std::find(callLogMuteTags.begin(), callLogMuteTags.end(), tag) != callLogMuteTags.end();
 }
 
-NativeLogger::NativeLogger(PrintFunction print) : print_(print ? std::move(print) : PrintFunction(printToStdout)) {}
+NativeLogger::NativeLogger(PrintFunction print) { setPrintFunction(std::move(print)); }
+
+void NativeLogger::setPrintFunction(PrintFunction print) {
+  auto next = std::make_shared<const PrintFunction>(print ? std::move(print) : PrintFunction(printToStdout));
+  std::lock_guard lock(printMutex_);
+  print_ = std::move(next);
+}
+
+void NativeLogger::print(const std::string& line) const {
+  std::shared_ptr<const PrintFunction> print;
+  {
+    std::lock_guard lock(printMutex_);
+    print = print_;
+  }
+  (*print)(line);
+}
 
 NativeLogger& NativeLogger::shared() {
   // Never destroyed: threads may log while the process exits.
@@ -103,13 +118,13 @@ NativeLogger& NativeLogger::shared() {
 void NativeLogger::log(std::string_view message, std::string_view tag, ForwardToWeb forwardToWeb) {
   if (isMutedCallLogLine(message)) return;
   std::string line = bracketed(tag, message);
-  print_(line);
+  print(line);
   if (forwardToWeb.value) emit(std::move(line), "log");
 }
 
 void NativeLogger::log(std::string_view message, std::string_view tag, std::string_view level) {
   std::string line = bracketed(tag, message);
-  print_(line);
+  print(line);
   emit(std::move(line), std::string(level));
 }
 

@@ -47,6 +47,10 @@ class NativeLogger : public std::enable_shared_from_this<NativeLogger> {
 
   static NativeLogger& shared();
 
+  // Replaces where lines are printed (empty: standard output). For tests that
+  // read what the program logged.
+  void setPrintFunction(PrintFunction print);
+
   // A distinct type, so that a level given as a string literal can never be
   // taken for this flag.
   struct ForwardToWeb {
@@ -85,7 +89,10 @@ class NativeLogger : public std::enable_shared_from_this<NativeLogger> {
   bool canForwardLocked() const;
   void forwardToWebConsole(const std::string& line, const std::string& level);
 
-  PrintFunction print_;
+  void print(const std::string& line) const;
+
+  mutable std::mutex printMutex_;
+  std::shared_ptr<const PrintFunction> print_;
   mutable std::mutex mutex_;
   std::weak_ptr<platform::PageScriptSink> webView_;
   bool isReady_ = false;

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "files/core_services_adapter.h"
+#include "platform/app_folders.h"
 
 namespace orvik {
 namespace fs = std::filesystem;

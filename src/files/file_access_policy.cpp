@@ -1,6 +1,6 @@
 #include "files/file_access_policy.h"
 
-#include "files/core_services_adapter.h"
+#include "platform/app_folders.h"
 #include "files/documents_folder.h"
 #include "platform/app_info.h"
 

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "files/core_services_adapter.h"
+#include "core/file_security.h"
 #include "files/documents_folder.h"
 
 namespace orvik {

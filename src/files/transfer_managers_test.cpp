@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "files/base64.h"
-#include "files/core_services_adapter.h"
+#include "core/file_security.h"
 #include "files/documents_folder.h"
 #include "files/files_test_support.h"
 

@@ -1,0 +1,125 @@
+#include "app/application.h"
+
+#include <glib-unix.h>
+
+#include <csignal>
+
+#include "app/call_control.h"
+#include "app/instance_bus.h"
+#include "core/native_logger.h"
+#include "platform/app_info.h"
+#include "platform/dispatch/task_queue.h"
+
+namespace orvik {
+
+Glib::RefPtr<OrvikApplication> OrvikApplication::create() {
+  return Glib::make_refptr_for_instance<OrvikApplication>(new OrvikApplication());
+}
+
+OrvikApplication::OrvikApplication()
+    : Gtk::Application(platform::AppInfo::current().bundleIdentifier),
+      steps_(*this),
+      delegate_(steps_, platform::UserDefaults::standard(), platform::AppInfo::current().shortVersion) {}
+
+OrvikApplication::~OrvikApplication() = default;
+
+int OrvikApplication::runProgram(char* programName) {
+  // The program reads no arguments.
+  char* argv[] = {programName, nullptr};
+  delegate_.applicationWillFinishLaunching();
+  switch (delegate_.applicationDidFinishLaunching()) {
+    case LaunchOutcome::handedOff:
+    case LaunchOutcome::refusedLocation:
+      return 0;
+    case LaunchOutcome::handedBack:
+      // Registering finds the running instance; the start is handed to it
+      // (it shows its main window) and this copy ends.
+    case LaunchOutcome::running:
+      break;
+  }
+  return run(1, argv);
+}
+
+Glib::RefPtr<Gio::Menu> OrvikApplication::makeMenu() {
+  add_action("check-for-updates", [] { platform::mainQueue().post([] { checkForUpdatesFromMenu(); }); });
+  add_action("show-web-load-diagnostics", [] { revealWebLoadDiagnostics(); });
+  add_action("quit", sigc::mem_fun(*this, &OrvikApplication::requestTermination));
+  set_accel_for_action("app.quit", "<Control>q");
+
+  auto menu = Gio::Menu::create();
+  auto application = Gio::Menu::create();
+  application->append("Check for Updates…", "app.check-for-updates");
+  menu->append_section(application);
+  auto help = Gio::Menu::create();
+  help->append("Show Web Load Diagnostics in File Manager", "app.show-web-load-diagnostics");
+  menu->append_section(help);
+  auto quit = Gio::Menu::create();
+  quit->append("Quit", "app.quit");
+  menu->append_section(quit);
+  return menu;
+}
+
+void OrvikApplication::on_startup() {
+  Gtk::Application::on_startup();
+  // Ctrl+C in a terminal and a polite kill take the same quit path as the
+  // menu, so a call in progress is hung up first.
+  for (const int signalNumber : {SIGINT, SIGTERM}) {
+    g_unix_signal_add(
+        signalNumber,
+        [](gpointer application) -> gboolean {
+          static_cast<OrvikApplication*>(application)->requestTermination();
+          return G_SOURCE_CONTINUE;
+        },
+        this);
+  }
+  mainWindow_ = std::make_unique<MainWindow>(makeMenu(), platform::UserDefaults::standard(), sharedCallControl());
+  add_window(*mainWindow_);
+}
+
+void OrvikApplication::on_activate() {
+  if (!activatedOnce_) {
+    activatedOnce_ = true;
+    if (mainWindow_) mainWindow_->present();
+    return;
+  }
+  if (!steps_.observesShowMainWindowRequests()) return;
+  nativeLog("[Reopen] showMainWindowNotification received from a second launch attempt");
+  restoreMainWindow();
+}
+
+bool OrvikApplication::restoreMainWindow() {
+  if (!mainWindow_) {
+    nativeLog("[Reopen] no main window found to bring forward");
+    return false;
+  }
+  mainWindow_->restore();
+  return true;
+}
+
+void OrvikApplication::requestTermination() {
+  CallControl& calls = sharedCallControl();
+  if (!calls.isCallActive()) {
+    quit();
+    return;
+  }
+  nativeLog("[AppDelegate] terminate requested during active call — hanging up before quit");
+  calls.hangUpCurrentCall();
+  platform::mainQueue().postAfter(kQuitDelayAfterHangUp, [this] { quit(); });
+}
+
+bool OrvikApplication::dbus_register_vfunc(const Glib::RefPtr<Gio::DBus::Connection>& connection,
+                                           const Glib::ustring& objectPath) {
+  if (!Gtk::Application::dbus_register_vfunc(connection, objectPath)) return false;
+  instanceRegistration_ = exportInstanceObject(connection->gobj(), objectPath, platform::AppInfo::current().shortVersion,
+                                               [this] { platform::mainQueue().post([this] { requestTermination(); }); });
+  return true;
+}
+
+void OrvikApplication::dbus_unregister_vfunc(const Glib::RefPtr<Gio::DBus::Connection>& connection,
+                                             const Glib::ustring& objectPath) {
+  unexportInstanceObject(connection->gobj(), instanceRegistration_);
+  instanceRegistration_ = 0;
+  Gtk::Application::dbus_unregister_vfunc(connection, objectPath);
+}
+
+}  // namespace orvik

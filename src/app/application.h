@@ -1,0 +1,56 @@
+// The program: one GTK application with the id "com.orvik.desk", unique on
+// the session bus. It runs the launch sequence (app_delegate.h), then the one
+// main loop; it owns the main window and the menu commands. A second launch
+// hands its start to the running instance, which brings its main window
+// forward.
+//
+// THREAD-SAFETY: main queue only.
+#pragma once
+
+#include <gtkmm.h>
+
+#include <memory>
+
+#include "app/app_delegate.h"
+#include "app/launch_steps.h"
+#include "app/main_window.h"
+
+namespace orvik {
+
+class OrvikApplication : public Gtk::Application {
+ public:
+  static constexpr double kQuitDelayAfterHangUp = 1.6;
+
+  static Glib::RefPtr<OrvikApplication> create();
+  ~OrvikApplication() override;
+
+  // The launch sequence, then the main loop; the exit status.
+  int runProgram(char* programName);
+
+  // The normal quit path: a call in progress is hung up first and the
+  // program quits shortly after.
+  void requestTermination();
+  // Brings the main window forward; false when there is none.
+  bool restoreMainWindow();
+  MainWindow* mainWindow() { return mainWindow_.get(); }
+
+ protected:
+  OrvikApplication();
+  void on_startup() override;
+  void on_activate() override;
+  bool dbus_register_vfunc(const Glib::RefPtr<Gio::DBus::Connection>& connection,
+                           const Glib::ustring& objectPath) override;
+  void dbus_unregister_vfunc(const Glib::RefPtr<Gio::DBus::Connection>& connection,
+                             const Glib::ustring& objectPath) override;
+
+ private:
+  Glib::RefPtr<Gio::Menu> makeMenu();
+
+  ProgramLaunchSteps steps_;
+  AppDelegate delegate_;
+  std::unique_ptr<MainWindow> mainWindow_;
+  bool activatedOnce_ = false;
+  unsigned instanceRegistration_ = 0;
+};
+
+}  // namespace orvik

@@ -1,0 +1,183 @@
+#include "app/launch_steps.h"
+
+#include <gtk/gtk.h>
+#include <sys/statvfs.h>
+
+#include <glib.h>
+
+#include "app/call_control.h"
+#include "app/crash_backtrace_logger.h"
+#include "app/distribution_log.h"
+#include "app/instance_bus.h"
+#include "app/instance_settler.h"
+#include "core/launch_at_login_manager.h"
+#include "core/native_logger.h"
+#include "core/theme_gtk.h"
+#include "core/theme_manager.h"
+#include "core/web_load_diagnostics.h"
+#include "platform/app_folders.h"
+#include "platform/app_info.h"
+#include "platform/dispatch/task_queue.h"
+#include "platform/system_log.h"
+
+namespace orvik {
+namespace {
+
+// The page learns when any window of the program is minimised or restored.
+void onSurfaceStateChanged(GObject* surface, GParamSpec*, gpointer) {
+  const bool minimized =
+      (gdk_toplevel_get_state(GDK_TOPLEVEL(surface)) & GDK_TOPLEVEL_STATE_MINIMIZED) != 0;
+  const bool wasMinimized = g_object_get_data(surface, "orvik-minimized") != nullptr;
+  if (minimized == wasMinimized) return;
+  g_object_set_data(surface, "orvik-minimized", minimized ? GINT_TO_POINTER(1) : nullptr);
+  platform::callPage(shellPage(), platform::pageFunctionCall("__setAppInactiveFromNative", {minimized}));
+}
+
+void observeSurfaceOf(Gtk::Window& window) {
+  GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window.gobj()));
+  if (surface && GDK_IS_TOPLEVEL(surface)) {
+    g_signal_connect(surface, "notify::state", G_CALLBACK(onSurfaceStateChanged), nullptr);
+  }
+}
+
+// No call engine runs in this build yet, so there is never a call to end.
+class NoCallEngine final : public CallControl {
+ public:
+  bool isCallActive() const override { return false; }
+  void hangUpCurrentCall() override {}
+};
+
+}  // namespace
+
+CallControl& sharedCallControl() {
+  // TODO: calls — the call manager's active-call test and hang-up.
+  static NoCallEngine calls;
+  return calls;
+}
+
+std::weak_ptr<platform::PageScriptSink> shellPage() {
+  // TODO: notifications — the push manager's weak reference to the main web
+  // view (TODO(#5) builds the web view it holds).
+  return {};
+}
+
+void checkForUpdatesFromMenu() {
+  // TODO: updater — hide the update callout, then check with silent false.
+}
+
+void revealWebLoadDiagnostics() { WebLoadDiagnostics::shared().revealInFinder(); }
+
+bool isRunningFromReadOnlyImage(const std::filesystem::path& folder) {
+  const std::string mountPrefix = (std::filesystem::path(g_get_tmp_dir()) / ".mount_").string();
+  if (folder.string().rfind(mountPrefix, 0) != 0) return false;
+  struct statvfs info {};
+  return ::statvfs(folder.c_str(), &info) == 0 && (info.f_flag & ST_RDONLY) != 0;
+}
+
+ProgramLaunchSteps::ProgramLaunchSteps(Gtk::Application& application) : application_(application) {}
+
+// A copy on a mounted disk image and a store copy have no Linux twin.
+HandOffResult ProgramLaunchSteps::handOffFromDiskImage() { return HandOffResult::notApplicable; }
+HandOffResult ProgramLaunchSteps::deferToStoreCopy() { return HandOffResult::notApplicable; }
+
+void ProgramLaunchSteps::hideAllWindows() {
+  for (Gtk::Window* window : application_.get_windows()) window->set_visible(false);
+}
+
+void ProgramLaunchSteps::installCrashLogger() { CrashBacktraceLogger::install(); }
+
+void ProgramLaunchSteps::logDistributionSelfCheck() {
+  const std::string& identifier = platform::AppInfo::current().bundleIdentifier;
+  std::shared_ptr<platform::SystemLog> journal =
+      platform::makeJournaldSystemLog(identifier.empty() ? "Orvik" : identifier, "Distribution");
+  setDistributionSystemLog(
+      [journal](const std::string& message) { journal->write(platform::SystemLogLevel::standard, message); });
+  orvik::logDistributionSelfCheck(currentDistributionFacts());
+}
+
+void ProgramLaunchSteps::registerSupplementalDecoder() {
+  // VP9 is decoded in software by WebRTC; there is no hardware decoder to add.
+  nativeLog("[Media] VP9 supplemental decoder registered — hardware VP9 decode: false");
+}
+
+bool ProgramLaunchSteps::refuseDiskImageLocation() {
+  const auto& info = platform::AppInfo::current();
+  if (!isRunningFromReadOnlyImage(info.installFolder)) return false;
+  if (!gtk_init_check()) return true;
+  Gtk::MessageDialog alert("Move to Applications First", false, Gtk::MessageType::WARNING, Gtk::ButtonsType::OK,
+                           true);
+  alert.set_secondary_text("Please drag " + info.displayName +
+                           " to your Applications folder, then open it from there.");
+  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+  alert.signal_response().connect([loop](int) { g_main_loop_quit(loop); });
+  alert.present();
+  g_main_loop_run(loop);
+  g_main_loop_unref(loop);
+  return true;
+}
+
+void ProgramLaunchSteps::setDarkAppearance() {
+  // GTK's own widgets follow the program's theme setting, dark until the page
+  // chooses otherwise.
+  if (gtk_init_check()) bindThemeToGtk(ThemeManager::shared());
+}
+
+void ProgramLaunchSteps::observeWindowMinimising() {
+  application_.signal_window_added().connect([](Gtk::Window* window) {
+    if (window->get_realized()) observeSurfaceOf(*window);
+    window->signal_realize().connect([window] { observeSurfaceOf(*window); });
+  });
+}
+
+void ProgramLaunchSteps::startSystemLockObserver() {
+  // TODO: system lock observer — start observing screen lock and sleep.
+}
+
+void ProgramLaunchSteps::queueWindowTitles() {
+  platform::mainQueue().post([this] {
+    for (Gtk::Window* window : application_.get_windows()) {
+      window->set_title(platform::AppInfo::current().displayName);
+    }
+  });
+}
+
+InstanceSettlement ProgramLaunchSteps::settleRunningInstance() {
+  const auto& info = platform::AppInfo::current();
+  InstanceBusChannel channel(info.bundleIdentifier);
+  return InstanceSettler(channel, info.shortVersion).settle();
+}
+
+std::vector<std::string> ProgramLaunchSteps::documentsFolderEntries() {
+  const std::filesystem::path folder = platform::documentsFolder();
+  std::vector<std::string> entries;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    entries.push_back(it->path().filename().string());
+  }
+  return entries;
+}
+
+WebsiteDataStore* ProgramLaunchSteps::websiteDataStore() {
+  // TODO(#5): the main web view's network session's website data.
+  return nullptr;
+}
+
+void ProgramLaunchSteps::registerLaunchAtLogin() { LaunchAtLoginManager::shared().registerLaunchAtLogin(); }
+
+void ProgramLaunchSteps::setUpNotifications() {
+  // TODO: notifications — the notification delegate, the permission request
+  // and, after a grant, push registration.
+}
+
+void ProgramLaunchSteps::observeFirstPageLoad() {
+  // TODO(#5): observe the web view's first finished load (notification
+  // settings then decide the permission banner).
+}
+
+void ProgramLaunchSteps::observeKeyboardInputSource() {
+  // TODO: keyboard input direction — follow the input source's direction.
+}
+
+void ProgramLaunchSteps::observeShowMainWindowRequests() { observesShowMainWindowRequests_ = true; }
+
+}  // namespace orvik

@@ -1,0 +1,30 @@
+// The main window's top inset: the page sits this far below the window's top
+// edge, under the custom title strip; 0 in full screen, where the strip is
+// hidden. Observed by the main window view.
+// THREAD-SAFETY: main queue only.
+#pragma once
+
+#include "platform/observer_list.h"
+
+namespace orvik {
+
+class MainTitlebarLayout {
+ public:
+  static constexpr double kStripHeight = 24;
+
+  static MainTitlebarLayout& shared();
+
+  double contentTopInset() const { return contentTopInset_; }
+  void setContentTopInset(double inset);
+
+  platform::ObserverList<double>::Id addObserver(platform::ObserverList<double>::Observer observer) {
+    return observers_.add(std::move(observer));
+  }
+  void removeObserver(platform::ObserverList<double>::Id id) { observers_.remove(id); }
+
+ private:
+  double contentTopInset_ = kStripHeight;
+  platform::ObserverList<double> observers_;
+};
+
+}  // namespace orvik

@@ -1,0 +1,37 @@
+// The WebRTC face of CallPeerConnection, for the media code and its tests
+// only: test knobs, the current WebRTC connection, and setting Opus-tuned
+// local descriptions.
+#pragma once
+
+#include <functional>
+
+#include <api/peer_connection_interface.h>
+#include <api/scoped_refptr.h>
+#include <api/task_queue/task_queue_factory.h>
+#include <modules/audio_device/include/audio_device.h>
+
+#include "calls/media/call_peer_connection.h"
+
+namespace orvik {
+
+struct CallPeerConnection::TestHooks {
+  // Loopback is ignored by WebRTC by default; two peers in one test process
+  // talk over it.
+  bool allowLoopback = false;
+  // Host candidates too (the program never uses them).
+  bool allowAllCandidates = false;
+  // The audio device to hand to the factory instead of the call's own.
+  std::function<rtc::scoped_refptr<webrtc::AudioDeviceModule>(webrtc::TaskQueueFactory&)> audioDevice;
+};
+
+// The current WebRTC connection, or null; call on the peer queue.
+webrtc::PeerConnectionInterface* webrtcConnection(CallPeerConnection& connection);
+
+// Sets `description` as the local description, tuned for Opus first and the
+// original when WebRTC rejects the tuned one. `done` gets the description that
+// was set and the error, if any, on WebRTC's signalling thread.
+void applyTunedLocalDescription(CallPeerConnection& connection, const std::string& label,
+                                std::unique_ptr<webrtc::SessionDescriptionInterface> description,
+                                std::function<void(const std::string& sdp, webrtc::RTCError error)> done);
+
+}  // namespace orvik

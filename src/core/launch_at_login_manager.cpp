@@ -1,0 +1,80 @@
+#include "core/launch_at_login_manager.h"
+
+#include "core/native_logger.h"
+#include "platform/app_folders.h"
+#include "platform/app_info.h"
+
+namespace orvik {
+
+using platform::LoginItemStatus;
+
+LaunchAtLoginManager::LaunchAtLoginManager(platform::LoginItem& loginItem, platform::UserDefaults& defaults,
+                                           std::string appPath, LogFunction log)
+    : loginItem_(loginItem), defaults_(defaults), appPath_(std::move(appPath)), log_(std::move(log)) {}
+
+LaunchAtLoginManager& LaunchAtLoginManager::shared() {
+  static auto* instance = [] {
+    const platform::AppInfo& app = platform::AppInfo::current();
+    static auto* loginItem = platform::makeXdgAutostartLoginItem(platform::configHome(), app.bundleIdentifier,
+                                                                 app.displayName, platform::runningProgramPath())
+                                 .release();
+    return new LaunchAtLoginManager(*loginItem, platform::UserDefaults::standard(), app.installFolder.string());
+  }();
+  return *instance;
+}
+
+void LaunchAtLoginManager::log(std::string_view message, std::string_view level) const {
+  if (log_) {
+    log_(message, level);
+  } else {
+    NativeLogger::shared().log(message, logTag, level);
+  }
+}
+
+std::string LaunchAtLoginManager::statusName(LoginItemStatus status) {
+  switch (status) {
+    case LoginItemStatus::notRegistered: return "notRegistered";
+    case LoginItemStatus::enabled: return "enabled";
+    case LoginItemStatus::requiresApproval: return "requiresApproval";
+    case LoginItemStatus::notFound: return "notFound";
+  }
+  return "unknown(" + std::to_string(static_cast<int>(status)) + ")";
+}
+
+std::string LaunchAtLoginManager::currentStatusName() { return statusName(loginItem_.status()); }
+
+void LaunchAtLoginManager::registerLaunchAtLogin() {
+  const LoginItemStatus status = loginItem_.status();
+  log("Current status: " + statusName(status));
+  log("App path: " + appPath_);
+
+  if (appPath_.find("AppTranslocation") != std::string::npos) {
+    log("App is translocated — skipping registration. Run: xattr -cr /Applications/Orvik-Reveraraz.app", "warn");
+    return;
+  }
+
+  const std::optional<std::string> last = defaults_.string(lastRegisteredPathKey);
+  if (status == LoginItemStatus::enabled) {
+    if (last == appPath_) {
+      log("Already enabled at the current path — skipping re-register");
+      return;
+    }
+    // The entry may belong to another copy of the program.
+    const platform::LoginItemResult removed = loginItem_.unregisterItem();
+    if (removed.succeeded) {
+      log("Unregistered old entry");
+    } else {
+      log("Unregister failed: " + removed.errorDescription, "error");
+    }
+  }
+
+  const platform::LoginItemResult registered = loginItem_.registerItem();
+  if (registered.succeeded) {
+    defaults_.setString(lastRegisteredPathKey, appPath_);
+    log("Registered successfully from: " + appPath_);
+  } else {
+    log("Registration failed: " + registered.errorDescription, "error");
+  }
+}
+
+}  // namespace orvik

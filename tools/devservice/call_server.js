@@ -1,0 +1,167 @@
+#!/usr/bin/env node
+// The local call server: a Socket.IO server that speaks the 2.x wire format
+// (Engine.IO 3) at the path "/calling", on 127.0.0.1 only.
+//
+//   node call_server.js [--port N] [--tls-cert FILE --tls-key FILE]
+//                       [--ping-interval MS] [--ping-timeout MS]
+//
+// Port 0 (the default, or env ORVIK_CALL_SERVER_PORT) picks a free port. The
+// first line on standard output is {"listening": PORT, "url": "..."}; after it
+// one JSON line per thing a test may want to see (connections with their
+// query parameters, relayed frames, notices). Nothing else goes to stdout.
+//
+// What it does, as the real call server does:
+// - reads "token", "userNumber", "deviceUdid", "pushToken", "isFreeUser" from
+//   the connection's query; the token "invalid" gets "invalid_token";
+// - sends "getToken" with an ICE configuration right after the connection;
+// - relays "call" frames to the user (every device) or to "user_device";
+//   an acknowledged "offer" is answered with {"id": <call-record id>};
+//   an offer for a user with no connected device is kept as a pending call;
+// - sends "getPendingCall" with the user's pending calls on every connection;
+// - "sendToMyDevices" goes to the sender's other devices, acknowledged;
+// - "getUserDevices" answers with the addressed user's connected devices.
+// Test helpers: "echo" acknowledges with its own arguments; "echoBack" sends
+// its arguments back as the event "echo" asking the client for an ack, then
+// reports that ack as the event "echoAcked".
+'use strict';
+
+const fs = require('fs');
+const http = require('http');
+const https = require('https');
+const { Server } = require('socket.io');
+
+function option(name, fallback) {
+  const index = process.argv.indexOf(`--${name}`);
+  return index > 0 && index + 1 < process.argv.length ? process.argv[index + 1] : fallback;
+}
+
+const port = Number(option('port', process.env.ORVIK_CALL_SERVER_PORT || 0));
+const tlsCert = option('tls-cert', '');
+const tlsKey = option('tls-key', '');
+const pingInterval = Number(option('ping-interval', 25000));
+const pingTimeout = Number(option('ping-timeout', 20000));
+
+function report(entry) {
+  process.stdout.write(JSON.stringify(entry) + '\n');
+}
+
+const httpServer = tlsCert
+  ? https.createServer({ cert: fs.readFileSync(tlsCert), key: fs.readFileSync(tlsKey) })
+  : http.createServer();
+
+const io = new Server(httpServer, {
+  path: '/calling',
+  allowEIO3: true,
+  transports: ['websocket'],
+  pingInterval,
+  pingTimeout,
+  maxHttpBufferSize: 16 * 1024 * 1024,
+});
+
+const iceConfig = {
+  iceServers: [
+    { urls: 'stun:127.0.0.1:3478' },
+    { urls: ['turn:127.0.0.1:3478?transport=udp'], username: 'devuser', credential: 'devpass' },
+  ],
+  iceTransportPolicy: 'all',
+};
+
+let nextRecordId = 1000;
+const pendingCalls = new Map();  // user number -> list of pending-call records
+
+function userRoom(userNumber) { return `user:${userNumber}`; }
+function deviceRoom(address) { return `device:${address}`; }
+
+// "4711" reaches every device of user 4711, "4711_abc" only device abc.
+function roomFor(address) {
+  return address.includes('_') ? deviceRoom(address) : userRoom(address);
+}
+
+function devicesOf(userNumber) {
+  const devices = [];
+  for (const socket of io.of('/').sockets.values()) {
+    if (socket.data.userNumber === userNumber) {
+      devices.push({ deviceUdid: socket.data.deviceUdid, deviceToken: socket.data.pushToken });
+    }
+  }
+  return devices;
+}
+
+io.on('connection', (socket) => {
+  const query = socket.handshake.query;
+  const identity = {
+    token: String(query.token ?? ''),
+    userNumber: String(query.userNumber ?? ''),
+    deviceUdid: String(query.deviceUdid ?? ''),
+    pushToken: String(query.pushToken ?? ''),
+    isFreeUser: String(query.isFreeUser ?? ''),
+  };
+  socket.data = identity;
+  report({ event: 'connection', id: socket.id, eio: socket.conn.protocol, transport: socket.conn.transport.name,
+           query: Object.fromEntries(Object.entries(query).filter(([key]) => key !== 'EIO' && key !== 'transport')) });
+
+  if (identity.token === 'invalid') {
+    socket.emit('invalid_token', { message: 'token rejected' });
+    return;
+  }
+  socket.join(userRoom(identity.userNumber));
+  socket.join(deviceRoom(`${identity.userNumber}_${identity.deviceUdid}`));
+
+  socket.emit('getToken', { token: iceConfig });
+  const pending = pendingCalls.get(identity.userNumber) || [];
+  socket.emit('getPendingCall', { data: pending, currentTime: Date.now() });
+
+  socket.on('call', (frame, ack) => {
+    const to = frame && typeof frame.to === 'string' ? frame.to : '';
+    const type = frame && typeof frame.type === 'string' ? frame.type : '';
+    let recordId = null;
+    if (type === 'offer') {
+      recordId = nextRecordId++;
+      const callee = to.split('_')[0];
+      if (devicesOf(callee).length === 0) {
+        const list = pendingCalls.get(callee) || [];
+        list.push({ id: recordId, dateAdded: Date.now(), from: frame.from, caller: identity.userNumber,
+                    deviceUDID: identity.deviceUdid, isAudioCall: frame.isAudio === true,
+                    callerOffer: frame.sdp });
+        pendingCalls.set(callee, list);
+      }
+    } else if (type === 'endCall') {
+      pendingCalls.delete(to.split('_')[0]);
+    }
+    report({ event: 'call', from: identity.userNumber, frame });
+    socket.to(roomFor(to)).emit('call', frame);
+    if (typeof ack === 'function') ack(recordId === null ? { ok: true } : { id: recordId });
+  });
+
+  socket.on('sendToMyDevices', (notice, ack) => {
+    report({ event: 'sendToMyDevices', from: identity.userNumber, notice });
+    socket.to(userRoom(identity.userNumber)).emit('sendToMyDevices', notice);
+    if (typeof ack === 'function') ack({ ok: true });
+  });
+
+  socket.on('getUserDevices', (request, ack) => {
+    const userNumber = request && typeof request.userNumber === 'string' ? request.userNumber : '';
+    report({ event: 'getUserDevices', userNumber });
+    if (typeof ack === 'function') ack(devicesOf(userNumber));
+  });
+
+  socket.on('echo', (...args) => {
+    const ack = typeof args[args.length - 1] === 'function' ? args.pop() : null;
+    report({ event: 'echo', count: args.length });
+    if (ack) ack(...args);
+  });
+
+  socket.on('echoBack', (...args) => {
+    if (typeof args[args.length - 1] === 'function') args.pop();
+    socket.emit('echo', ...args, (...reply) => socket.emit('echoAcked', ...reply));
+  });
+
+  socket.on('disconnect', (reason) => report({ event: 'disconnect', id: socket.id, reason }));
+});
+
+httpServer.listen(port, '127.0.0.1', () => {
+  const actual = httpServer.address().port;
+  report({ listening: actual, url: `${tlsCert ? 'https' : 'http'}://127.0.0.1:${actual}` });
+});
+
+for (const signal of ['SIGTERM', 'SIGINT']) process.on(signal, () => process.exit(0));
