@@ -208,12 +208,17 @@ void OrvikFileSchemeHandler::startTask(Request request, Completion completion) {
     return;
   }
   reads_->post([weak = weak_from_this(), request = std::move(request), completion = std::move(completion)]() mutable {
+    // A handler that went away while the read waited still answers, so
+    // WebKit's request is finished and released.
     auto self = weak.lock();
-    if (!self) return;
-    Result result = self->serve(request);
-    platform::mainQueue().post([completion = std::move(completion), result = std::move(result)]() mutable {
-      completion(std::move(result));
-    });
+    Result result = self ? self->serve(request)
+                         : failure(SchemeError::fileNotFound, filePath(request.url).value_or(std::string()));
+    // `self` goes along to be released on the main queue: the handler's last
+    // owner must never be its own read thread, which its destructor joins.
+    platform::mainQueue().post(
+        [self = std::move(self), completion = std::move(completion), result = std::move(result)]() mutable {
+          completion(std::move(result));
+        });
   });
 }
 

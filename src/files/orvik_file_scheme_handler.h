@@ -11,6 +11,9 @@
 // handed over as an open file and a byte span to stream from. Loads that
 // carry an Origin header must come from an origin the web host trusts.
 //
+// The handler is owned by a std::shared_ptr: a read in flight holds it
+// weakly, and a load whose handler has gone is answered as not found.
+//
 // THREAD-SAFETY: startTask on the main queue; its completion runs once, on
 // the main queue. Files are opened and read on the serial queue
 // "com.orvik.fileScheme". The static helpers are pure.

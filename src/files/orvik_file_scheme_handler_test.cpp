@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "files/documents_folder.h"
@@ -305,6 +306,23 @@ TEST_F(OrvikFileServeTest, StartTaskAnswersOnceOnTheMainQueue) {
   EXPECT_EQ(missing, 1);
   EXPECT_EQ(invalid, 1);
   EXPECT_EQ(preflight, 1);
+}
+
+TEST_F(OrvikFileServeTest, LoadsInFlightWhenTheHandlerGoesAreStillAnsweredOnce) {
+  platform::VirtualQueue main;
+  platform::ScopedMainQueue scoped(main);
+  constexpr int kLoads = 40;
+  int answered = 0;
+  for (int i = 0; i < kLoads; ++i) {
+    handler_->startTask({"GET", "orvikfile://" + (docs_ / "a.bin").string(), {}}, [&](Handler::Result) { ++answered; });
+  }
+  handler_.reset();
+  for (int spin = 0; spin < 1000000 && answered < kLoads; ++spin) {
+    main.runUntilIdle();
+    std::this_thread::yield();
+  }
+  main.runUntilIdle();
+  EXPECT_EQ(answered, kLoads);
 }
 
 }  // namespace
