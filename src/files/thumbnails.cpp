@@ -15,6 +15,7 @@
 
 #include "core/native_logger.h"
 #include "files/documents_folder.h"
+#include "platform/file_io.h"
 
 namespace orvik {
 namespace fs = std::filesystem;
@@ -157,8 +158,7 @@ bool writeThumbnailJPEG(GdkPixbuf* pixbuf, const fs::path& destination) {
   gchar* buffer = nullptr;
   gsize size = 0;
   if (!gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "jpeg", nullptr, "quality", "82", nullptr)) return false;
-  const bool written = g_file_set_contents_full(destination.c_str(), buffer, static_cast<gssize>(size),
-                                                G_FILE_SET_CONTENTS_CONSISTENT, 0600, nullptr);
+  const bool written = platform::writeFileAtomically(destination, std::string_view(buffer, size));
   g_free(buffer);
   return written;
 }

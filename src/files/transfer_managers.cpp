@@ -7,6 +7,7 @@
 
 #include "core/file_security.h"
 #include "files/documents_folder.h"
+#include "platform/file_io.h"
 
 namespace orvik {
 namespace fs = std::filesystem;
@@ -22,18 +23,6 @@ int openNew(const fs::path& file) {
     fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   } while (fd < 0 && errno == EINTR);
   return fd;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
 }
 
 }  // namespace
@@ -93,7 +82,7 @@ TransferStatus ChunkedFileWriter::append(std::string_view transferId, std::strin
   if (open == transfers_.end()) return TransferStatus::unknownTransfer;
   Transfer& transfer = open->second;
   if (transfer.failed) return TransferStatus::writeFailed;
-  if (!writeAll(transfer.fd, bytes)) {
+  if (!platform::writeAll(transfer.fd, bytes)) {
     transfer.failed = true;
     return TransferStatus::writeFailed;
   }

@@ -209,7 +209,8 @@ TEST_F(TransferManagersTest, ImageAndVideoNames) {
   }
 }
 
-TEST_F(TransferManagersTest, EmptyTransferFinishesAsAnEmptyFile) {
+TEST_F(TransferManagersTest, EmptyTransferFinishesAsAnEmptyFileEvenAfterTheFolderWasDeleted) {
+  fs::remove_all(folder());
   ASSERT_EQ(videos_.start("empty", "video/webm", 0), TransferStatus::ok);
   const TransferFinish done = videos_.finish("empty");
   ASSERT_EQ(done.status, TransferStatus::ok);
