@@ -127,6 +127,7 @@ TEST_F(ThumbnailsTest, ImagesAreScaledToFitAndWrittenAsJpegUnderTheThumbName) {
       {"small.jpg", {640, 480}, "jpeg", {640, 480}},
       {"strip.png", {10, 4000}, "png", {2, 800}},
       {"thin.png", {20000, 10}, "png", {800, 1}},
+      {"shared.webp", {2000, 1000}, "webp", {800, 400}},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -143,7 +144,8 @@ TEST_F(ThumbnailsTest, ImagesAreScaledToFitAndWrittenAsJpegUnderTheThumbName) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(docs_)) names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"thumb_img0.jpg", "thumb_img1.jpg", "thumb_img2.jpg", "thumb_img3.jpg"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"thumb_img0.jpg", "thumb_img1.jpg", "thumb_img2.jpg", "thumb_img3.jpg",
+                                              "thumb_img4.jpg"}));
 }
 
 TEST_F(ThumbnailsTest, OrientationTagIsApplied) {
