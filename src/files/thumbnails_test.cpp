@@ -228,14 +228,15 @@ TEST_F(ThumbnailsTest, NamesBreakingTheIdRuleAreRefused) {
   EXPECT_TRUE(fs::is_empty(docs_));
 }
 
-// A short VP8/WebM clip from videotestsrc: `frames` frames at 10 per second.
-bool makeClip(const fs::path& file, int frames, int width, int height) {
+// A short clip from videotestsrc, `frames` frames at 10 per second: VP8 in
+// WebM, or with `encodeAndMux` another encoder and container.
+bool makeClip(const fs::path& file, int frames, int width, int height,
+              const std::string& encodeAndMux = "vp8enc deadline=1 ! webmmux") {
   gst_init(nullptr, nullptr);
   const std::string description = "videotestsrc num-buffers=" + std::to_string(frames) +
                                   " ! video/x-raw,width=" + std::to_string(width) + ",height=" +
-                                  std::to_string(height) +
-                                  ",framerate=10/1 ! vp8enc deadline=1 ! webmmux ! filesink location=\"" +
-                                  file.string() + "\"";
+                                  std::to_string(height) + ",framerate=10/1 ! " + encodeAndMux +
+                                  " ! filesink location=\"" + file.string() + "\"";
   GError* error = nullptr;
   GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
   if (!pipeline) {
@@ -273,6 +274,28 @@ TEST_F(ThumbnailsTest, VideosGiveAFrameAtOneSecondOrAtTheStart) {
   const std::optional<fs::path> c = makeVideoThumbnail(wide, "v3");
   ASSERT_TRUE(c);
   EXPECT_EQ(sizeOf(*c), (PixelSize{800, 200}));
+}
+
+TEST_F(ThumbnailsTest, APortraitRecordingGivesAnUprightFrame) {
+  // Stored 320 × 240 with the track turned a quarter, as phones record
+  // portrait video.
+  const fs::path portrait = work_ / "portrait.mov";
+  ASSERT_TRUE(makeClip(portrait, 15, 320, 240, "jpegenc ! qtmux"));
+  // qtmux writes no rotation, so set the track header's matrix by hand to a
+  // quarter turn clockwise (a=0, b=1, c=-1, d=0 in 16.16; w=1 in 2.30), as
+  // a phone's recording carries it.
+  std::string movie = TempDir::readFile(portrait);
+  const std::size_t tkhd = movie.find("tkhd");
+  ASSERT_NE(tkhd, std::string::npos);
+  ASSERT_EQ(movie[tkhd + 4], 0) << "a version-0 track header";
+  const std::string matrix("\0\0\0\0" "\0\x01\0\0" "\0\0\0\0"
+                           "\xFF\xFF\0\0" "\0\0\0\0" "\0\0\0\0"
+                           "\0\0\0\0" "\0\0\0\0" "\x40\0\0\0", 36);
+  movie.replace(tkhd + 44, 36, matrix);
+  TempDir::writeFile(portrait, movie);
+  const std::optional<fs::path> thumb = makeVideoThumbnail(portrait, "v4");
+  ASSERT_TRUE(thumb);
+  EXPECT_EQ(sizeOf(*thumb), (PixelSize{240, 320}));
 }
 
 }  // namespace
