@@ -10,6 +10,9 @@
 #include "app/distribution_log.h"
 #include "app/main_titlebar_layout.h"
 #include "core/native_logger.h"
+#include "core/service_config.h"
+#include "files/file_access_policy.h"
+#include "files/orvik_file_scheme_webkit.h"
 #include "core/network_monitor.h"
 #include "platform/app_info.h"
 
@@ -228,7 +231,15 @@ class WebPageLoadState final : public PageLoadState {
 
 void HomeView::installWebView() {
   if (web_) return;
-  web_ = MainWebView::install(pageOverlay_, pageSlot_, {{}, [](std::string_view line) { logDistribution(line); }});
+  // The page loads local files through orvikfile:// from its trusted origin only.
+  static const auto files = std::make_shared<OrvikFileSchemeHandler>(
+      FileAccessPolicy::shared(),
+      [](std::string_view origin) { return WebViewHost::isTrustedOrigin(ServiceConfig::current(), origin); });
+  WebViewHost::setSchemeHandler("orvikfile", orvikFileRequestHandler(files));
+  web_ = MainWebView::install(pageOverlay_, pageSlot_,
+                              {{},
+                               [](std::string_view line) { logDistribution(line); },
+                               [](const std::string& path) { FileAccessPolicy::shared().allowPickedFile(path); }});
   pageState_ = std::make_unique<WebPageLoadState>(web_->state());
   model_.attachPage(pageState_.get());
   wasPageOffline_ = web_->state()->isOffline();

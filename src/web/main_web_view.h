@@ -25,6 +25,8 @@ class MainWebView {
     std::function<std::string()> deviceUdid;
     // The shell's distribution log, told what the page is told.
     std::function<void(std::string_view)> logDistribution;
+    // Told each file the user picked for the page.
+    std::function<void(const std::string& path)> filesPicked;
   };
 
   // Builds the web view into `pageSlot`, lays the overlays over `overlay` and

@@ -245,6 +245,11 @@ void WebViewHost::setSchemeHandler(const std::string& scheme, SchemeHandler hand
   schemeHandlers()[scheme] = std::move(handler);
 }
 
+bool WebViewHost::isTrustedOrigin(const ServiceConfig& service, std::string_view origin) {
+  const std::string text(origin);
+  return schemeOf(text) == "https" && service.isTrustedWebHost(hostOf(text));
+}
+
 const std::string& WebViewHost::launchId() {
   static const std::string id = [] {
     char* made = g_uuid_string_random();
@@ -580,6 +585,7 @@ void WebViewHost::onFileChooserResponse(int response) {
     for (guint i = 0; i < g_list_model_get_n_items(files); ++i) {
       GFile* file = G_FILE(g_list_model_get_item(files, i));
       if (char* path = g_file_get_path(file)) {
+        if (options_.filesPicked) options_.filesPicked(path);
         paths.emplace_back(path);
         g_free(path);
       }
@@ -688,9 +694,7 @@ void WebViewHost::onScriptMessage(const char* handler, JSCValue* value) {
   const std::string originText = origin->get<std::string>();
   // The envelope was built by our isolated script from the sender's own
   // location; the top document must also still be one that passed pinning.
-  if (!bridgeOpen_ || schemeOf(originText) != "https" || !options_.service->isTrustedWebHost(hostOf(originText))) {
-    return;
-  }
+  if (!bridgeOpen_ || !isTrustedOrigin(*options_.service, originText)) return;
   BridgeMessage message{handler, envelope.value("body", nlohmann::json()), originText};
   // TODO(#11): the bridge dispatcher takes every accepted message here.
   if (bridgeHandler_) bridgeHandler_(message);
