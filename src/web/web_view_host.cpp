@@ -529,7 +529,6 @@ bool WebViewHost::onLoadFailedWithTLSErrors(const char* failingURI, GTlsCertific
   webkit_network_session_allow_tls_certificate_for_host(sharedNetworkSession(options_.ephemeralSession), certificate,
                                                         host.c_str());
   // This load has failed; start it again (not from inside WebKit's signal).
-  refusal_ = Refusal::none;
   auto weakPage = std::weak_ptr<WebViewPage>(page_);
   platform::mainQueue().post([weakPage, failing] {
     if (auto page = weakPage.lock()) page->load(failing, CachePolicy::useProtocolCachePolicy);
