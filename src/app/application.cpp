@@ -74,6 +74,7 @@ void OrvikApplication::on_startup() {
   }
   mainWindow_ = std::make_unique<MainWindow>(makeMenu(), platform::UserDefaults::standard(), sharedCallControl());
   add_window(*mainWindow_);
+  mainWindow_->home().installWebView();
 }
 
 void OrvikApplication::on_activate() {

@@ -28,6 +28,9 @@ class HomeViewModel {
   HomeViewModel(PageLoadState* page, bool isConnected);
   ~HomeViewModel();
 
+  // The page once it exists; null detaches it.
+  void attachPage(PageLoadState* page) { page_ = page; }
+
   void handleOfflineChange(bool isOffline);
   void handleConnectivityChange(bool isConnected);
 

@@ -3,7 +3,10 @@
 #include <gtk/gtk.h>
 #include <sys/statvfs.h>
 
+#include <algorithm>
+
 #include <glib.h>
+#include <webkit/webkit.h>
 
 #include "app/call_control.h"
 #include "app/crash_backtrace_logger.h"
@@ -19,6 +22,7 @@
 #include "platform/app_info.h"
 #include "platform/dispatch/task_queue.h"
 #include "platform/system_log.h"
+#include "web/web_view_host.h"
 
 namespace orvik {
 namespace {
@@ -57,8 +61,8 @@ CallControl& sharedCallControl() {
 
 std::weak_ptr<platform::PageScriptSink> shellPage() {
   // TODO: notifications — the push manager's weak reference to the main web
-  // view (TODO(#5) builds the web view it holds).
-  return {};
+  // view; until then the web host's process-wide one.
+  return WebViewHost::currentWebView();
 }
 
 void checkForUpdatesFromMenu() {
@@ -158,9 +162,69 @@ std::vector<std::string> ProgramLaunchSteps::documentsFolderEntries() {
   return entries;
 }
 
+namespace {
+
+// The website data of the network session the main web view uses. Records
+// are named by their site; removal removes what the last fetch found of them.
+class WebKitWebsiteDataStore final : public WebsiteDataStore {
+ public:
+  WebKitWebsiteDataStore()
+      : manager_(webkit_network_session_get_website_data_manager(WebViewHost::sharedNetworkSession())) {}
+
+  void fetchAllRecords(std::function<void(Records)> completion) override {
+    struct Fetch {
+      WebKitWebsiteDataStore* store;
+      std::function<void(Records)> completion;
+    };
+    webkit_website_data_manager_fetch(
+        manager_, WEBKIT_WEBSITE_DATA_ALL, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+          std::unique_ptr<Fetch> fetch(static_cast<Fetch*>(data));
+          GList* found = webkit_website_data_manager_fetch_finish(WEBKIT_WEBSITE_DATA_MANAGER(source), result, nullptr);
+          fetch->store->keep(found);
+          Records names;
+          for (GList* node = found; node; node = node->next) {
+            names.emplace_back(webkit_website_data_get_name(static_cast<WebKitWebsiteData*>(node->data)));
+          }
+          fetch->completion(std::move(names));
+        },
+        new Fetch{this, std::move(completion)});
+  }
+
+  void removeRecords(const Records& records, std::function<void()> completion) override {
+    GList* chosen = nullptr;
+    for (GList* node = fetched_; node; node = node->next) {
+      auto* data = static_cast<WebKitWebsiteData*>(node->data);
+      if (std::find(records.begin(), records.end(), webkit_website_data_get_name(data)) != records.end()) {
+        chosen = g_list_prepend(chosen, data);
+      }
+    }
+    webkit_website_data_manager_remove(
+        manager_, WEBKIT_WEBSITE_DATA_ALL, chosen, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+          std::unique_ptr<std::function<void()>> completion(static_cast<std::function<void()>*>(data));
+          webkit_website_data_manager_remove_finish(WEBKIT_WEBSITE_DATA_MANAGER(source), result, nullptr);
+          (*completion)();
+        },
+        new std::function<void()>(std::move(completion)));
+    g_list_free(chosen);
+  }
+
+ private:
+  void keep(GList* found) {
+    g_list_free_full(fetched_, reinterpret_cast<GDestroyNotify>(webkit_website_data_unref));
+    fetched_ = found;
+  }
+
+  WebKitWebsiteDataManager* manager_;
+  GList* fetched_ = nullptr;
+};
+
+}  // namespace
+
 WebsiteDataStore* ProgramLaunchSteps::websiteDataStore() {
-  // TODO(#5): the main web view's network session's website data.
-  return nullptr;
+  static WebKitWebsiteDataStore store;
+  return &store;
 }
 
 void ProgramLaunchSteps::registerLaunchAtLogin() { LaunchAtLoginManager::shared().registerLaunchAtLogin(); }
@@ -171,8 +235,9 @@ void ProgramLaunchSteps::setUpNotifications() {
 }
 
 void ProgramLaunchSteps::observeFirstPageLoad() {
-  // TODO(#5): observe the web view's first finished load (notification
-  // settings then decide the permission banner).
+  // TODO: notifications — observe the first "webViewDidFinishLoading"
+  // (webViewDidFinishLoadingObservers(), web/web_view_coordinator.h); the
+  // notification settings then decide the permission banner.
 }
 
 void ProgramLaunchSteps::observeKeyboardInputSource() {

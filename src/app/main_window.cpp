@@ -7,8 +7,12 @@
 
 #include <filesystem>
 
+#include "app/distribution_log.h"
 #include "app/main_titlebar_layout.h"
 #include "core/native_logger.h"
+#include "core/service_config.h"
+#include "files/file_access_policy.h"
+#include "files/orvik_file_scheme_webkit.h"
 #include "core/network_monitor.h"
 #include "platform/app_info.h"
 
@@ -195,13 +199,14 @@ void MainTitlebar::onDragUpdate(double offsetX, double offsetY) {
 // ---- HomeView
 
 HomeView::HomeView(MainWindowControl& window, const Glib::RefPtr<Gio::MenuModel>& menu)
-    // TODO(#5): the web view's load state in place of the null page.
+    // The page's load state joins when the web view is installed.
     : titlebar_(window, menu), model_(nullptr, NetworkMonitor::shared().isConnected()) {
   pageSlot_.add_css_class("orvik-page");
   pageSlot_.set_size_request(kPageMinWidth, kPageMinHeight);
   pageSlot_.set_hexpand(true);
   pageSlot_.set_vexpand(true);
-  set_child(pageSlot_);
+  pageOverlay_.set_child(pageSlot_);
+  set_child(pageOverlay_);
   add_overlay(titlebar_);
   applyTopInset(MainTitlebarLayout::shared().contentTopInset());
   insetObserver_ = MainTitlebarLayout::shared().addObserver([this](double inset) { applyTopInset(inset); });
@@ -209,7 +214,47 @@ HomeView::HomeView(MainWindowControl& window, const Glib::RefPtr<Gio::MenuModel>
       NetworkMonitor::shared().addObserver([this](bool connected) { model_.handleConnectivityChange(connected); });
 }
 
+namespace {
+
+// The web view's load state as the view model reads it.
+class WebPageLoadState final : public PageLoadState {
+ public:
+  explicit WebPageLoadState(std::shared_ptr<WebViewState> state) : state_(std::move(state)) {}
+  bool isOffline() const override { return state_->isOffline(); }
+  void retry() override { state_->retry(); }
+
+ private:
+  std::shared_ptr<WebViewState> state_;
+};
+
+}  // namespace
+
+void HomeView::installWebView() {
+  if (web_) return;
+  // The page loads local files through orvikfile:// from its trusted origin only.
+  static const auto files = std::make_shared<OrvikFileSchemeHandler>(
+      FileAccessPolicy::shared(),
+      [](std::string_view origin) { return WebViewHost::isTrustedOrigin(ServiceConfig::current(), origin); });
+  WebViewHost::setSchemeHandler("orvikfile", orvikFileRequestHandler(files));
+  web_ = MainWebView::install(pageOverlay_, pageSlot_,
+                              {{},
+                               [](std::string_view line) { logDistribution(line); },
+                               [](const std::string& path) { FileAccessPolicy::shared().allowPickedFile(path); }});
+  pageState_ = std::make_unique<WebPageLoadState>(web_->state());
+  model_.attachPage(pageState_.get());
+  wasPageOffline_ = web_->state()->isOffline();
+  pageStateObserver_ = web_->state()->addObserver([this] {
+    const bool offline = web_->state()->isOffline();
+    if (offline == wasPageOffline_) return;
+    wasPageOffline_ = offline;
+    model_.handleOfflineChange(offline);
+  });
+}
+
 HomeView::~HomeView() {
+  if (web_) web_->state()->removeObserver(pageStateObserver_);
+  model_.attachPage(nullptr);
+  web_.reset();
   MainTitlebarLayout::shared().removeObserver(insetObserver_);
   NetworkMonitor::shared().removeObserver(networkObserver_);
   if (themeObserver_) ThemeManager::shared().removeObserver(themeObserver_);

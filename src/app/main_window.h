@@ -20,6 +20,7 @@
 #include "app/main_window_frame.h"
 #include "app/main_window_hooks.h"
 #include "core/theme_manager.h"
+#include "web/main_web_view.h"
 
 namespace orvik {
 
@@ -78,9 +79,15 @@ class HomeView : public Gtk::Overlay {
   Gtk::Widget& pageSlot() { return pageSlot_; }
   HomeViewModel& model() { return model_; }
 
+  // Builds the main web view into the page slot, with its overlays under the
+  // title strip, and starts loading the web application; once.
+  void installWebView();
+  MainWebView* webView() { return web_.get(); }
+
  private:
   void applyTopInset(double inset);
 
+  Gtk::Overlay pageOverlay_;
   Gtk::Box pageSlot_;
   MainTitlebar titlebar_;
   HomeViewModel model_;
@@ -89,6 +96,10 @@ class HomeView : public Gtk::Overlay {
   platform::ObserverList<double>::Id insetObserver_ = 0;
   platform::ObserverList<bool>::Id networkObserver_ = 0;
   platform::ObserverList<bool>::Id themeObserver_ = 0;
+  std::unique_ptr<MainWebView> web_;
+  std::unique_ptr<PageLoadState> pageState_;
+  platform::ObserverList<>::Id pageStateObserver_ = 0;
+  bool wasPageOffline_ = false;
 };
 
 class MainWindow : public Gtk::ApplicationWindow, private MainWindowControl {

@@ -1,0 +1,161 @@
+#include "web/web_view_coordinator.h"
+
+#include "web/load_diagnostics.h"
+#include "web/web_view_state.h"
+
+namespace orvik {
+
+platform::ObserverList<>& webViewDidFinishLoadingObservers() {
+  static platform::ObserverList<> observers;
+  return observers;
+}
+
+WebViewCoordinator::WebViewCoordinator(platform::TaskQueue& queue, platform::Clock& clock,
+                                       std::shared_ptr<WebViewState> state, LoadDiagnostics& diagnostics, Hooks hooks)
+    : queue_(queue),
+      clock_(clock),
+      state_(std::move(state)),
+      diagnostics_(diagnostics),
+      hooks_(std::move(hooks)),
+      self_(std::make_shared<WebViewCoordinator*>(this)) {}
+
+WebViewCoordinator::~WebViewCoordinator() {
+  *self_ = nullptr;
+  if (credentialFetch_) credentialFetch_->cancel();
+}
+
+void WebViewCoordinator::postStep(std::function<void(WebViewCoordinator&)> step) {
+  queue_.post([weak = std::weak_ptr<WebViewCoordinator*>(self_), step = std::move(step)] {
+    if (auto self = weak.lock(); self && *self) step(**self);
+  });
+}
+
+void WebViewCoordinator::handleDidStartLoading(const std::optional<std::string>& uri) {
+  diagnostics_.loadStarted(uri);
+  state_->invalidateRenderChecks();
+  // TODO(#11): reset the credential-fetch retries and lastAuthFetchAt here.
+  postStep([](WebViewCoordinator& self) {
+    auto& state = *self.state_;
+    state.setLoading(true);
+    state.setLoadingProgress(0.1);
+    state.setErrorMessage(std::nullopt);
+    // TODO(updater issue): hide the update banner (isUserLoggedIn and
+    // showUpdateDialog false) until the new page reports a signed-in user.
+    state.startLoadingTimeout(WebViewState::kLoadingTimeoutSeconds);
+  });
+}
+
+void WebViewCoordinator::handleDidCommitNavigation() {
+  postStep([](WebViewCoordinator& self) { self.state_->setLoadingProgress(0.5); });
+}
+
+void WebViewCoordinator::handleDidFinishLoading(const std::optional<std::string>& uri) {
+  diagnostics_.loadFinished(uri);
+  state_->cancelLoadingTimeout();
+  postStep([uri](WebViewCoordinator& self) {
+    auto& state = *self.state_;
+    state.setLoading(false);
+    state.setLoadingProgress(1.0);
+    state.setOffline(false);
+    state.setErrorMessage(std::nullopt);
+    state.scheduleRenderCheck(WebViewState::kRenderCheckIntervalSeconds, WebViewState::kRenderCheckMaxChecks);
+    if (uri) state.setLoadedURL(uri);
+    webViewDidFinishLoadingObservers().notify();
+    // TODO(updater issue): background update check 2.5 s later.
+    // TODO(#4): deliver a pending notification tap to the page.
+    if (self.hooks_.focusWebView) self.hooks_.focusWebView();
+  });
+  if (hooks_.pageReadyForLogs) hooks_.pageReadyForLogs();
+  if (credentialFetch_) credentialFetch_->cancel();
+  credentialFetch_ = std::make_shared<platform::WorkItem>([weak = std::weak_ptr<WebViewCoordinator*>(self_)] {
+    if (auto self = weak.lock(); self && *self) (*self)->fetchCredentialsAfterLoad();
+  });
+  queue_.postAfter(kCredentialFetchDelaySeconds, credentialFetch_);
+}
+
+void WebViewCoordinator::fetchCredentialsAfterLoad() {
+  // TODO(#11): when the call manager holds no credentials, log
+  // "[WebView] didFinish — fetching credentials (session restore)" and run the
+  // auth-data script in the page.
+}
+
+void WebViewCoordinator::handleCancelledNavigation(const std::optional<std::string>& uri) {
+  diagnostics_.record("navigation cancelled (-999) url=" + diagnostics_.redactedURLString(uri), false);
+  // A load is also cancelled when the next one replaces it; by the time this
+  // step runs that load has started and owns the time-out and the series.
+  const auto generation = state_->renderCheckGeneration();
+  postStep([generation](WebViewCoordinator& self) {
+    auto& state = *self.state_;
+    if (state.renderCheckGeneration() != generation) return;
+    state.cancelLoadingTimeout();
+    state.setLoading(false);
+    state.scheduleRenderCheck(WebViewState::kRenderCheckIntervalSeconds, WebViewState::kRenderCheckMaxChecks);
+  });
+}
+
+void WebViewCoordinator::handleNavigationFailure(const std::optional<std::string>& uri, const LoadError& error) {
+  if (classifyLoadError(error) == LoadErrorKind::cancelled) {
+    handleCancelledNavigation(uri);
+    return;
+  }
+  diagnostics_.loadFailed("didFail", error, {});
+  state_->cancelLoadingTimeout();
+  postStep([message = error.message](WebViewCoordinator& self) {
+    self.state_->setLoading(false);
+    self.state_->setErrorMessage(message);
+  });
+}
+
+void WebViewCoordinator::handleProvisionalNavigationFailure(const std::optional<std::string>& uri,
+                                                            const LoadError& error) {
+  const auto kind = classifyLoadError(error);
+  if (kind == LoadErrorKind::cancelled) {
+    handleCancelledNavigation(uri);
+    return;
+  }
+  diagnostics_.loadFailed("didFailProvisionalNavigation", error, {});
+  state_->cancelLoadingTimeout();
+  postStep([kind, message = error.message](WebViewCoordinator& self) {
+    auto& state = *self.state_;
+    state.setLoading(false);
+    if (kind == LoadErrorKind::other) {
+      state.setErrorMessage(message);
+      return;
+    }
+    const bool offline = kind == LoadErrorKind::offline;
+    state.setOffline(offline);
+    if (!offline) state.setErrorMessage(message);
+  });
+}
+
+void WebViewCoordinator::handleContentProcessTermination(const std::optional<std::string>& uri) {
+  if (hooks_.cancelFileChooser) hooks_.cancelFileChooser();
+  const auto now = clock_.monotonicNow();
+  while (!contentProcessTerminations_.empty() &&
+         std::chrono::duration<double>(now - contentProcessTerminations_.front()).count() >= kCrashWindowSeconds) {
+    contentProcessTerminations_.pop_front();
+  }
+  contentProcessTerminations_.push_back(now);
+  const auto crashes = contentProcessTerminations_.size();
+  diagnostics_.loadFailed("webContentProcessTerminated", std::nullopt,
+                          "url=" + diagnostics_.redactedURLString(uri) + " crashesInLast60s=" + std::to_string(crashes));
+  state_->cancelLoadingTimeout();
+  state_->invalidateRenderChecks();
+  if (crashes <= kMaxReloadsInCrashWindow) {
+    state_->reload();
+    return;
+  }
+  state_->setLoading(false);
+  state_->setErrorMessage(kWebProcessStoppedMessage);
+}
+
+void WebViewCoordinator::handlePinningRefused(const std::string& host) {
+  diagnostics_.loadFailed("certificatePinning", std::nullopt, "host=" + host);
+}
+
+bool WebViewCoordinator::decideNavigationPolicy(const std::optional<std::string>& uri) const {
+  if (!uri || uri->rfind("file:", 0) != 0) return true;
+  return hooks_.isFileInsideAppFolders && hooks_.isFileInsideAppFolders(*uri);
+}
+
+}  // namespace orvik

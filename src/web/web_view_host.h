@@ -1,0 +1,213 @@
+// The main web view: a WebKitGTK 6.0 view built once with the page scripts,
+// the bridge's message handlers (in an isolated script world, so the page
+// cannot forge where a message came from), the orvikfile:// and
+// orvikupload:// schemes, the exfil-guard content filter and the user agent;
+// its load events drive WebViewCoordinator, and the web application's host is
+// pinned when each page commits.
+//
+//   auto host = std::make_unique<WebViewHost>(options, state, webLoadDiagnostics(), authorization);
+//   window.set_child(*Glib::wrap(host->widget()));
+//   host->start();  // compiles the content filter, then loads the web application
+//
+// One web context and one network session are shared by the main view and
+// the call-window views made later (sharedWebContext, sharedNetworkSession).
+//
+// Owner: the main window's page slot. THREAD-SAFETY: main thread only.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gio/gio.h>
+#include <nlohmann/json.hpp>
+
+#include "platform/page_call.h"
+#include "web/certificate_pinning.h"
+#include "web/web_page.h"
+#include "web/web_view_coordinator.h"
+
+typedef struct _GtkWidget GtkWidget;
+typedef struct _GtkNativeDialog GtkNativeDialog;
+typedef struct _JSCValue JSCValue;
+typedef struct _WebKitContextMenu WebKitContextMenu;
+typedef struct _WebKitFileChooserRequest WebKitFileChooserRequest;
+typedef struct _WebKitHitTestResult WebKitHitTestResult;
+typedef struct _WebKitNavigationAction WebKitNavigationAction;
+typedef struct _WebKitNetworkSession WebKitNetworkSession;
+typedef struct _WebKitPermissionRequest WebKitPermissionRequest;
+typedef struct _WebKitPolicyDecision WebKitPolicyDecision;
+typedef struct _WebKitURISchemeRequest WebKitURISchemeRequest;
+typedef struct _WebKitUserContentManager WebKitUserContentManager;
+typedef struct _WebKitWebContext WebKitWebContext;
+typedef struct _WebKitWebView WebKitWebView;
+
+namespace orvik {
+
+class CaptureAuthorization;
+class LoadDiagnostics;
+class WebViewState;
+struct ServiceConfig;
+
+// A page message that passed the origin check.
+struct BridgeMessage {
+  std::string handler;  // "nativeApp" or "logger"
+  nlohmann::json body;  // what the page posted (a string or an object)
+  std::string origin;   // "https://host:port" of the top document
+};
+
+// The main web view as WebPage and PageScriptSink. Outlives the host only as
+// an empty shell: once the view is gone every call does nothing.
+class WebViewPage final : public WebPage, public platform::PageScriptSink {
+ public:
+  explicit WebViewPage(WebKitWebView* view);
+  ~WebViewPage() override;
+
+  std::optional<std::string> currentURI() const override;
+  void evaluateForResult(const std::string& script, EvaluationDone done) override;
+  bool reload() override;
+  void load(const std::string& uri, CachePolicy policy) override;
+  bool isInVisibleWindow() const override;
+  void evaluateScript(const std::string& script) override;
+  void evaluateScript(const std::string& script, platform::PageScriptCompletion completion) override;
+
+  // Replaces the document with an empty one under `baseURI`.
+  void showEmptyDocument(const std::string& baseURI);
+  void detach();
+
+ private:
+  WebKitWebView* view_;
+  GCancellable* cancellable_;
+};
+
+struct WebViewHostOptions {
+  std::string url;
+  // Trusted hosts, pinned host, pins and the extra CA.
+  const ServiceConfig* service = nullptr;
+  std::string deviceUdid;
+  std::optional<std::string> storedRingtone;
+  // Empty: WebViewHost::launchId().
+  std::string launchId;
+  // The shell's distribution log (what the page is told of the distribution).
+  std::function<void(std::string_view)> logDistribution;
+  // Told each file the user picked for the page (the files it may load back).
+  std::function<void(const std::string& path)> filesPicked;
+  // Where WebKit keeps the compiled content filter.
+  std::filesystem::path filterStoreFolder;
+  // Tests: a session that keeps nothing, and WebKit's fake cameras.
+  bool ephemeralSession = false;
+  bool mockCaptureDevices = false;
+};
+
+class WebViewHost {
+ public:
+  using BridgeMessageHandler = std::function<void(const BridgeMessage&)>;
+  using SchemeHandler = std::function<void(WebKitURISchemeRequest*)>;
+
+  WebViewHost(WebViewHostOptions options, std::shared_ptr<WebViewState> state, LoadDiagnostics& diagnostics,
+              CaptureAuthorization& captureAuthorization);
+  ~WebViewHost();
+  WebViewHost(const WebViewHost&) = delete;
+  WebViewHost& operator=(const WebViewHost&) = delete;
+
+  // Compiles and adds the content filter, then loads the web application
+  // (also when the filter failed, which is logged).
+  void start();
+
+  GtkWidget* widget() const;
+  WebKitWebView* webView() const { return view_; }
+  const std::shared_ptr<WebViewPage>& page() const { return page_; }
+  WebViewCoordinator& coordinator() { return *coordinator_; }
+
+  // Where accepted page messages go.
+  void setBridgeMessageHandler(BridgeMessageHandler handler) { bridgeHandler_ = std::move(handler); }
+  // MIME types the page's file input offers; empty offers every type.
+  void setAllowedFileTypes(std::vector<std::string> mimeTypes) { allowedFileTypes_ = std::move(mimeTypes); }
+
+  // Whether a page of `origin` ("https://host:port") may use the bridge and
+  // the local schemes: https and a trusted host.
+  static bool isTrustedOrigin(const ServiceConfig& service, std::string_view origin);
+
+  // A random UUID made once per process, told to the page at document start.
+  static const std::string& launchId();
+
+  // The main web view and its host, while they exist.
+  static std::weak_ptr<WebViewPage> currentWebView();
+  static WebViewHost* currentHost();
+
+  // Shared with the call-window views. The session is made on first use: an
+  // ephemeral one when `ephemeral` (tests), the persistent default otherwise.
+  static WebKitWebContext* sharedWebContext();
+  static WebKitNetworkSession* sharedNetworkSession(bool ephemeral = false);
+  // The files subsystem plugs in its handlers here; until then requests of
+  // both schemes are answered with an error.
+  static void setSchemeHandler(const std::string& scheme, SchemeHandler handler);
+
+ private:
+  enum class Refusal { none, awaitingBlankStart, blankLoading };
+
+  void connectSignals();
+  void addUserScripts();
+  void loadInitialPage();
+  void onContentFilterSaved(GObject* store, GAsyncResult* result);
+  std::optional<std::string> uri() const;
+  bool pinnedTrustHolds(GTlsCertificate* certificate, const std::string& host) const;
+  void refuseCommittedPage(const std::string& uri, const std::string& host);
+  void focusWebView();
+  void cancelFileChooser();
+
+  void onLoadChanged(int event);
+  bool onLoadFailed(int event, const char* failingURI, GError* error);
+  bool onLoadFailedWithTLSErrors(const char* failingURI, GTlsCertificate* certificate);
+  bool onDecidePolicy(WebKitPolicyDecision* decision, int type);
+  void onWebProcessTerminated(int reason);
+  bool onRunFileChooser(WebKitFileChooserRequest* request);
+  bool onPermissionRequest(WebKitPermissionRequest* request);
+  GtkWidget* onCreate(WebKitNavigationAction* action);
+  bool onContextMenu(WebKitContextMenu* menu);
+  void onScriptMessage(const char* handler, JSCValue* value);
+  void onFileChooserResponse(int response);
+
+  static void loadChangedThunk(WebKitWebView*, int event, gpointer self);
+  static gboolean loadFailedThunk(WebKitWebView*, int event, char* uri, GError* error, gpointer self);
+  static gboolean loadFailedWithTLSErrorsThunk(WebKitWebView*, char* uri, GTlsCertificate* certificate, int errors,
+                                               gpointer self);
+  static gboolean decidePolicyThunk(WebKitWebView*, WebKitPolicyDecision* decision, int type, gpointer self);
+  static void webProcessTerminatedThunk(WebKitWebView*, int reason, gpointer self);
+  static gboolean runFileChooserThunk(WebKitWebView*, WebKitFileChooserRequest* request, gpointer self);
+  static gboolean permissionRequestThunk(WebKitWebView*, WebKitPermissionRequest* request, gpointer self);
+  static GtkWidget* createThunk(WebKitWebView*, WebKitNavigationAction* action, gpointer self);
+  static gboolean contextMenuThunk(WebKitWebView*, WebKitContextMenu* menu, WebKitHitTestResult*, gpointer self);
+  static void nativeAppMessageThunk(WebKitUserContentManager*, JSCValue* value, gpointer self);
+  static void loggerMessageThunk(WebKitUserContentManager*, JSCValue* value, gpointer self);
+  static void fileChooserResponseThunk(GtkNativeDialog*, int response, gpointer self);
+  static void mapThunk(GtkWidget*, gpointer self);
+
+  WebViewHostOptions options_;
+  std::shared_ptr<WebViewState> state_;
+  LoadDiagnostics& diagnostics_;
+  CaptureAuthorization& captureAuthorization_;
+  std::unique_ptr<CertificateTrust> trust_;
+  WebKitUserContentManager* contentManager_ = nullptr;
+  WebKitWebView* view_ = nullptr;
+  GCancellable* cancellable_ = nullptr;
+  std::shared_ptr<WebViewPage> page_;
+  std::unique_ptr<WebViewCoordinator> coordinator_;
+  BridgeMessageHandler bridgeHandler_;
+  std::vector<std::string> allowedFileTypes_;
+  GtkNativeDialog* fileChooser_ = nullptr;
+  WebKitFileChooserRequest* fileChooserRequest_ = nullptr;
+  // The current document passed the pin test (or its host is not pinned).
+  bool bridgeOpen_ = false;
+  bool loadFailed_ = false;
+  Refusal refusal_ = Refusal::none;
+  std::set<std::string> hostsAllowedByExtraCA_;
+  // The window whose activation gives the page the focus (not owned).
+  void* watchedWindow_ = nullptr;
+};
+
+}  // namespace orvik

@@ -1,0 +1,380 @@
+#include "web/web_view_host.h"
+
+#include <signal.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <webkit/webkit.h>
+
+#include "core/service_config.h"
+#include "platform/app_info.h"
+#include "platform/test_support/local_web_server.h"
+#include "platform/test_support/temp_dir.h"
+#include "web/capture_authorization.h"
+#include "web/certificate_pinning.h"
+#include "web/page_scripts.h"
+#include "web/recording_load_diagnostics.h"
+#include "web/render_check.h"
+#include "web/web_view_state.h"
+
+namespace orvik {
+namespace {
+
+using testing::LocalWebServer;
+using testing::TempDir;
+using testing::TestCertificates;
+
+constexpr const char* kUdid = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+
+// Reads globals at the page's first inline script and tells the native side.
+constexpr const char* kBridgePage = R"(<!DOCTYPE html><html><head><script>
+window.seen = { version: window.APP_VERSION, call: window.ORVIK_NATIVE_CALL_SUPPORTED,
+  distribution: window.ORVIK_DISTRIBUTION, udid: window.__orvikDeviceUdid, launch: window.__orvikNativeLaunchId,
+  collector: Array.isArray(window.__orvikLoadErrors) };
+window.webkit.messageHandlers.nativeApp.postMessage({ eventType: 'hello', seen: window.seen, top: false,
+  origin: 'https://forged.example' });
+window.webkit.messageHandlers.nativeApp.postMessage('getAppVersion');
+</script></head><body><div id="root"><p>ready</p></div></body></html>)";
+
+std::string pemPin(const std::filesystem::path& pem) {
+  const auto text = TempDir::readFile(pem);
+  const std::string begin = "-----BEGIN CERTIFICATE-----", end = "-----END CERTIFICATE-----";
+  const auto body = text.substr(text.find(begin) + begin.size(), text.find(end) - text.find(begin) - begin.size());
+  gsize length = 0;
+  guchar* der = g_base64_decode(body.c_str(), &length);
+  auto pin = publicKeyPinHash(DerBytes(der, der + length));
+  g_free(der);
+  return pin.value_or("");
+}
+
+// Process ids of the descendants of this process named `name`.
+std::vector<pid_t> descendantsNamed(const std::string& name) {
+  std::map<pid_t, pid_t> parents;
+  std::map<pid_t, std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const auto id = entry.path().filename().string();
+    if (id.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    const auto open = line.find('('), close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) continue;
+    const pid_t pid = std::stoi(id);
+    names[pid] = line.substr(open + 1, close - open - 1);
+    std::istringstream rest(line.substr(close + 2));
+    char state;
+    pid_t parent;
+    rest >> state >> parent;
+    parents[pid] = parent;
+  }
+  std::vector<pid_t> found;
+  for (const auto& [pid, parent] : parents) {
+    for (pid_t up = parent; up > 1; up = parents.count(up) ? parents[up] : 0) {
+      if (up == getpid()) {
+        if (names[pid].rfind(name.substr(0, 15), 0) == 0) found.push_back(pid);
+        break;
+      }
+    }
+  }
+  return found;
+}
+
+// Every device present and authorised, as on a machine with a camera.
+class GrantingCaptureAuthorization final : public CaptureAuthorization {
+ public:
+  CaptureAuthorizationStatus status(CaptureDevice) const override { return CaptureAuthorizationStatus::authorized; }
+  void request(CaptureDevice, std::function<void(bool)> done) override { done(true); }
+};
+
+// Asks for the camera and microphone and keeps the outcome in window.capture.
+constexpr const char* kCapturePage = R"(<!DOCTYPE html><div id="root"><p>x</p></div><script>
+  navigator.mediaDevices.getUserMedia({ audio: true, video: true }).then(
+    function (stream) { window.capture = 'granted'; stream.getTracks().forEach(function (t) { t.stop(); }); },
+    function (error) { window.capture = 'refused: ' + error.name; });
+</script>)";
+
+class WebViewHostIntegration : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { gtk_init(); }
+
+  void TearDown() override {
+    host_.reset();
+    if (window_) gtk_window_destroy(GTK_WINDOW(window_));
+  }
+
+  void makeHost(const std::string& url) {
+    url_ = url;
+    WebViewHostOptions options;
+    options.url = url;
+    options.service = &config_;
+    options.deviceUdid = kUdid;
+    options.launchId = "launch-1";
+    options.filterStoreFolder = dir_ / "filters";
+    options.ephemeralSession = true;
+    options.mockCaptureDevices = true;
+    state_ = std::make_shared<WebViewState>(platform::mainQueue(), diagnostics_, [] { return true; });
+    host_ = std::make_unique<WebViewHost>(options, state_, diagnostics_, authorization_);
+    host_->setBridgeMessageHandler([this](const BridgeMessage& message) { messages_.push_back(message); });
+    window_ = gtk_window_new();
+    gtk_window_set_default_size(GTK_WINDOW(window_), 400, 300);
+    gtk_window_set_child(GTK_WINDOW(window_), host_->widget());
+    gtk_window_present(GTK_WINDOW(window_));
+    host_->start();
+  }
+
+  // Iterates the main context until `done` or a generous guard time.
+  bool runUntil(const std::function<bool()>& done, double seconds = 30.0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+  // Under CPU starvation WebKit sometimes reports a load that met an unknown
+  // certificate as cancelled instead of as a TLS error: that load is retried once.
+  bool loaded() {
+    bool retried = false;
+    return runUntil([&] {
+      if (!retried && !diagnostics_.has("finished") && diagnostics_.has("record navigation cancelled")) {
+        retried = true;
+        host_->page()->load(url_, CachePolicy::useProtocolCachePolicy);
+      }
+      return diagnostics_.has("finished") && !state_->isLoading();
+    });
+  }
+  // A page global's value as text, once the page has set it.
+  std::string pageValue(const std::string& expression) {
+    std::optional<std::string> value;
+    runUntil([&] {
+      std::optional<std::string> answer;
+      bool answered = false;
+      host_->page()->evaluateForResult("String(" + expression + ")", [&](std::optional<std::string> v,
+                                                                        std::optional<std::string>) {
+        answer = v;
+        answered = true;
+      });
+      runUntil([&] { return answered; }, 5.0);
+      if (answer && *answer != "undefined") value = answer;
+      return value.has_value();
+    });
+    return value.value_or("(never set)");
+  }
+  RenderCheckResult renderCheck() {
+    std::optional<RenderCheckResult> answer;
+    runRenderCheck(platform::mainQueue(), diagnostics_, host_->page(),
+                   [&](RenderCheckResult result) { answer = result; });
+    EXPECT_TRUE(runUntil([&] { return answer.has_value(); }));
+    return answer.value_or(RenderCheckResult{});
+  }
+  // A trusted https set-up: the server's CA as the extra anchor, its leaf pinned.
+  void trustServer(const TestCertificates& certificates) {
+    config_.webHosts = {};
+    config_.pinnedWebHost = "127.0.0.1";
+    config_.webPins = {pemPin(certificates.leafFile)};
+    config_.extraCAFile = certificates.caFile.string();
+  }
+
+  TempDir dir_;
+  ServiceConfig config_ = ServiceConfig::defaults();
+  RecordingLoadDiagnostics diagnostics_;
+  GrantingCaptureAuthorization authorization_;
+  std::shared_ptr<WebViewState> state_;
+  std::unique_ptr<WebViewHost> host_;
+  GtkWidget* window_ = nullptr;
+  std::vector<BridgeMessage> messages_;
+  std::string url_;
+};
+
+TEST_F(WebViewHostIntegration, PageSeesTheGlobalsAtDocumentStartAndMessagesCarryTheRealOrigin) {
+  if (!serviceOverrideBuild()) GTEST_SKIP() << "a local CA and loopback pages are trusted only in override builds";
+  TestCertificates certificates(dir_.path());
+  ASSERT_TRUE(certificates.ok);
+  LocalWebServer server(&certificates);
+  server.route("/", {200, "text/html", kBridgePage});
+  trustServer(certificates);
+  makeHost(server.url("/"));
+  ASSERT_TRUE(loaded());
+  ASSERT_TRUE(runUntil([&] { return messages_.size() >= 2; }));
+
+  EXPECT_EQ(state_->loadingProgress(), 1.0);
+  EXPECT_FALSE(state_->errorMessage());
+  EXPECT_FALSE(diagnostics_.has("FAIL"));
+  const auto& hello = messages_[0];
+  EXPECT_EQ(hello.handler, "nativeApp");
+  EXPECT_EQ(hello.origin, "https://127.0.0.1:" + std::to_string(server.port()));
+  const auto& app = platform::AppInfo::current();
+  EXPECT_EQ(hello.body["seen"]["version"], page_scripts::appVersion(app.shortVersion, app.build));
+  EXPECT_EQ(hello.body["seen"]["call"], true);
+  EXPECT_EQ(hello.body["seen"]["distribution"], "bucket");
+  EXPECT_EQ(hello.body["seen"]["udid"], kUdid);
+  EXPECT_EQ(hello.body["seen"]["launch"], "launch-1");
+  EXPECT_EQ(hello.body["seen"]["collector"], true);
+  EXPECT_EQ(messages_[1].body, "getAppVersion");
+  EXPECT_TRUE(renderCheck().rendered);
+  std::optional<platform::PageScriptResult> result;
+  host_->page()->evaluateScript("({ root: !!document.getElementById('root'), n: 2 })",
+                                [&](const platform::PageScriptResult& r) { result = r; });
+  ASSERT_TRUE(runUntil([&] { return result.has_value(); }));
+  EXPECT_EQ(result->value, (nlohmann::json{{"root", true}, {"n", 2}}));
+}
+
+TEST_F(WebViewHostIntegration, PinMismatchStopsTheLoadAtTheTLSErrorAndAtCommit) {
+  if (!serviceOverrideBuild()) GTEST_SKIP() << "a local CA and loopback pages are trusted only in override builds";
+  TestCertificates certificates(dir_.path());
+  ASSERT_TRUE(certificates.ok);
+  LocalWebServer server(&certificates);
+  server.route("/", {200, "text/html", kBridgePage});
+
+  // The chain is unknown to the system: refused while WebKit reports the TLS error.
+  trustServer(certificates);
+  config_.webPins = {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="};
+  makeHost(server.url("/"));
+  ASSERT_TRUE(runUntil([&] { return state_->errorMessage().has_value(); }));
+  EXPECT_TRUE(diagnostics_.has("FAIL stage=certificatePinning details=host=127.0.0.1"));
+  EXPECT_FALSE(state_->isLoading());
+
+  // Once the certificate is allowed for the host, the pin test runs at commit.
+  host_.reset();
+  gtk_window_destroy(GTK_WINDOW(window_));
+  diagnostics_.lines.clear();
+  trustServer(certificates);
+  makeHost(server.url("/"));
+  ASSERT_TRUE(loaded());
+  host_.reset();
+  gtk_window_destroy(GTK_WINDOW(window_));
+  diagnostics_.lines.clear();
+  messages_.clear();
+  config_.webPins = {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="};
+  makeHost(server.url("/"));
+  ASSERT_TRUE(runUntil([&] { return state_->errorMessage().has_value(); }));
+  EXPECT_TRUE(diagnostics_.has("FAIL stage=certificatePinning details=host=127.0.0.1"));
+  // The refused document's messages never reach the bridge, and an empty page replaced it.
+  RenderCheckResult check;
+  EXPECT_TRUE(runUntil([&] {
+    check = renderCheck();
+    return check.details.rfind("hasRoot=false", 0) == 0;
+  }, 10.0)) << check.details;
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_FALSE(state_->isLoading());
+  EXPECT_TRUE(state_->errorMessage().has_value());
+}
+
+TEST_F(WebViewHostIntegration, AKilledWebProcessReloadsThePage) {
+  if (!serviceOverrideBuild()) GTEST_SKIP() << "a local CA and loopback pages are trusted only in override builds";
+  TestCertificates certificates(dir_.path());
+  ASSERT_TRUE(certificates.ok);
+  LocalWebServer server(&certificates);
+  server.route("/", {200, "text/html", kBridgePage});
+  trustServer(certificates);
+  makeHost(server.url("/"));
+  ASSERT_TRUE(loaded());
+  const auto processes = descendantsNamed("WebKitWebProcess");
+  ASSERT_FALSE(processes.empty());
+  for (pid_t pid : processes) kill(pid, SIGKILL);
+  ASSERT_TRUE(runUntil([&] { return diagnostics_.count("finished") == 2 && !state_->isLoading(); }));
+  EXPECT_TRUE(diagnostics_.has("FAIL stage=webContentProcessTerminated details=url=https://127.0.0.1:"));
+  EXPECT_FALSE(state_->errorMessage());
+  EXPECT_TRUE(renderCheck().rendered);
+}
+
+TEST_F(WebViewHostIntegration, ContentFilterBlocksScriptLoadsToUntrustedHostsButNotImages) {
+  LocalWebServer server;  // plain http: only the filter can stop these loads
+  server.route("/", {200, "text/html", R"(<!DOCTYPE html><div id="root"></div><script>
+    var port = location.port;
+    Promise.allSettled([fetch('http://localhost:' + port + '/blocked'), fetch('http://127.0.0.1:' + port + '/allowed')])
+      .then(function () { window.fetchesDone = true; });
+    var img = new Image(); img.onload = img.onerror = function () { window.imageDone = true; };
+    img.src = 'http://localhost:' + port + '/image';
+    window.webkit.messageHandlers.nativeApp.postMessage('fromPlainHttp');
+  </script>)"});
+  server.route("/allowed", {200, "text/plain", "ok"});
+  server.route("/blocked", {200, "text/plain", "leak"});
+  server.route("/image", {200, "image/svg+xml", "<svg xmlns='http://www.w3.org/2000/svg'/>"});
+  makeHost(server.url("/"));
+  ASSERT_TRUE(loaded());
+  std::optional<std::string> done;
+  ASSERT_TRUE(runUntil([&] {
+    host_->page()->evaluateForResult("String(!!(window.fetchesDone && window.imageDone))",
+                                     [&](std::optional<std::string> value, std::optional<std::string>) { done = value; });
+    runUntil([&] { return done.has_value(); }, 5.0);
+    return done == "true";
+  }));
+  EXPECT_TRUE(server.received("/allowed"));
+  EXPECT_TRUE(server.received("/image"));
+  EXPECT_FALSE(server.received("/blocked"));
+  // A page that is not https never reaches the bridge, even from a trusted host.
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(WebViewHostIntegration, RenderCheckReadsTheRealPageAndItsCollectedErrors) {
+  LocalWebServer server;
+  server.route("/", {200, "text/html", R"(<!DOCTYPE html><div id="root"></div>
+    <script src="/missing.js?v=1"></script><script>throw new Error('boom');</script>)"});
+  makeHost(server.url("/"));
+  ASSERT_TRUE(loaded());
+  const auto result = renderCheck();
+  EXPECT_FALSE(result.rendered);
+  EXPECT_EQ(result.details.rfind("hasRoot=true readyState=complete jsErrors=[", 0), 0u) << result.details;
+  EXPECT_NE(result.details.find("resource failed: <script> " + server.url("/missing.js") + " | js error: "),
+            std::string::npos)
+      << result.details;
+  EXPECT_NE(result.details.find("boom @ " + server.url("/") + ":"), std::string::npos) << result.details;
+}
+
+TEST_F(WebViewHostIntegration, LoadFailuresAndReplacedLoadsReachTheState) {
+  LocalWebServer server;
+  server.route("/slow", {200, "text/html", "", true});
+  server.route("/", {200, "text/html", "<div id=root><p>x</p></div>"});
+  // Nothing listens on the port of a server that is gone.
+  const std::string closed = [] {
+    LocalWebServer gone;
+    return gone.url("/");
+  }();
+  makeHost(closed);
+  ASSERT_TRUE(runUntil([&] { return state_->errorMessage().has_value(); }));
+  EXPECT_FALSE(state_->isOffline());
+  EXPECT_TRUE(diagnostics_.has("FAIL stage=didFailProvisionalNavigation error=g-io-error-quark#"));
+
+  // A load replaced by the next one is no error, and the next one's time-out stays armed.
+  host_->page()->load(server.url("/slow"), CachePolicy::useProtocolCachePolicy);
+  ASSERT_TRUE(runUntil([&] { return server.received("/slow"); }));
+  host_->page()->load(server.url("/"), CachePolicy::useProtocolCachePolicy);
+  ASSERT_TRUE(runUntil([&] { return diagnostics_.has("finished " + server.url("/")) && !state_->isLoading(); }));
+  EXPECT_FALSE(state_->errorMessage());
+  EXPECT_FALSE(diagnostics_.has("FAIL stage=didFailProvisionalNavigation error=WebKitNetworkError"));
+}
+
+}  // namespace
+}  // namespace orvik
+
+namespace orvik {
+namespace {
+
+TEST_F(WebViewHostIntegration, CaptureIsGrantedOnlyToATrustedPinnedTopDocument) {
+  if (!serviceOverrideBuild()) GTEST_SKIP() << "a local CA and loopback pages are trusted only in override builds";
+  TestCertificates certificates(dir_.path());
+  ASSERT_TRUE(certificates.ok);
+  LocalWebServer server(&certificates);
+  server.route("/", {200, "text/html", kCapturePage});
+  trustServer(certificates);
+  makeHost(server.url("/"));
+  ASSERT_TRUE(loaded());
+  EXPECT_EQ(pageValue("window.capture"), "granted");
+
+  // The same page from a host the program does not trust.
+  host_.reset();
+  gtk_window_destroy(GTK_WINDOW(window_));
+  LocalWebServer plain;
+  plain.route("/", {200, "text/html", kCapturePage});
+  makeHost(plain.url("/"));
+  ASSERT_TRUE(loaded());
+  EXPECT_EQ(pageValue("window.capture"), "refused: NotAllowedError");
+}
+
+}  // namespace
+}  // namespace orvik
