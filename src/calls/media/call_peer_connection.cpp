@@ -654,10 +654,11 @@ std::shared_ptr<CallPeerConnection> CallPeerConnection::create(std::shared_ptr<T
   // where the destructor cannot stop the very thread it runs on. It is then
   // destroyed on the main queue instead.
   return std::shared_ptr<CallPeerConnection>(new CallPeerConnection(std::move(hooks)), [](CallPeerConnection* object) {
-    if (platform::mainQueue().isCurrent()) {
-      delete object;
-    } else {
+    const Impl& d = *object->impl_;
+    if (d.peerQueue.isCurrent() || d.signaling->IsCurrent() || d.worker->IsCurrent() || d.network->IsCurrent()) {
       platform::mainQueue().post([owned = std::shared_ptr<CallPeerConnection>(object)] {});
+    } else {
+      delete object;
     }
   });
 }

@@ -174,6 +174,7 @@ TEST_F(CallPeerConnectionIntegration, BuildShapesTracksChannelAndRefusesToReplac
     EXPECT_TRUE(connection->hasLocalVideoTrack());
   });
   EXPECT_TRUE(logged("[ICE] callee +0."));
+  orvik::testing::closeAndRelease(connection);
 }
 
 TEST_F(CallPeerConnectionIntegration, RelayOnlyThroughALocalTurnServer) {
@@ -197,12 +198,12 @@ TEST_F(CallPeerConnectionIntegration, AudioFromTheTestSourceReachesTheOtherSideA
   for (const auto& events : {callerEvents, calleeEvents}) {
     auto kinds = [&](const std::string& kind) {
       return std::count_if(events->remoteTracks.begin(), events->remoteTracks.end(),
-                           [&](const RemoteMediaTrack& track) { return track.kind == kind; });
+                           [&](const auto& track) { return track.kind == kind; });
     };
     // Once through the receiver and once through the transceiver.
     EXPECT_EQ(kinds("audio"), 2);
     EXPECT_EQ(kinds("video"), 2);
-    for (const auto& track : events->remoteTracks) EXPECT_EQ(track.video != nullptr, track.kind == "video");
+    for (const auto& track : events->remoteTracks) EXPECT_EQ(track.hasVideoHandle, track.kind == "video");
   }
 }
 
@@ -350,6 +351,7 @@ TEST_F(CallPeerConnectionIntegration, AnAudioCallGetsACameraTrackMidCallAndNoCon
   ASSERT_TRUE(pumpUntil([&] { return !events->offers.empty(); }));
   EXPECT_NE(orvik::testing::sdpOf(events->offers.front()).find("m=video"), std::string::npos);
   camera.reset();
+  orvik::testing::closeAndRelease(connection);
 }
 
 TEST_F(CallPeerConnectionIntegration, ACutRelayIsRecoveredByIceRestartOnTheSameConnection) {
@@ -452,6 +454,7 @@ TEST_F(CallPeerConnectionIntegration, ARelayOnlyAttemptWithoutRelayCandidatesRet
   }
   EXPECT_TRUE(logged("[ICE] caller +"));
   EXPECT_TRUE(logged("ICE restart (caller) — new credentials, gathering again"));
+  orvik::testing::closeAndRelease(connection);
 }
 
 }  // namespace

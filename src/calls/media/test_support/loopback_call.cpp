@@ -111,6 +111,22 @@ std::shared_ptr<CallPeerConnection::TestHooks> loopbackHooks(bool allowAllCandid
   return hooks;
 }
 
+void closeAndRelease(std::shared_ptr<CallPeerConnection>& connection) {
+  if (!connection) return;
+  connection->close();
+  onPeerQueue(*connection, [] {});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (connection.use_count() > 1 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  connection.reset();
+}
+
+LoopbackCall::~LoopbackCall() {
+  closeAndRelease(caller);
+  closeAndRelease(callee);
+}
+
 void LoopbackCall::forwardCandidates() {
   auto forward = [](RecordingPeerDelegate& from, CallICEManager& to) {
     for (; from.forwarded < from.candidates.size(); ++from.forwarded) {

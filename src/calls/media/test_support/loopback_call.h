@@ -38,7 +38,10 @@ class RecordingPeerDelegate : public CallPeerConnectionDelegate {
   }
   void peerConnectionDidReceiveDataChannelMessage(const std::string& text) override { messages.push_back(text); }
   void peerConnectionDidOpenRemoteDataChannel() override { ++remoteChannelsOpened; }
-  void attachRemoteTrack(const RemoteMediaTrack& track) override { remoteTracks.push_back(track); }
+  // Tracks are not kept: their handles must go before the connection does.
+  void attachRemoteTrack(const RemoteMediaTrack& track) override {
+    remoteTracks.push_back({track.kind, track.video != nullptr});
+  }
 
   bool isConnected() const;
   bool saw(PeerConnectionState state) const;
@@ -51,7 +54,11 @@ class RecordingPeerDelegate : public CallPeerConnectionDelegate {
   std::vector<std::string> offers, answers;  // JSON texts, "" when absent
   std::vector<std::string> messages;
   int remoteChannelsOpened = 0;
-  std::vector<RemoteMediaTrack> remoteTracks;
+  struct SeenTrack {
+    std::string kind;
+    bool hasVideoHandle = false;
+  };
+  std::vector<SeenTrack> remoteTracks;
   std::size_t forwarded = 0;
 };
 
@@ -78,6 +85,11 @@ auto onPeerQueue(CallPeerConnection& connection, Work work) {
   return result.get_future().get();
 }
 
+// Closes `connection` and lets it go on this thread once the callbacks in
+// flight have let go of it (the last one out would otherwise hand it to the
+// main queue, see CallPeerConnection::create).
+void closeAndRelease(std::shared_ptr<CallPeerConnection>& connection);
+
 // A coturn relay on 127.0.0.1 with one long-term user, for relay-only calls.
 class LocalTurnServer {
  public:
@@ -99,6 +111,8 @@ class LocalTurnServer {
 class LoopbackCall {
  public:
   explicit LoopbackCall(platform::VirtualQueue& main) : main_(main) {}
+  // Closes both sides and lets them go (closeAndRelease).
+  ~LoopbackCall();
 
   // Builds both sides (fresh objects, or the same ones again after close()),
   // exchanges offer and answer through the objects' own operations, passes
