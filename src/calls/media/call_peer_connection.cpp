@@ -1018,6 +1018,34 @@ void CallPeerConnection::replaceLocalVideoTrack(VideoTrackHandle track, std::fun
   });
 }
 
+namespace {
+
+// What follows WebRTC's restart offer or answer: set (Opus-tuned), then handed
+// on as JSON text, or nothing when either step failed.
+CreateObserver::Done restartDescriptionCreated(rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc, bool offer,
+                                               std::function<void(std::optional<std::string>)> complete) {
+  const std::string kind = offer ? "restart offer" : "restart answer";
+  return [pc, offer, kind, complete](std::unique_ptr<webrtc::SessionDescriptionInterface> description,
+                                     webrtc::RTCError error) {
+    if (!error.ok() || !description) {
+      nativeLog("[ICERestart] " + kind + "() failed: " + (error.ok() ? std::string("nil sdp") : std::string(error.message())));
+      return complete(std::nullopt);
+    }
+    applyTunedLocalDescription(pc, kind, std::move(description),
+                               [offer, kind, complete](const std::string& sdp, webrtc::RTCError error) {
+                                 if (!error.ok()) {
+                                   nativeLog("[ICERestart] setLocalDescription(" + kind + ") failed: " +
+                                             std::string(error.message()));
+                                   return complete(std::nullopt);
+                                 }
+                                 nativeLog("[ICERestart] " + kind + " ready sdp_len=" + std::to_string(displayLength(sdp)));
+                                 complete(describeSessionDescription(offer, sdp));
+                               });
+  };
+}
+
+}  // namespace
+
 void CallPeerConnection::createIceRestartOffer(DescriptionCompletion completion) {
   impl_->peerQueue.post([weak = weak_from_this(), completion = std::move(completion)] {
     auto self = weak.lock();
@@ -1041,22 +1069,7 @@ void CallPeerConnection::createIceRestartOffer(DescriptionCompletion completion)
     auto complete = [weak, connection, completion](std::optional<std::string> description) {
       if (auto self = weak.lock()) self->impl_->onMain(connection, [completion, description] { completion(description); });
     };
-    auto created = [pc, complete](std::unique_ptr<webrtc::SessionDescriptionInterface> description, webrtc::RTCError error) {
-      if (!error.ok() || !description) {
-        nativeLog("[ICERestart] restart offer() failed: " + (error.ok() ? std::string("nil sdp") : std::string(error.message())));
-        return complete(std::nullopt);
-      }
-      applyTunedLocalDescription(pc, "restart offer", std::move(description),
-                                 [complete](const std::string& sdp, webrtc::RTCError error) {
-                                   if (!error.ok()) {
-                                     nativeLog("[ICERestart] setLocalDescription(restart offer) failed: " +
-                                               std::string(error.message()));
-                                     return complete(std::nullopt);
-                                   }
-                                   nativeLog("[ICERestart] restart offer ready sdp_len=" + std::to_string(displayLength(sdp)));
-                                   complete(describeSessionDescription(true, sdp));
-                                 });
-    };
+    auto created = restartDescriptionCreated(pc, /*offer=*/true, complete);
     pc->CreateOffer(rtc::make_ref_counted<CreateObserver>(std::move(created)).get(), restart);
   });
 }
@@ -1095,22 +1108,7 @@ void CallPeerConnection::answerIceRestartOffer(const SDPPayload& offer, std::fun
     auto complete = [weak, connection, completion](std::optional<std::string> description) {
       if (auto self = weak.lock()) self->impl_->onMain(connection, [completion, description] { completion(description); });
     };
-    auto answered = [pc, complete](std::unique_ptr<webrtc::SessionDescriptionInterface> description, webrtc::RTCError error) {
-      if (!error.ok() || !description) {
-        nativeLog("[ICERestart] restart answer() failed: " + (error.ok() ? std::string("nil sdp") : std::string(error.message())));
-        return complete(std::nullopt);
-      }
-      applyTunedLocalDescription(pc, "restart answer", std::move(description),
-                                 [complete](const std::string& sdp, webrtc::RTCError error) {
-                                   if (!error.ok()) {
-                                     nativeLog("[ICERestart] setLocalDescription(restart answer) failed: " +
-                                               std::string(error.message()));
-                                     return complete(std::nullopt);
-                                   }
-                                   nativeLog("[ICERestart] restart answer ready sdp_len=" + std::to_string(displayLength(sdp)));
-                                   complete(describeSessionDescription(false, sdp));
-                                 });
-    };
+    auto answered = restartDescriptionCreated(pc, /*offer=*/false, complete);
     auto applied = [weak, pc, connection, onRemoteApplied, complete, answered](webrtc::RTCError error) {
       if (!error.ok()) {
         nativeLog("[ICERestart] setRemoteDescription(restart offer) failed: " + std::string(error.message()));

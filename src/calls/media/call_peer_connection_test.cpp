@@ -82,6 +82,21 @@ class CallPeerConnectionIntegration : public ::testing::Test {
     EXPECT_GT(call.heldBeforeAnswer, 0u);
     EXPECT_TRUE(callerEvents->failures.empty() && calleeEvents->failures.empty());
   }
+  // A relay-only call through a fresh coturn; null when it did not start.
+  std::unique_ptr<orvik::testing::LocalTurnServer> connectThroughRelay() {
+    auto turn = orvik::testing::LocalTurnServer::start();
+    if (turn) connect(turn->iceServers(), /*allowAllCandidates=*/false);
+    return turn;
+  }
+
+  // One side on its own, heard by `events`.
+  std::shared_ptr<CallPeerConnection> standalone(const std::shared_ptr<RecordingPeerDelegate>& events,
+                                                 bool allowAllCandidates = true) {
+    auto connection = CallPeerConnection::create(orvik::testing::loopbackHooks(allowAllCandidates));
+    connection->setDelegate(events);
+    return connection;
+  }
+
   bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
     return call.pumpUntil(done, limit);
   }
@@ -146,9 +161,8 @@ TEST_F(CallPeerConnectionIntegration, TwoPeersConnectOnLoopbackAndShowTheSelecte
 }
 
 TEST_F(CallPeerConnectionIntegration, BuildShapesTracksChannelAndRefusesToReplaceAnOpenConnection) {
-  auto events = std::make_shared<orvik::testing::RecordingPeerDelegate>();
-  auto connection = CallPeerConnection::create(orvik::testing::loopbackHooks(true));
-  connection->setDelegate(events);
+  auto events = std::make_shared<RecordingPeerDelegate>();
+  auto connection = standalone(events);
   const std::vector<ICEServer> stunOnly = {{{"stun:127.0.0.1:9"}, "", ""}};
   EXPECT_EQ(onPeerQueue(*connection, [&] { return connection->buildPeerConnection(stunOnly, "all", false, true); }),
             BuildResult::built);
@@ -179,9 +193,8 @@ TEST_F(CallPeerConnectionIntegration, BuildShapesTracksChannelAndRefusesToReplac
 
 TEST_F(CallPeerConnectionIntegration, RelayOnlyThroughALocalTurnServer) {
   if (!orvik::testing::hasProgram("turnserver")) GTEST_SKIP() << "coturn is not installed";
-  auto turn = orvik::testing::LocalTurnServer::start();
+  auto turn = connectThroughRelay();
   ASSERT_TRUE(turn) << "turnserver did not start";
-  connect(turn->iceServers(), /*allowAllCandidates=*/false);
   expectSelectedPairInStats();
   EXPECT_TRUE(logged("policy=relay (TURN only)"));
   EXPECT_TRUE(logged("via TURN/udp"));
@@ -326,8 +339,7 @@ TEST_F(CallPeerConnectionIntegration, TheVideoSenderIsFoundAgainAfterItWasEmptie
 
 TEST_F(CallPeerConnectionIntegration, AnAudioCallGetsACameraTrackMidCallAndNoConnectionMeansNoTrack) {
   auto events = std::make_shared<RecordingPeerDelegate>();
-  auto connection = CallPeerConnection::create(orvik::testing::loopbackHooks(true));
-  connection->setDelegate(events);
+  auto connection = standalone(events);
 
   // Before the build: no track, and a remote description is never applied.
   bool answered = false, applied = false;
@@ -356,9 +368,8 @@ TEST_F(CallPeerConnectionIntegration, AnAudioCallGetsACameraTrackMidCallAndNoCon
 
 TEST_F(CallPeerConnectionIntegration, ACutRelayIsRecoveredByIceRestartOnTheSameConnection) {
   if (!orvik::testing::hasProgram("turnserver")) GTEST_SKIP() << "coturn is not installed";
-  auto turn = orvik::testing::LocalTurnServer::start();
+  auto turn = connectThroughRelay();
   ASSERT_TRUE(turn) << "turnserver did not start";
-  connect(turn->iceServers(), /*allowAllCandidates=*/false);
   auto* callerConnection = onPeerQueue(*caller, [&] { return webrtcConnection(*caller); });
 
   turn->stop();
@@ -435,8 +446,7 @@ TEST_F(CallPeerConnectionIntegration, SimultaneousRestartOffersRollTheCalleeBack
 
 TEST_F(CallPeerConnectionIntegration, ARelayOnlyAttemptWithoutRelayCandidatesRetriesWithoutHostCandidates) {
   auto events = std::make_shared<RecordingPeerDelegate>();
-  auto connection = CallPeerConnection::create(orvik::testing::loopbackHooks(false));
-  connection->setDelegate(events);
+  auto connection = standalone(events, /*allowAllCandidates=*/false);
   // Nothing listens there: the attempt ends without a relay candidate.
   const std::vector<ICEServer> deadTurn = {{{"turn:127.0.0.1:9?transport=udp"}, "orvik", "secret"}};
   ASSERT_EQ(onPeerQueue(*connection, [&] { return connection->buildPeerConnection(deadTurn, "relay", false, true); }),
