@@ -11,9 +11,10 @@
 // delegate or a completion, so the owner only ever hears from the main queue.
 // Results of a connection that is no longer the current one (closed, or
 // replaced by the next call's build) are dropped, also when they were
-// already on their way. Destroy the object on the main queue, after dropping
-// every track handle it gave out; it closes the connection and stops its
-// WebRTC threads first.
+// already on their way. Let go of the object on the main queue, after
+// dropping every track handle it gave out; it closes the connection and stops
+// its WebRTC threads first. (When a callback on one of its own threads holds
+// the last reference, the destruction moves to the main queue.)
 //
 // This header is free of WebRTC types; WebRTC stays inside src/calls/media.
 #pragma once
