@@ -18,16 +18,21 @@
 #include <api/video_codecs/builtin_video_decoder_factory.h>
 #include <api/video_codecs/builtin_video_encoder_factory.h>
 #include <media/base/adapted_video_track_source.h>
+#include <pc/webrtc_sdp.h>
 #include <rtc_base/thread.h>
 
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <mutex>
+#include <utility>
 
 #include "calls/media/call_audio_device.h"
 #include "calls/media/call_audio_device_module.h"
 #include "calls/media/call_peer_connection_internal.h"
 #include "calls/media/ice_diagnostics.h"
 #include "calls/media/peer_configuration.h"
+#include "calls/media/peer_connection_events.h"
 #include "calls/media/sdp_tuning.h"
 #include "calls/signaling/ice_config.h"
 #include "core/native_logger.h"
@@ -92,9 +97,61 @@ IceConnectionState toState(webrtc::PeerConnectionInterface::IceConnectionState s
   return static_cast<IceConnectionState>(static_cast<int>(state));
 }
 
+std::string candidateLine(const cricket::Candidate& candidate) { return webrtc::SdpSerializeCandidate(candidate); }
+
+class CreateObserver : public webrtc::CreateSessionDescriptionObserver {
+ public:
+  using Done = std::function<void(std::unique_ptr<webrtc::SessionDescriptionInterface>, webrtc::RTCError)>;
+  explicit CreateObserver(Done done) : done_(std::move(done)) {}
+  void OnSuccess(webrtc::SessionDescriptionInterface* description) override {
+    done_(std::unique_ptr<webrtc::SessionDescriptionInterface>(description), webrtc::RTCError::OK());
+  }
+  void OnFailure(webrtc::RTCError error) override { done_(nullptr, std::move(error)); }
+
+ private:
+  Done done_;
+};
+
+class SetRemoteObserver : public webrtc::SetRemoteDescriptionObserverInterface {
+ public:
+  explicit SetRemoteObserver(std::function<void(webrtc::RTCError)> done) : done_(std::move(done)) {}
+  void OnSetRemoteDescriptionComplete(webrtc::RTCError error) override { done_(std::move(error)); }
+
+ private:
+  std::function<void(webrtc::RTCError)> done_;
+};
+
+class SetLocalObserver : public webrtc::SetLocalDescriptionObserverInterface {
+ public:
+  explicit SetLocalObserver(std::function<void(webrtc::RTCError)> done) : done_(std::move(done)) {}
+  void OnSetLocalDescriptionComplete(webrtc::RTCError error) override { done_(std::move(error)); }
+
+ private:
+  std::function<void(webrtc::RTCError)> done_;
+};
+
+PeerConnectionError peerError(const webrtc::RTCError& error) {
+  return {"RTCError", static_cast<int>(error.type()), error.message()};
+}
+
+// A remote description from the peer's text; parse errors come back as the
+// error WebRTC would have given.
+std::unique_ptr<webrtc::SessionDescriptionInterface> parseDescription(webrtc::SdpType type, const std::string& sdp,
+                                                                      std::string& error) {
+  webrtc::SdpParseError parseError;
+  auto description = webrtc::CreateSessionDescription(type, sdp, &parseError);
+  if (!description) error = "SDP parse error: " + parseError.description + " (" + parseError.line + ")";
+  return description;
+}
+
 }  // namespace
 
-struct CallPeerConnection::Impl : public webrtc::PeerConnectionObserver, public webrtc::DataChannelObserver {
+// One per connection: its events carry the connection's generation, so the
+// events of a closed or replaced connection are told apart and dropped.
+struct ConnectionEvents;
+struct ChannelEvents;
+
+struct CallPeerConnection::Impl {
   explicit Impl(CallPeerConnection& owner, std::shared_ptr<TestHooks> hooks)
       : owner(owner), hooks(std::move(hooks)), iceStartedAt(platform::systemClock().monotonicNow()) {
     network = rtc::Thread::CreateWithSocketServer();
@@ -110,67 +167,58 @@ struct CallPeerConnection::Impl : public webrtc::PeerConnectionObserver, public 
 
   // Every WebRTC object is released on the peer queue while WebRTC's threads
   // still run; releasing them afterwards would block for ever.
-  void teardown() {
-    if (dataChannel) {
-      dataChannel->UnregisterObserver();
-      dataChannel->Close();
-      dataChannel = nullptr;
-    }
-    pendingDataChannelMessages.clear();
-    if (peerConnection) {
-      peerConnection->Close();
-      peerConnection = nullptr;
-    }
-    localAudioTrack = nullptr;
-    localVideoTrack = nullptr;
-    remoteVideoTrack = nullptr;
-    remoteAudioTrack = nullptr;
-    videoSource = nullptr;
-    factory = nullptr;
-    hasRemoteDescription = false;
-    localCandidatesSent = 0;
-    {
-      std::lock_guard lock(candidateTypesLock);
-      localCandidateTypes.clear();
-      remoteCandidateTypes.clear();
-    }
-    std::lock_guard lock(iceStateLock);
-    lastIceState = IceConnectionState::newState;
-  }
+  void teardown();
 
-  template <typename Call>
-  void tellDelegate(Call call) {
-    platform::mainQueue().post([weak = owner.weak_from_this(), call = std::move(call)] {
+  bool isCurrent(std::uint64_t connection) const { return generation.load() == connection; }
+
+  // Runs `work` on the main queue while the object lives and `connection` is
+  // still the current one.
+  template <typename Work>
+  void onMain(std::uint64_t connection, Work work) {
+    platform::mainQueue().post([weak = owner.weak_from_this(), connection, work = std::move(work)]() mutable {
       auto self = weak.lock();
-      if (!self) return;
-      if (auto delegate = self->impl_->delegate.lock()) call(*delegate);
+      if (self && self->impl_->isCurrent(connection)) work();
     });
   }
 
-  // PeerConnectionObserver, on WebRTC's signalling thread.
-  void OnSignalingChange(webrtc::PeerConnectionInterface::SignalingState) override {}
-  // TODO(#9): the callee adopts the caller's "control" channel here.
-  void OnDataChannel(rtc::scoped_refptr<webrtc::DataChannelInterface>) override {}
-  void OnIceGatheringChange(webrtc::PeerConnectionInterface::IceGatheringState) override {}
-  void OnIceCandidate(const webrtc::IceCandidateInterface* candidate) override {
-    LocalIceCandidate local{candidate->sdp_mid(), candidate->sdp_mline_index(), {}};
-    candidate->ToString(&local.candidate);
-    ++localCandidatesSent;
-    owner.recordCandidateType(local.candidate, /*isRemote=*/false);
-    tellDelegate([local = std::move(local)](CallPeerConnectionDelegate& d) { d.peerConnectionDidGenerateCandidate(local); });
-  }
-  void OnIceConnectionChange(webrtc::PeerConnectionInterface::IceConnectionState state) override {
-    const IceConnectionState ours = toState(state);
-    {
-      std::lock_guard lock(iceStateLock);
-      lastIceState = ours;
-    }
-    tellDelegate([ours](CallPeerConnectionDelegate& d) { d.peerConnectionDidChangeIceState(ours); });
+  template <typename Call>
+  void tellDelegate(std::uint64_t connection, Call call) {
+    onMain(connection, [this, call = std::move(call)] {
+      if (auto d = delegate.lock()) call(*d);
+    });
   }
 
-  // DataChannelObserver. TODO(#9): open/flush and received messages.
-  void OnStateChange() override {}
-  void OnMessage(const webrtc::DataBuffer&) override {}
+  // Runs `work` on the peer queue while `connection` is still the current one.
+  template <typename Work>
+  void onPeerQueue(std::uint64_t connection, Work work) {
+    peerQueue.post([weak = owner.weak_from_this(), connection, work = std::move(work)]() mutable {
+      auto self = weak.lock();
+      if (self && self->impl_->isCurrent(connection)) work();
+    });
+  }
+
+  // Peer queue. The data channel and its queue live here only.
+  void sendOrQueue(const std::string& text);
+  void flushDataChannel();
+  void adoptChannel(std::unique_ptr<ChannelEvents> events);
+  void sendText(const std::string& text);
+
+  void prepareForIceRestart(const std::string& reason);
+
+  // WebRTC's signalling thread, for the current connection.
+  void iceConnectionChanged(std::uint64_t connection, webrtc::PeerConnectionInterface::IceConnectionState state);
+  void connectionChanged(std::uint64_t connection, webrtc::PeerConnectionInterface::PeerConnectionState state);
+  void gatheringChanged(webrtc::PeerConnectionInterface::IceGatheringState state);
+  void candidateGathered(std::uint64_t connection, const webrtc::IceCandidateInterface& candidate);
+  void selectedPairChanged(const cricket::CandidatePairChangeEvent& event);
+  void gatheringFailed(const std::string& address, const std::string& url, int errorCode, const std::string& errorText);
+  void remoteChannelArrived(std::uint64_t connection, rtc::scoped_refptr<webrtc::DataChannelInterface> channel);
+  void remoteTrackArrived(std::uint64_t connection, rtc::scoped_refptr<webrtc::MediaStreamTrackInterface> track,
+                          const std::string& source);
+  void channelStateChanged(std::uint64_t connection, webrtc::DataChannelInterface& channel);
+  void channelMessage(std::uint64_t connection, webrtc::DataChannelInterface& channel, const webrtc::DataBuffer& buffer);
+  void requestStatsFromEvent(std::uint64_t connection, const std::string& label);
+  std::string swapStateName(std::string& field, const std::string& name);
 
   CallPeerConnection& owner;
   std::shared_ptr<TestHooks> hooks;
@@ -181,6 +229,13 @@ struct CallPeerConnection::Impl : public webrtc::PeerConnectionObserver, public 
   std::unique_ptr<rtc::Thread> signaling;
   std::unique_ptr<webrtc::TaskQueueFactory> taskQueueFactory = webrtc::CreateDefaultTaskQueueFactory();
 
+  // Moves on at every build and every close.
+  std::atomic<std::uint64_t> generation{0};
+  // WebRTC may still hold an observer of a closed connection; they stay until
+  // the threads stop (one small object per call).
+  std::vector<std::unique_ptr<ConnectionEvents>> connectionEvents;
+  std::unique_ptr<ChannelEvents> channelEvents;
+
   rtc::scoped_refptr<webrtc::PeerConnectionFactoryInterface> factory;
   rtc::scoped_refptr<webrtc::PeerConnectionInterface> peerConnection;
   rtc::scoped_refptr<webrtc::AudioTrackInterface> localAudioTrack;
@@ -190,8 +245,10 @@ struct CallPeerConnection::Impl : public webrtc::PeerConnectionObserver, public 
   rtc::scoped_refptr<OrvikVideoSource> videoSource;
   rtc::scoped_refptr<webrtc::DataChannelInterface> dataChannel;
   std::vector<std::string> pendingDataChannelMessages;
-  bool hasRemoteDescription = false;
+  std::atomic<bool> hasRemoteDescription{false};
   std::atomic<std::int64_t> localCandidatesSent{0};
+  // The configured transport policy, for the end-of-gathering warning.
+  std::atomic<bool> relayPolicy{false};
 
   mutable std::mutex candidateTypesLock;
   CandidateTally localCandidateTypes;
@@ -200,6 +257,8 @@ struct CallPeerConnection::Impl : public webrtc::PeerConnectionObserver, public 
   mutable std::mutex iceStateLock;
   IceConnectionState lastIceState = IceConnectionState::newState;
 
+  // Also guards the timeline fields the event handlers write on WebRTC's
+  // thread while a build or restart resets them on the peer queue.
   mutable std::mutex iceDiagLock;
   platform::Clock::MonotonicTime iceStartedAt;
   std::optional<platform::Clock::MonotonicTime> iceCheckingAt;
@@ -212,8 +271,396 @@ struct CallPeerConnection::Impl : public webrtc::PeerConnectionObserver, public 
   std::vector<std::string> iceGatherErrors;
 };
 
+struct ConnectionEvents : public webrtc::PeerConnectionObserver {
+  using PC = webrtc::PeerConnectionInterface;
+  ConnectionEvents(CallPeerConnection::Impl& impl, std::uint64_t connection) : impl(impl), connection(connection) {}
+  bool current() const { return impl.isCurrent(connection); }
+
+  void OnSignalingChange(PC::SignalingState state) override {
+    if (!current()) return;
+    const std::string name = signalingStateName(state);
+    nativeLog("[PeerConn] Signaling state → " + name);
+    impl.owner.iceTimeline("SDP signaling state → " + name);
+  }
+  void OnAddStream(rtc::scoped_refptr<webrtc::MediaStreamInterface> stream) override {
+    if (!current()) return;
+    nativeLog("[PeerConn] Stream added: " + stream->id() + " audio=" + std::to_string(stream->GetAudioTracks().size()) +
+              " video=" + std::to_string(stream->GetVideoTracks().size()));
+  }
+  void OnRenegotiationNeeded() override {
+    if (current()) nativeLog("[PeerConn] shouldNegotiate fired");
+  }
+  void OnIceConnectionChange(PC::IceConnectionState state) override {
+    if (current()) impl.iceConnectionChanged(connection, state);
+  }
+  void OnConnectionChange(PC::PeerConnectionState state) override {
+    if (current()) impl.connectionChanged(connection, state);
+  }
+  void OnIceGatheringChange(PC::IceGatheringState state) override {
+    if (current()) impl.gatheringChanged(state);
+  }
+  void OnIceCandidate(const webrtc::IceCandidateInterface* candidate) override {
+    if (current() && candidate) impl.candidateGathered(connection, *candidate);
+  }
+  void OnIceCandidatesRemoved(const std::vector<cricket::Candidate>& candidates) override {
+    if (current()) nativeLog("[PeerConn] " + std::to_string(candidates.size()) + " ICE candidate(s) removed");
+  }
+  void OnIceSelectedCandidatePairChanged(const cricket::CandidatePairChangeEvent& event) override {
+    if (current()) impl.selectedPairChanged(event);
+  }
+  void OnIceCandidateError(const std::string& address, int, const std::string& url, int errorCode,
+                           const std::string& errorText) override {
+    if (current()) impl.gatheringFailed(address, url, errorCode, errorText);
+  }
+  void OnDataChannel(rtc::scoped_refptr<webrtc::DataChannelInterface> channel) override {
+    if (current()) impl.remoteChannelArrived(connection, std::move(channel));
+  }
+  void OnAddTrack(rtc::scoped_refptr<webrtc::RtpReceiverInterface> receiver,
+                  const std::vector<rtc::scoped_refptr<webrtc::MediaStreamInterface>>&) override {
+    if (!current()) return;
+    if (auto track = receiver->track()) {
+      impl.remoteTrackArrived(connection, track, "didAddReceiver");
+    } else {
+      nativeLog("[PeerConn] didAdd rtpReceiver — track is nil");
+    }
+  }
+  void OnTrack(rtc::scoped_refptr<webrtc::RtpTransceiverInterface> transceiver) override {
+    if (!current()) return;
+    const std::string mid = transceiver->mid().value_or("");
+    if (auto track = transceiver->receiver()->track()) {
+      impl.remoteTrackArrived(connection, track, "didStartReceivingOnTransceiver mid=" + mid);
+    } else {
+      nativeLog("[PeerConn] didStartReceivingOnTransceiver — receiver track is nil (mid=" + mid + ")");
+    }
+  }
+
+  CallPeerConnection::Impl& impl;
+  const std::uint64_t connection;
+};
+
+struct ChannelEvents : public webrtc::DataChannelObserver {
+  ChannelEvents(CallPeerConnection::Impl& impl, std::uint64_t connection,
+                rtc::scoped_refptr<webrtc::DataChannelInterface> channel)
+      : impl(impl), connection(connection), channel(std::move(channel)) {
+    this->channel->RegisterObserver(this);
+  }
+  // Unregistering waits for WebRTC's thread, so no event runs afterwards.
+  ~ChannelEvents() override { channel->UnregisterObserver(); }
+
+  void OnStateChange() override {
+    if (impl.isCurrent(connection)) impl.channelStateChanged(connection, *channel);
+  }
+  void OnMessage(const webrtc::DataBuffer& buffer) override {
+    if (impl.isCurrent(connection)) impl.channelMessage(connection, *channel, buffer);
+  }
+
+  CallPeerConnection::Impl& impl;
+  const std::uint64_t connection;
+  rtc::scoped_refptr<webrtc::DataChannelInterface> channel;
+};
+
+void CallPeerConnection::Impl::teardown() {
+  // From here on every event of the closing connection is stale: our own
+  // close must not reach the call manager as a failure of the next call.
+  ++generation;
+  channelEvents.reset();
+  if (dataChannel) {
+    dataChannel->Close();
+    dataChannel = nullptr;
+  }
+  pendingDataChannelMessages.clear();
+  if (peerConnection) {
+    peerConnection->Close();
+    peerConnection = nullptr;
+  }
+  localAudioTrack = nullptr;
+  localVideoTrack = nullptr;
+  remoteVideoTrack = nullptr;
+  remoteAudioTrack = nullptr;
+  videoSource = nullptr;
+  factory = nullptr;
+  hasRemoteDescription = false;
+  localCandidatesSent = 0;
+  {
+    std::lock_guard lock(candidateTypesLock);
+    localCandidateTypes.clear();
+    remoteCandidateTypes.clear();
+  }
+  std::lock_guard lock(iceStateLock);
+  lastIceState = IceConnectionState::newState;
+}
+
+std::string CallPeerConnection::Impl::swapStateName(std::string& field, const std::string& name) {
+  std::lock_guard lock(iceDiagLock);
+  std::string old = std::move(field);
+  field = name;
+  return old;
+}
+
+void CallPeerConnection::Impl::requestStatsFromEvent(std::uint64_t connection, const std::string& label) {
+  onPeerQueue(connection, [this, label] { owner.requestIceStats(label); });
+}
+
+void CallPeerConnection::Impl::iceConnectionChanged(std::uint64_t connection,
+                                                    webrtc::PeerConnectionInterface::IceConnectionState state) {
+  const IceConnectionState ours = toState(state);
+  const std::string name = iceConnectionStateName(state);
+  nativeLog("[PeerConn] ICE connection → " + name);
+  {
+    std::lock_guard lock(iceStateLock);
+    lastIceState = ours;
+  }
+  const auto now = platform::systemClock().monotonicNow();
+  std::string old, suffix;
+  {
+    std::lock_guard lock(iceDiagLock);
+    old = std::exchange(prevIceStateName, name);
+    if (ours == IceConnectionState::checking && !iceCheckingAt) iceCheckingAt = now;
+    const bool settled = ours == IceConnectionState::connected || ours == IceConnectionState::completed ||
+                         ours == IceConnectionState::failed;
+    if (iceCheckingAt && settled) {
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%.2f", std::chrono::duration<double>(now - *iceCheckingAt).count());
+      suffix = std::string(" after ") + seconds + "s of checking";
+    }
+  }
+  owner.iceTimeline("ICE state " + old + " → " + name + suffix);
+  const std::string sent = std::to_string(localCandidatesSent.load());
+  switch (ours) {
+    case IceConnectionState::newState: nativeLog("[PeerConn] ICE new"); break;
+    case IceConnectionState::checking:
+      nativeLog("[PeerConn] ICE checking — localCandidatesSent=" + sent + " (waiting for connectivity)");
+      break;
+    case IceConnectionState::connected:
+    case IceConnectionState::completed:
+      nativeLog("[PeerConn] ✅ ICE connected — localCandidatesSent=" + sent + " | " + owner.candidateTypeSummary());
+      requestStatsFromEvent(connection, "connected");
+      owner.scheduleSenderCaps("ICE connected");
+      break;
+    case IceConnectionState::failed:
+      nativeLog("[PeerConn] ❌ ICE FAILED — localCandidatesSent=" + sent + " | " + owner.candidateTypeSummary());
+      requestStatsFromEvent(connection, "failed");
+      break;
+    case IceConnectionState::disconnected:
+      nativeLog("[PeerConn] ⚠️ ICE disconnected — localCandidatesSent=" + sent);
+      owner.iceTimeline(
+          "⚠️ disconnected — the path stopped answering consent checks (network change / Wi-Fi drop / other side "
+          "gone); WebRTC retries for a while before 'failed'");
+      requestStatsFromEvent(connection, "disconnected");
+      break;
+    case IceConnectionState::closed: nativeLog("[PeerConn] ICE closed"); break;
+  }
+  if (auto forwarded = forwardedIceState(ours)) {
+    tellDelegate(connection, [state = *forwarded](CallPeerConnectionDelegate& d) { d.peerConnectionDidChangeIceState(state); });
+  }
+}
+
+void CallPeerConnection::Impl::connectionChanged(std::uint64_t connection,
+                                                 webrtc::PeerConnectionInterface::PeerConnectionState state) {
+  const std::string name = peerConnectionStateName(static_cast<int>(state));
+  nativeLog("[PeerConn] Connection state → " + name);
+  owner.iceTimeline("peer connection (ICE+DTLS) " + swapStateName(prevConnStateName, name) + " → " + name);
+  tellDelegate(connection, [ours = static_cast<PeerConnectionState>(static_cast<int>(state))](CallPeerConnectionDelegate& d) {
+    d.peerConnectionDidChangeIceState(ours);
+  });
+}
+
+void CallPeerConnection::Impl::gatheringChanged(webrtc::PeerConnectionInterface::IceGatheringState state) {
+  const std::string name = iceGatheringStateName(state);
+  const bool complete = state == webrtc::PeerConnectionInterface::kIceGatheringComplete;
+  nativeLog("[PeerConn] ICE gathering → " + name +
+            (complete ? " — all local candidates sent, total=" + std::to_string(localCandidatesSent.load()) : ""));
+  owner.iceTimeline("gathering " + swapStateName(prevGatherStateName, name) + " → " + name + " — " +
+                    owner.candidateTypeSummary());
+  if (!complete) return;
+  CandidateTally local;
+  {
+    std::lock_guard lock(candidateTypesLock);
+    local = localCandidateTypes;
+  }
+  std::vector<std::string> errors;
+  {
+    std::lock_guard lock(iceDiagLock);
+    errors = iceGatherErrors;
+  }
+  if (auto warning = gatheringCompleteWarning(local, relayPolicy, errors)) owner.iceTimeline(*warning);
+}
+
+void CallPeerConnection::Impl::candidateGathered(std::uint64_t connection, const webrtc::IceCandidateInterface& candidate) {
+  LocalIceCandidate local{candidate.sdp_mid(), candidate.sdp_mline_index(), {}};
+  candidate.ToString(&local.candidate);
+  const auto count = ++localCandidatesSent;
+  owner.recordCandidateType(local.candidate, /*isRemote=*/false);
+  bool first = false;
+  {
+    std::lock_guard lock(iceDiagLock);
+    first = !std::exchange(firstLocalCandidateLogged, true);
+  }
+  if (first) {
+    owner.iceTimeline("first LOCAL candidate gathered — " + candidateType(local.candidate) + "/" +
+                      candidateTransport(local.candidate));
+  }
+  nativeLog("[PeerConn] Local ICE candidate #" + std::to_string(count) +
+            " sdpMid=" + (local.sdpMid.empty() ? std::string("-") : local.sdpMid) +
+            " candidate_preview=" + leadingCharacters(local.candidate, 80));
+  tellDelegate(connection, [local = std::move(local)](CallPeerConnectionDelegate& d) {
+    d.peerConnectionDidGenerateCandidate(local);
+  });
+}
+
+void CallPeerConnection::Impl::selectedPairChanged(const cricket::CandidatePairChangeEvent& event) {
+  const std::string local = candidateLine(event.selected_candidate_pair.local_candidate());
+  const std::string remote = candidateLine(event.selected_candidate_pair.remote_candidate());
+  owner.iceTimeline("selected pair → local " + candidateType(local) + "/" + candidateTransport(local) + " ⇄ remote " +
+                    candidateType(remote) + "/" + candidateTransport(remote) + " | reason: " + event.reason +
+                    " | last data " + std::to_string(static_cast<std::int32_t>(event.last_data_received_ms)) +
+                    "ms ago");
+}
+
+void CallPeerConnection::Impl::gatheringFailed(const std::string& address, const std::string& url, int errorCode,
+                                               const std::string& errorText) {
+  const std::string entry = gatherErrorEntry(url, errorCode, errorText, address);
+  {
+    std::lock_guard lock(iceDiagLock);
+    keepGatherError(iceGatherErrors, entry);
+  }
+  owner.iceTimeline("⚠️ gathering error: " + entry + " — " + turnErrorHint(errorCode));
+}
+
+void CallPeerConnection::Impl::remoteTrackArrived(std::uint64_t connection,
+                                                  rtc::scoped_refptr<webrtc::MediaStreamTrackInterface> track,
+                                                  const std::string& source) {
+  RemoteMediaTrack remote{track->kind(), track->id(), track->enabled(), nullptr};
+  nativeLog("[PeerConn] Remote track received (" + source + "): kind=" + remote.kind + " id=" + remote.trackId +
+            " enabled=" + boolText(remote.enabled));
+  rtc::scoped_refptr<webrtc::VideoTrackInterface> video;
+  rtc::scoped_refptr<webrtc::AudioTrackInterface> audio;
+  if (remote.kind == webrtc::MediaStreamTrackInterface::kVideoKind) {
+    video = rtc::scoped_refptr<webrtc::VideoTrackInterface>(static_cast<webrtc::VideoTrackInterface*>(track.get()));
+    remote.video = std::make_shared<VideoTrackRef>(VideoTrackRef{video});
+  } else if (remote.kind == webrtc::MediaStreamTrackInterface::kAudioKind) {
+    audio = rtc::scoped_refptr<webrtc::AudioTrackInterface>(static_cast<webrtc::AudioTrackInterface*>(track.get()));
+  }
+  onPeerQueue(connection, [this, video, audio] {
+    if (video) remoteVideoTrack = video;
+    if (audio) remoteAudioTrack = audio;
+  });
+  tellDelegate(connection, [remote = std::move(remote)](CallPeerConnectionDelegate& d) { d.attachRemoteTrack(remote); });
+}
+
+void CallPeerConnection::Impl::remoteChannelArrived(std::uint64_t connection,
+                                                    rtc::scoped_refptr<webrtc::DataChannelInterface> channel) {
+  nativeLog("[PeerConn] ✅ Remote DataChannel arrived: '" + channel->label() + "' — ICE must be connected");
+  // Observed from this moment: the channel opens right after this event, and
+  // that opening (which flushes the texts waiting for it) must not be missed
+  // while the adoption waits for the peer queue.
+  auto events = std::make_shared<std::unique_ptr<ChannelEvents>>(std::make_unique<ChannelEvents>(*this, connection, channel));
+  onPeerQueue(connection, [this, connection, events] {
+    adoptChannel(std::move(*events));
+    tellDelegate(connection, [](CallPeerConnectionDelegate& d) { d.peerConnectionDidOpenRemoteDataChannel(); });
+  });
+}
+
+void CallPeerConnection::Impl::adoptChannel(std::unique_ptr<ChannelEvents> events) {
+  dataChannel = events->channel;
+  channelEvents = std::move(events);
+}
+
+void CallPeerConnection::Impl::channelStateChanged(std::uint64_t connection, webrtc::DataChannelInterface& channel) {
+  const auto state = channel.state();
+  nativeLog("[PeerConn] DataChannel '" + channel.label() + "' state → " + dataChannelStateName(state));
+  if (state != webrtc::DataChannelInterface::kOpen) return;
+  nativeLog("[PeerConn] ✅ DataChannel '" + channel.label() + "' OPEN — ready to send/receive");
+  onPeerQueue(connection, [this] { flushDataChannel(); });
+}
+
+void CallPeerConnection::Impl::channelMessage(std::uint64_t connection, webrtc::DataChannelInterface& channel,
+                                              const webrtc::DataBuffer& buffer) {
+  std::string text = utf8TextOrEmpty(std::string(buffer.data.data<char>(), buffer.data.size()));
+  nativeLog("[PeerConn] DataChannel '" + channel.label() + "' message='" + text + "'");
+  tellDelegate(connection, [text = std::move(text)](CallPeerConnectionDelegate& d) {
+    d.peerConnectionDidReceiveDataChannelMessage(text);
+  });
+}
+
+void CallPeerConnection::Impl::sendText(const std::string& text) {
+  dataChannel->Send(webrtc::DataBuffer(rtc::CopyOnWriteBuffer(text.data(), text.size()), /*binary=*/false));
+}
+
+void CallPeerConnection::Impl::sendOrQueue(const std::string& text) {
+  if (!isValidUtf8(text)) return;
+  const bool open = dataChannel && dataChannel->state() == webrtc::DataChannelInterface::kOpen;
+  if (open && pendingDataChannelMessages.empty()) {
+    sendText(text);
+    nativeLog("[PeerConn] DataChannel sent '" + text + "'");
+    return;
+  }
+  // Open but with texts still waiting for the flush: join the queue, so the
+  // order of sending is kept.
+  nativeLog("[PeerConn] DataChannel not open — queuing '" + text + "'");
+  pendingDataChannelMessages.push_back(text);
+  if (open) flushDataChannel();
+}
+
+void CallPeerConnection::Impl::flushDataChannel() {
+  if (!dataChannel || dataChannel->state() != webrtc::DataChannelInterface::kOpen ||
+      pendingDataChannelMessages.empty()) {
+    return;
+  }
+  const auto queued = std::exchange(pendingDataChannelMessages, {});
+  for (const auto& text : queued) {
+    sendText(text);
+    nativeLog("[PeerConn] DataChannel flushed queued '" + text + "'");
+  }
+}
+
+void CallPeerConnection::Impl::prepareForIceRestart(const std::string& reason) {
+  if (!peerConnection) return;
+  bool noLocalRelay = false;
+  {
+    std::lock_guard lock(candidateTypesLock);
+    const auto relay = localCandidateTypes.find("relay");
+    noLocalRelay = relay == localCandidateTypes.end() || relay->second == 0;
+  }
+  const std::string summary = owner.candidateTypeSummary();
+  auto config = peerConnection->GetConfiguration();
+  const bool relay = config.type == webrtc::PeerConnectionInterface::kRelay;
+  if (noLocalRelay && relay && hasRoutableIPv4()) {
+    config.type = webrtc::PeerConnectionInterface::kNoHost;
+    const bool applied = peerConnection->SetConfiguration(config).ok();
+    if (applied) relayPolicy = false;
+    nativeLog("[ICERestart] " + reason + ": no local relay candidate last attempt → policy relay→noHost (setConfiguration=" +
+              boolText(applied) + ") | " + summary);
+  } else {
+    nativeLog("[ICERestart] " + reason + ": keeping policy=" + (relay ? "relay" : "noHost") + " | last attempt " + summary);
+  }
+  localCandidatesSent = 0;
+  {
+    std::lock_guard lock(candidateTypesLock);
+    localCandidateTypes.clear();
+    remoteCandidateTypes.clear();
+  }
+  {
+    std::lock_guard lock(iceDiagLock);
+    iceGatherErrors.clear();
+    firstLocalCandidateLogged = firstRemoteCandidateLogged = false;
+  }
+  owner.iceTimeline("ICE restart (" + reason + ") — new credentials, gathering again");
+}
+
 std::shared_ptr<CallPeerConnection> CallPeerConnection::create(std::shared_ptr<TestHooks> hooks) {
-  return std::shared_ptr<CallPeerConnection>(new CallPeerConnection(std::move(hooks)));
+  // Callbacks on the peer queue and on WebRTC's threads hold the object for a
+  // moment; when the owner lets go meanwhile, the last reference drops there,
+  // where the destructor cannot stop the very thread it runs on. It is then
+  // destroyed on the main queue instead.
+  return std::shared_ptr<CallPeerConnection>(new CallPeerConnection(std::move(hooks)), [](CallPeerConnection* object) {
+    const Impl& d = *object->impl_;
+    if (d.peerQueue.isCurrent() || d.signaling->IsCurrent() || d.worker->IsCurrent() || d.network->IsCurrent()) {
+      platform::mainQueue().post([owned = std::shared_ptr<CallPeerConnection>(object)] {});
+    } else {
+      delete object;
+    }
+  });
 }
 
 CallPeerConnection::CallPeerConnection(std::shared_ptr<TestHooks> hooks)
@@ -280,8 +727,9 @@ BuildResult CallPeerConnection::buildPeerConnection(const std::vector<ICEServer>
       webrtc::CreateAudioEncoderFactory<webrtc::AudioEncoderOpus, webrtc::AudioEncoderG722, webrtc::AudioEncoderG711>(),
       webrtc::CreateAudioDecoderFactory<webrtc::AudioDecoderOpus, webrtc::AudioDecoderG722, webrtc::AudioDecoderG711>(),
       webrtc::CreateBuiltinVideoEncoderFactory(), webrtc::CreateBuiltinVideoDecoderFactory(), nullptr, nullptr);
+  const std::uint64_t connection = ++d.generation;
   auto fail = [&] {
-    d.tellDelegate([](CallPeerConnectionDelegate& delegate) {
+    d.tellDelegate(connection, [](CallPeerConnectionDelegate& delegate) {
       delegate.peerConnectionDidFail({"CallPeerConnection", -1, "Failed to create RTCPeerConnection"});
     });
     return BuildResult::failed;
@@ -325,7 +773,10 @@ BuildResult CallPeerConnection::buildPeerConnection(const std::vector<ICEServer>
                                                                                                   : IcePolicy::noHost) +
               " servers=" + std::to_string(iceServers.size()) + " hasTurn=" + boolText(hasTurn));
 
-  auto created = d.factory->CreatePeerConnectionOrError(config, webrtc::PeerConnectionDependencies(&d));
+  d.relayPolicy = config.type == webrtc::PeerConnectionInterface::kRelay;
+  d.connectionEvents.push_back(std::make_unique<ConnectionEvents>(d, connection));
+  auto created =
+      d.factory->CreatePeerConnectionOrError(config, webrtc::PeerConnectionDependencies(d.connectionEvents.back().get()));
   if (!created.ok()) return fail();
   d.peerConnection = created.MoveValue();
 
@@ -343,7 +794,7 @@ BuildResult CallPeerConnection::buildPeerConnection(const std::vector<ICEServer>
     auto channel = d.peerConnection->CreateDataChannelOrError(kDataChannelLabel, &init);
     if (channel.ok()) {
       d.dataChannel = channel.MoveValue();
-      d.dataChannel->RegisterObserver(&d);
+      d.channelEvents = std::make_unique<ChannelEvents>(d, connection, d.dataChannel);
       nativeLog("[PeerConn] Data channel created label=control (caller)");
     }
   } else {
@@ -355,6 +806,371 @@ BuildResult CallPeerConnection::buildPeerConnection(const std::vector<ICEServer>
 void CallPeerConnection::close() {
   impl_->peerQueue.post([weak = weak_from_this()] {
     if (auto self = weak.lock()) self->impl_->teardown();
+  });
+}
+
+namespace {
+
+using LocalDone = std::function<void(const std::string& sdp, webrtc::RTCError error)>;
+
+}  // namespace
+
+void CallPeerConnection::createOffer() { createLocalDescription(/*offer=*/true); }
+void CallPeerConnection::createAnswer() { createLocalDescription(/*offer=*/false); }
+
+void CallPeerConnection::createLocalDescription(bool offer) {
+  const std::string kind = offer ? "offer" : "answer";
+  nativeLog(std::string("[PeerConn] ") + (offer ? "createOffer" : "createAnswer") + " START");
+  impl_->peerQueue.post([weak = weak_from_this(), offer, kind] {
+    auto self = weak.lock();
+    rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc = self ? self->impl_->peerConnection : nullptr;
+    if (!pc) {
+      nativeLog(std::string("[PeerConn] ") + (offer ? "createOffer" : "createAnswer") + " — peerConnection is nil!");
+      return;
+    }
+    const std::uint64_t connection = self->impl_->generation;
+    auto fail = [weak, connection](const webrtc::RTCError& error) {
+      if (auto self = weak.lock()) {
+        self->impl_->tellDelegate(connection, [failure = peerError(error)](CallPeerConnectionDelegate& d) {
+          d.peerConnectionDidFail(failure);
+        });
+      }
+    };
+    auto created = [weak, pc, offer, kind, connection, fail](std::unique_ptr<webrtc::SessionDescriptionInterface> description,
+                                                              webrtc::RTCError error) {
+      if (!weak.lock()) return;
+      if (!error.ok()) {
+        nativeLog("[PeerConn] " + kind + "() failed: " + error.message());
+        fail(error);
+        return;
+      }
+      if (!description) {
+        nativeLog("[PeerConn] " + kind + "() — sdp is nil");
+        return;
+      }
+      std::string sdp;
+      description->ToString(&sdp);
+      const std::string created = "[PeerConn] " + kind + " created type=" +
+                                  std::to_string(static_cast<int>(description->GetType())) +
+                                  " sdp_len=" + std::to_string(displayLength(sdp));
+      if (offer) {
+        nativeLog(created + " — setting local description");
+      } else {
+        nativeLog(created);
+        std::string preview = sdp;
+        for (std::size_t at = preview.find("\r\n"); at != std::string::npos; at = preview.find("\r\n", at)) {
+          preview.replace(at, 2, "↵");
+        }
+        nativeLog("[PeerConn] answer SDP preview: " + leadingCharacters(preview, 300));
+      }
+      applyTunedLocalDescription(pc, kind, std::move(description),
+                                 [weak, offer, kind, connection, fail](const std::string& sdp, webrtc::RTCError error) {
+                                   if (!error.ok()) {
+                                     nativeLog("[PeerConn] setLocalDescription(" + kind + ") failed: " + error.message());
+                                     fail(error);
+                                     return;
+                                   }
+                                   nativeLog("[PeerConn] setLocalDescription(" + kind + ") OK — sending " + kind +
+                                             " to remote");
+                                   auto self = weak.lock();
+                                   if (!self) return;
+                                   self->scheduleSenderCaps(kind + " set");
+                                   self->impl_->tellDelegate(connection, [offer, json = describeSessionDescription(offer, sdp)](
+                                                                             CallPeerConnectionDelegate& d) {
+                                     offer ? d.peerConnectionDidCreateOffer(json) : d.peerConnectionDidCreateAnswer(json);
+                                   });
+                                 });
+    };
+    auto observer = rtc::make_ref_counted<CreateObserver>(std::move(created));
+    const webrtc::PeerConnectionInterface::RTCOfferAnswerOptions noConstraints;
+    offer ? pc->CreateOffer(observer.get(), noConstraints) : pc->CreateAnswer(observer.get(), noConstraints);
+  });
+}
+
+void CallPeerConnection::setRemoteDescription(const SDPPayload& payload, std::function<void()> completion) {
+  nativeLog("[PeerConn] setRemoteDescription type=" + payload.type + " sdp_len=" + std::to_string(displayLength(payload.sdp)));
+  impl_->peerQueue.post([weak = weak_from_this(), payload, completion = std::move(completion)] {
+    auto self = weak.lock();
+    rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc = self ? self->impl_->peerConnection : nullptr;
+    if (!pc) {
+      nativeLog("[PeerConn] setRemoteDescription — peerConnection is nil!");
+      return;
+    }
+    const std::uint64_t connection = self->impl_->generation;
+    auto done = [weak, connection, completion](webrtc::RTCError error) {
+      auto self = weak.lock();
+      if (!error.ok()) {
+        nativeLog("[PeerConn] setRemoteDescription FAILED: " + std::string(error.message()));
+        if (self) {
+          self->impl_->tellDelegate(connection, [failure = peerError(error)](CallPeerConnectionDelegate& d) {
+            d.peerConnectionDidFail(failure);
+          });
+        }
+        return;
+      }
+      nativeLog("[PeerConn] setRemoteDescription OK");
+      if (!self) {
+        if (completion) platform::mainQueue().post(completion);
+        return;
+      }
+      if (self->impl_->isCurrent(connection)) self->impl_->hasRemoteDescription = true;
+      if (completion) self->impl_->onMain(connection, completion);
+    };
+    const webrtc::SdpType type = payload.type == "offer" ? webrtc::SdpType::kOffer : webrtc::SdpType::kAnswer;
+    std::string parseError;
+    auto description = parseDescription(type, payload.sdp, parseError);
+    if (!description) {
+      done(webrtc::RTCError(webrtc::RTCErrorType::INVALID_PARAMETER, parseError));
+      return;
+    }
+    pc->SetRemoteDescription(std::move(description), rtc::make_ref_counted<SetRemoteObserver>(std::move(done)));
+  });
+}
+
+void CallPeerConnection::addICECandidate(const std::string& candidate, const std::optional<std::string>& sdpMid,
+                                         std::int32_t sdpMLineIndex) {
+  impl_->peerQueue.post([weak = weak_from_this(), candidate, sdpMid, sdpMLineIndex] {
+    auto self = weak.lock();
+    rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc = self ? self->impl_->peerConnection : nullptr;
+    if (!pc) {
+      nativeLog("[PeerConn] addICECandidate — peerConnection nil, dropped");
+      return;
+    }
+    self->recordCandidateType(candidate, /*isRemote=*/true);
+    bool first = false;
+    {
+      std::lock_guard lock(self->impl_->iceDiagLock);
+      first = !std::exchange(self->impl_->firstRemoteCandidateLogged, true);
+    }
+    if (first) {
+      self->iceTimeline("first REMOTE candidate arrived — " + candidateType(candidate) + "/" +
+                        candidateTransport(candidate));
+    }
+    const std::string preview = leadingCharacters(candidate, 60);
+    webrtc::SdpParseError parseError;
+    std::unique_ptr<webrtc::IceCandidateInterface> parsed(
+        webrtc::CreateIceCandidate(sdpMid.value_or(""), sdpMLineIndex, candidate, &parseError));
+    if (!parsed) {
+      nativeLog("[PeerConn] addICECandidate failed: " + parseError.description + " — candidate=" + preview);
+      return;
+    }
+    pc->AddIceCandidate(std::move(parsed), [preview, mid = sdpMid.value_or("nil"), sdpMLineIndex](webrtc::RTCError error) {
+      if (error.ok()) {
+        nativeLog("[PeerConn] addICECandidate OK — sdpMid=" + mid + " idx=" + std::to_string(sdpMLineIndex));
+      } else {
+        nativeLog("[PeerConn] addICECandidate failed: " + std::string(error.message()) + " — candidate=" + preview);
+      }
+    });
+  });
+}
+
+void CallPeerConnection::addLocalVideoTrack(std::function<void(VideoTrackHandle, VideoSourceHandle)> completion) {
+  impl_->peerQueue.post([weak = weak_from_this(), completion = std::move(completion)] {
+    auto self = weak.lock();
+    if (!self || !self->impl_->factory || !self->impl_->peerConnection) {
+      nativeLog("[PeerConn] addLocalVideoTrack — factory/pc nil, aborting upgrade");
+      platform::mainQueue().post([completion] { completion(nullptr, nullptr); });
+      return;
+    }
+    Impl& d = *self->impl_;
+    if (d.localVideoTrack && d.videoSource) {
+      nativeLog("[PeerConn] addLocalVideoTrack — already has video track, reusing it");
+    } else {
+      d.videoSource = rtc::make_ref_counted<OrvikVideoSource>();
+      d.localVideoTrack = d.factory->CreateVideoTrack(kVideoTrackId, d.videoSource.get());
+      (void)d.peerConnection->AddTrack(d.localVideoTrack, {kStreamId});
+      nativeLog("[PeerConn] ✅ Local video track added mid-call — renegotiation will follow");
+    }
+    auto track = std::make_shared<VideoTrackRef>(VideoTrackRef{d.localVideoTrack});
+    auto source = std::make_shared<VideoSourceRef>(VideoSourceRef{d.videoSource});
+    d.onMain(d.generation, [completion, track, source] { completion(track, source); });
+  });
+}
+
+void CallPeerConnection::replaceLocalVideoTrack(VideoTrackHandle track, std::function<void()> completion) {
+  impl_->peerQueue.post([weak = weak_from_this(), track = std::move(track), completion = std::move(completion)] {
+    auto done = [completion] {
+      if (completion) platform::mainQueue().post(completion);
+    };
+    auto self = weak.lock();
+    if (!self || !self->impl_->peerConnection) return done();
+    Impl& d = *self->impl_;
+    // The sender is found by what its transceiver carries, not by its current
+    // track: a sender emptied by an earlier replacement must still be found
+    // to put the camera or the screen back.
+    rtc::scoped_refptr<webrtc::RtpSenderInterface> sender;
+    for (const auto& transceiver : d.peerConnection->GetTransceivers()) {
+      if (transceiver->media_type() == cricket::MEDIA_TYPE_VIDEO && !transceiver->stopped()) {
+        sender = transceiver->sender();
+        break;
+      }
+    }
+    if (!sender) {
+      nativeLog("[PeerConn] replaceLocalVideoTrack — no existing video sender found");
+      return done();
+    }
+    rtc::scoped_refptr<webrtc::VideoTrackInterface> video = track ? track->track : nullptr;
+    (void)sender->SetTrack(video.get());
+    d.localVideoTrack = video;
+    nativeLog("[PeerConn] replaceLocalVideoTrack OK — trackId=" + (video ? video->id() : std::string("nil")));
+    self->applySenderCaps("video track replaced");
+    done();
+  });
+}
+
+namespace {
+
+// What follows WebRTC's restart offer or answer: set (Opus-tuned), then handed
+// on as JSON text, or nothing when either step failed.
+CreateObserver::Done restartDescriptionCreated(rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc, bool offer,
+                                               std::function<void(std::optional<std::string>)> complete) {
+  const std::string kind = offer ? "restart offer" : "restart answer";
+  return [pc, offer, kind, complete](std::unique_ptr<webrtc::SessionDescriptionInterface> description,
+                                     webrtc::RTCError error) {
+    if (!error.ok() || !description) {
+      nativeLog("[ICERestart] " + kind + "() failed: " + (error.ok() ? std::string("nil sdp") : std::string(error.message())));
+      return complete(std::nullopt);
+    }
+    applyTunedLocalDescription(pc, kind, std::move(description),
+                               [offer, kind, complete](const std::string& sdp, webrtc::RTCError error) {
+                                 if (!error.ok()) {
+                                   nativeLog("[ICERestart] setLocalDescription(" + kind + ") failed: " +
+                                             std::string(error.message()));
+                                   return complete(std::nullopt);
+                                 }
+                                 nativeLog("[ICERestart] " + kind + " ready sdp_len=" + std::to_string(displayLength(sdp)));
+                                 complete(describeSessionDescription(offer, sdp));
+                               });
+  };
+}
+
+}  // namespace
+
+void CallPeerConnection::createIceRestartOffer(DescriptionCompletion completion) {
+  impl_->peerQueue.post([weak = weak_from_this(), completion = std::move(completion)] {
+    auto self = weak.lock();
+    auto nothing = [completion] { platform::mainQueue().post([completion] { completion(std::nullopt); }); };
+    rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc = self ? self->impl_->peerConnection : nullptr;
+    if (!pc) {
+      nativeLog("[ICERestart] createIceRestartOffer — peerConnection is nil");
+      return nothing();
+    }
+    const auto state = pc->signaling_state();
+    if (state != webrtc::PeerConnectionInterface::kStable && state != webrtc::PeerConnectionInterface::kHaveLocalOffer) {
+      nativeLog("[ICERestart] createIceRestartOffer — signalingState=" + std::to_string(state) + ", skipped");
+      return nothing();
+    }
+    Impl& d = *self->impl_;
+    d.prepareForIceRestart("caller");
+    pc->RestartIce();
+    webrtc::PeerConnectionInterface::RTCOfferAnswerOptions restart;
+    restart.ice_restart = true;
+    const std::uint64_t connection = d.generation;
+    auto complete = [weak, connection, completion](std::optional<std::string> description) {
+      if (auto self = weak.lock()) self->impl_->onMain(connection, [completion, description] { completion(description); });
+    };
+    auto created = restartDescriptionCreated(pc, /*offer=*/true, complete);
+    pc->CreateOffer(rtc::make_ref_counted<CreateObserver>(std::move(created)).get(), restart);
+  });
+}
+
+void CallPeerConnection::answerIceRestartOffer(const SDPPayload& offer, std::function<void()> onRemoteApplied,
+                                               DescriptionCompletion completion) {
+  impl_->peerQueue.post([weak = weak_from_this(), offer, onRemoteApplied = std::move(onRemoteApplied),
+                         completion = std::move(completion)] {
+    auto self = weak.lock();
+    auto nothing = [completion] { platform::mainQueue().post([completion] { completion(std::nullopt); }); };
+    rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc = self ? self->impl_->peerConnection : nullptr;
+    if (!pc) {
+      nativeLog("[ICERestart] answerIceRestartOffer — peerConnection is nil");
+      return nothing();
+    }
+    if (pc->signaling_state() == webrtc::PeerConnectionInterface::kHaveLocalOffer) {
+      nativeLog("[ICERestart] answerIceRestartOffer — rolling back our own pending offer (peer's offer wins)");
+      auto rolledBack = std::make_shared<std::promise<void>>();
+      pc->SetLocalDescription(webrtc::CreateSessionDescription(webrtc::SdpType::kRollback, ""),
+                              rtc::make_ref_counted<SetLocalObserver>([rolledBack](webrtc::RTCError error) {
+                                if (!error.ok()) nativeLog("[ICERestart] rollback failed: " + std::string(error.message()));
+                                rolledBack->set_value();
+                              }));
+      // WebRTC reports the rollback on its own thread, so this wait cannot
+      // block itself; other operations of the object queue up behind it.
+      (void)rolledBack->get_future().wait_for(std::chrono::seconds(2));
+    }
+    const auto state = pc->signaling_state();
+    if (state != webrtc::PeerConnectionInterface::kStable) {
+      nativeLog("[ICERestart] answerIceRestartOffer — signalingState=" + std::to_string(state) + ", skipped");
+      return nothing();
+    }
+    Impl& d = *self->impl_;
+    d.prepareForIceRestart("callee");
+    const std::uint64_t connection = d.generation;
+    auto complete = [weak, connection, completion](std::optional<std::string> description) {
+      if (auto self = weak.lock()) self->impl_->onMain(connection, [completion, description] { completion(description); });
+    };
+    auto answered = restartDescriptionCreated(pc, /*offer=*/false, complete);
+    auto applied = [weak, pc, connection, onRemoteApplied, complete, answered](webrtc::RTCError error) {
+      if (!error.ok()) {
+        nativeLog("[ICERestart] setRemoteDescription(restart offer) failed: " + std::string(error.message()));
+        return complete(std::nullopt);
+      }
+      if (auto self = weak.lock(); self && onRemoteApplied) self->impl_->onMain(connection, onRemoteApplied);
+      pc->CreateAnswer(rtc::make_ref_counted<CreateObserver>(answered).get(),
+                       webrtc::PeerConnectionInterface::RTCOfferAnswerOptions());
+    };
+    std::string parseError;
+    auto description = parseDescription(webrtc::SdpType::kOffer, offer.sdp, parseError);
+    if (!description) return applied(webrtc::RTCError(webrtc::RTCErrorType::INVALID_PARAMETER, parseError));
+    pc->SetRemoteDescription(std::move(description), rtc::make_ref_counted<SetRemoteObserver>(std::move(applied)));
+  });
+}
+
+void CallPeerConnection::applyIceRestartAnswer(const SDPPayload& answer, std::function<void(bool)> completion) {
+  impl_->peerQueue.post([weak = weak_from_this(), answer, completion = std::move(completion)] {
+    auto self = weak.lock();
+    auto refused = [completion] { platform::mainQueue().post([completion] { completion(false); }); };
+    rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc = self ? self->impl_->peerConnection : nullptr;
+    if (!pc) return refused();
+    const auto state = pc->signaling_state();
+    if (state != webrtc::PeerConnectionInterface::kHaveLocalOffer) {
+      nativeLog("[ICERestart] applyIceRestartAnswer — signalingState=" + std::to_string(state) +
+                ", no restart offer pending");
+      return refused();
+    }
+    const std::uint64_t connection = self->impl_->generation;
+    auto applied = [weak, connection, completion](webrtc::RTCError error) {
+      if (!error.ok()) nativeLog("[ICERestart] setRemoteDescription(restart answer) failed: " + std::string(error.message()));
+      if (auto self = weak.lock()) self->impl_->onMain(connection, [completion, ok = error.ok()] { completion(ok); });
+    };
+    std::string parseError;
+    auto description = parseDescription(webrtc::SdpType::kAnswer, answer.sdp, parseError);
+    if (!description) return applied(webrtc::RTCError(webrtc::RTCErrorType::INVALID_PARAMETER, parseError));
+    pc->SetRemoteDescription(std::move(description), rtc::make_ref_counted<SetRemoteObserver>(std::move(applied)));
+  });
+}
+
+void CallPeerConnection::sendDataChannelMessage(const std::string& text) {
+  impl_->peerQueue.post([weak = weak_from_this(), text] {
+    if (auto self = weak.lock()) self->impl_->sendOrQueue(text);
+  });
+}
+
+void CallPeerConnection::logDiagnostics() {
+  impl_->peerQueue.post([weak = weak_from_this()] {
+    auto self = weak.lock();
+    auto pc = self ? self->impl_->peerConnection : nullptr;
+    if (!pc) {
+      nativeLog("[PeerConn] DIAG — peerConnection is nil");
+      return;
+    }
+    Impl& d = *self->impl_;
+    nativeLog("[PeerConn] DIAG — ice=" + iceConnectionStateName(pc->ice_connection_state()) +
+              " conn=" + peerConnectionStateName(static_cast<int>(pc->peer_connection_state())) +
+              " gather=" + iceGatheringStateName(pc->ice_gathering_state()) +
+              " localCandidatesSent=" + std::to_string(d.localCandidatesSent.load()) +
+              " hasRemoteDesc=" + boolText(d.hasRemoteDescription) +
+              " dataChannelState=" + std::to_string(d.dataChannel ? static_cast<int>(d.dataChannel->state()) : -1) +
+              " signalingState=" + std::to_string(pc->signaling_state()));
   });
 }
 
@@ -492,28 +1308,19 @@ bool CallPeerConnection::hasDataChannel() const { return impl_->dataChannel != n
 bool CallPeerConnection::hasLocalAudioTrack() const { return impl_->localAudioTrack != nullptr; }
 bool CallPeerConnection::hasLocalVideoTrack() const { return impl_->localVideoTrack != nullptr && impl_->videoSource; }
 bool CallPeerConnection::hasRemoteDescription() const { return impl_->hasRemoteDescription; }
+std::size_t CallPeerConnection::pendingDataChannelMessageCount() const { return impl_->pendingDataChannelMessages.size(); }
 
 webrtc::PeerConnectionInterface* webrtcConnection(CallPeerConnection& connection) {
   return connection.impl_->peerConnection.get();
 }
 
-namespace {
+webrtc::PeerConnectionFactoryInterface* webrtcFactory(CallPeerConnection& connection) {
+  return connection.impl_->factory.get();
+}
 
-class SetLocalObserver : public webrtc::SetLocalDescriptionObserverInterface {
- public:
-  explicit SetLocalObserver(std::function<void(webrtc::RTCError)> done) : done_(std::move(done)) {}
-  void OnSetLocalDescriptionComplete(webrtc::RTCError error) override { done_(std::move(error)); }
-
- private:
-  std::function<void(webrtc::RTCError)> done_;
-};
-
-}  // namespace
-
-void applyTunedLocalDescription(CallPeerConnection& connection, const std::string& label,
+void applyTunedLocalDescription(rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc, const std::string& label,
                                 std::unique_ptr<webrtc::SessionDescriptionInterface> description,
                                 std::function<void(const std::string& sdp, webrtc::RTCError error)> done) {
-  rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc(webrtcConnection(connection));
   if (!pc) return;
   std::string original;
   description->ToString(&original);

@@ -1,10 +1,11 @@
 // The WebRTC face of CallPeerConnection, for the media code and its tests
-// only: test knobs, the current WebRTC connection, and setting Opus-tuned
-// local descriptions.
+// only: test knobs, the track handles opened, the current WebRTC connection
+// and factory, and setting Opus-tuned local descriptions.
 #pragma once
 
 #include <functional>
 
+#include <api/media_stream_interface.h>
 #include <api/peer_connection_interface.h>
 #include <api/scoped_refptr.h>
 #include <api/task_queue/task_queue_factory.h>
@@ -24,13 +25,22 @@ struct CallPeerConnection::TestHooks {
   std::function<rtc::scoped_refptr<webrtc::AudioDeviceModule>(webrtc::TaskQueueFactory&)> audioDevice;
 };
 
-// The current WebRTC connection, or null; call on the peer queue.
-webrtc::PeerConnectionInterface* webrtcConnection(CallPeerConnection& connection);
+struct VideoTrackRef {
+  rtc::scoped_refptr<webrtc::VideoTrackInterface> track;
+};
+struct VideoSourceRef {
+  rtc::scoped_refptr<webrtc::VideoTrackSourceInterface> source;
+};
 
-// Sets `description` as the local description, tuned for Opus first and the
-// original when WebRTC rejects the tuned one. `done` gets the description that
-// was set and the error, if any, on WebRTC's signalling thread.
-void applyTunedLocalDescription(CallPeerConnection& connection, const std::string& label,
+// The current WebRTC connection and factory, or null; call on the peer queue.
+webrtc::PeerConnectionInterface* webrtcConnection(CallPeerConnection& connection);
+webrtc::PeerConnectionFactoryInterface* webrtcFactory(CallPeerConnection& connection);
+
+// Sets `description` as the local description of `connection`, tuned for Opus
+// first and the original when WebRTC rejects the tuned one. `done` gets the
+// description that was set and the error, if any, on WebRTC's signalling
+// thread.
+void applyTunedLocalDescription(rtc::scoped_refptr<webrtc::PeerConnectionInterface> connection, const std::string& label,
                                 std::unique_ptr<webrtc::SessionDescriptionInterface> description,
                                 std::function<void(const std::string& sdp, webrtc::RTCError error)> done);
 

@@ -1,13 +1,14 @@
 #include "calls/media/test_support/loopback_call.h"
 
-#include <api/jsep.h>
 #include <modules/audio_device/include/test_audio_device.h>
+#include <nlohmann/json.hpp>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "platform/test_support/background_process.h"
@@ -16,33 +17,6 @@
 
 namespace orvik::testing {
 namespace {
-
-class CreateObserver : public webrtc::CreateSessionDescriptionObserver {
- public:
-  CreateObserver(CallPeerConnection& connection, std::string label, std::promise<std::string>& sdp)
-      : connection_(connection), label_(std::move(label)), sdp_(sdp) {}
-  void OnSuccess(webrtc::SessionDescriptionInterface* description) override {
-    applyTunedLocalDescription(connection_, label_, std::unique_ptr<webrtc::SessionDescriptionInterface>(description),
-                               [this](const std::string& sdp, webrtc::RTCError error) {
-                                 sdp_.set_value(error.ok() ? sdp : std::string());
-                               });
-  }
-  void OnFailure(webrtc::RTCError) override { sdp_.set_value({}); }
-
- private:
-  CallPeerConnection& connection_;
-  std::string label_;
-  std::promise<std::string>& sdp_;
-};
-
-class SetRemoteObserver : public webrtc::SetRemoteDescriptionObserverInterface {
- public:
-  explicit SetRemoteObserver(std::promise<bool>& done) : done_(done) {}
-  void OnSetRemoteDescriptionComplete(webrtc::RTCError error) override { done_.set_value(error.ok()); }
-
- private:
-  std::promise<bool>& done_;
-};
 
 std::shared_ptr<CallPeerConnection> makeSide(bool allowAllCandidates, std::shared_ptr<RecordingPeerDelegate>& events) {
   auto connection = CallPeerConnection::create(loopbackHooks(allowAllCandidates));
@@ -70,6 +44,18 @@ struct LocalTurnServer::State {
   TempDir runtime;
   int port = 0;
   std::unique_ptr<BackgroundProcess> process;
+
+  bool launch() {
+    process = BackgroundProcess::start(
+        {"turnserver", "-n", "--listening-ip=127.0.0.1", "--relay-ip=127.0.0.1",
+         "--listening-port=" + std::to_string(port), "--lt-cred-mech", "--user=orvik:secret", "--realm=orvik.test",
+         "--allow-loopback-peers", "--no-tls", "--no-dtls", "--no-cli", "--log-file=stdout", "--min-port=49152",
+         "--max-port=49300", "--pidfile=" + (runtime.path() / "turn.pid").string(),
+         "--userdb=" + (runtime.path() / "turn.db").string()});
+    return process && process->waitForLine(
+                          [](const std::string& line) { return line.find("Total General servers") != std::string::npos; },
+                          10.0);
+  }
 };
 
 LocalTurnServer::LocalTurnServer(std::unique_ptr<State> state) : state_(std::move(state)) {}
@@ -79,18 +65,18 @@ std::unique_ptr<LocalTurnServer> LocalTurnServer::start() {
   if (!hasProgram("turnserver")) return nullptr;
   auto state = std::make_unique<State>();
   state->port = freeUdpPort();
-  state->process = BackgroundProcess::start(
-      {"turnserver", "-n", "--listening-ip=127.0.0.1", "--relay-ip=127.0.0.1",
-       "--listening-port=" + std::to_string(state->port), "--lt-cred-mech", "--user=orvik:secret",
-       "--realm=orvik.test", "--allow-loopback-peers", "--no-tls", "--no-dtls", "--no-cli", "--log-file=stdout",
-       "--min-port=49152", "--max-port=49300", "--pidfile=" + (state->runtime.path() / "turn.pid").string(),
-       "--userdb=" + (state->runtime.path() / "turn.db").string()});
-  if (!state->process ||
-      !state->process->waitForLine(
-          [](const std::string& line) { return line.find("Total General servers") != std::string::npos; }, 10.0)) {
-    return nullptr;
-  }
+  if (!state->launch()) return nullptr;
   return std::unique_ptr<LocalTurnServer>(new LocalTurnServer(std::move(state)));
+}
+
+void LocalTurnServer::stop() {
+  if (state_->process) state_->process->kill();
+  state_->process.reset();
+}
+
+bool LocalTurnServer::restart() {
+  stop();
+  return state_->launch();
 }
 
 std::vector<ICEServer> LocalTurnServer::iceServers() const {
@@ -98,8 +84,19 @@ std::vector<ICEServer> LocalTurnServer::iceServers() const {
 }
 
 bool RecordingPeerDelegate::isConnected() const {
-  return !states.empty() &&
-         (states.back() == IceConnectionState::connected || states.back() == IceConnectionState::completed);
+  return !states.empty() && states.back() == PeerConnectionState::connected;
+}
+
+bool RecordingPeerDelegate::saw(PeerConnectionState state) const {
+  return std::find(states.begin(), states.end(), state) != states.end();
+}
+
+void RecordingPeerDelegate::clear() { *this = RecordingPeerDelegate(); }
+
+std::string sdpOf(const std::string& descriptionJson) {
+  const auto json = nlohmann::json::parse(descriptionJson, nullptr, false);
+  return json.is_object() && json.contains("sdp") && json["sdp"].is_string() ? json["sdp"].get<std::string>()
+                                                                              : std::string();
 }
 
 std::shared_ptr<CallPeerConnection::TestHooks> loopbackHooks(bool allowAllCandidates) {
@@ -114,38 +111,31 @@ std::shared_ptr<CallPeerConnection::TestHooks> loopbackHooks(bool allowAllCandid
   return hooks;
 }
 
-std::string LoopbackCall::createLocal(CallPeerConnection& connection, bool offer) {
-  std::promise<std::string> sdp;
-  auto future = sdp.get_future();
-  onPeerQueue(connection, [&] {
-    auto observer = rtc::make_ref_counted<CreateObserver>(connection, offer ? "offer" : "answer", sdp);
-    auto* pc = webrtcConnection(connection);
-    offer ? pc->CreateOffer(observer.get(), {}) : pc->CreateAnswer(observer.get(), {});
-  });
-  return future.get();
-}
-
-bool LoopbackCall::setRemote(CallPeerConnection& connection, bool offer, const std::string& sdp) {
-  std::promise<bool> done;
-  auto future = done.get_future();
-  onPeerQueue(connection, [&] {
-    webrtcConnection(connection)->SetRemoteDescription(
-        webrtc::CreateSessionDescription(offer ? webrtc::SdpType::kOffer : webrtc::SdpType::kAnswer, sdp),
-        rtc::make_ref_counted<SetRemoteObserver>(done));
-  });
-  return future.get();
-}
-
-void LoopbackCall::forwardCandidates(RecordingPeerDelegate& from, CallPeerConnection& to) {
-  for (; from.forwarded < from.candidates.size(); ++from.forwarded) {
-    const LocalIceCandidate candidate = from.candidates[from.forwarded];
-    to.peerQueue().post([&to, candidate] {
-      webrtc::SdpParseError error;
-      std::unique_ptr<webrtc::IceCandidateInterface> parsed(
-          webrtc::CreateIceCandidate(candidate.sdpMid, candidate.sdpMLineIndex, candidate.candidate, &error));
-      if (auto* pc = webrtcConnection(to); pc && parsed) pc->AddIceCandidate(std::move(parsed), [](webrtc::RTCError) {});
-    });
+void closeAndRelease(std::shared_ptr<CallPeerConnection>& connection) {
+  if (!connection) return;
+  connection->close();
+  onPeerQueue(*connection, [] {});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (connection.use_count() > 1 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  connection.reset();
+}
+
+LoopbackCall::~LoopbackCall() {
+  closeAndRelease(caller);
+  closeAndRelease(callee);
+}
+
+void LoopbackCall::forwardCandidates() {
+  auto forward = [](RecordingPeerDelegate& from, CallICEManager& to) {
+    for (; from.forwarded < from.candidates.size(); ++from.forwarded) {
+      const LocalIceCandidate& candidate = from.candidates[from.forwarded];
+      to.addRemoteCandidate(candidate.candidate, candidate.sdpMid, candidate.sdpMLineIndex);
+    }
+  };
+  forward(*callerEvents, calleeCandidates);
+  forward(*calleeEvents, callerCandidates);
 }
 
 bool LoopbackCall::pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
@@ -163,26 +153,76 @@ std::string LoopbackCall::connect(const std::vector<ICEServer>& servers, bool al
     caller = makeSide(allowAllCandidates, callerEvents);
     callee = makeSide(allowAllCandidates, calleeEvents);
   } else {
-    callerEvents->states.clear();
-    calleeEvents->states.clear();
+    callerEvents->clear();
+    calleeEvents->clear();
+  }
+  for (auto [side, buffer] : {std::pair{caller.get(), &callerCandidates}, std::pair{callee.get(), &calleeCandidates}}) {
+    buffer->reset();
+    buffer->onApplyCandidate = [side](const std::string& candidate, const std::optional<std::string>& mid,
+                                      std::int32_t index) { side->addICECandidate(candidate, mid, index); };
   }
   if (onPeerQueue(*caller, [&] { return caller->buildPeerConnection(servers, "all", true, true); }) != BuildResult::built ||
       onPeerQueue(*callee, [&] { return callee->buildPeerConnection(servers, "all", true, false); }) != BuildResult::built) {
     return "build failed";
   }
   offerRequestedAt = std::chrono::steady_clock::now();
-  offerSdp = createLocal(*caller, true);
-  if (offerSdp.empty()) return "no offer";
-  if (!setRemote(*callee, true, offerSdp)) return "offer not applied";
-  const std::string answer = createLocal(*callee, false);
-  if (answer.empty()) return "no answer";
-  if (!setRemote(*caller, false, answer)) return "answer not applied";
-  const bool connected = pumpUntil([&] {
-    forwardCandidates(*callerEvents, *callee);
-    forwardCandidates(*calleeEvents, *caller);
-    return callerEvents->isConnected() && calleeEvents->isConnected();
+  caller->createOffer();
+  if (!pumpUntil([&] { return !callerEvents->offers.empty() || !callerEvents->failures.empty(); }) ||
+      callerEvents->offers.front().empty()) {
+    return "no offer";
+  }
+  offerSdp = sdpOf(callerEvents->offers.front());
+  bool offerApplied = false;
+  callee->setRemoteDescription({"offer", offerSdp, std::nullopt}, [&] {
+    offerApplied = true;
+    calleeCandidates.remoteDescriptionWasSet();
   });
-  return connected ? std::string() : "ICE did not connect";
+  callee->createAnswer();
+  if (!pumpUntil([&] { return offerApplied && !calleeEvents->answers.empty(); }) || calleeEvents->answers.front().empty()) {
+    return "no answer";
+  }
+  // The callee gathers as soon as its answer is set; its first candidates
+  // reach the caller before the answer does.
+  if (!pumpUntil([&] { return !calleeEvents->candidates.empty(); })) return "callee gathered nothing";
+  forwardCandidates();
+  heldBeforeAnswer = callerCandidates.pendingCandidates().size();
+  bool answerApplied = false;
+  caller->setRemoteDescription({"answer", sdpOf(calleeEvents->answers.front()), std::nullopt}, [&] {
+    answerApplied = true;
+    callerCandidates.remoteDescriptionWasSet();
+  });
+  if (!pumpUntil([&] { return answerApplied || !callerEvents->failures.empty(); }) || !answerApplied) {
+    return "answer not applied";
+  }
+  return waitConnected() ? std::string() : "ICE did not connect";
+}
+
+bool LoopbackCall::waitConnected(std::chrono::milliseconds limit) {
+  return pumpUntil(
+      [&] {
+        forwardCandidates();
+        return callerEvents->isConnected() && calleeEvents->isConnected();
+      },
+      limit);
+}
+
+std::string LoopbackCall::restartIce() {
+  std::optional<std::optional<std::string>> offer, answer;
+  std::optional<bool> applied;
+  caller->createIceRestartOffer([&](const std::optional<std::string>& description) { offer = description; });
+  if (!pumpUntil([&] { return offer.has_value(); }) || !*offer) return "no restart offer";
+  calleeCandidates.beginRenegotiation();
+  callee->answerIceRestartOffer(
+      {"offer", sdpOf(**offer), std::nullopt}, [&] { calleeCandidates.remoteDescriptionWasSet(); },
+      [&](const std::optional<std::string>& description) { answer = description; });
+  if (!pumpUntil([&] { return answer.has_value(); }) || !*answer) return "no restart answer";
+  callerCandidates.beginRenegotiation();
+  caller->applyIceRestartAnswer({"answer", sdpOf(**answer), std::nullopt}, [&](bool ok) {
+    applied = ok;
+    callerCandidates.remoteDescriptionWasSet();
+  });
+  if (!pumpUntil([&] { return applied.has_value(); }) || !*applied) return "restart answer not applied";
+  return std::string();
 }
 
 }  // namespace orvik::testing
