@@ -20,8 +20,9 @@
 // - sends "getPendingCall" with the user's pending calls on every connection;
 // - "sendToMyDevices" goes to the sender's other devices, acknowledged;
 // - "getUserDevices" answers with the addressed user's connected devices.
-// Test helpers: "echo" acknowledges with its own arguments; "echoBack" sends
-// its arguments back as the event "echo" asking the client for an ack, then
+// Test helpers: "seedPendingCall" stores a pending-call record of a chosen
+// age; "echo" acknowledges with its own arguments; "echoBack" sends its
+// arguments back as the event "echo" asking the client for an ack, then
 // reports that ack as the event "echoAcked".
 'use strict';
 
@@ -154,6 +155,16 @@ io.on('connection', (socket) => {
   socket.on('echoBack', (...args) => {
     if (typeof args[args.length - 1] === 'function') args.pop();
     socket.emit('echo', ...args, (...reply) => socket.emit('echoAcked', ...reply));
+  });
+
+  // Test helper: stores a pending-call record for a user, dated `ageSeconds`
+  // before now, so tests can exercise fresh and stale records.
+  socket.on('seedPendingCall', (request, ack) => {
+    const userNumber = request && typeof request.userNumber === 'string' ? request.userNumber : '';
+    const record = { ...(request && request.record), dateAdded: Date.now() - 1000 * Number(request && request.ageSeconds || 0) };
+    pendingCalls.set(userNumber, [record]);
+    report({ event: 'seedPendingCall', userNumber });
+    if (typeof ack === 'function') ack({ ok: true });
   });
 
   socket.on('disconnect', (reason) => report({ event: 'disconnect', id: socket.id, reason }));

@@ -1,7 +1,9 @@
 #include "calls/signaling/call_signaling_service.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "calls/signaling/call_event_parsers.h"
 #include "core/native_logger.h"
 #include "core/service_config.h"
 #include "platform/dispatch/task_queue.h"
@@ -186,11 +188,217 @@ void CallSignalingService::handleInvalidToken() {
   toDelegate([](CallSignalingDelegate& delegate) { delegate.signalingDidFailAuth(); });
 }
 
-// TODO(#7): the call events, pending calls and notices of the user's other
-// devices are parsed and forwarded by the incoming-events work.
-void CallSignalingService::handleCallEvent(const json&) {}
-void CallSignalingService::handlePendingCall(const json&) {}
-void CallSignalingService::handleSendToMyDevicesEvent(const json&) {}
+namespace {
+
+const std::optional<std::string> optionalString(const json& dictionary, const char* key) {
+  const auto value = dictionary.find(key);
+  if (value == dictionary.end() || !value->is_string()) return std::nullopt;
+  return value->get<std::string>();
+}
+
+std::optional<std::int64_t> optionalInteger(const json& dictionary, const char* key) {
+  const auto value = dictionary.find(key);
+  if (value == dictionary.end() || !value->is_number_integer()) return std::nullopt;
+  return value->get<std::int64_t>();
+}
+
+std::string sortedKeys(const json& dictionary) {
+  std::vector<std::string> keys;
+  if (dictionary.is_object()) {
+    for (const auto& item : dictionary.items()) keys.push_back(item.key());
+  }
+  std::sort(keys.begin(), keys.end());
+  return describe(json(keys));
+}
+
+const std::vector<std::string> kEndCallTypes = {"StopRinging", "stopRinging", "endCall", "EndCall", "userEndCall"};
+
+}  // namespace
+
+void CallSignalingService::handleCallEvent(const json& args) {
+  if (!args.is_array() || args.empty() || !args[0].is_object()) {
+    log_("[Signaling] call event — could not parse dict from data: " + describe(args));
+    return;
+  }
+  const json& message = args[0];
+  const std::string type = optionalString(message, "type").value_or("");
+  const auto from = optionalString(message, "from");
+  const auto to = optionalString(message, "to");
+  const bool isAudio = readFlag(message, "isAudio");
+  const json rawSdp = message.contains("sdp") ? message["sdp"] : json();
+  const auto payload = parseSDPPayload(rawSdp, optionalString(message, "deviceSource"));
+  const auto deviceUdid = deviceUdidFromAddress(from);
+  const auto candidate = message.find("candidate");
+  const bool hasCandidate = candidate != message.end() && candidate->is_object();
+  const std::string fromText = from.value_or("-");
+
+  log_("[Signaling] ← call type=" + type + " from=" + fromText + " to=" + to.value_or("-") +
+       " isAudio=" + (isAudio ? "true" : "false") + " sdp=" +
+       (payload ? std::string("yes") : "nil(raw:" + firstCharacters(describe(rawSdp), 40) + ")") +
+       " candidate=" + (hasCandidate ? "yes" : "nil"));
+
+  // The capability notice goes ahead of the message it came with, whatever
+  // becomes of the message itself.
+  if (auto restart = message.find("iceRestartV1"); restart != message.end() && *restart == true) {
+    toDelegate([from](CallSignalingDelegate& d) { d.signalingDidReceiveRestartCapability(from); });
+  }
+  const auto sdpFailed = [&](const std::string& what) {
+    log_("[Signaling] " + what + " — SDP parse failed, raw=" + firstCharacters(describe(rawSdp), 120));
+  };
+
+  if (type == "offer") {
+    if (!from) return log_("[Signaling] offer — missing 'from' field");
+    if (!payload) return sdpFailed("offer");
+    log_("[Signaling] offer parsed OK type=" + payload->type + " sdp_preview=" + firstCharacters(payload->sdp, 60));
+    toDelegate([from = *from, offer = *payload, isAudio, deviceUdid](CallSignalingDelegate& d) {
+      d.signalingDidReceiveOffer(from, offer, isAudio, deviceUdid, std::nullopt, std::nullopt);
+    });
+  } else if (type == "answer") {
+    if (!payload) return sdpFailed("answer");
+    log_("[Signaling] answer parsed OK type=" + payload->type + " fromDeviceUdid=" + deviceUdid.value_or("nil"));
+    toDelegate([answer = *payload, deviceUdid](CallSignalingDelegate& d) { d.signalingDidReceiveAnswer(answer, deviceUdid); });
+  } else if (type == "candidate") {
+    if (!hasCandidate) return log_("[Signaling] candidate — missing 'candidate' field");
+    const auto parsed = parseCandidate(*candidate);
+    if (!parsed) return log_("[Signaling] candidate parse failed: " + describe(*candidate));
+    log_("[Signaling] ICE candidate sdpMid=" + parsed->sdpMid.value_or("-") + " idx=" +
+         std::to_string(parsed->sdpMLineIndex) + " from=" + fromText);
+    toDelegate([c = *parsed, deviceUdid](CallSignalingDelegate& d) {
+      d.signalingDidReceiveCandidate(c.candidate, c.sdpMid, c.sdpMLineIndex, deviceUdid);
+    });
+  } else if (type == "offerReceived") {
+    log_("[Signaling] offerReceived from=" + fromText + " — callee is ringing");
+    toDelegate([from](CallSignalingDelegate& d) { d.signalingDidReceiveOfferReceived(from); });
+  } else if (type == "userBusy") {
+    log_("[Signaling] userBusy from=" + fromText);
+    toDelegate([from](CallSignalingDelegate& d) { d.signalingDidReceiveUserBusy(from); });
+  } else if (std::find(kEndCallTypes.begin(), kEndCallTypes.end(), type) != kEndCallTypes.end()) {
+    log_("[Signaling] end/cancel received type=" + type + " from=" + fromText);
+    toDelegate([from](CallSignalingDelegate& d) { d.signalingDidReceiveEndCall(from); });
+  } else if (type == "videoUpgradeOffer") {
+    if (!payload) return log_("[Signaling] videoUpgradeOffer — SDP parse failed");
+    log_("[Signaling] videoUpgradeOffer from=" + fromText);
+    // Upgrading a call to video at the other side's request is paused: the
+    // offer is noted and never answered.
+    toDelegate([log = log_, from](CallSignalingDelegate&) {
+      log("[NativeCallMgr] Video upgrade offer from " + from.value_or("") + " IGNORED — feature paused");
+    });
+  } else if (type == "videoUpgradeAnswer") {
+    if (!payload) return log_("[Signaling] videoUpgradeAnswer — SDP parse failed");
+    log_("[Signaling] videoUpgradeAnswer fromDeviceUdid=" + deviceUdid.value_or("nil"));
+    toDelegate([answer = *payload, deviceUdid](CallSignalingDelegate& d) {
+      d.signalingDidReceiveVideoUpgradeAnswer(answer, deviceUdid);
+    });
+  } else if (type == "iceRestartOffer" || type == "iceRestartAnswer") {
+    if (!payload) return log_("[Signaling] " + type + " — SDP parse failed");
+    const auto attempt = optionalInteger(message, "iceRestartAttempt");
+    log_("[Signaling] " + type + " from=" + fromText + " attempt=" + (attempt ? std::to_string(*attempt) : "-"));
+    if (type == "iceRestartOffer") {
+      toDelegate([p = *payload, attempt, from](CallSignalingDelegate& d) { d.signalingDidReceiveRestartOffer(p, attempt, from); });
+    } else {
+      toDelegate([p = *payload, attempt, from](CallSignalingDelegate& d) { d.signalingDidReceiveRestartAnswer(p, attempt, from); });
+    }
+  } else if (type == "iceRestartRequest") {
+    log_("[Signaling] iceRestartRequest from=" + fromText);
+    toDelegate([from](CallSignalingDelegate& d) { d.signalingDidReceiveRestartRequest(from); });
+  } else {
+    log_("[Signaling] ⚠️ Unhandled call type: '" + type + "' — full dict keys: " + sortedKeys(message));
+  }
+}
+
+void CallSignalingService::handlePendingCall(const json& args) {
+  const json first = args.is_array() && !args.empty() ? args[0] : json();
+  log_("[Signaling] getPendingCall received — raw: " + (first.is_object() ? sortedKeys(first) : describe(first)));
+  const auto noPendingCall = [this] {
+    log_("[Signaling] getPendingCall — no pending call (empty/stale)");
+    toDelegate([](CallSignalingDelegate& d) { d.signalingDidReceivePendingCall(); });
+  };
+  if (!first.is_object() || first.empty()) return noPendingCall();
+  const auto records = first.find("data");
+  if (records == first.end() || !records->is_array() || records->empty() ||
+      !std::all_of(records->begin(), records->end(), [](const json& r) { return r.is_object(); })) {
+    return noPendingCall();
+  }
+  const json& record = records->front();
+  const json currentTime = first.value("currentTime", json());
+  const json dateAdded = record.value("dateAdded", json());
+  const auto age = pendingRecordAge(currentTime, dateAdded);
+  if (isStalePendingRecord(age)) {
+    log_("[Signaling] getPendingCall — record is " + std::to_string(static_cast<std::int64_t>(*age)) + "s old (> " +
+         std::to_string(static_cast<int>(kPendingCallMaxAge)) +
+         "s) — stale, treating as no pending call (currentTime=" + describe(currentTime) +
+         " dateAdded=" + describe(dateAdded) + ")");
+    toDelegate([](CallSignalingDelegate& d) { d.signalingDidReceivePendingCall(); });
+    return;
+  }
+  if (auto id = record.find("id"); id != record.end() && id->is_number()) {
+    const auto recordId = id->is_number_float() ? static_cast<std::int64_t>(id->get<double>()) : id->get<std::int64_t>();
+    toDelegate([recordId](CallSignalingDelegate& d) { d.signalingDidReceiveCallRecordId(recordId); });
+  }
+  const json rawOffer = record.value("callerOffer", json());
+  const auto payload = parseSDPPayload(rawOffer);
+  if (!payload) {
+    log_("[Signaling] getPendingCall — callerOffer parse failed: " + firstCharacters(describe(rawOffer), 120));
+    return;
+  }
+  const auto caller = optionalString(record, "caller");
+  const auto recordUdid = optionalString(record, "deviceUDID");
+  const auto from = optionalString(record, "from");
+  const auto offer = parseJSONObject(rawOffer);
+  std::optional<std::string> offerUdid;
+  if (offer) {
+    offerUdid = optionalString(*offer, "fromloggedInOrvikIDdeviceUdid");
+    if (!offerUdid) offerUdid = optionalString(*offer, "deviceUdids");
+  }
+  std::optional<std::string> deviceUdid;
+  for (const auto& candidate : {recordUdid, deviceUdidFromAddress(from), offerUdid}) {
+    if (candidate && !candidate->empty()) {
+      deviceUdid = candidate;
+      break;
+    }
+  }
+  log_("[Signaling] getPendingCall — record keys=" + sortedKeys(record) +
+       " callerOffer keys=" + (offer ? sortedKeys(*offer) : std::string("[]")) +
+       " callerUdid: deviceUDID=" + recordUdid.value_or("nil") + " from=" + from.value_or("nil") +
+       " offer=" + offerUdid.value_or("nil"));
+
+  std::string base;
+  if (caller && !caller->empty()) {
+    base = *caller;
+  } else if (from) {
+    base = from->substr(0, from->find('_'));
+  }
+  std::string address;
+  if (!base.empty() && deviceUdid) {
+    address = base + "_" + *deviceUdid;
+  } else {
+    address = caller ? *caller : from.value_or("");
+  }
+  const bool isAudio = readFlag(record, "isAudioCall");
+  const auto callerName = optionalString(record, "callerName");
+  const auto callerPicture = optionalString(record, "callerProfileImage");
+  log_("[Signaling] getPendingCall — offer from=" + address + " isAudio=" + (isAudio ? "true" : "false") +
+       " remoteDeviceUdid=" + deviceUdid.value_or("nil") + " callerName=" + callerName.value_or("nil") +
+       " sdp_preview=" + firstCharacters(payload->sdp, 60));
+  toDelegate([address, offer = *payload, isAudio, deviceUdid, callerName, callerPicture](CallSignalingDelegate& d) {
+    d.signalingDidReceiveOffer(address, offer, isAudio, deviceUdid, callerName, callerPicture);
+  });
+  // Unlike a live message, the capability notice follows the offer here.
+  if (offer && offer->value("iceRestartV1", json()) == true && address.find('_') != std::string::npos) {
+    toDelegate([address](CallSignalingDelegate& d) { d.signalingDidReceiveRestartCapability(address); });
+  }
+}
+
+void CallSignalingService::handleSendToMyDevicesEvent(const json& args) {
+  if (args.is_array() && !args.empty() && args[0].is_object()) {
+    if (const auto action = optionalString(args[0], "type")) {
+      log_("[MultiDeviceCall][Signal] RECEIVE | action=" + *action);
+      toDelegate([action = *action](CallSignalingDelegate& d) { d.handleSendToMyDevices(action); });
+      return;
+    }
+  }
+  log_("[Signaling] sendToMyDevices — unexpected payload: " + describe(args));
+}
 
 void CallSignalingService::emitCall(json payload, std::optional<std::string> ackLabel) {
   const std::string type = stringField(payload, "type");

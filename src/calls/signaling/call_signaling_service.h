@@ -59,6 +59,35 @@ class CallSignalingDelegate {
   virtual void signalingDidReceiveIceServers(const std::vector<ICEServer>& servers, const std::string& policy) = 0;
   virtual void signalingDidFailAuth() = 0;
   virtual void signalingDidReceiveCallRecordId(std::int64_t recordId) = 0;
+
+  // Messages of the other party ("call" events), in arrival order. `from` is
+  // the sender's address as received; a device identifier is the part of it
+  // after the first underscore.
+  virtual void signalingDidReceiveOffer(const std::string& from, const SDPPayload& offer, bool isAudio,
+                                        const std::optional<std::string>& deviceUdid,
+                                        const std::optional<std::string>& callerName,
+                                        const std::optional<std::string>& callerPicture) = 0;
+  virtual void signalingDidReceiveAnswer(const SDPPayload& answer, const std::optional<std::string>& deviceUdid) = 0;
+  virtual void signalingDidReceiveCandidate(const std::string& candidate, const std::optional<std::string>& sdpMid,
+                                            std::int32_t sdpMLineIndex,
+                                            const std::optional<std::string>& deviceUdid) = 0;
+  virtual void signalingDidReceiveOfferReceived(const std::optional<std::string>& from) = 0;
+  virtual void signalingDidReceiveUserBusy(const std::optional<std::string>& from) = 0;
+  virtual void signalingDidReceiveEndCall(const std::optional<std::string>& from) = 0;
+  virtual void signalingDidReceiveRestartCapability(const std::optional<std::string>& from) = 0;
+  virtual void signalingDidReceiveRestartOffer(const SDPPayload& offer, std::optional<std::int64_t> attempt,
+                                               const std::optional<std::string>& from) = 0;
+  virtual void signalingDidReceiveRestartAnswer(const SDPPayload& answer, std::optional<std::int64_t> attempt,
+                                                const std::optional<std::string>& from) = 0;
+  virtual void signalingDidReceiveRestartRequest(const std::optional<std::string>& from) = 0;
+  // The answer to our own video-upgrade offer. The call manager applies it
+  // only when shouldApplyVideoUpgradeAnswer agrees (call_event_parsers.h).
+  virtual void signalingDidReceiveVideoUpgradeAnswer(const SDPPayload& answer,
+                                                     const std::optional<std::string>& deviceUdid) = 0;
+  // No call waits for this user, or only a stale one.
+  virtual void signalingDidReceivePendingCall() = 0;
+  // What another of the user's devices did with a ringing call.
+  virtual void handleSendToMyDevices(const std::string& action) = 0;
 };
 
 class CallSignalingService : public std::enable_shared_from_this<CallSignalingService> {

@@ -22,6 +22,7 @@ class SignalingIntegration : public ::testing::Test {
  protected:
   void SetUp() override {
     startServer(0);
+    if (HasFatalFailure()) return;
     service_ = CallSignalingService::make(server_->url(), socketio::soupTransportFactory(), [](std::string_view) {});
     service_->setDelegate(delegate_);
   }
@@ -80,7 +81,11 @@ TEST_F(SignalingIntegration, ConnectsWithTheFiveParametersAndGetsIceServersOnceP
   EXPECT_EQ((*connection)["query"], json({{"token", "tok-0123456789abcdef"}, {"userNumber", "4711"},
                                           {"deviceUdid", "deskA"}, {"pushToken", "push-4711-A"},
                                           {"isFreeUser", "true"}}));
-  EXPECT_EQ(delegate_->events, (std::vector<std::string>{"connect", "ice 2 all"}));
+  // The server also reports pending calls on every connect; that notice may
+  // come in the same turn.
+  std::vector<std::string> events = delegate_->events;
+  std::erase(events, "noPendingCall");
+  EXPECT_EQ(events, (std::vector<std::string>{"connect", "ice 2 all"}));
   EXPECT_TRUE(hasTurnServer(delegate_->lastServers));
 
   // The server restarts: the client is back by itself, and the new
@@ -160,6 +165,84 @@ TEST_F(SignalingIntegration, ARejectedTokenFailsAuthentication) {
   service_->connect(params("invalid"));
   waitFor("failAuth");
   EXPECT_EQ(delegate_->countPrefix("ice"), 0u);
+}
+
+}  // namespace
+}  // namespace orvik
+
+namespace orvik {
+namespace {
+
+// Another user's call messages, relayed by the real server, reach our
+// delegate in the order they were sent, each capability notice ahead of its
+// message; pending calls are judged by the age the server reports.
+class CallEventsIntegration : public SignalingIntegration {
+ protected:
+  void emitAndWait(socketio::SocketIOClient& client, const json& frame) {
+    bool acked = false;
+    client.emitWithAck("call", json::array({frame}), 10.0, [&](const json&) { acked = true; });
+    ASSERT_TRUE(runMainLoopUntil([&] { return acked; }));
+  }
+};
+
+TEST_F(CallEventsIntegration, EveryMessageKindArrivesInOrderWithTheCapabilityFirst) {
+  service_->connect(params());
+  waitFor("ice 2 all");
+  auto caller = device("9", "phone", "push-9");
+  const json offer = {{"type", "offer"}, {"sdp", "v=0 o"}};
+  const json answer = {{"type", "answer"}, {"sdp", "v=0 a"}};
+  const std::vector<json> frames = {
+      {{"type", "offer"}, {"to", "4711"}, {"from", "9_phone"}, {"sdp", offer}, {"isAudio", true}, {"iceRestartV1", true}},
+      {{"type", "offerReceived"}, {"to", "4711_deskA"}, {"from", "9_phone"}},
+      {{"type", "answer"}, {"to", "4711_deskA"}, {"from", "9_phone"}, {"sdp", answer.dump()}},
+      {{"type", "candidate"}, {"to", "4711"}, {"from", "9_phone"},
+       {"candidate", {{"candidate", "candidate:1 1 udp 1 10.0.0.1 9 typ host ✓"}, {"sdpMid", "0"}, {"sdpMLineIndex", 0}}}},
+      {{"type", "iceRestartRequest"}, {"to", "4711"}, {"from", "9_phone"}},
+      {{"type", "iceRestartOffer"}, {"to", "4711"}, {"from", "9_phone"}, {"sdp", offer}, {"iceRestartAttempt", 1}},
+      {{"type", "iceRestartAnswer"}, {"to", "4711"}, {"from", "9_phone"}, {"sdp", answer}, {"iceRestartAttempt", 1}},
+      {{"type", "videoUpgradeAnswer"}, {"to", "4711"}, {"from", "9_phone"}, {"sdp", answer}},
+      {{"type", "userBusy"}, {"to", "4711"}, {"from", "9_phone"}},
+      {{"type", "userEndCall"}, {"to", "4711"}, {"from", "9_phone"}},
+  };
+  const std::size_t before = delegate_->events.size();
+  for (const auto& frame : frames) emitAndWait(*caller->client, frame);
+  ASSERT_TRUE(runMainLoopUntil([&] { return delegate_->count("endCall 9_phone") == 1; }));
+  const std::vector<std::string> received(delegate_->events.begin() + static_cast<long>(before), delegate_->events.end());
+  EXPECT_EQ(received, (std::vector<std::string>{
+                          "restartCapability 9_phone",
+                          "offer 9_phone audio udid=phone name=nil picture=nil",
+                          "offerReceived 9_phone",
+                          "answer udid=phone",
+                          "candidate candidate:1 1 udp 1 10.0.0.1 9 typ host ✓ mid=0 idx=0 udid=phone",
+                          "restartRequest 9_phone",
+                          "restartOffer 1 9_phone",
+                          "restartAnswer 1 9_phone",
+                          "videoUpgradeAnswer udid=phone",
+                          "userBusy 9_phone",
+                          "endCall 9_phone",
+                      }));
+}
+
+TEST_F(CallEventsIntegration, APendingCallIsDeliveredWhileFreshAndDroppedWhenStale) {
+  auto seeder = device("9", "phone", "push-9");
+  const json record = {{"id", 77}, {"caller", "9"}, {"deviceUDID", "phone"}, {"isAudioCall", 1},
+                       {"callerOffer", json{{"type", "offer"}, {"sdp", "v=0 pending"}}.dump()}};
+  for (const auto& [age, expected] : std::vector<std::pair<double, std::vector<std::string>>>{
+           {74, {"recordId 77", "offer 9_phone audio udid=phone name=nil picture=nil"}}, {76, {"noPendingCall"}}}) {
+    bool seeded = false;
+    seeder->client->emitWithAck("seedPendingCall",
+                                json::array({{{"userNumber", "4711"}, {"ageSeconds", age}, {"record", record}}}), 10.0,
+                                [&](const json&) { seeded = true; });
+    ASSERT_TRUE(runMainLoopUntil([&] { return seeded; }));
+    delegate_->events.clear();
+    service_->connect(params());
+    ASSERT_TRUE(runMainLoopUntil([&] {
+      return delegate_->count(expected.back()) == 1;
+    })) << age;
+    std::vector<std::string> events = delegate_->events;
+    std::erase_if(events, [](const std::string& e) { return e == "connect" || e.starts_with("ice "); });
+    EXPECT_EQ(events, expected) << age;
+  }
 }
 
 }  // namespace

@@ -22,6 +22,49 @@ class RecordingSignalingDelegate : public CallSignalingDelegate {
   void signalingDidReceiveCallRecordId(std::int64_t recordId) override {
     record("recordId " + std::to_string(recordId));
   }
+  void signalingDidReceiveOffer(const std::string& from, const SDPPayload& offer, bool isAudio,
+                                const std::optional<std::string>& deviceUdid, const std::optional<std::string>& callerName,
+                                const std::optional<std::string>& callerPicture) override {
+    lastPayload = offer;
+    record("offer " + from + " " + (isAudio ? "audio" : "video") + " udid=" + deviceUdid.value_or("nil") +
+           " name=" + callerName.value_or("nil") + " picture=" + callerPicture.value_or("nil"));
+  }
+  void signalingDidReceiveAnswer(const SDPPayload& answer, const std::optional<std::string>& deviceUdid) override {
+    lastPayload = answer;
+    record("answer udid=" + deviceUdid.value_or("nil"));
+  }
+  void signalingDidReceiveCandidate(const std::string& candidate, const std::optional<std::string>& sdpMid,
+                                    std::int32_t sdpMLineIndex, const std::optional<std::string>& deviceUdid) override {
+    record("candidate " + candidate + " mid=" + sdpMid.value_or("nil") + " idx=" + std::to_string(sdpMLineIndex) +
+           " udid=" + deviceUdid.value_or("nil"));
+  }
+  void signalingDidReceiveOfferReceived(const std::optional<std::string>& from) override {
+    record("offerReceived " + from.value_or("nil"));
+  }
+  void signalingDidReceiveUserBusy(const std::optional<std::string>& from) override { record("userBusy " + from.value_or("nil")); }
+  void signalingDidReceiveEndCall(const std::optional<std::string>& from) override { record("endCall " + from.value_or("nil")); }
+  void signalingDidReceiveRestartCapability(const std::optional<std::string>& from) override {
+    record("restartCapability " + from.value_or("nil"));
+  }
+  void signalingDidReceiveRestartOffer(const SDPPayload& offer, std::optional<std::int64_t> attempt,
+                                       const std::optional<std::string>& from) override {
+    lastPayload = offer;
+    record("restartOffer " + (attempt ? std::to_string(*attempt) : std::string("nil")) + " " + from.value_or("nil"));
+  }
+  void signalingDidReceiveRestartAnswer(const SDPPayload& answer, std::optional<std::int64_t> attempt,
+                                        const std::optional<std::string>& from) override {
+    lastPayload = answer;
+    record("restartAnswer " + (attempt ? std::to_string(*attempt) : std::string("nil")) + " " + from.value_or("nil"));
+  }
+  void signalingDidReceiveRestartRequest(const std::optional<std::string>& from) override {
+    record("restartRequest " + from.value_or("nil"));
+  }
+  void signalingDidReceiveVideoUpgradeAnswer(const SDPPayload& answer, const std::optional<std::string>& deviceUdid) override {
+    lastPayload = answer;
+    record("videoUpgradeAnswer udid=" + deviceUdid.value_or("nil"));
+  }
+  void signalingDidReceivePendingCall() override { record("noPendingCall"); }
+  void handleSendToMyDevices(const std::string& action) override { record("myDevices " + action); }
 
   std::size_t count(const std::string& event) const {
     std::size_t n = 0;
@@ -36,6 +79,7 @@ class RecordingSignalingDelegate : public CallSignalingDelegate {
 
   std::vector<std::string> events;
   std::vector<ICEServer> lastServers;
+  std::optional<SDPPayload> lastPayload;
   // Called after each event is recorded.
   std::function<void()> onEvent;
 

@@ -1,0 +1,56 @@
+#include "calls/media/call_timer_manager.h"
+
+namespace orvik {
+
+CallTimerManager::CallTimerManager(platform::TaskQueue* queue)
+    : queue_(queue),
+      durationTimer_(queue ? *queue : platform::mainQueue(), kTickSeconds, [this] { tick(); }) {}
+
+CallTimerManager::~CallTimerManager() { stopAll(); }
+
+platform::TaskQueue& CallTimerManager::queue() const { return queue_ ? *queue_ : platform::mainQueue(); }
+
+void CallTimerManager::startRingTimer() {
+  stopRingTimer();
+  // The timer itself never outlives the manager: stopAll in the destructor
+  // cancels it, so capturing `this` is safe.
+  ringTimer_ = std::make_shared<platform::WorkItem>([this] {
+    // A fired timer is spent: it stays until the next start or stop, but no
+    // longer counts as armed.
+    ringTimer_->cancel();
+    if (auto delegate = delegate_.lock()) delegate->ringTimerDidExpire();
+  });
+  queue().postAfter(kRingTimeoutSeconds, ringTimer_);
+}
+
+void CallTimerManager::stopRingTimer() {
+  if (ringTimer_) ringTimer_->cancel();
+  ringTimer_.reset();
+}
+
+void CallTimerManager::startDurationTimer() {
+  durationTimer_.stop();
+  elapsedSeconds_ = 0;
+  durationTimer_.start();
+}
+
+void CallTimerManager::pauseDurationTimer() { durationTimer_.stop(); }
+
+void CallTimerManager::resumeDurationTimer() {
+  if (!durationTimer_.isRunning()) durationTimer_.start();
+}
+
+void CallTimerManager::stopAll() {
+  stopRingTimer();
+  durationTimer_.stop();
+  elapsedSeconds_ = 0;
+}
+
+void CallTimerManager::tick() {
+  // The call time is a count of ticks, not a difference of clock readings:
+  // a late tick counts once and a paused reconnect window not at all.
+  elapsedSeconds_ += kTickSeconds;
+  if (auto delegate = delegate_.lock()) delegate->callTimerDidTick(elapsedSeconds_);
+}
+
+}  // namespace orvik
