@@ -1,6 +1,6 @@
 #include "files/file_transfer_messages.h"
 
-#include "files/base64.h"
+#include "platform/base64.h"
 #include "files/thumbnails.h"
 
 namespace orvik {
@@ -103,7 +103,7 @@ void FileTransferMessages::chunk(Manager& manager, const nlohmann::json& payload
   const auto transferId = stringValue(payload, "transferId");
   if (!transferId) return;
   const auto text = stringValue(payload, "chunk");
-  const std::optional<std::string> bytes = text ? decodeBase64Strict(*text) : std::nullopt;
+  const std::optional<std::string> bytes = text ? platform::decodeBase64Strict(*text) : std::nullopt;
   // Dropping the chunk alone would leave a file with a hole that the end
   // then reports as saved.
   if (!bytes) {
