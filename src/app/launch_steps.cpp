@@ -67,6 +67,7 @@ std::weak_ptr<platform::PageScriptSink> shellPage() {
 
 void checkForUpdatesFromMenu() {
   // TODO: updater — hide the update callout, then check with silent false.
+  nativeLog("[Updater] Check for Updates… is not available in this build yet");
 }
 
 void revealWebLoadDiagnostics() { WebLoadDiagnostics::shared().revealInFinder(); }

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "app/distribution_log.h"
 #include "app/main_titlebar_layout.h"
 #include "core/native_logger.h"
 #include "core/network_monitor.h"
@@ -227,7 +228,7 @@ class WebPageLoadState final : public PageLoadState {
 
 void HomeView::installWebView() {
   if (web_) return;
-  web_ = MainWebView::install(pageOverlay_, pageSlot_);
+  web_ = MainWebView::install(pageOverlay_, pageSlot_, {{}, [](std::string_view line) { logDistribution(line); }});
   pageState_ = std::make_unique<WebPageLoadState>(web_->state());
   model_.attachPage(pageState_.get());
   wasPageOffline_ = web_->state()->isOffline();

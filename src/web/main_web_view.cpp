@@ -10,8 +10,7 @@
 
 namespace orvik {
 
-std::unique_ptr<MainWebView> MainWebView::install(Gtk::Overlay& overlay, Gtk::Box& pageSlot,
-                                                  std::function<std::string()> deviceUdid) {
+std::unique_ptr<MainWebView> MainWebView::install(Gtk::Overlay& overlay, Gtk::Box& pageSlot, Options given) {
   std::unique_ptr<MainWebView> made(new MainWebView());
   auto* self = made.get();
   self->pageSlot_ = &pageSlot;
@@ -25,7 +24,9 @@ std::unique_ptr<MainWebView> MainWebView::install(Gtk::Overlay& overlay, Gtk::Bo
   const auto& service = ServiceConfig::current();
   options.url = service.webAppURL;
   options.service = &service;
-  options.deviceUdid = deviceUdid ? deviceUdid() : DeviceIdentityManager::shared().getOrCreateDeviceUdid();
+  options.deviceUdid =
+      given.deviceUdid ? given.deviceUdid() : DeviceIdentityManager::shared().getOrCreateDeviceUdid();
+  options.logDistribution = std::move(given.logDistribution);
   // TODO(#4): the stored incoming ringtone's name (storedIncomingRingtoneName()).
   options.filterStoreFolder = platform::applicationSupportFolder() / "content-filters";
   self->host_ = std::make_unique<WebViewHost>(std::move(options), self->state_, webLoadDiagnostics(),

@@ -20,12 +20,16 @@ namespace orvik {
 
 class MainWebView {
  public:
+  struct Options {
+    // The device identifier; empty: the device identity in the keychain.
+    std::function<std::string()> deviceUdid;
+    // The shell's distribution log, told what the page is told.
+    std::function<void(std::string_view)> logDistribution;
+  };
+
   // Builds the web view into `pageSlot`, lays the overlays over `overlay` and
-  // starts the first load (after the content filter answered). The device
-  // identifier comes from `deviceUdid` when given (tests), else from the
-  // device identity in the keychain.
-  static std::unique_ptr<MainWebView> install(Gtk::Overlay& overlay, Gtk::Box& pageSlot,
-                                              std::function<std::string()> deviceUdid = {});
+  // starts the first load (after the content filter answered).
+  static std::unique_ptr<MainWebView> install(Gtk::Overlay& overlay, Gtk::Box& pageSlot, Options options = {});
   ~MainWebView();
 
   const std::shared_ptr<WebViewState>& state() const { return state_; }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <gtkmm/init.h>
 
+#include "core/service_config.h"
 #include "core/web_load_diagnostics.h"
 #include "platform/test_support/local_web_server.h"
 #include "platform/test_support/temp_dir.h"
@@ -22,6 +23,7 @@ using testing::TestCertificates;
 // file, the shared diagnostics file and the overlays, against a local server
 // whose key is not the pinned one.
 TEST(MainWebViewIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownAsAnError) {
+  if (!serviceOverrideBuild()) GTEST_SKIP() << "only builds that read the override trust a local CA";
   TempDir home;
   for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
     setenv(name, home.path().c_str(), 1);
@@ -44,7 +46,12 @@ TEST(MainWebViewIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownA
   overlay.set_child(pageSlot);
   window.set_child(overlay);
   window.present();
-  auto web = MainWebView::install(overlay, pageSlot, [] { return std::string(64, 'a'); });
+  std::vector<std::string> distribution;
+  auto web = MainWebView::install(overlay, pageSlot,
+                                  {[] { return std::string(64, 'a'); },
+                                   [&](std::string_view line) { distribution.emplace_back(line); }});
+  EXPECT_EQ(distribution,
+            std::vector<std::string>{"web told: window.ORVIK_DISTRIBUTION='bucket', user-agent tag=''"});
 
   const auto diagnostics = WebLoadDiagnostics::shared().file();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);

@@ -369,7 +369,11 @@ void WebViewHost::addUserScripts() {
   inputs.storedRingtone = options_.storedRingtone;
   inputs.launchId = options_.launchId.empty() ? launchId() : options_.launchId;
   for (const auto& script : page_scripts::mainViewScripts(inputs)) add(script);
-  // TODO(#4): logDistribution("web told: window.ORVIK_DISTRIBUTION='bucket', user-agent tag=''").
+  if (options_.logDistribution) {
+    // The user agent carries no distribution tag of its own.
+    options_.logDistribution(std::string("web told: window.ORVIK_DISTRIBUTION='") + page_scripts::kDistribution +
+                             "', user-agent tag=''");
+  }
   nativeLog(page_scripts::udidInjectedLogLine(options_.deviceUdid));
 }
 
@@ -505,7 +509,7 @@ bool WebViewHost::onLoadFailedWithTLSErrors(const char* failingURI, GTlsCertific
   const std::string failing = failingURI ? failingURI : "";
   const std::string host = hostOf(failing);
   const ServiceConfig& service = *options_.service;
-  if (!trust_ || service.extraCAFile.empty() || !service.isTrustedWebHost(host) ||
+  if (!serviceOverrideBuild() || !trust_ || service.extraCAFile.empty() || !service.isTrustedWebHost(host) ||
       hostsAllowedByExtraCA_.count(host)) {
     return FALSE;
   }

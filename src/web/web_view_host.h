@@ -92,6 +92,8 @@ struct WebViewHostOptions {
   std::optional<std::string> storedRingtone;
   // Empty: WebViewHost::launchId().
   std::string launchId;
+  // The shell's distribution log (what the page is told of the distribution).
+  std::function<void(std::string_view)> logDistribution;
   // Where WebKit keeps the compiled content filter.
   std::filesystem::path filterStoreFolder;
   // Tests: a session that keeps nothing, and WebKit's fake cameras.
