@@ -9,6 +9,7 @@
 
 #include "app/distribution_log.h"
 #include "app/main_titlebar_layout.h"
+#include "calls/media/call_audio_manager.h"
 #include "core/native_logger.h"
 #include "core/network_monitor.h"
 #include "platform/app_info.h"
@@ -228,7 +229,12 @@ class WebPageLoadState final : public PageLoadState {
 
 void HomeView::installWebView() {
   if (web_) return;
-  web_ = MainWebView::install(pageOverlay_, pageSlot_, {{}, [](std::string_view line) { logDistribution(line); }});
+  CallToneSettings tones;
+  tones.setToneVolumes = [](const nlohmann::json& volumes) { CallAudioManager::shared().setToneVolumes(volumes); };
+  tones.previewRingtone = [](int ringtone) { CallAudioManager::shared().previewRingtone(ringtone); };
+  tones.stopRingtonePreview = [] { CallAudioManager::shared().stopRingtonePreview(); };
+  web_ = MainWebView::install(pageOverlay_, pageSlot_,
+                              {{}, [](std::string_view line) { logDistribution(line); }, std::move(tones)});
   pageState_ = std::make_unique<WebPageLoadState>(web_->state());
   model_.attachPage(pageState_.get());
   wasPageOffline_ = web_->state()->isOffline();

@@ -159,7 +159,7 @@ void AppBridgeMessages::registerWith(BridgeDispatcher& dispatcher) {
   on("previewIncomingRingtone", [this](const json& body) { previewIncomingRingtone(body); });
   on("setRingtoneVolumes", [this](const json& body) { setRingtoneVolumes(body); });
   on("stopRingtonePreview", [this](const json&) {
-    if (collaborators_.stopRingtonePreview) collaborators_.stopRingtonePreview();
+    if (collaborators_.tones.stopRingtonePreview) collaborators_.tones.stopRingtonePreview();
   });
   on("openURL", [this](const json& body) { openURL(body); });
   on("writeDebugLog", [this](const json& body) { writeDebugLog(body); });
@@ -281,12 +281,12 @@ void AppBridgeMessages::previewIncomingRingtone(const nlohmann::json& payload) {
   if (!name) return;
   const int index = incomingRingtoneIndex(*name);
   if (index == kUnknownIncomingRingtone) return;
-  if (collaborators_.previewRingtone) collaborators_.previewRingtone(index);
+  if (collaborators_.tones.previewRingtone) collaborators_.tones.previewRingtone(index);
 }
 
 void AppBridgeMessages::setRingtoneVolumes(const nlohmann::json& payload) {
-  if (collaborators_.setToneVolumes) {
-    collaborators_.setToneVolumes(platform::payloadObject(payload, "volumes").value_or(nlohmann::json::object()));
+  if (collaborators_.tones.setToneVolumes) {
+    collaborators_.tones.setToneVolumes(platform::payloadObject(payload, "volumes").value_or(nlohmann::json::object()));
   }
 }
 

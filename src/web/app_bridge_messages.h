@@ -36,6 +36,13 @@ class SystemOpener;
 class UserDefaults;
 }  // namespace platform
 
+// The call audio's settings as the page drives them.
+struct CallToneSettings {
+  std::function<void(const nlohmann::json& volumes)> setToneVolumes;
+  std::function<void(int ringtone)> previewRingtone;  // an index 0 to 8
+  std::function<void()> stopRingtonePreview;
+};
+
 // What "getDeviceInfo" tells about this machine.
 struct DeviceFacts {
   std::string model;      // DMI product name, else the device-tree model, else the machine type
@@ -73,10 +80,7 @@ class AppBridgeMessages {
     // Keeps the session from idling or suspending; the cookie ends it.
     std::function<unsigned(const std::string& reason)> beginActivity;
     std::function<void(unsigned cookie)> endActivity;
-    // The call audio's settings and preview.
-    std::function<void(const nlohmann::json& volumes)> setToneVolumes;
-    std::function<void(int ringtone)> previewRingtone;
-    std::function<void()> stopRingtonePreview;
+    CallToneSettings tones;
     CallCredentialsSink* calls = nullptr;
     ThemeManager* theme = nullptr;
     DebugLogManager* debugLog = nullptr;

@@ -47,8 +47,8 @@ class AppBridgeMessagesTest : public ::testing::Test {
       return 7u;
     };
     c.endActivity = [this](unsigned cookie) { activity_.push_back("end " + std::to_string(cookie)); };
-    c.setToneVolumes = [this](const json& volumes) { volumes_.push_back(volumes); };
-    c.previewRingtone = [this](int index) { previews_.push_back(index); };
+    c.tones.setToneVolumes = [this](const json& volumes) { volumes_.push_back(volumes); };
+    c.tones.previewRingtone = [this](int index) { previews_.push_back(index); };
     c.calls = &calls_;
     c.theme = &theme_;
     c.defaults = &defaults_;

@@ -29,4 +29,11 @@ class CallCredentialsSink {
   virtual void setSecurityState(bool maskData, bool isReversePinTriggered) = 0;
 };
 
+// The program's sink: the one installed, else a stand-in that only holds the
+// credentials (so that fetching stops once they are known) and logs the
+// security state as not handled yet.
+CallCredentialsSink& sharedCallCredentials();
+// TODO(call control issue): the call manager installs itself here at start-up.
+void installCallCredentialsSink(CallCredentialsSink* sink);
+
 }  // namespace orvik

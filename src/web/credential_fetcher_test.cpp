@@ -154,8 +154,8 @@ TEST_F(CredentialFetcherTest, TokenDeviceClaimDecoding) {
   // Empty pieces are dropped: the claims are the second non-empty piece.
   EXPECT_EQ(CredentialFetcher::decodeTokenDeviceUdid(".." + tokenWith({{"deviceUdid", "d2"}})), "d2");
   // base64url characters ("-" and "_") decode as "+" and "/".
-  const json claims = {{"deviceUdid", "??>>"}, {"pad", "~~~"}};
-  EXPECT_EQ(CredentialFetcher::decodeTokenDeviceUdid(tokenWith(claims)), "??>>");
+  const json claims = {{"deviceUdid", "~~~>>>"}, {"pad", "???"}};
+  EXPECT_EQ(CredentialFetcher::decodeTokenDeviceUdid(tokenWith(claims)), "~~~>>>");
 }
 
 TEST_F(CredentialFetcherTest, UserLoggedInRunsTheScriptAtOnceOutsideTheGuards) {
