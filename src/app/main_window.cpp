@@ -11,6 +11,9 @@
 #include "app/main_titlebar_layout.h"
 #include "calls/media/call_audio_manager.h"
 #include "core/native_logger.h"
+#include "core/service_config.h"
+#include "files/file_access_policy.h"
+#include "files/orvik_file_scheme_webkit.h"
 #include "core/network_monitor.h"
 #include "platform/app_info.h"
 
@@ -229,12 +232,20 @@ class WebPageLoadState final : public PageLoadState {
 
 void HomeView::installWebView() {
   if (web_) return;
+  // The page loads local files through orvikfile:// from its trusted origin only.
+  static const auto files = std::make_shared<OrvikFileSchemeHandler>(
+      FileAccessPolicy::shared(),
+      [](std::string_view origin) { return WebViewHost::isTrustedOrigin(ServiceConfig::current(), origin); });
+  WebViewHost::setSchemeHandler("orvikfile", orvikFileRequestHandler(files));
   CallToneSettings tones;
   tones.setToneVolumes = [](const nlohmann::json& volumes) { CallAudioManager::shared().setToneVolumes(volumes); };
   tones.previewRingtone = [](int ringtone) { CallAudioManager::shared().previewRingtone(ringtone); };
   tones.stopRingtonePreview = [] { CallAudioManager::shared().stopRingtonePreview(); };
   web_ = MainWebView::install(pageOverlay_, pageSlot_,
-                              {{}, [](std::string_view line) { logDistribution(line); }, std::move(tones)});
+                              {{},
+                               [](std::string_view line) { logDistribution(line); },
+                               [](const std::string& path) { FileAccessPolicy::shared().allowPickedFile(path); },
+                               std::move(tones)});
   pageState_ = std::make_unique<WebPageLoadState>(web_->state());
   model_.attachPage(pageState_.get());
   wasPageOffline_ = web_->state()->isOffline();

@@ -28,8 +28,8 @@ class FileAccessPolicy {
   static FileAccessPolicy& shared();
   static std::vector<std::filesystem::path> programRoots();
 
-  // A file the user chose in a file chooser of this run.
-  // TODO(#5): the web host's file-chooser handler reports each chosen file here.
+  // A file the user chose in a file chooser of this run (the web host's file
+  // chooser reports each one).
   void allowPickedFile(const std::filesystem::path& file);
 
   // Whether `realPath` (already resolved, as the kernel names an open file)

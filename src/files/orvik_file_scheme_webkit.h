@@ -20,9 +20,8 @@ namespace orvik {
 // Answers one request with `handler`; the request is kept alive until then.
 void answerOrvikFileRequest(const std::shared_ptr<OrvikFileSchemeHandler>& handler, WebKitURISchemeRequest* request);
 
-// What the web host registers for "orvikfile".
-// TODO(#5): WebViewHost::setSchemeHandler("orvikfile", orvikFileRequestHandler(handler)), with the handler made
-// from FileAccessPolicy::shared() and the trusted-host rule of the service configuration as its origin check.
+// What the web host registers for "orvikfile" (WebViewHost::setSchemeHandler,
+// done by the main window's view).
 std::function<void(WebKitURISchemeRequest*)> orvikFileRequestHandler(std::shared_ptr<OrvikFileSchemeHandler> handler);
 
 // Registers "orvikfile" on a context of our own (tests, benchmarks), as

@@ -35,6 +35,7 @@ std::unique_ptr<MainWebView> MainWebView::install(Gtk::Overlay& overlay, Gtk::Bo
   options.deviceUdid =
       given.deviceUdid ? given.deviceUdid() : DeviceIdentityManager::shared().getOrCreateDeviceUdid();
   options.logDistribution = std::move(given.logDistribution);
+  options.filesPicked = std::move(given.filesPicked);
   options.storedRingtone = storedIncomingRingtoneName(platform::UserDefaults::standard());
   options.filterStoreFolder = platform::applicationSupportFolder() / "content-filters";
   self->host_ = std::make_unique<WebViewHost>(std::move(options), self->state_, webLoadDiagnostics(),

@@ -31,6 +31,8 @@ class MainWebView {
     std::function<std::string()> deviceUdid;
     // The shell's distribution log, told what the page is told.
     std::function<void(std::string_view)> logDistribution;
+    // Told each file the user picked for the page.
+    std::function<void(const std::string& path)> filesPicked;
     // The call audio's tone volumes and ringtone preview; empty: those
     // messages do nothing.
     CallToneSettings tones;

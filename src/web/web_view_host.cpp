@@ -246,6 +246,11 @@ void WebViewHost::setSchemeHandler(const std::string& scheme, SchemeHandler hand
   schemeHandlers()[scheme] = std::move(handler);
 }
 
+bool WebViewHost::isTrustedOrigin(const ServiceConfig& service, std::string_view origin) {
+  const std::string text(origin);
+  return schemeOf(text) == "https" && service.isTrustedWebHost(hostOf(text));
+}
+
 const std::string& WebViewHost::launchId() {
   static const std::string id = [] {
     char* made = g_uuid_string_random();
@@ -525,7 +530,6 @@ bool WebViewHost::onLoadFailedWithTLSErrors(const char* failingURI, GTlsCertific
   webkit_network_session_allow_tls_certificate_for_host(sharedNetworkSession(options_.ephemeralSession), certificate,
                                                         host.c_str());
   // This load has failed; start it again (not from inside WebKit's signal).
-  refusal_ = Refusal::none;
   auto weakPage = std::weak_ptr<WebViewPage>(page_);
   platform::mainQueue().post([weakPage, failing] {
     if (auto page = weakPage.lock()) page->load(failing, CachePolicy::useProtocolCachePolicy);
@@ -581,6 +585,7 @@ void WebViewHost::onFileChooserResponse(int response) {
     for (guint i = 0; i < g_list_model_get_n_items(files); ++i) {
       GFile* file = G_FILE(g_list_model_get_item(files, i));
       if (char* path = g_file_get_path(file)) {
+        if (options_.filesPicked) options_.filesPicked(path);
         paths.emplace_back(path);
         g_free(path);
       }

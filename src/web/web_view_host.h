@@ -88,6 +88,8 @@ struct WebViewHostOptions {
   std::string launchId;
   // The shell's distribution log (what the page is told of the distribution).
   std::function<void(std::string_view)> logDistribution;
+  // Told each file the user picked for the page (the files it may load back).
+  std::function<void(const std::string& path)> filesPicked;
   // Where WebKit keeps the compiled content filter.
   std::filesystem::path filterStoreFolder;
   // Tests: a session that keeps nothing, and WebKit's fake cameras.
@@ -122,6 +124,10 @@ class WebViewHost {
   void setAllowedFileTypes(std::vector<std::string> mimeTypes) { allowedFileTypes_ = std::move(mimeTypes); }
   // The page's permission for the web inspector; false also closes an open one.
   void setInspectorAllowed(bool allowed);
+
+  // Whether a page of `origin` ("https://host:port") may use the bridge and
+  // the local schemes: https and a trusted host.
+  static bool isTrustedOrigin(const ServiceConfig& service, std::string_view origin);
 
   // A random UUID made once per process, told to the page at document start.
   static const std::string& launchId();
