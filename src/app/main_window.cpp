@@ -9,6 +9,7 @@
 
 #include "app/distribution_log.h"
 #include "app/main_titlebar_layout.h"
+#include "calls/media/call_audio_manager.h"
 #include "core/native_logger.h"
 #include "core/service_config.h"
 #include "files/file_access_policy.h"
@@ -236,10 +237,15 @@ void HomeView::installWebView() {
       FileAccessPolicy::shared(),
       [](std::string_view origin) { return WebViewHost::isTrustedOrigin(ServiceConfig::current(), origin); });
   WebViewHost::setSchemeHandler("orvikfile", orvikFileRequestHandler(files));
+  CallToneSettings tones;
+  tones.setToneVolumes = [](const nlohmann::json& volumes) { CallAudioManager::shared().setToneVolumes(volumes); };
+  tones.previewRingtone = [](int ringtone) { CallAudioManager::shared().previewRingtone(ringtone); };
+  tones.stopRingtonePreview = [] { CallAudioManager::shared().stopRingtonePreview(); };
   web_ = MainWebView::install(pageOverlay_, pageSlot_,
                               {{},
                                [](std::string_view line) { logDistribution(line); },
-                               [](const std::string& path) { FileAccessPolicy::shared().allowPickedFile(path); }});
+                               [](const std::string& path) { FileAccessPolicy::shared().allowPickedFile(path); },
+                               std::move(tones)});
   pageState_ = std::make_unique<WebPageLoadState>(web_->state());
   model_.attachPage(pageState_.get());
   wasPageOffline_ = web_->state()->isOffline();

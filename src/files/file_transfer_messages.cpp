@@ -1,7 +1,8 @@
 #include "files/file_transfer_messages.h"
 
-#include "files/base64.h"
 #include "files/thumbnails.h"
+#include "platform/base64.h"
+#include "platform/page_payload.h"
 
 namespace orvik {
 namespace fs = std::filesystem;
@@ -9,19 +10,8 @@ namespace {
 
 constexpr std::string_view kLocalUrlPrefix = "orvikfile://";
 
-std::optional<std::string> stringValue(const nlohmann::json& payload, const char* key) {
-  if (!payload.is_object()) return std::nullopt;
-  const auto found = payload.find(key);
-  if (found == payload.end() || !found->is_string()) return std::nullopt;
-  return found->get<std::string>();
-}
-
-std::optional<std::int64_t> integerValue(const nlohmann::json& payload, const char* key) {
-  if (!payload.is_object()) return std::nullopt;
-  const auto found = payload.find(key);
-  if (found == payload.end() || !found->is_number_integer()) return std::nullopt;
-  return found->get<std::int64_t>();
-}
+using platform::payloadInteger;
+using platform::payloadString;
 
 std::string withoutLocalUrlPrefix(std::string text) {
   for (std::size_t at = text.find(kLocalUrlPrefix); at != std::string::npos; at = text.find(kLocalUrlPrefix, at)) {
@@ -79,31 +69,31 @@ bool FileTransferMessages::handle(std::string_view eventType, const nlohmann::js
 }
 
 void FileTransferMessages::docTransferStart(const nlohmann::json& payload) {
-  const auto transferId = stringValue(payload, "transferId");
-  const auto fileName = stringValue(payload, "fileName");
-  if (!transferId || !fileName || !stringValue(payload, "mimeType") || !integerValue(payload, "totalSize")) return;
+  const auto transferId = payloadString(payload, "transferId");
+  const auto fileName = payloadString(payload, "fileName");
+  if (!transferId || !fileName || !payloadString(payload, "mimeType") || !payloadInteger(payload, "totalSize")) return;
   (void)documents_.start(*transferId, *fileName);
 }
 
 void FileTransferMessages::imgTransferStart(const nlohmann::json& payload) {
-  const auto transferId = stringValue(payload, "transferId");
-  if (!transferId || !integerValue(payload, "totalSize")) return;
-  (void)images_.start(*transferId, stringValue(payload, "fileName"));
+  const auto transferId = payloadString(payload, "transferId");
+  if (!transferId || !payloadInteger(payload, "totalSize")) return;
+  (void)images_.start(*transferId, payloadString(payload, "fileName"));
 }
 
 void FileTransferMessages::videoTransferStart(const nlohmann::json& payload) {
-  const auto transferId = stringValue(payload, "transferId");
-  const auto totalSize = integerValue(payload, "totalSize");
+  const auto transferId = payloadString(payload, "transferId");
+  const auto totalSize = payloadInteger(payload, "totalSize");
   if (!transferId || !totalSize) return;
-  (void)videos_.start(*transferId, stringValue(payload, "mimeType").value_or("video/mp4"), *totalSize);
+  (void)videos_.start(*transferId, payloadString(payload, "mimeType").value_or("video/mp4"), *totalSize);
 }
 
 template <typename Manager>
 void FileTransferMessages::chunk(Manager& manager, const nlohmann::json& payload) {
-  const auto transferId = stringValue(payload, "transferId");
+  const auto transferId = payloadString(payload, "transferId");
   if (!transferId) return;
-  const auto text = stringValue(payload, "chunk");
-  const std::optional<std::string> bytes = text ? decodeBase64Strict(*text) : std::nullopt;
+  const auto text = payloadString(payload, "chunk");
+  const std::optional<std::string> bytes = text ? platform::decodeBase64Strict(*text) : std::nullopt;
   // Dropping the chunk alone would leave a file with a hole that the end
   // then reports as saved.
   if (!bytes) {
@@ -118,7 +108,7 @@ void FileTransferMessages::imgTransferChunk(const nlohmann::json& payload) { chu
 void FileTransferMessages::videoTransferChunk(const nlohmann::json& payload) { chunk(videos_, payload); }
 
 void FileTransferMessages::docTransferEnd(const nlohmann::json& payload) {
-  const auto transferId = stringValue(payload, "transferId");
+  const auto transferId = payloadString(payload, "transferId");
   if (!transferId) return;
   const TransferFinish done = documents_.finish(*transferId);
   if (done.status != TransferStatus::ok) return;
@@ -126,7 +116,7 @@ void FileTransferMessages::docTransferEnd(const nlohmann::json& payload) {
 }
 
 void FileTransferMessages::imgTransferEnd(const nlohmann::json& payload) {
-  const auto transferId = stringValue(payload, "transferId");
+  const auto transferId = payloadString(payload, "transferId");
   if (!transferId) return;
   const TransferFinish done = images_.finish(*transferId);
   if (done.status != TransferStatus::ok) return;
@@ -134,7 +124,7 @@ void FileTransferMessages::imgTransferEnd(const nlohmann::json& payload) {
 }
 
 void FileTransferMessages::videoTransferEnd(const nlohmann::json& payload) {
-  const auto transferId = stringValue(payload, "transferId");
+  const auto transferId = payloadString(payload, "transferId");
   if (!transferId) return;
   const TransferFinish done = videos_.finish(*transferId);
   if (done.status != TransferStatus::ok) return;
@@ -159,8 +149,8 @@ void FileTransferMessages::sendFileSavedWithThumbnail(const std::string& transfe
 }
 
 void FileTransferMessages::getThumbnail(const nlohmann::json& payload) {
-  const auto transferId = stringValue(payload, "transferId");
-  const auto url = stringValue(payload, "localUrl");
+  const auto transferId = payloadString(payload, "transferId");
+  const auto url = payloadString(payload, "localUrl");
   if (!transferId || !url) return;
   const std::optional<fs::path> existing = thumbnailPath(*transferId);
   if (!existing) return;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "files/base64.h"
+#include "platform/base64.h"
 #include "core/file_security.h"
 #include "files/documents_folder.h"
 #include "files/files_test_support.h"
@@ -106,7 +106,7 @@ TEST(Base64, DecodesOnlyStrictStandardText) {
       {"TW=u", std::nullopt},
       {"-_-_", std::nullopt},
   };
-  for (const auto& c : cases) EXPECT_EQ(decodeBase64Strict(c.text), c.bytes) << c.text;
+  for (const auto& c : cases) EXPECT_EQ(platform::decodeBase64Strict(c.text), c.bytes) << c.text;
 }
 
 class TransferManagersTest : public ::testing::Test {

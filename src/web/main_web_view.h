@@ -1,6 +1,7 @@
 // Production wiring of the main web view into the main window: the load
 // state, the WebKit host with the program's service configuration and device
-// identity, and the overlays, placed into the window's page slot and overlay.
+// identity, the script bridge with its message handlers and credential fetch,
+// and the overlays, placed into the window's page slot and overlay.
 //
 //   mainWebView_ = MainWebView::install(homeView, pageSlot);   // HomeView, once
 //
@@ -11,7 +12,12 @@
 
 #include <memory>
 
+#include "files/file_transfer_messages.h"
+#include "platform/dispatch/serial_queue.h"
+#include "web/app_bridge_messages.h"
+#include "web/bridge_dispatcher.h"
 #include "web/capture_authorization.h"
+#include "web/credential_fetcher.h"
 #include "web/load_overlays.h"
 #include "web/web_view_host.h"
 #include "web/web_view_state.h"
@@ -27,6 +33,9 @@ class MainWebView {
     std::function<void(std::string_view)> logDistribution;
     // Told each file the user picked for the page.
     std::function<void(const std::string& path)> filesPicked;
+    // The call audio's tone volumes and ringtone preview; empty: those
+    // messages do nothing.
+    CallToneSettings tones;
   };
 
   // Builds the web view into `pageSlot`, lays the overlays over `overlay` and
@@ -36,14 +45,21 @@ class MainWebView {
 
   const std::shared_ptr<WebViewState>& state() const { return state_; }
   WebViewHost& host() { return *host_; }
+  BridgeDispatcher& bridge() { return *bridge_; }
 
  private:
   MainWebView() = default;
+  void installBridge(CallToneSettings tones);
 
   DevicePresenceCaptureAuthorization captureAuthorization_;
   std::shared_ptr<WebViewState> state_;
   std::unique_ptr<WebViewHost> host_;
   std::unique_ptr<WebOverlayLayer> overlays_;
+  std::unique_ptr<BridgeDispatcher> bridge_;
+  std::unique_ptr<CredentialFetcher> credentials_;
+  std::unique_ptr<AppBridgeMessages> appMessages_;
+  std::unique_ptr<platform::SerialQueue> thumbnailQueue_;
+  std::unique_ptr<FileTransferMessages> fileMessages_;
   Gtk::Box* pageSlot_ = nullptr;
   sigc::connection activeConnection_;
 };

@@ -50,6 +50,7 @@ TEST(MainWebViewIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownA
   auto web = MainWebView::install(overlay, pageSlot,
                                   {[] { return std::string(64, 'a'); },
                                    [&](std::string_view line) { distribution.emplace_back(line); },
+                                   {},
                                    {}});
   EXPECT_EQ(distribution,
             std::vector<std::string>{"web told: window.ORVIK_DISTRIBUTION='bucket', user-agent tag=''"});

@@ -1,5 +1,6 @@
 #include "web/web_view_coordinator.h"
 
+#include "web/credential_fetcher.h"
 #include "web/load_diagnostics.h"
 #include "web/web_view_state.h"
 
@@ -33,7 +34,7 @@ void WebViewCoordinator::postStep(std::function<void(WebViewCoordinator&)> step)
 void WebViewCoordinator::handleDidStartLoading(const std::optional<std::string>& uri) {
   diagnostics_.loadStarted(uri);
   state_->invalidateRenderChecks();
-  // TODO(#11): reset the credential-fetch retries and lastAuthFetchAt here.
+  if (credentials_) credentials_->resetForNewLoad();
   postStep([](WebViewCoordinator& self) {
     auto& state = *self.state_;
     state.setLoading(true);
@@ -74,9 +75,7 @@ void WebViewCoordinator::handleDidFinishLoading(const std::optional<std::string>
 }
 
 void WebViewCoordinator::fetchCredentialsAfterLoad() {
-  // TODO(#11): when the call manager holds no credentials, log
-  // "[WebView] didFinish — fetching credentials (session restore)" and run the
-  // auth-data script in the page.
+  if (credentials_) credentials_->fetchAfterLoad();
 }
 
 void WebViewCoordinator::handleCancelledNavigation(const std::optional<std::string>& uri) {

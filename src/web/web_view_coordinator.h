@@ -34,6 +34,7 @@
 
 namespace orvik {
 
+class CredentialFetcher;
 class LoadDiagnostics;
 class WebViewState;
 
@@ -83,6 +84,9 @@ class WebViewCoordinator {
   bool decideNavigationPolicy(const std::optional<std::string>& uri) const;
 
   WebViewState& state() { return *state_; }
+  // The page's credential fetch: reset at each load start, run once 1.5 s
+  // after each finished load. Not owned; cleared with nullptr.
+  void setCredentialFetcher(CredentialFetcher* fetcher) { credentials_ = fetcher; }
 
  private:
   void handleCancelledNavigation(const std::optional<std::string>& uri);
@@ -96,6 +100,7 @@ class WebViewCoordinator {
   Hooks hooks_;
   std::deque<platform::Clock::MonotonicTime> contentProcessTerminations_;
   std::shared_ptr<platform::WorkItem> credentialFetch_;
+  CredentialFetcher* credentials_ = nullptr;
   // Cleared in the destructor, so that posted steps of a coordinator that is
   // gone do nothing.
   std::shared_ptr<WebViewCoordinator*> self_;

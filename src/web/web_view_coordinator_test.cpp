@@ -5,7 +5,10 @@
 #include <webkit/webkit.h>
 
 #include "platform/dispatch/virtual_queue.h"
+#include "platform/recording_page_script_sink.h"
+#include "web/credential_fetcher.h"
 #include "web/fake_web_page.h"
+#include "web/recording_call_credentials_sink.h"
 #include "web/recording_load_diagnostics.h"
 #include "web/web_view_state.h"
 
@@ -209,6 +212,35 @@ TEST_F(WebViewCoordinatorTest, StepsPostedBeforeTheCoordinatorWentAwayDoNothing)
   EXPECT_TRUE(state_->isLoading());
   EXPECT_EQ(state_->loadingProgress(), 0.0);
   EXPECT_EQ(finishedNotices_, 0);
+}
+
+}  // namespace
+}  // namespace orvik
+
+namespace orvik {
+namespace {
+
+TEST_F(WebViewCoordinatorTest, CredentialsAreFetchedOneAndAHalfSecondsAfterEachFinishedLoad) {
+  RecordingCallCredentialsSink calls;
+  auto scripts = std::make_shared<platform::RecordingPageScriptSink>();
+  std::vector<std::string> logged;
+  CredentialFetcher fetcher(queue_, queue_.clock(), calls, scripts,
+                            {[&](const std::string& line) { logged.push_back(line); }, {}, {}});
+  coordinator_->setCredentialFetcher(&fetcher);
+  start();
+  finish();
+  queue_.advance(1.49);
+  EXPECT_TRUE(scripts->scripts.empty());
+  queue_.advance(0.01);
+  ASSERT_EQ(scripts->scripts.size(), 1u);
+  EXPECT_EQ(logged.back(), "[WebView] didFinish — fetching credentials (session restore)");
+  // That run counts as the last start, until the next load begins.
+  fetcher.fetchCredentials("bridge-message");
+  EXPECT_EQ(scripts->scripts.size(), 1u);
+  start();
+  fetcher.fetchCredentials("bridge-message");
+  EXPECT_EQ(scripts->scripts.size(), 2u);
+  coordinator_->setCredentialFetcher(nullptr);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "web/web_view_host.h"
 
+#include <algorithm>
 #include <map>
 
 #include <gtk/gtk.h>
@@ -685,18 +686,30 @@ void WebViewHost::onScriptMessage(const char* handler, JSCValue* value) {
   char* json = jsc_value_to_json(value, 0);
   auto envelope = json ? nlohmann::json::parse(json, nullptr, false) : nlohmann::json();
   g_free(json);
+  // Only our isolated-world forwarder can post here, and it always sends an
+  // envelope built from its own location.
   if (!envelope.is_object()) return;
+  BridgeMessage message;
+  message.handler = handler;
+  message.body = envelope.value("body", nlohmann::json());
   const auto top = envelope.find("top");
+  message.isMainFrame = top != envelope.end() && top->is_boolean() && top->get<bool>();
   const auto origin = envelope.find("origin");
-  if (top == envelope.end() || !top->is_boolean() || !top->get<bool>()) return;
-  if (origin == envelope.end() || !origin->is_string()) return;
-  const std::string originText = origin->get<std::string>();
-  // The envelope was built by our isolated script from the sender's own
-  // location; the top document must also still be one that passed pinning.
-  if (!bridgeOpen_ || !isTrustedOrigin(*options_.service, originText)) return;
-  BridgeMessage message{handler, envelope.value("body", nlohmann::json()), originText};
-  // TODO(#11): the bridge dispatcher takes every accepted message here.
+  if (origin != envelope.end() && origin->is_string()) message.origin = origin->get<std::string>();
+  if (GUri* parsed = g_uri_parse(message.origin.c_str(), G_URI_FLAGS_NONE, nullptr)) {
+    message.protocol = g_uri_get_scheme(parsed) ? g_uri_get_scheme(parsed) : "";
+    message.host = g_uri_get_host(parsed) ? g_uri_get_host(parsed) : "";
+    message.port = std::max(g_uri_get_port(parsed), 0);
+    g_uri_unref(parsed);
+  }
+  // The top document must also still be one that passed pinning.
+  message.documentVerified = bridgeOpen_;
   if (bridgeHandler_) bridgeHandler_(message);
+}
+
+void WebViewHost::setInspectorAllowed(bool allowed) {
+  webkit_settings_set_enable_developer_extras(webkit_web_view_get_settings(view_), allowed);
+  if (!allowed) webkit_web_inspector_close(webkit_web_view_get_inspector(view_));
 }
 
 // ---------------------------------------------------------------- thunks

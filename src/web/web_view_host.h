@@ -27,6 +27,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/page_call.h"
+#include "web/bridge_message.h"
 #include "web/certificate_pinning.h"
 #include "web/web_page.h"
 #include "web/web_view_coordinator.h"
@@ -52,13 +53,6 @@ class CaptureAuthorization;
 class LoadDiagnostics;
 class WebViewState;
 struct ServiceConfig;
-
-// A page message that passed the origin check.
-struct BridgeMessage {
-  std::string handler;  // "nativeApp" or "logger"
-  nlohmann::json body;  // what the page posted (a string or an object)
-  std::string origin;   // "https://host:port" of the top document
-};
 
 // The main web view as WebPage and PageScriptSink. Outlives the host only as
 // an empty shell: once the view is gone every call does nothing.
@@ -123,10 +117,13 @@ class WebViewHost {
   const std::shared_ptr<WebViewPage>& page() const { return page_; }
   WebViewCoordinator& coordinator() { return *coordinator_; }
 
-  // Where accepted page messages go.
+  // Where page messages go, with the facts the origin check needs; the
+  // dispatcher decides whether to trust them.
   void setBridgeMessageHandler(BridgeMessageHandler handler) { bridgeHandler_ = std::move(handler); }
   // MIME types the page's file input offers; empty offers every type.
   void setAllowedFileTypes(std::vector<std::string> mimeTypes) { allowedFileTypes_ = std::move(mimeTypes); }
+  // The page's permission for the web inspector; false also closes an open one.
+  void setInspectorAllowed(bool allowed);
 
   // Whether a page of `origin` ("https://host:port") may use the bridge and
   // the local schemes: https and a trusted host.

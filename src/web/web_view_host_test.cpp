@@ -14,6 +14,7 @@
 #include "platform/app_info.h"
 #include "platform/test_support/local_web_server.h"
 #include "platform/test_support/temp_dir.h"
+#include "web/bridge_dispatcher.h"
 #include "web/capture_authorization.h"
 #include "web/certificate_pinning.h"
 #include "web/page_scripts.h"
@@ -118,7 +119,9 @@ class WebViewHostIntegration : public ::testing::Test {
     options.mockCaptureDevices = true;
     state_ = std::make_shared<WebViewState>(platform::mainQueue(), diagnostics_, [] { return true; });
     host_ = std::make_unique<WebViewHost>(options, state_, diagnostics_, authorization_);
-    host_->setBridgeMessageHandler([this](const BridgeMessage& message) { messages_.push_back(message); });
+    host_->setBridgeMessageHandler([this](const BridgeMessage& message) {
+      (trust_.isTrustedBridgeOrigin(message) ? messages_ : refused_).push_back(message);
+    });
     window_ = gtk_window_new();
     gtk_window_set_default_size(GTK_WINDOW(window_), 400, 300);
     gtk_window_set_child(GTK_WINDOW(window_), host_->widget());
@@ -186,7 +189,14 @@ class WebViewHostIntegration : public ::testing::Test {
   std::shared_ptr<WebViewState> state_;
   std::unique_ptr<WebViewHost> host_;
   GtkWidget* window_ = nullptr;
+  // The dispatcher's origin rule over this test's configuration.
+  BridgeDispatcher trust_{[this] {
+    BridgeDispatcher::Collaborators collaborators;
+    collaborators.isTrustedHost = [this](std::string_view host) { return config_.isTrustedWebHost(host); };
+    return collaborators;
+  }()};
   std::vector<BridgeMessage> messages_;
+  std::vector<BridgeMessage> refused_;
   std::string url_;
 };
 
@@ -309,6 +319,11 @@ TEST_F(WebViewHostIntegration, ContentFilterBlocksScriptLoadsToUntrustedHostsBut
   EXPECT_FALSE(server.received("/blocked"));
   // A page that is not https never reaches the bridge, even from a trusted host.
   EXPECT_TRUE(messages_.empty());
+  ASSERT_TRUE(runUntil([&] { return !refused_.empty(); }));
+  EXPECT_EQ(refused_[0].protocol, "http");
+  EXPECT_EQ(refused_[0].host, "127.0.0.1");
+  EXPECT_EQ(refused_[0].port, server.port());
+  EXPECT_TRUE(refused_[0].isMainFrame);
 }
 
 TEST_F(WebViewHostIntegration, RenderCheckReadsTheRealPageAndItsCollectedErrors) {
@@ -374,6 +389,25 @@ TEST_F(WebViewHostIntegration, CaptureIsGrantedOnlyToATrustedPinnedTopDocument) 
   makeHost(plain.url("/"));
   ASSERT_TRUE(loaded());
   EXPECT_EQ(pageValue("window.capture"), "refused: NotAllowedError");
+}
+
+}  // namespace
+}  // namespace orvik
+
+namespace orvik {
+namespace {
+
+TEST_F(WebViewHostIntegration, AReplyWithQuotesBackslashesAndLineSeparatorsArrivesIntact) {
+  LocalWebServer server;
+  server.route("/", {200, "text/html", R"(<!DOCTYPE html><div id="root"><p>x</p></div><script>
+    window.got = [];
+    window.onReply = function (text) { window.got.push(text); };
+  </script>)"});
+  makeHost(server.url("/"));
+  ASSERT_TRUE(loaded());
+  const std::string tricky = "q\"uo'te \\ back\u2028sep\u2029end</script>";
+  platform::callPage(host_->page(), platform::pageFunctionCall("onReply", {tricky}));
+  EXPECT_EQ(pageValue("window.got.length ? window.got[0] : undefined"), tricky);
 }
 
 }  // namespace

@@ -13,6 +13,11 @@
 // ({"kind":"tlsHello","data":"localhost"}), so tests can tell that a request
 // never left the program.
 //
+// A second, plain-HTTP server on 127.0.0.2 (a host the program does not
+// trust) serves foreign.html, for pages that send the top frame elsewhere;
+// its address is "foreign" in the ready line. A third, HTTPS on another port
+// (another origin), serves frame.html to be framed: /foreign-frame leads there.
+//
 // Options: --dir DIR (state folder, default a new temp folder), --page PATH
 // (the start page, default /), --wrong-pin (pin a key the server does not
 // have), --call-server URL (written as callServerURL).
@@ -21,6 +26,7 @@
 
 const crypto = require('crypto');
 const fs = require('fs');
+const http = require('http');
 const https = require('https');
 const os = require('os');
 const path = require('path');
@@ -99,6 +105,15 @@ const server = https.createServer({
     response.writeHead(200, { 'Content-Type': 'text/plain', 'Cache-Control': 'no-store' }).end('ok');
     return;
   }
+  if (url.pathname === '/foreign-frame') {
+    const { port } = server.address();
+    response.writeHead(302, { Location: `https://127.0.0.1:${frames.address().port}/frame.html?report=${port}` }).end();
+    return;
+  }
+  if (url.pathname === '/go-foreign') {
+    response.writeHead(302, { Location: `http://127.0.0.2:${foreign.address().port}/foreign.html` }).end();
+    return;
+  }
   const name = url.pathname === '/' ? 'index.html' : path.basename(url.pathname);
   const file = path.join(webapp, name);
   if (!fs.existsSync(file)) {
@@ -114,8 +129,24 @@ const server = https.createServer({
   response.end(fs.readFileSync(file));
 });
 
-server.listen(0, '127.0.0.1', () => {
+// Another origin (same host, another port) whose page may be framed.
+const frames = https.createServer({ cert: certificates.cert, key: certificates.key }, (request, response) => {
+  response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8', 'Cache-Control': 'no-store' });
+  response.end(fs.readFileSync(path.join(webapp, 'frame.html')));
+});
+
+const foreign = http.createServer((request, response) => {
+  response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8', 'Cache-Control': 'no-store' });
+  response.end(fs.readFileSync(path.join(webapp, 'foreign.html')));
+});
+
+const foreignReady = Promise.all([new Promise((resolve) => foreign.listen(0, '127.0.0.2', resolve)),
+  new Promise((resolve) => frames.listen(0, '127.0.0.1', resolve))]);
+
+server.listen(0, '127.0.0.1', async () => {
+  await foreignReady;
   const { port } = server.address();
+  const foreignURL = `http://127.0.0.2:${foreign.address().port}/foreign.html`;
   const url = `https://127.0.0.1:${port}${startPage}`;
   const config = path.join(dir, 'service.json');
   const pin = wrongPin ? crypto.createHash('sha256').update('not this key').digest('base64') : pinOf(certificates.cert);
@@ -130,7 +161,14 @@ server.listen(0, '127.0.0.1', () => {
     updatePins: [pinOf(certificates.cert)],
     extraCAFile: certificates.ca,
   }, null, 2));
-  process.stdout.write(JSON.stringify({ event: 'ready', url, config, reports: reportsFile, dir }) + '\n');
+  process.stdout.write(JSON.stringify({ event: 'ready', url, config, reports: reportsFile, dir, foreign: foreignURL }) +
+    '\n');
 });
 
-for (const signal of ['SIGINT', 'SIGTERM']) process.on(signal, () => server.close(() => process.exit(0)));
+for (const signal of ['SIGINT', 'SIGTERM']) {
+  process.on(signal, () => {
+    foreign.close();
+    frames.close();
+    server.close(() => process.exit(0));
+  });
+}

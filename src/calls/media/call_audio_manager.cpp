@@ -61,17 +61,12 @@ CallAudioManager::RingtoneSource CallAudioManager::bundledRingtones(platform::So
                                                                     platform::UserDefaults& defaults,
                                                                     std::filesystem::path resources, LogFunction log) {
   RingtoneSource source;
-  source.storedIncomingRingtone = [&defaults] {
-    const auto stored = defaults.string(incomingRingtoneKey);
-    if (!stored) return 0;
-    auto it = std::find(ringtoneNames.begin(), ringtoneNames.end(), *stored);
-    return it == ringtoneNames.end() ? 0 : static_cast<int>(it - ringtoneNames.begin());
-  };
+  source.storedIncomingRingtone = [&defaults] { return orvik::storedIncomingRingtone(defaults); };
   source.ringtoneSound = [&player, folder = resources / "sounds", log](int index) {
     std::unique_ptr<platform::Sound> sound;
     for (int attempt : {index, 0}) {
       if (attempt < 0 || attempt >= static_cast<int>(ringtoneNames.size())) continue;
-      const std::string file = "ringtone_" + std::string(ringtoneNames[static_cast<std::size_t>(attempt)]);
+      const std::string file = ringtoneFileName(attempt);
       if ((sound = loadFirst(player, folder, file, {"mp3", "wav"}))) return sound;
       log("[CallAudio] ringtone file " + file + " missing");
       if (attempt == 0) break;  // the default ringtone is the last resort

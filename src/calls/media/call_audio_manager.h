@@ -22,6 +22,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/incoming_ringtone.h"
 #include "platform/audio/sound_player.h"
 #include "platform/user_defaults.h"
 
@@ -33,10 +34,9 @@ class CallAudioManager {
 
   static constexpr const char* volumesKey = "orvik.ringtoneVolumes.v2";
   static constexpr const char* oldVolumesKey = "orvik.desktopRingtoneVolumes";
-  static constexpr const char* incomingRingtoneKey = "orvik.incomingCallRingtone";
+  static constexpr const char* incomingRingtoneKey = kIncomingRingtoneKey;
   // The nine incoming ringtones, by index.
-  static constexpr std::array<std::string_view, 9> ringtoneNames = {
-      "default", "original", "bling", "arcade", "amiable", "bell", "metro", "calm", "caribbean"};
+  static constexpr const auto& ringtoneNames = kIncomingRingtoneNames;
 
   using LogFunction = std::function<void(const std::string& line)>;
 

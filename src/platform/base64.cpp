@@ -1,16 +1,18 @@
-#include "files/base64.h"
+#include "platform/base64.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
-namespace orvik {
+namespace orvik::platform {
 namespace {
+
+constexpr const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 constexpr std::array<std::int8_t, 256> makeTable() {
   std::array<std::int8_t, 256> table{};
   table.fill(-1);
-  const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  for (int i = 0; i < 64; ++i) table[static_cast<unsigned char>(alphabet[i])] = static_cast<std::int8_t>(i);
+  for (int i = 0; i < 64; ++i) table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::int8_t>(i);
   return table;
 }
 
@@ -44,4 +46,20 @@ std::optional<std::string> decodeBase64Strict(std::string_view text) {
   return bytes;
 }
 
-}  // namespace orvik
+std::string encodeBase64(std::string_view bytes) {
+  std::string text;
+  text.reserve((bytes.size() + 2) / 3 * 4);
+  for (std::size_t at = 0; at < bytes.size(); at += 3) {
+    const std::size_t count = std::min<std::size_t>(3, bytes.size() - at);
+    std::uint32_t group = 0;
+    for (std::size_t i = 0; i < 3; ++i) {
+      group = (group << 8) | (i < count ? static_cast<unsigned char>(bytes[at + i]) : 0u);
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+      text.push_back(i <= count ? kAlphabet[(group >> (18 - 6 * i)) & 0x3F] : '=');
+    }
+  }
+  return text;
+}
+
+}  // namespace orvik::platform

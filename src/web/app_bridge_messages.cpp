@@ -1,0 +1,335 @@
+#include "web/app_bridge_messages.h"
+
+#include <sys/utsname.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+
+#include <gio/gio.h>
+
+#include "core/debug_log_manager.h"
+#include "core/file_security.h"
+#include "core/incoming_ringtone.h"
+#include "core/native_logger.h"
+#include "core/theme_manager.h"
+#include "platform/base64.h"
+#include "platform/page_payload.h"
+#include "web/bridge_dispatcher.h"
+#include "web/call_credentials_sink.h"
+#include "web/update_banner.h"
+
+namespace orvik {
+namespace {
+
+std::atomic<bool> inspectorAllowedFlag{false};
+
+std::string firstLineOf(const std::string& file) {
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line, '\0');  // the device-tree model ends in a zero byte
+  if (const auto end = line.find('\n'); end != std::string::npos) line.erase(end);
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
+  return line;
+}
+
+bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+
+// The system's MIME type for a file-name extension; none when it only guesses.
+std::optional<std::string> mimeTypeForExtension(const std::string& extension) {
+  gboolean uncertain = FALSE;
+  const std::string name = "file." + extension;
+  char* type = g_content_type_guess(name.c_str(), nullptr, 0, &uncertain);
+  std::optional<std::string> mime;
+  if (type && !uncertain) {
+    if (char* made = g_content_type_get_mime_type(type)) {
+      if (std::string_view(made) != "application/octet-stream") mime = made;
+      g_free(made);
+    }
+  }
+  g_free(type);
+  return mime;
+}
+
+}  // namespace
+
+bool inspectorAllowed() { return inspectorAllowedFlag.load(); }
+
+DeviceFacts readDeviceFacts() {
+  DeviceFacts facts;
+  facts.model = firstLineOf("/sys/class/dmi/id/product_name");
+  if (facts.model.empty()) facts.model = firstLineOf("/proc/device-tree/model");
+  if (facts.model.empty()) {
+    // Containers and some virtual machines expose neither.
+    struct utsname names {};
+    if (::uname(&names) == 0) facts.model = names.machine;
+  }
+  const char* host = g_get_host_name();
+  facts.name = host && *host ? host : "Unknown Mac";
+  char* pretty = g_get_os_info(G_OS_INFO_KEY_PRETTY_NAME);
+  facts.osVersion = pretty && *pretty ? pretty : "Linux";
+  g_free(pretty);
+  return facts;
+}
+
+std::vector<std::string> allowedFileTypesFor(std::string_view messageText) {
+  std::string accept(messageText);
+  for (std::size_t at; (at = accept.find("accept:")) != std::string::npos;) accept.erase(at, 7);
+  if (contains(accept, "image/")) {
+    return {"image/jpeg", "image/png", "image/gif", "image/webp", "image/heic", "image/tiff", "image/bmp",
+            "image/svg+xml"};
+  }
+  if (contains(accept, "video/")) return {"video/mp4", "video/*", "video/quicktime"};
+  if (accept == "application/pdf") return {"application/pdf"};
+  for (const char* document : {"application/pdf", "application/zip", "application/msword", "application/vnd.",
+                               "text/plain", ".zip", ".txt"}) {
+    if (!contains(accept, document)) continue;
+    std::vector<std::string> types = {"application/pdf", "text/plain", "application/rtf"};
+    for (const char* extension : {"zip", "7z", "rar", "tar", "gz", "doc", "docx", "xls", "xlsx", "ppt", "pptx",
+                                  "txt", "csv", "html", "htm", "xml", "json"}) {
+      auto type = mimeTypeForExtension(extension);
+      if (type && std::find(types.begin(), types.end(), *type) == types.end()) types.push_back(*type);
+    }
+    return types;
+  }
+  if (contains(accept, "audio/")) return {"audio/mpeg", "audio/mp4", "audio/x-wav", "audio/x-aiff"};
+  return {};
+}
+
+std::optional<double> updateAnchorFrom(std::string_view messageText) {
+  const auto colon = messageText.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  const std::string number(messageText.substr(colon + 1));
+  if (number.empty()) return std::nullopt;
+  char* end = nullptr;
+  const double value = std::strtod(number.c_str(), &end);
+  if (end == number.c_str()) return std::nullopt;
+  return std::max(value - 30.0, 20.0);
+}
+
+AppBridgeMessages::AppBridgeMessages(Collaborators collaborators) : collaborators_(std::move(collaborators)) {}
+
+AppBridgeMessages::~AppBridgeMessages() {
+  if (voiceRecordingActivity_ && collaborators_.endActivity) collaborators_.endActivity(*voiceRecordingActivity_);
+}
+
+platform::TaskQueue& AppBridgeMessages::queue() const {
+  return collaborators_.queue ? *collaborators_.queue : platform::mainQueue();
+}
+
+void AppBridgeMessages::log(const std::string& line) const {
+  if (collaborators_.log) {
+    collaborators_.log(line);
+  } else {
+    nativeLog(line);
+  }
+}
+
+void AppBridgeMessages::reply(std::string_view function, std::initializer_list<nlohmann::json> args) const {
+  platform::callPage(collaborators_.page, platform::pageFunctionCall(function, args));
+}
+
+void AppBridgeMessages::registerWith(BridgeDispatcher& dispatcher) {
+  auto on = [&dispatcher](std::string_view name, BridgeDispatcher::Handler handler) {
+    [[maybe_unused]] const bool known = dispatcher.route(name, std::move(handler));
+  };
+  using json = nlohmann::json;
+  auto text = [](const json& body) { return body.is_string() ? body.get<std::string>() : std::string(); };
+  on("getDeviceInfo", [this](const json&) { sendDeviceInfo(); });
+  on("getDeviceUdid", [this](const json&) { sendDeviceUdid(); });
+  on("getAppVersion", [this](const json&) { sendAppVersion(); });
+  on("accept:", [this, text](const json& body) { setAllowedFileTypes(text(body)); });
+  // Posted: the page's call returns before the activity changes, as the page expects.
+  auto alive = std::weak_ptr<AppBridgeMessages*>(self_);
+  on("voiceRecordingStarted", [this, alive](const json&) {
+    queue().post([alive] {
+      if (auto self = alive.lock()) (*self)->setVoiceRecordingActive(true);
+    });
+  });
+  on("voiceRecordingStopped", [this, alive](const json&) {
+    queue().post([alive] {
+      if (auto self = alive.lock()) (*self)->setVoiceRecordingActive(false);
+    });
+  });
+  on("setInspectorAllowed", [this](const json& body) { setInspectorAllowed(body); });
+  on("setScreenshotProtected", [this](const json& body) { setScreenshotProtected(body); });
+  on("securityStateChanged", [this](const json& body) { securityStateChanged(body); });
+  on("setIncomingRingtone", [this](const json& body) { setIncomingRingtone(body); });
+  on("previewIncomingRingtone", [this](const json& body) { previewIncomingRingtone(body); });
+  on("setRingtoneVolumes", [this](const json& body) { setRingtoneVolumes(body); });
+  on("stopRingtonePreview", [this](const json&) {
+    if (collaborators_.tones.stopRingtonePreview) collaborators_.tones.stopRingtonePreview();
+  });
+  on("openURL", [this](const json& body) { openURL(body); });
+  on("writeDebugLog", [this](const json& body) { writeDebugLog(body); });
+  on("getDebugLogSize", [this](const json&) { getDebugLogSize(); });
+  on("getDebugLogContent", [this](const json&) { getDebugLogContent(); });
+  on("clearDebugLog", [this](const json&) { clearDebugLog(); });
+  on("themeChanged", [this](const json& body) { themeChanged(body); });
+  if (collaborators_.updates) {
+    on("checkForUpdates", [this, text](const json& body) { handleCheckForUpdates(text(body)); });
+    on("updateUIHidden", [this](const json&) { setUpdateUIVisible(false); });
+    on("updateAnchor:", [this, text](const json& body) { setUpdateAnchor(text(body)); });
+  }
+}
+
+void AppBridgeMessages::sendDeviceInfo() {
+  const DeviceFacts facts = collaborators_.deviceFacts ? collaborators_.deviceFacts() : readDeviceFacts();
+  if (facts.model.empty()) return;
+  reply("onDeviceResponse", {nlohmann::json{{"deviceModel", facts.model},
+                                            {"deviceName", facts.name},
+                                            {"deviceChannel", "macos"},
+                                            {"distribution", "bucket"},
+                                            {"version", facts.osVersion}}});
+}
+
+void AppBridgeMessages::sendDeviceUdid() {
+  const std::string udid = collaborators_.deviceUdid ? collaborators_.deviceUdid() : std::string();
+  // The identifier is ASCII hex: cutting bytes cuts characters.
+  log("[udid] bridge getDeviceUdid → returning " +
+      (udid.empty() ? std::string("EMPTY (transient read error)")
+                    : "…" + udid.substr(udid.size() > 12 ? udid.size() - 12 : 0)));
+  reply("onDeviceUdidReceived", {udid});
+}
+
+void AppBridgeMessages::sendAppVersion() {
+  const std::string version = collaborators_.shortVersion.empty() ? "1.0" : collaborators_.shortVersion;
+  const std::string build = collaborators_.build.empty() ? "1" : collaborators_.build;
+  reply("onAppVersionResponse",
+        {nlohmann::json{{"version", version}, {"build", build}, {"fullVersion", version + " (" + build + ")"}}});
+}
+
+void AppBridgeMessages::setAllowedFileTypes(const std::string& messageText) {
+  if (collaborators_.setAllowedFileTypes) collaborators_.setAllowedFileTypes(allowedFileTypesFor(messageText));
+}
+
+void AppBridgeMessages::setVoiceRecordingActive(bool active) {
+  if (active) {
+    ++voiceRecordingCount_;
+    if (voiceRecordingActivity_) return;
+    voiceRecordingActivity_ = collaborators_.beginActivity ? collaborators_.beginActivity(kVoiceRecordingReason) : 0u;
+    log("[VoiceRecording] activity assertion held");
+    return;
+  }
+  voiceRecordingCount_ = std::max(voiceRecordingCount_ - 1, 0);
+  if (voiceRecordingCount_ < 1 && voiceRecordingActivity_) {
+    if (collaborators_.endActivity) collaborators_.endActivity(*voiceRecordingActivity_);
+    voiceRecordingActivity_.reset();
+    log("[VoiceRecording] activity assertion released");
+  }
+}
+
+void AppBridgeMessages::handleCheckForUpdates(const std::string& messageText) {
+  const auto anchor = updateAnchorFrom(messageText);
+  queue().post([updates = collaborators_.updates, anchor] {
+    updates->setUserLoggedIn(true);
+    if (anchor) updates->setBannerAnchorBottom(*anchor);
+    updates->setShowUpdateDialog(false);
+    updates->checkForUpdates(false);
+  });
+}
+
+void AppBridgeMessages::setUpdateUIVisible(bool visible) {
+  queue().post([updates = collaborators_.updates, visible] { updates->setUserLoggedIn(visible); });
+}
+
+void AppBridgeMessages::setUpdateAnchor(const std::string& messageText) {
+  const auto anchor = updateAnchorFrom(messageText);
+  if (!anchor) return;
+  queue().post([updates = collaborators_.updates, anchor = *anchor, page = collaborators_.page] {
+    updates->setUserLoggedIn(true);
+    updates->setBannerAnchorBottom(anchor);
+    if (updates->hasUpdateInfo()) platform::callPage(page, platform::pageFunctionCall("__orvikSetUpdateAvailable", {true}));
+  });
+}
+
+void AppBridgeMessages::setInspectorAllowed(const nlohmann::json& payload) {
+  const bool allowed = platform::payloadFlag(payload, "allowed").value_or(false);
+  inspectorAllowedFlag = allowed;
+  if (collaborators_.applyInspectorAllowed) collaborators_.applyInspectorAllowed(allowed);
+  NativeLogger::shared().setWebConsoleAllowed(allowed);
+  if (!allowed && !collaborators_.page.expired()) {
+    NativeLogger::shared().log("[Inspector] access revoked — open inspector closed", "NATIVE",
+                               NativeLogger::ForwardToWeb{true});
+  }
+}
+
+void AppBridgeMessages::setScreenshotProtected(const nlohmann::json&) {
+  // Nothing on Linux keeps a window out of other programs' screen captures.
+  if (screenshotProtectionLogged_) return;
+  screenshotProtectionLogged_ = true;
+  log("[WebView] setScreenshotProtected ignored — window capture protection is not available on Linux");
+}
+
+void AppBridgeMessages::securityStateChanged(const nlohmann::json& payload) {
+  if (!collaborators_.calls) return;
+  collaborators_.calls->setSecurityState(platform::payloadFlag(payload, "maskData").value_or(false),
+                                         platform::payloadFlag(payload, "isReversePinTriggered").value_or(false));
+}
+
+void AppBridgeMessages::setIncomingRingtone(const nlohmann::json& payload) {
+  const auto name = platform::payloadString(payload, "ringtone");
+  if (!name || !collaborators_.defaults) return;
+  const int index = incomingRingtoneIndex(*name);
+  if (index == kUnknownIncomingRingtone) return;
+  orvik::setIncomingRingtone(*collaborators_.defaults, index);
+}
+
+void AppBridgeMessages::previewIncomingRingtone(const nlohmann::json& payload) {
+  const auto name = platform::payloadString(payload, "ringtone");
+  if (!name) return;
+  const int index = incomingRingtoneIndex(*name);
+  if (index == kUnknownIncomingRingtone) return;
+  if (collaborators_.tones.previewRingtone) collaborators_.tones.previewRingtone(index);
+}
+
+void AppBridgeMessages::setRingtoneVolumes(const nlohmann::json& payload) {
+  if (collaborators_.tones.setToneVolumes) {
+    collaborators_.tones.setToneVolumes(platform::payloadObject(payload, "volumes").value_or(nlohmann::json::object()));
+  }
+}
+
+void AppBridgeMessages::openURL(const nlohmann::json& payload) {
+  const auto url = platform::payloadString(payload, "url");
+  if (!url || url->empty()) return;
+  if (collaborators_.opener) {
+    SafeURLOpener::open(*url, *collaborators_.opener);
+  } else {
+    SafeURLOpener::open(*url);
+  }
+}
+
+void AppBridgeMessages::writeDebugLog(const nlohmann::json& payload) {
+  if (!collaborators_.debugLog || !payload.is_object()) return;
+  nlohmann::json entry = payload;
+  entry.erase("eventType");
+  collaborators_.debugLog->writeEntry(std::move(entry));
+}
+
+void AppBridgeMessages::getDebugLogSize() {
+  if (!collaborators_.debugLog) return;
+  collaborators_.debugLog->getLogSize([page = collaborators_.page](std::int64_t size) {
+    platform::callPage(page, platform::pageFunctionCall("onDebugLogSizeReceived", {size}));
+  });
+}
+
+void AppBridgeMessages::getDebugLogContent() {
+  if (!collaborators_.debugLog) return;
+  collaborators_.debugLog->getLogContent([page = collaborators_.page](std::optional<std::string> content) {
+    platform::callPage(page, platform::pageFunctionCall("onDebugLogContentReceived",
+                                                        {platform::encodeBase64(content.value_or(""))}));
+  });
+}
+
+void AppBridgeMessages::clearDebugLog() {
+  if (!collaborators_.debugLog) return;
+  collaborators_.debugLog->clearLogs(
+      [page = collaborators_.page] { platform::callPage(page, platform::pageFunctionCall("onDebugLogCleared")); });
+}
+
+void AppBridgeMessages::themeChanged(const nlohmann::json& payload) {
+  if (collaborators_.theme) collaborators_.theme->setDarkMode(platform::payloadFlag(payload, "isDarkMode").value_or(true));
+}
+
+}  // namespace orvik

@@ -1,0 +1,27 @@
+// One page message as the web host hands it on: the handler it was posted
+// to, what the page posted, and where it came from. The origin facts come
+// from the envelope our isolated-world script builds from its own location,
+// never from fields the page can set.
+#pragma once
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace orvik {
+
+struct BridgeMessage {
+  std::string handler;  // "nativeApp" or "logger"
+  nlohmann::json body;  // what the page posted (a string, an object or anything else)
+  std::string origin;   // the sender's location.origin, "https://host:port"
+  // The sender's origin split up; the port is 0 when the origin names none
+  // (the scheme's default), as a security origin reports it.
+  std::string protocol;
+  std::string host;
+  int port = 0;
+  bool isMainFrame = false;
+  // The top document passed the pin test (or its host is not pinned).
+  bool documentVerified = false;
+};
+
+}  // namespace orvik
