@@ -107,6 +107,17 @@ class WebViewHostIntegration : public ::testing::Test {
     if (window_) gtk_window_destroy(GTK_WINDOW(window_));
   }
 
+  // An HTTPS server whose throwaway CA this test trusts, serving `page` at
+  // "/"; false when the certificates could not be made.
+  bool serveTrusted(const char* page) {
+    certificates_ = std::make_unique<TestCertificates>(dir_.path());
+    if (!certificates_->ok) return false;
+    server_ = std::make_unique<LocalWebServer>(certificates_.get());
+    server_->route("/", {200, "text/html", page});
+    trustServer(*certificates_);
+    return true;
+  }
+
   void makeHost(const std::string& url) {
     url_ = url;
     WebViewHostOptions options;
@@ -195,6 +206,8 @@ class WebViewHostIntegration : public ::testing::Test {
     collaborators.isTrustedHost = [this](std::string_view host) { return config_.isTrustedWebHost(host); };
     return collaborators;
   }()};
+  std::unique_ptr<TestCertificates> certificates_;
+  std::unique_ptr<LocalWebServer> server_;
   std::vector<BridgeMessage> messages_;
   std::vector<BridgeMessage> refused_;
   std::string url_;
@@ -202,11 +215,8 @@ class WebViewHostIntegration : public ::testing::Test {
 
 TEST_F(WebViewHostIntegration, PageSeesTheGlobalsAtDocumentStartAndMessagesCarryTheRealOrigin) {
   if (!serviceOverrideBuild()) GTEST_SKIP() << "a local CA and loopback pages are trusted only in override builds";
-  TestCertificates certificates(dir_.path());
-  ASSERT_TRUE(certificates.ok);
-  LocalWebServer server(&certificates);
-  server.route("/", {200, "text/html", kBridgePage});
-  trustServer(certificates);
+  ASSERT_TRUE(serveTrusted(kBridgePage));
+  LocalWebServer& server = *server_;
   makeHost(server.url("/"));
   ASSERT_TRUE(loaded());
   ASSERT_TRUE(runUntil([&] { return messages_.size() >= 2; }));
@@ -276,11 +286,8 @@ TEST_F(WebViewHostIntegration, PinMismatchStopsTheLoadAtTheTLSErrorAndAtCommit) 
 
 TEST_F(WebViewHostIntegration, AKilledWebProcessReloadsThePage) {
   if (!serviceOverrideBuild()) GTEST_SKIP() << "a local CA and loopback pages are trusted only in override builds";
-  TestCertificates certificates(dir_.path());
-  ASSERT_TRUE(certificates.ok);
-  LocalWebServer server(&certificates);
-  server.route("/", {200, "text/html", kBridgePage});
-  trustServer(certificates);
+  ASSERT_TRUE(serveTrusted(kBridgePage));
+  LocalWebServer& server = *server_;
   makeHost(server.url("/"));
   ASSERT_TRUE(loaded());
   const auto processes = descendantsNamed("WebKitWebProcess");
@@ -372,11 +379,8 @@ namespace {
 
 TEST_F(WebViewHostIntegration, CaptureIsGrantedOnlyToATrustedPinnedTopDocument) {
   if (!serviceOverrideBuild()) GTEST_SKIP() << "a local CA and loopback pages are trusted only in override builds";
-  TestCertificates certificates(dir_.path());
-  ASSERT_TRUE(certificates.ok);
-  LocalWebServer server(&certificates);
-  server.route("/", {200, "text/html", kCapturePage});
-  trustServer(certificates);
+  ASSERT_TRUE(serveTrusted(kCapturePage));
+  LocalWebServer& server = *server_;
   makeHost(server.url("/"));
   ASSERT_TRUE(loaded());
   EXPECT_EQ(pageValue("window.capture"), "granted");
