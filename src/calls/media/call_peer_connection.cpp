@@ -1201,7 +1201,14 @@ void CallPeerConnection::applySenderCaps(const std::string& reason) {
     // Senders come audio first: touching the video sender right after makes
     // the encoder pick up the lowered audio cap at once instead of at the
     // next bandwidth update.
-    (void)sender->SetParameters(parameters);
+    const webrtc::RTCError result = sender->SetParameters(parameters);
+    // Read the caps back: WebRTC may refuse parameters without failing loudly.
+    const webrtc::RtpParameters applied = sender->GetParameters();
+    if (!result.ok() || applied.encodings.empty() ||
+        applied.encodings.front().max_bitrate_bps != encoding.max_bitrate_bps) {
+      nativeLog("[Media] ⚠️ sender caps did not take on the " + track->kind() + " sender (" + reason + "): " +
+                (result.ok() ? std::string("read back differs") : std::string(result.message())));
+    }
   }
   const bool screen = d.localVideoTrack && d.localVideoTrack->id().starts_with("screen");
   nativeLog("[Media] sender caps applied (" + reason + ") — audio 24 kbps high-priority, video " +

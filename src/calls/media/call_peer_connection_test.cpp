@@ -151,6 +151,26 @@ TEST_F(CallPeerConnectionIntegration, TwoPeersConnectOnLoopbackAndShowTheSelecte
   expectSelectedPairInStats();
   onPeerQueue(*caller, [&] { caller->applySenderCaps("test"); });
   EXPECT_TRUE(logged("[Media] sender caps applied (test) — audio 24 kbps high-priority, video camera 1.5 Mbps low-priority"));
+  EXPECT_FALSE(logged("sender caps did not take"));
+  // What the senders now hold, read back from WebRTC.
+  onPeerQueue(*caller, [&] {
+    for (const auto& sender : webrtcConnection(*caller)->GetSenders()) {
+      if (!sender->track()) continue;
+      const auto parameters = sender->GetParameters();
+      ASSERT_FALSE(parameters.encodings.empty());
+      const auto& encoding = parameters.encodings.front();
+      if (sender->track()->kind() == "audio") {
+        EXPECT_EQ(encoding.max_bitrate_bps, 24000);
+        EXPECT_EQ(encoding.network_priority, webrtc::Priority::kHigh);
+        EXPECT_EQ(encoding.bitrate_priority, 4.0);
+      } else {
+        EXPECT_EQ(encoding.max_bitrate_bps, 1500000);
+        EXPECT_FALSE(encoding.max_framerate.has_value());
+        EXPECT_EQ(encoding.network_priority, webrtc::Priority::kLow);
+        EXPECT_EQ(parameters.degradation_preference, webrtc::DegradationPreference::MAINTAIN_FRAMERATE);
+      }
+    }
+  });
 
   // The call ends; the next call builds afresh in the same objects.
   caller->close();
