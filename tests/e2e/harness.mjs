@@ -26,7 +26,7 @@ export function tempDir(prefix) {
   return fs.mkdtempSync(path.join(os.tmpdir(), prefix));
 }
 
-export async function waitFor(check, { timeoutMs = 30000, what = 'condition' } = {}) {
+export async function waitFor(check, { timeoutMs = 60000, what = 'condition' } = {}) {
   const deadline = Date.now() + timeoutMs;
   for (;;) {
     const value = await check();

@@ -9,6 +9,6 @@
 namespace orvik::testing {
 
 // True when `done` became true; false when the time ran out first.
-bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds = 15.0);
+bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds = 30.0);
 
 }  // namespace orvik::testing

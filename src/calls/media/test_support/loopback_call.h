@@ -121,7 +121,7 @@ class LoopbackCall {
   // waits for both to connect. Returns the empty text, or what went wrong.
   std::string connect(const std::vector<ICEServer>& servers, bool allowAllCandidates, bool again = false);
   // Forwards candidates both ways until both sides are connected again.
-  bool waitConnected(std::chrono::milliseconds limit = std::chrono::seconds(20));
+  bool waitConnected(std::chrono::milliseconds limit = std::chrono::seconds(40));
   // One ICE restart as the call manager runs it: the caller offers, the
   // callee holds remote candidates, answers, the caller applies the answer.
   // Returns the empty text, or what went wrong.
@@ -131,7 +131,7 @@ class LoopbackCall {
   void forwardCandidates();
 
   // Runs the main queue until `done` or `limit` (a guard, not a measure).
-  bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(20));
+  bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(40));
 
   std::shared_ptr<CallPeerConnection> caller, callee;
   std::shared_ptr<RecordingPeerDelegate> callerEvents, calleeEvents;
