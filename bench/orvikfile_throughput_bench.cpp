@@ -17,6 +17,7 @@
 
 #include "files/documents_folder.h"
 #include "files/orvik_file_scheme_webkit.h"
+#include "files/test_support/page_function.h"
 #include "platform/dispatch/glib_main_queue.h"
 
 namespace {
@@ -41,26 +42,9 @@ double nativeReadMBps(const fs::path& file) {
 }
 
 nlohmann::json runInPage(WebKitWebView* view, const std::string& body) {
-  struct State {
-    bool done = false;
-    nlohmann::json value;
-  } state;
-  webkit_web_view_call_async_javascript_function(
-      view, body.c_str(), -1, nullptr, nullptr, nullptr, nullptr,
-      [](GObject* source, GAsyncResult* result, gpointer data) {
-        auto* s = static_cast<State*>(data);
-        JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
-        if (value) {
-          char* text = jsc_value_to_json(value, 0);
-          s->value = nlohmann::json::parse(text ? text : "null", nullptr, false);
-          g_free(text);
-          g_object_unref(value);
-        }
-        s->done = true;
-      },
-      &state);
-  while (!state.done) g_main_context_iteration(nullptr, TRUE);
-  return state.value;
+  const auto result = orvik::testing::runAsyncFunctionInPage(view, body);
+  if (!result.error.empty()) std::fprintf(stderr, "page script failed: %s\n", result.error.c_str());
+  return result.value;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "files/files_test_support.h"
 #include "files/orvik_file_scheme_webkit.h"
 #include "platform/dispatch/glib_main_queue.h"
+#include "files/test_support/page_function.h"
 #include "platform/dispatch/serial_queue.h"
 
 namespace orvik {
@@ -129,32 +130,9 @@ class OrvikFileSchemeIntegration : public ::testing::Test {
 
   // Runs `body` as an async function in the page and returns its value.
   json run(const std::string& body) {
-    struct State {
-      bool done = false;
-      json value;
-      std::string error;
-    } state;
-    webkit_web_view_call_async_javascript_function(
-        view_, body.c_str(), -1, nullptr, nullptr, nullptr, nullptr,
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-          auto* s = static_cast<State*>(data);
-          GError* error = nullptr;
-          JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
-          if (error) {
-            s->error = error->message;
-            g_error_free(error);
-          } else if (value) {
-            char* text = jsc_value_to_json(value, 0);
-            s->value = json::parse(text ? text : "null", nullptr, false);
-            g_free(text);
-            g_object_unref(value);
-          }
-          s->done = true;
-        },
-        &state);
-    while (!state.done) g_main_context_iteration(nullptr, TRUE);
-    EXPECT_EQ(state.error, "");
-    return state.value;
+    const auto result = orvik::testing::runAsyncFunctionInPage(view_, body);
+    EXPECT_EQ(result.error, "");
+    return result.value;
   }
 
   static std::string url(const fs::path& file) { return "orvikfile://" + file.string(); }
