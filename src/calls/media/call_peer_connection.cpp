@@ -1338,8 +1338,16 @@ void applyTunedLocalDescription(rtc::scoped_refptr<webrtc::PeerConnectionInterfa
                                                         [done, original](webrtc::RTCError error) { done(original, std::move(error)); }));
     return;
   }
-  auto tunedDescription = webrtc::CreateSessionDescription(type, tuned);
-  if (!tunedDescription) tunedDescription = webrtc::CreateSessionDescription(type, original);
+  webrtc::SdpParseError parseError;
+  auto tunedDescription = webrtc::CreateSessionDescription(type, tuned, &parseError);
+  if (!tunedDescription) {
+    // The rewrite produced text WebRTC cannot read: the original goes in, and
+    // the log says so rather than claiming a tuned description.
+    nativeLog("[Media] " + label + ": tuned SDP rejected (" + parseError.description + ") — using the original");
+    pc->SetLocalDescription(std::move(description), rtc::make_ref_counted<SetLocalObserver>(
+                                                        [done, original](webrtc::RTCError error) { done(original, std::move(error)); }));
+    return;
+  }
   pc->SetLocalDescription(
       std::move(tunedDescription),
       rtc::make_ref_counted<SetLocalObserver>([pc, label, type, original, tuned, done](webrtc::RTCError error) {

@@ -26,16 +26,18 @@ std::shared_ptr<CallPeerConnection> makeSide(bool allowAllCandidates, std::share
 }
 
 // A UDP port on loopback that nothing listens on right now.
+// 0 when no port could be had.
 int freeUdpPort() {
   const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) return 0;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
   ::close(fd);
-  return ntohs(address.sin_port);
+  return ok ? ntohs(address.sin_port) : 0;
 }
 
 }  // namespace
@@ -65,6 +67,7 @@ std::unique_ptr<LocalTurnServer> LocalTurnServer::start() {
   if (!hasProgram("turnserver")) return nullptr;
   auto state = std::make_unique<State>();
   state->port = freeUdpPort();
+  if (state->port == 0) return nullptr;
   if (!state->launch()) return nullptr;
   return std::unique_ptr<LocalTurnServer>(new LocalTurnServer(std::move(state)));
 }
