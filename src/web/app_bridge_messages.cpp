@@ -3,7 +3,6 @@
 #include <sys/utsname.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <fstream>
 
@@ -15,15 +14,13 @@
 #include "core/native_logger.h"
 #include "core/theme_manager.h"
 #include "platform/base64.h"
+#include "platform/message_routes.h"
 #include "platform/page_payload.h"
-#include "web/bridge_dispatcher.h"
-#include "web/call_credentials_sink.h"
+#include "calls/signaling/call_credentials_sink.h"
 #include "web/update_banner.h"
 
 namespace orvik {
 namespace {
-
-std::atomic<bool> inspectorAllowedFlag{false};
 
 std::string firstLineOf(const std::string& file) {
   std::ifstream in(file);
@@ -53,8 +50,6 @@ std::optional<std::string> mimeTypeForExtension(const std::string& extension) {
 }
 
 }  // namespace
-
-bool inspectorAllowed() { return inspectorAllowedFlag.load(); }
 
 DeviceFacts readDeviceFacts() {
   DeviceFacts facts;
@@ -130,9 +125,9 @@ void AppBridgeMessages::reply(std::string_view function, std::initializer_list<n
   platform::callPage(collaborators_.page, platform::pageFunctionCall(function, args));
 }
 
-void AppBridgeMessages::registerWith(BridgeDispatcher& dispatcher) {
-  auto on = [&dispatcher](std::string_view name, BridgeDispatcher::Handler handler) {
-    [[maybe_unused]] const bool known = dispatcher.route(name, std::move(handler));
+void AppBridgeMessages::publishRoutes(platform::MessageRoutes& routes) {
+  auto on = [&routes](std::string_view name, platform::MessageRoutes::Handler handler) {
+    [[maybe_unused]] const bool known = routes.route(name, std::move(handler));
   };
   using json = nlohmann::json;
   auto text = [](const json& body) { return body.is_string() ? body.get<std::string>() : std::string(); };
@@ -246,7 +241,7 @@ void AppBridgeMessages::setUpdateAnchor(const std::string& messageText) {
 
 void AppBridgeMessages::setInspectorAllowed(const nlohmann::json& payload) {
   const bool allowed = platform::payloadFlag(payload, "allowed").value_or(false);
-  inspectorAllowedFlag = allowed;
+  inspectorAllowed_ = allowed;
   if (collaborators_.applyInspectorAllowed) collaborators_.applyInspectorAllowed(allowed);
   NativeLogger::shared().setWebConsoleAllowed(allowed);
   if (!allowed && !collaborators_.page.expired()) {

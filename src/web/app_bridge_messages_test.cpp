@@ -10,7 +10,7 @@
 #include "platform/test_support/temp_dir.h"
 #include "platform/user_defaults.h"
 #include "web/bridge_dispatcher.h"
-#include "web/recording_call_credentials_sink.h"
+#include "calls/signaling/test_support/recording_call_credentials_sink.h"
 #include "web/update_banner.h"
 
 namespace orvik {
@@ -55,7 +55,7 @@ class AppBridgeMessagesTest : public ::testing::Test {
     c.updates = &updates_;
     c.log = [this](const std::string& line) { logged_.push_back(line); };
     messages_ = std::make_unique<AppBridgeMessages>(std::move(c));
-    messages_->registerWith(dispatcher_);
+    messages_->publishRoutes(dispatcher_);
   }
   // Posts a trusted "nativeApp" message and runs what it queued.
   void send(const json& body) {
@@ -174,7 +174,7 @@ TEST_F(AppBridgeMessagesTest, SettingsTakeTheirDefaultsForMissingOrMistypedValue
   send({{"eventType", "setInspectorAllowed"}, {"allowed", true}});
   send({{"eventType", "setInspectorAllowed"}});  // missing: off
   EXPECT_THAT(inspector_, ElementsAre(true, false));
-  EXPECT_FALSE(inspectorAllowed());
+  EXPECT_FALSE(messages_->inspectorAllowed());
 
   send({{"eventType", "securityStateChanged"}, {"maskData", true}});
   EXPECT_THAT(calls_.securityStates, ElementsAre(std::make_pair(true, false)));

@@ -6,7 +6,7 @@
 #include "core/network_monitor.h"
 #include "platform/dispatch/virtual_queue.h"
 #include "platform/fake_network_path.h"
-#include "web/recording_load_diagnostics.h"
+#include "core/recording_load_diagnostics.h"
 #include "web/web_view_state.h"
 
 namespace orvik {
