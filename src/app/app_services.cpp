@@ -78,7 +78,7 @@ AppServices::AppServices(Options options)
     : logger_(NativeLogger::shared()),
       defaults_(platform::UserDefaults::standard()),
       appInfo_(platform::AppInfo::current()),
-      service_(ServiceConfig::current()),
+      service_(ServiceConfig::forThisBuild()),
       secretStore_(std::move(options.secretStore)) {
   webSession_ = std::make_unique<WebSession>(options.ephemeralWebSession ? WebSession::Storage::ephemeral
                                                                         : WebSession::Storage::persistent);

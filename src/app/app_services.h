@@ -27,6 +27,7 @@
 #include <string>
 
 #include "platform/page_call.h"
+#include "core/service_config.h"
 #include "platform/secret_store.h"
 
 namespace orvik {
@@ -55,7 +56,6 @@ class ThemeManager;
 class VideoTransferManager;
 class WebLoadDiagnostics;
 class WebSession;
-struct ServiceConfig;
 namespace platform {
 struct AppInfo;
 class AudioHardware;
@@ -123,7 +123,7 @@ class AppServices {
   NativeLogger& logger_;
   platform::UserDefaults& defaults_;
   const platform::AppInfo& appInfo_;
-  const ServiceConfig& service_;
+  const ServiceConfig service_;
   std::unique_ptr<WebSession> webSession_;
   std::unique_ptr<FileAccessPolicy> fileAccess_;
   std::shared_ptr<OrvikFileSchemeHandler> fileScheme_;
