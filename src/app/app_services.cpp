@@ -2,6 +2,7 @@
 
 #include <gtk/gtk.h>
 
+#include "app/app_bridge_messages.h"
 #include "app/call_control.h"
 #include "app/distribution_log.h"
 #include "app/main_titlebar_layout.h"
@@ -41,7 +42,6 @@
 #include "platform/system_log.h"
 #include "platform/system_opener.h"
 #include "platform/user_defaults.h"
-#include "web/app_bridge_messages.h"
 #include "web/credential_fetcher.h"
 #include "web/main_web_view.h"
 #include "web/web_session.h"

@@ -26,8 +26,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/page_call.h"
 #include "core/service_config.h"
+#include "platform/page_call.h"
 #include "platform/secret_store.h"
 
 namespace orvik {

@@ -25,10 +25,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "calls/signaling/call_credentials_sink.h"
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/task_queue.h"
 #include "platform/page_call.h"
-#include "calls/signaling/call_credentials_sink.h"
 
 namespace orvik {
 namespace platform {

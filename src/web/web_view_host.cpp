@@ -7,12 +7,12 @@
 #include <webkit/webkit.h>
 
 #include "core/file_security.h"
+#include "core/load_diagnostics.h"
 #include "core/native_logger.h"
 #include "core/service_config.h"
 #include "platform/capture_authorization.h"
 #include "web/content_filter_rules.h"
 #include "web/context_menu_trim.h"
-#include "core/load_diagnostics.h"
 #include "web/page_scripts.h"
 #include "web/web_session.h"
 #include "web/web_view_state.h"

@@ -10,15 +10,15 @@
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
+#include "core/recording_load_diagnostics.h"
 #include "core/service_config.h"
 #include "platform/app_info.h"
+#include "platform/capture_authorization.h"
 #include "platform/test_support/local_web_server.h"
 #include "platform/test_support/temp_dir.h"
 #include "web/bridge_dispatcher.h"
-#include "platform/capture_authorization.h"
 #include "web/certificate_pinning.h"
 #include "web/page_scripts.h"
-#include "core/recording_load_diagnostics.h"
 #include "web/render_check.h"
 #include "web/web_session.h"
 #include "web/web_view_state.h"

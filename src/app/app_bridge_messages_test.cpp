@@ -1,17 +1,17 @@
-#include "web/app_bridge_messages.h"
+#include "app/app_bridge_messages.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "calls/signaling/test_support/recording_call_credentials_sink.h"
 #include "core/incoming_ringtone.h"
 #include "core/theme_manager.h"
+#include "core/update_banner.h"
 #include "platform/dispatch/virtual_queue.h"
 #include "platform/recording_page_script_sink.h"
 #include "platform/test_support/temp_dir.h"
 #include "platform/user_defaults.h"
 #include "web/bridge_dispatcher.h"
-#include "calls/signaling/test_support/recording_call_credentials_sink.h"
-#include "web/update_banner.h"
 
 namespace orvik {
 namespace {

@@ -1,4 +1,4 @@
-#include "web/app_bridge_messages.h"
+#include "app/app_bridge_messages.h"
 
 #include <sys/utsname.h>
 
@@ -8,16 +8,16 @@
 
 #include <gio/gio.h>
 
+#include "calls/signaling/call_credentials_sink.h"
 #include "core/debug_log_manager.h"
 #include "core/file_security.h"
 #include "core/incoming_ringtone.h"
 #include "core/native_logger.h"
 #include "core/theme_manager.h"
+#include "core/update_banner.h"
 #include "platform/base64.h"
 #include "platform/message_routes.h"
 #include "platform/page_payload.h"
-#include "calls/signaling/call_credentials_sink.h"
-#include "web/update_banner.h"
 
 namespace orvik {
 namespace {
