@@ -11,7 +11,7 @@
 //   → on first use: device identity, launch at login, call audio and tones,
 //     audio hardware, signalling (the call engine is loaded only when used).
 //
-// Slots that later parts fill: the call manager (CallControl and
+// Slots still to be filled: the call manager (CallControl and
 // CallCredentialsSink stand in for it), the call windows and the updater.
 //
 // The logger (NativeLogger::shared, behind nativeLog) and the platform
@@ -101,6 +101,8 @@ class AppServices {
   platform::AudioHardware& audioHardware();
   CallAudioManager& callAudio();
   CallSignalingService& signaling();
+  // Whether call audio or signalling has been built yet.
+  bool isCallEngineLoaded() const { return callAudio_ || signaling_; }
 
   // TODO(call control issue): the call manager takes both slots.
   CallControl& calls() { return *calls_; }
@@ -110,6 +112,7 @@ class AppServices {
   // Builds the main web view into the home view's page slot, starts its
   // load, and publishes every subsystem's page messages on its bridge; once.
   void installMainWebView(HomeView& home);
+  // The main web view while the main window holds it.
   MainWebView* mainWebView() { return mainWebView_; }
   // The main web view's page while it exists; empty before and after.
   std::weak_ptr<platform::PageScriptSink> mainPage() const { return mainPage_; }

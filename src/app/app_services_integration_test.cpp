@@ -58,6 +58,8 @@ TEST(AppServicesIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownA
   MainWebView* web = services.mainWebView();
   ASSERT_NE(web, nullptr);
   EXPECT_EQ(window.home().webView(), web);
+  // The call engine waits for its first use.
+  EXPECT_FALSE(services.isCallEngineLoaded());
   EXPECT_EQ(distribution,
             std::vector<std::string>{"web told: window.ORVIK_DISTRIBUTION='bucket', user-agent tag=''"});
 
