@@ -16,6 +16,7 @@
 #include "core/theme_manager.h"
 #include "core/update_banner.h"
 #include "platform/base64.h"
+#include "platform/display_sleep_inhibitor.h"
 #include "platform/message_routes.h"
 #include "platform/page_payload.h"
 
@@ -106,7 +107,9 @@ std::optional<double> updateAnchorFrom(std::string_view messageText) {
 AppBridgeMessages::AppBridgeMessages(Collaborators collaborators) : collaborators_(std::move(collaborators)) {}
 
 AppBridgeMessages::~AppBridgeMessages() {
-  if (voiceRecordingActivity_ && collaborators_.endActivity) collaborators_.endActivity(*voiceRecordingActivity_);
+  if (voiceRecordingActivity_ && collaborators_.displaySleep) {
+    collaborators_.displaySleep->uninhibit(*voiceRecordingActivity_);
+  }
 }
 
 platform::TaskQueue& AppBridgeMessages::queue() const {
@@ -203,13 +206,14 @@ void AppBridgeMessages::setVoiceRecordingActive(bool active) {
   if (active) {
     ++voiceRecordingCount_;
     if (voiceRecordingActivity_) return;
-    voiceRecordingActivity_ = collaborators_.beginActivity ? collaborators_.beginActivity(kVoiceRecordingReason) : 0u;
+    voiceRecordingActivity_ =
+        collaborators_.displaySleep ? collaborators_.displaySleep->inhibit(kVoiceRecordingReason) : 0u;
     log("[VoiceRecording] activity assertion held");
     return;
   }
   voiceRecordingCount_ = std::max(voiceRecordingCount_ - 1, 0);
   if (voiceRecordingCount_ < 1 && voiceRecordingActivity_) {
-    if (collaborators_.endActivity) collaborators_.endActivity(*voiceRecordingActivity_);
+    if (collaborators_.displaySleep) collaborators_.displaySleep->uninhibit(*voiceRecordingActivity_);
     voiceRecordingActivity_.reset();
     log("[VoiceRecording] activity assertion released");
   }

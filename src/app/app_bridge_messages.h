@@ -31,6 +31,7 @@ class DebugLogManager;
 class ThemeManager;
 class UpdateBanner;
 namespace platform {
+class DisplaySleepInhibitor;
 class MessageRoutes;
 class SystemOpener;
 class UserDefaults;
@@ -73,9 +74,8 @@ class AppBridgeMessages {
     // The web view's inspector setting; closes an open inspector when false.
     std::function<void(bool allowed)> applyInspectorAllowed;
     std::function<void(std::vector<std::string> mimeTypes)> setAllowedFileTypes;
-    // Keeps the session from idling or suspending; the cookie ends it.
-    std::function<unsigned(const std::string& reason)> beginActivity;
-    std::function<void(unsigned cookie)> endActivity;
+    // Keeps the session awake while a voice note is recorded; none: nothing.
+    platform::DisplaySleepInhibitor* displaySleep = nullptr;
     CallToneSettings tones;
     CallCredentialsSink* calls = nullptr;
     ThemeManager* theme = nullptr;

@@ -189,8 +189,7 @@ void AppServices::publishRoutes(MainWebView& web) {
   WebViewHost& host = web.host();
   app.applyInspectorAllowed = [&host](bool allowed) { host.setInspectorAllowed(allowed); };
   app.setAllowedFileTypes = [&host](std::vector<std::string> types) { host.setAllowedFileTypes(std::move(types)); };
-  app.beginActivity = [this](const std::string& reason) { return displaySleep_->inhibit(reason); };
-  app.endActivity = [this](unsigned cookie) { displaySleep_->uninhibit(cookie); };
+  app.displaySleep = displaySleep_.get();
   // The tones load the call audio (and GStreamer) the first time the page uses them.
   app.tones.setToneVolumes = [this](const nlohmann::json& volumes) { callAudio().setToneVolumes(volumes); };
   app.tones.previewRingtone = [this](int ringtone) { callAudio().previewRingtone(ringtone); };
