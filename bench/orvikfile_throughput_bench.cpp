@@ -67,8 +67,9 @@ int main() {
     for (std::size_t at = 0; at < kFileSize; at += kRange) out.write(block.data(), static_cast<std::streamsize>(block.size()));
   }
 
-  auto handler = std::make_shared<orvik::OrvikFileSchemeHandler>(orvik::FileAccessPolicy::shared(),
-                                                                 [](std::string_view) { return true; });
+  orvik::FileAccessPolicy policy(orvik::FileAccessPolicy::programRoots);
+  auto handler =
+      std::make_shared<orvik::OrvikFileSchemeHandler>(policy, [](std::string_view) { return true; });
   WebKitWebContext* context = webkit_web_context_new();
   orvik::registerOrvikFileScheme(context, handler);
   WebKitNetworkSession* session = webkit_network_session_new_ephemeral();

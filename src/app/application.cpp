@@ -7,6 +7,7 @@
 #include "app/call_control.h"
 #include "app/instance_bus.h"
 #include "core/native_logger.h"
+#include "core/web_load_diagnostics.h"
 #include "platform/app_info.h"
 #include "platform/dispatch/task_queue.h"
 
@@ -18,7 +19,7 @@ Glib::RefPtr<OrvikApplication> OrvikApplication::create() {
 
 OrvikApplication::OrvikApplication()
     : Gtk::Application(platform::AppInfo::current().bundleIdentifier),
-      steps_(*this),
+      steps_(*this, [this] { return services_.get(); }),
       delegate_(steps_, platform::UserDefaults::standard(), platform::AppInfo::current().shortVersion) {}
 
 OrvikApplication::~OrvikApplication() = default;
@@ -42,7 +43,9 @@ int OrvikApplication::runProgram(char* programName) {
 
 Glib::RefPtr<Gio::Menu> OrvikApplication::makeMenu() {
   add_action("check-for-updates", [] { platform::mainQueue().post([] { checkForUpdatesFromMenu(); }); });
-  add_action("show-web-load-diagnostics", [] { revealWebLoadDiagnostics(); });
+  add_action("show-web-load-diagnostics", [this] {
+    if (services_) services_->webLoadDiagnostics().revealInFinder();
+  });
   add_action("quit", sigc::mem_fun(*this, &OrvikApplication::requestTermination));
   set_accel_for_action("app.quit", "<Control>q");
 
@@ -72,9 +75,14 @@ void OrvikApplication::on_startup() {
         },
         this);
   }
-  mainWindow_ = std::make_unique<MainWindow>(makeMenu(), platform::UserDefaults::standard(), sharedCallControl());
+  services_ = std::make_unique<AppServices>();
+  mainWindow_ = std::make_unique<MainWindow>(
+      makeMenu(), MainWindowServices{services_->defaults(), services_->calls(), services_->network(),
+                                     services_->theme(), services_->titlebarLayout()});
   add_window(*mainWindow_);
-  mainWindow_->home().installWebView();
+  // The web view is built and its load started before anything else the
+  // main loop has to do.
+  services_->installMainWebView(mainWindow_->home());
 }
 
 void OrvikApplication::on_activate() {
@@ -98,13 +106,12 @@ bool OrvikApplication::restoreMainWindow() {
 }
 
 void OrvikApplication::requestTermination() {
-  CallControl& calls = sharedCallControl();
-  if (!calls.isCallActive()) {
+  if (!services_ || !services_->calls().isCallActive()) {
     quit();
     return;
   }
   nativeLog("[AppDelegate] terminate requested during active call — hanging up before quit");
-  calls.hangUpCurrentCall();
+  services_->calls().hangUpCurrentCall();
   platform::mainQueue().postAfter(kQuitDelayAfterHangUp, [this] { quit(); });
 }
 

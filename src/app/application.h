@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "app/app_delegate.h"
+#include "app/app_services.h"
 #include "app/launch_steps.h"
 #include "app/main_window.h"
 
@@ -33,6 +34,8 @@ class OrvikApplication : public Gtk::Application {
   // Brings the main window forward; false when there is none.
   bool restoreMainWindow();
   MainWindow* mainWindow() { return mainWindow_.get(); }
+  // The composition root; none before start-up.
+  AppServices* services() { return services_.get(); }
 
  protected:
   OrvikApplication();
@@ -48,6 +51,8 @@ class OrvikApplication : public Gtk::Application {
 
   ProgramLaunchSteps steps_;
   AppDelegate delegate_;
+  // Outlives the main window, whose web view its wiring serves.
+  std::unique_ptr<AppServices> services_;
   std::unique_ptr<MainWindow> mainWindow_;
   bool activatedOnce_ = false;
   unsigned instanceRegistration_ = 0;

@@ -13,7 +13,4 @@ class CallControl {
   virtual void hangUpCurrentCall() = 0;
 };
 
-// The program's call control (launch_steps.cpp).
-CallControl& sharedCallControl();
-
 }  // namespace orvik

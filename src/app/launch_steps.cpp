@@ -8,69 +8,52 @@
 #include <glib.h>
 #include <webkit/webkit.h>
 
-#include "app/call_control.h"
+#include "app/app_services.h"
 #include "app/crash_backtrace_logger.h"
 #include "app/distribution_log.h"
 #include "app/instance_bus.h"
 #include "app/instance_settler.h"
 #include "core/launch_at_login_manager.h"
 #include "core/native_logger.h"
-#include "core/theme_gtk.h"
-#include "core/theme_manager.h"
-#include "core/web_load_diagnostics.h"
 #include "platform/app_folders.h"
 #include "platform/app_info.h"
 #include "platform/dispatch/task_queue.h"
 #include "platform/system_log.h"
-#include "web/web_view_host.h"
+#include "web/web_session.h"
 
 namespace orvik {
 namespace {
 
 // The page learns when any window of the program is minimised or restored.
-void onSurfaceStateChanged(GObject* surface, GParamSpec*, gpointer) {
+void onSurfaceStateChanged(GObject* surface, GParamSpec*, gpointer steps) {
   const bool minimized =
       (gdk_toplevel_get_state(GDK_TOPLEVEL(surface)) & GDK_TOPLEVEL_STATE_MINIMIZED) != 0;
   const bool wasMinimized = g_object_get_data(surface, "orvik-minimized") != nullptr;
   if (minimized == wasMinimized) return;
   g_object_set_data(surface, "orvik-minimized", minimized ? GINT_TO_POINTER(1) : nullptr);
-  platform::callPage(shellPage(), platform::pageFunctionCall("__setAppInactiveFromNative", {minimized}));
+  platform::callPage(static_cast<const ProgramLaunchSteps*>(steps)->shellPage(),
+                     platform::pageFunctionCall("__setAppInactiveFromNative", {minimized}));
 }
 
-void observeSurfaceOf(Gtk::Window& window) {
+void observeSurfaceOf(Gtk::Window& window, ProgramLaunchSteps* steps) {
   GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window.gobj()));
   if (surface && GDK_IS_TOPLEVEL(surface)) {
-    g_signal_connect(surface, "notify::state", G_CALLBACK(onSurfaceStateChanged), nullptr);
+    g_signal_connect(surface, "notify::state", G_CALLBACK(onSurfaceStateChanged), steps);
   }
 }
 
-// No call engine runs in this build yet, so there is never a call to end.
-class NoCallEngine final : public CallControl {
- public:
-  bool isCallActive() const override { return false; }
-  void hangUpCurrentCall() override {}
-};
-
 }  // namespace
 
-CallControl& sharedCallControl() {
-  // TODO: calls — the call manager's active-call test and hang-up.
-  static NoCallEngine calls;
-  return calls;
-}
-
-std::weak_ptr<platform::PageScriptSink> shellPage() {
-  // TODO: notifications — the push manager's weak reference to the main web
-  // view; until then the web host's process-wide one.
-  return WebViewHost::currentWebView();
+std::weak_ptr<platform::PageScriptSink> ProgramLaunchSteps::shellPage() const {
+  // TODO: notifications — the push manager's weak reference to the main web view.
+  AppServices* services = services_();
+  return services ? services->mainPage() : std::weak_ptr<platform::PageScriptSink>();
 }
 
 void checkForUpdatesFromMenu() {
   // TODO: updater — hide the update callout, then check with silent false.
   nativeLog("[Updater] Check for Updates… is not available in this build yet");
 }
-
-void revealWebLoadDiagnostics() { WebLoadDiagnostics::shared().revealInFinder(); }
 
 bool isRunningFromReadOnlyImage(const std::filesystem::path& folder) {
   const std::string mountPrefix = (std::filesystem::path(g_get_tmp_dir()) / ".mount_").string();
@@ -79,7 +62,8 @@ bool isRunningFromReadOnlyImage(const std::filesystem::path& folder) {
   return ::statvfs(folder.c_str(), &info) == 0 && (info.f_flag & ST_RDONLY) != 0;
 }
 
-ProgramLaunchSteps::ProgramLaunchSteps(Gtk::Application& application) : application_(application) {}
+ProgramLaunchSteps::ProgramLaunchSteps(Gtk::Application& application, std::function<AppServices*()> services)
+    : application_(application), services_(std::move(services)) {}
 
 // A copy on a mounted disk image and a store copy have no Linux twin.
 HandOffResult ProgramLaunchSteps::handOffFromDiskImage() { return HandOffResult::notApplicable; }
@@ -122,15 +106,14 @@ bool ProgramLaunchSteps::refuseDiskImageLocation() {
 }
 
 void ProgramLaunchSteps::setDarkAppearance() {
-  // GTK's own widgets follow the program's theme setting, dark until the page
-  // chooses otherwise.
-  if (gtk_init_check()) bindThemeToGtk(ThemeManager::shared());
+  // The composition root binds GTK's own widgets to the program's theme
+  // setting when start-up builds it, before any window exists.
 }
 
 void ProgramLaunchSteps::observeWindowMinimising() {
-  application_.signal_window_added().connect([](Gtk::Window* window) {
-    if (window->get_realized()) observeSurfaceOf(*window);
-    window->signal_realize().connect([window] { observeSurfaceOf(*window); });
+  application_.signal_window_added().connect([this](Gtk::Window* window) {
+    if (window->get_realized()) observeSurfaceOf(*window, this);
+    window->signal_realize().connect([this, window] { observeSurfaceOf(*window, this); });
   });
 }
 
@@ -166,12 +149,24 @@ namespace {
 
 // The website data of the network session the main web view uses. Records
 // are named by their site; removal removes what the last fetch found of them.
+// The session is the composition root's, built at start-up: the fetch waits
+// for the main loop, and never completes in a run that has no root.
 class WebKitWebsiteDataStore final : public WebsiteDataStore {
  public:
-  WebKitWebsiteDataStore()
-      : manager_(webkit_network_session_get_website_data_manager(WebViewHost::sharedNetworkSession())) {}
+  explicit WebKitWebsiteDataStore(std::function<AppServices*()> services) : services_(std::move(services)) {}
+  ~WebKitWebsiteDataStore() override { keep(nullptr); }
 
   void fetchAllRecords(std::function<void(Records)> completion) override {
+    platform::mainQueue().post([this, completion = std::move(completion)]() mutable {
+      AppServices* services = services_();
+      if (!services) return;
+      manager_ = webkit_network_session_get_website_data_manager(services->webSession().networkSession());
+      fetch(std::move(completion));
+    });
+  }
+
+ private:
+  void fetch(std::function<void(Records)> completion) {
     struct Fetch {
       WebKitWebsiteDataStore* store;
       std::function<void(Records)> completion;
@@ -191,6 +186,7 @@ class WebKitWebsiteDataStore final : public WebsiteDataStore {
         new Fetch{this, std::move(completion)});
   }
 
+ public:
   void removeRecords(const Records& records, std::function<void()> completion) override {
     GList* chosen = nullptr;
     for (GList* node = fetched_; node; node = node->next) {
@@ -216,18 +212,24 @@ class WebKitWebsiteDataStore final : public WebsiteDataStore {
     fetched_ = found;
   }
 
-  WebKitWebsiteDataManager* manager_;
+  std::function<AppServices*()> services_;
+  WebKitWebsiteDataManager* manager_ = nullptr;
   GList* fetched_ = nullptr;
 };
 
 }  // namespace
 
 WebsiteDataStore* ProgramLaunchSteps::websiteDataStore() {
-  static WebKitWebsiteDataStore store;
-  return &store;
+  if (!websiteData_) websiteData_ = std::make_unique<WebKitWebsiteDataStore>(services_);
+  return websiteData_.get();
 }
 
-void ProgramLaunchSteps::registerLaunchAtLogin() { LaunchAtLoginManager::shared().registerLaunchAtLogin(); }
+void ProgramLaunchSteps::registerLaunchAtLogin() {
+  // After the main web view has started loading: the login item's files wait.
+  platform::mainQueue().post([services = services_] {
+    if (AppServices* root = services()) root->launchAtLogin().registerLaunchAtLogin();
+  });
+}
 
 void ProgramLaunchSteps::setUpNotifications() {
   // TODO: notifications — the notification delegate, the permission request

@@ -1,11 +1,13 @@
-// The program's launch steps (app_delegate.h) and the call sites through which
-// the shell reaches subsystems built elsewhere. Each such call site is one
-// function here, so wiring the subsystem in is a change of one line.
+// The program's launch steps (app_delegate.h). They run before the main loop
+// and before the composition root exists (app_services.h); what needs the
+// root's services waits for the main loop, by then the main web view is
+// loading.
 //
 // THREAD-SAFETY: main queue only.
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include <gtkmm.h>
@@ -15,9 +17,12 @@
 
 namespace orvik {
 
+class AppServices;
+
 class ProgramLaunchSteps final : public LaunchSteps {
  public:
-  explicit ProgramLaunchSteps(Gtk::Application& application);
+  // `services`: the composition root once start-up has built it, else null.
+  ProgramLaunchSteps(Gtk::Application& application, std::function<AppServices*()> services);
 
   HandOffResult handOffFromDiskImage() override;
   HandOffResult deferToStoreCopy() override;
@@ -43,8 +48,14 @@ class ProgramLaunchSteps final : public LaunchSteps {
   // brings the main window forward.
   bool observesShowMainWindowRequests() const { return observesShowMainWindowRequests_; }
 
+  // The main web view as the shell reaches it for its page calls; empty while
+  // there is none, and such calls are skipped.
+  std::weak_ptr<platform::PageScriptSink> shellPage() const;
+
  private:
   Gtk::Application& application_;
+  std::function<AppServices*()> services_;
+  std::unique_ptr<WebsiteDataStore> websiteData_;
   bool observesShowMainWindowRequests_ = false;
 };
 
@@ -53,13 +64,7 @@ class ProgramLaunchSteps final : public LaunchSteps {
 // cannot update itself.
 bool isRunningFromReadOnlyImage(const std::filesystem::path& folder);
 
-// The main web view as the shell reaches it for its page calls; empty while
-// there is none, and such calls are skipped.
-std::weak_ptr<platform::PageScriptSink> shellPage();
 // The menu command "Check for Updates…".
 void checkForUpdatesFromMenu();
-// The menu command that shows the web-load diagnostics file in the file
-// manager.
-void revealWebLoadDiagnostics();
 
 }  // namespace orvik

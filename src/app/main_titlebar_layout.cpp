@@ -2,11 +2,6 @@
 
 namespace orvik {
 
-MainTitlebarLayout& MainTitlebarLayout::shared() {
-  static MainTitlebarLayout layout;
-  return layout;
-}
-
 void MainTitlebarLayout::setContentTopInset(double inset) {
   if (inset == contentTopInset_) return;
   contentTopInset_ = inset;

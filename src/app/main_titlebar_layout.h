@@ -1,7 +1,7 @@
 // The main window's top inset: the page sits this far below the window's top
 // edge, under the custom title strip; 0 in full screen, where the strip is
 // hidden. Observed by the main window view.
-// THREAD-SAFETY: main queue only.
+// Owner: the composition root (app_services.h). THREAD-SAFETY: main queue only.
 #pragma once
 
 #include "platform/observer_list.h"
@@ -11,8 +11,6 @@ namespace orvik {
 class MainTitlebarLayout {
  public:
   static constexpr double kStripHeight = 24;
-
-  static MainTitlebarLayout& shared();
 
   double contentTopInset() const { return contentTopInset_; }
   void setContentTopInset(double inset);

@@ -7,13 +7,8 @@
 
 #include <filesystem>
 
-#include "app/distribution_log.h"
 #include "app/main_titlebar_layout.h"
-#include "calls/media/call_audio_manager.h"
 #include "core/native_logger.h"
-#include "core/service_config.h"
-#include "files/file_access_policy.h"
-#include "files/orvik_file_scheme_webkit.h"
 #include "core/network_monitor.h"
 #include "platform/app_info.h"
 
@@ -199,9 +194,14 @@ void MainTitlebar::onDragUpdate(double offsetX, double offsetY) {
 
 // ---- HomeView
 
-HomeView::HomeView(MainWindowControl& window, const Glib::RefPtr<Gio::MenuModel>& menu)
+HomeView::HomeView(MainWindowControl& window, const Glib::RefPtr<Gio::MenuModel>& menu,
+                   const MainWindowServices& services)
     // The page's load state joins when the web view is installed.
-    : titlebar_(window, menu), model_(nullptr, NetworkMonitor::shared().isConnected()) {
+    : network_(services.network),
+      theme_(services.theme),
+      layout_(services.layout),
+      titlebar_(window, menu),
+      model_(nullptr, network_.isConnected()) {
   pageSlot_.add_css_class("orvik-page");
   pageSlot_.set_size_request(kPageMinWidth, kPageMinHeight);
   pageSlot_.set_hexpand(true);
@@ -209,10 +209,9 @@ HomeView::HomeView(MainWindowControl& window, const Glib::RefPtr<Gio::MenuModel>
   pageOverlay_.set_child(pageSlot_);
   set_child(pageOverlay_);
   add_overlay(titlebar_);
-  applyTopInset(MainTitlebarLayout::shared().contentTopInset());
-  insetObserver_ = MainTitlebarLayout::shared().addObserver([this](double inset) { applyTopInset(inset); });
-  networkObserver_ =
-      NetworkMonitor::shared().addObserver([this](bool connected) { model_.handleConnectivityChange(connected); });
+  applyTopInset(layout_.contentTopInset());
+  insetObserver_ = layout_.addObserver([this](double inset) { applyTopInset(inset); });
+  networkObserver_ = network_.addObserver([this](bool connected) { model_.handleConnectivityChange(connected); });
 }
 
 namespace {
@@ -230,22 +229,9 @@ class WebPageLoadState final : public PageLoadState {
 
 }  // namespace
 
-void HomeView::installWebView() {
-  if (web_) return;
-  // The page loads local files through orvikfile:// from its trusted origin only.
-  static const auto files = std::make_shared<OrvikFileSchemeHandler>(
-      FileAccessPolicy::shared(),
-      [](std::string_view origin) { return WebViewHost::isTrustedOrigin(ServiceConfig::current(), origin); });
-  WebViewHost::setSchemeHandler("orvikfile", orvikFileRequestHandler(files));
-  CallToneSettings tones;
-  tones.setToneVolumes = [](const nlohmann::json& volumes) { CallAudioManager::shared().setToneVolumes(volumes); };
-  tones.previewRingtone = [](int ringtone) { CallAudioManager::shared().previewRingtone(ringtone); };
-  tones.stopRingtonePreview = [] { CallAudioManager::shared().stopRingtonePreview(); };
-  web_ = MainWebView::install(pageOverlay_, pageSlot_,
-                              {{},
-                               [](std::string_view line) { logDistribution(line); },
-                               [](const std::string& path) { FileAccessPolicy::shared().allowPickedFile(path); },
-                               std::move(tones)});
+void HomeView::attachWebView(std::unique_ptr<MainWebView> web) {
+  if (web_ || !web) return;
+  web_ = std::move(web);
   pageState_ = std::make_unique<WebPageLoadState>(web_->state());
   model_.attachPage(pageState_.get());
   wasPageOffline_ = web_->state()->isOffline();
@@ -261,9 +247,9 @@ HomeView::~HomeView() {
   if (web_) web_->state()->removeObserver(pageStateObserver_);
   model_.attachPage(nullptr);
   web_.reset();
-  MainTitlebarLayout::shared().removeObserver(insetObserver_);
-  NetworkMonitor::shared().removeObserver(networkObserver_);
-  if (themeObserver_) ThemeManager::shared().removeObserver(themeObserver_);
+  layout_.removeObserver(insetObserver_);
+  network_.removeObserver(networkObserver_);
+  if (themeObserver_) theme_.removeObserver(themeObserver_);
 }
 
 void HomeView::applyTopInset(double inset) {
@@ -278,9 +264,9 @@ void HomeView::configureMainWindow(Gtk::Window& window) {
     didHookMainWindowClose_ = true;
     main->installCloseInterceptor();
     // The custom title strip follows the theme from now on.
-    titlebar_.applyCustomTitlebar(ThemeManager::shared().isDarkMode());
-    themeObserver_ = ThemeManager::shared().addObserver([this](bool dark) { titlebar_.applyCustomTitlebar(dark); });
-    MainTitlebarLayout::shared().setContentTopInset(window.is_fullscreen() ? 0 : MainTitlebarLayout::kStripHeight);
+    titlebar_.applyCustomTitlebar(theme_.isDarkMode());
+    themeObserver_ = theme_.addObserver([this](bool dark) { titlebar_.applyCustomTitlebar(dark); });
+    layout_.setContentTopInset(window.is_fullscreen() ? 0 : MainTitlebarLayout::kStripHeight);
   }
   if (!didSetInitialSize_) {
     didSetInitialSize_ = true;
@@ -291,10 +277,11 @@ void HomeView::configureMainWindow(Gtk::Window& window) {
 
 // ---- MainWindow
 
-MainWindow::MainWindow(const Glib::RefPtr<Gio::MenuModel>& menu, platform::UserDefaults& defaults, CallControl& calls)
-    : frames_(defaults),
-      closeInterceptor_(control(), calls),
-      home_(control(), menu) {
+MainWindow::MainWindow(const Glib::RefPtr<Gio::MenuModel>& menu, const MainWindowServices& services)
+    : layout_(services.layout),
+      frames_(services.defaults),
+      closeInterceptor_(control(), services.calls),
+      home_(control(), menu, services) {
   set_title(platform::AppInfo::current().displayName);
   // An empty title bar keeps the window's own decorations (resize edges,
   // shadow) while the strip in the content takes the title bar's place.
@@ -354,7 +341,7 @@ void MainWindow::attachFrameSaver() {
   property_maximized().signal_changed().connect([this] { frames_.recordMaximized(is_maximized()); });
   property_fullscreened().signal_changed().connect([this] {
     const bool fullScreen = is_fullscreen();
-    MainTitlebarLayout::shared().setContentTopInset(fullScreen ? 0 : MainTitlebarLayout::kStripHeight);
+    layout_.setContentTopInset(fullScreen ? 0 : MainTitlebarLayout::kStripHeight);
     int width = 0;
     int height = 0;
     get_default_size(width, height);

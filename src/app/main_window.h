@@ -22,6 +22,7 @@
 #include "core/theme_manager.h"
 #include "web/main_web_view.h"
 
+
 namespace orvik {
 
 // The page slot's colour: the main window view's own background, shown where
@@ -65,10 +66,22 @@ class MainTitlebar : public Gtk::Widget {
   bool dragMoved_ = false;
 };
 
+class MainTitlebarLayout;
+class NetworkMonitor;
+
+// What the main window is built with; each outlives the window.
+struct MainWindowServices {
+  platform::UserDefaults& defaults;
+  CallControl& calls;
+  NetworkMonitor& network;
+  ThemeManager& theme;
+  MainTitlebarLayout& layout;
+};
+
 // The root content of the main window.
 class HomeView : public Gtk::Overlay {
  public:
-  HomeView(MainWindowControl& window, const Glib::RefPtr<Gio::MenuModel>& menu);
+  HomeView(MainWindowControl& window, const Glib::RefPtr<Gio::MenuModel>& menu, const MainWindowServices& services);
   ~HomeView() override;
 
   // Installs the close hook, the title strip and the launch size on `window`,
@@ -79,14 +92,20 @@ class HomeView : public Gtk::Overlay {
   Gtk::Widget& pageSlot() { return pageSlot_; }
   HomeViewModel& model() { return model_; }
 
-  // Builds the main web view into the page slot, with its overlays under the
-  // title strip, and starts loading the web application; once.
-  void installWebView();
+  // Where the main web view goes (AppServices::installMainWebView): the page
+  // slot, and the overlay its overlays lie in, under the title strip.
+  Gtk::Box& pageBox() { return pageSlot_; }
+  Gtk::Overlay& pageOverlay() { return pageOverlay_; }
+  // Takes the built main web view; its load state drives the view model.
+  void attachWebView(std::unique_ptr<MainWebView> web);
   MainWebView* webView() { return web_.get(); }
 
  private:
   void applyTopInset(double inset);
 
+  NetworkMonitor& network_;
+  ThemeManager& theme_;
+  MainTitlebarLayout& layout_;
   Gtk::Overlay pageOverlay_;
   Gtk::Box pageSlot_;
   MainTitlebar titlebar_;
@@ -104,7 +123,7 @@ class HomeView : public Gtk::Overlay {
 
 class MainWindow : public Gtk::ApplicationWindow, private MainWindowControl {
  public:
-  MainWindow(const Glib::RefPtr<Gio::MenuModel>& menu, platform::UserDefaults& defaults, CallControl& calls);
+  MainWindow(const Glib::RefPtr<Gio::MenuModel>& menu, const MainWindowServices& services);
   ~MainWindow() override;
 
   HomeView& home() { return home_; }
@@ -128,6 +147,7 @@ class MainWindow : public Gtk::ApplicationWindow, private MainWindowControl {
   void attachFrameSaver();
   void installCloseInterceptor();
 
+  MainTitlebarLayout& layout_;
   MainWindowFrameStore frames_;
   MainWindowCloseInterceptor closeInterceptor_;
   HomeView home_;

@@ -10,7 +10,9 @@
 
 #include "app/call_control.h"
 #include "app/main_titlebar_layout.h"
+#include "core/network_monitor.h"
 #include "platform/app_info.h"
+#include "platform/fake_network_path.h"
 #include "platform/test_support/temp_dir.h"
 
 namespace orvik {
@@ -78,6 +80,12 @@ Rgb textureOver(const std::string& name, int row, Rgb below) {
                                        << ") ± " << tolerance;
 }
 
+class NoCalls final : public CallControl {
+ public:
+  bool isCallActive() const override { return false; }
+  void hangUpCurrentCall() override {}
+};
+
 class MainWindowIntegration : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -87,7 +95,7 @@ class MainWindowIntegration : public ::testing::Test {
     setenv("GSK_RENDERER", "cairo", 1);
     if (!gtk_init_check()) GTEST_SKIP() << "no display";
     Gtk::init_gtkmm_internals();
-    window = std::make_unique<MainWindow>(nullptr, defaults, sharedCallControl());
+    window = std::make_unique<MainWindow>(nullptr, MainWindowServices{defaults, calls, network, theme, layout});
     window->present();
     ASSERT_TRUE(waitFor([&] { return window->get_mapped() && window->home().get_width() > 0; }));
   }
@@ -144,13 +152,17 @@ class MainWindowIntegration : public ::testing::Test {
 
   orvik::testing::TempDir home;
   platform::UserDefaults defaults{home / "defaults.json"};
+  NoCalls calls;
+  NetworkMonitor network{std::make_unique<platform::FakeNetworkPath>()};
+  ThemeManager theme{defaults};
+  MainTitlebarLayout layout;
   std::unique_ptr<MainWindow> window;
 };
 
 TEST_F(MainWindowIntegration, TheTitleStripAndTheEmptyPageRenderInTheirColoursInBothThemes) {
-  ThemeManager::shared().setDarkMode(true);
+  theme.setDarkMode(true);
   expectStripAndPage(true);
-  ThemeManager::shared().setDarkMode(false);
+  theme.setDarkMode(false);
   expectStripAndPage(false);
 }
 
@@ -166,12 +178,12 @@ TEST_F(MainWindowIntegration, FullScreenHidesTheStripAndMovesThePageUp) {
   window->fullscreen();
   // Full screen needs a window manager; a bare display has none.
   if (!waitFor([&] { return window->is_fullscreen(); })) GTEST_SKIP() << "the display has no window manager";
-  EXPECT_EQ(MainTitlebarLayout::shared().contentTopInset(), 0);
+  EXPECT_EQ(layout.contentTopInset(), 0);
   EXPECT_FALSE(window->home().titlebar().get_visible());
   EXPECT_TRUE(defaults.boolValue(MainWindowFrameStore::kWasFullScreenKey));
   window->unfullscreen();
   ASSERT_TRUE(waitFor([&] { return !window->is_fullscreen(); }));
-  EXPECT_EQ(MainTitlebarLayout::shared().contentTopInset(), 24);
+  EXPECT_EQ(layout.contentTopInset(), 24);
   EXPECT_TRUE(window->home().titlebar().get_visible());
   EXPECT_FALSE(defaults.boolValue(MainWindowFrameStore::kWasFullScreenKey));
 }

@@ -17,11 +17,6 @@ std::string formatSeconds(const char* format, double seconds) {
 
 CallTimeline::CallTimeline(platform::Clock* clock, LogFunction log) : clock_(clock), log_(std::move(log)) {}
 
-CallTimeline& CallTimeline::shared() {
-  static CallTimeline timeline;
-  return timeline;
-}
-
 platform::Clock& CallTimeline::clock() const { return clock_ ? *clock_ : platform::systemClock(); }
 
 void CallTimeline::write(const std::string& message) const {

@@ -25,7 +25,6 @@ class CallTimeline {
   // `clock` null means the process-wide clock; `log` empty means nativeLog.
   explicit CallTimeline(platform::Clock* clock = nullptr, LogFunction log = {});
 
-  static CallTimeline& shared();
 
   // Starts a timeline labelled "first second", closing a running one first.
   void begin(std::string_view first, std::string_view second, std::string_view detail);

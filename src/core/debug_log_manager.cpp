@@ -80,11 +80,6 @@ std::optional<int> parseDay(std::string_view text) {
 DebugLogManager::DebugLogManager(fs::path folder, platform::Clock* clock)
     : folder_(std::move(folder)), clock_(clock) {}
 
-DebugLogManager& DebugLogManager::shared() {
-  static auto* manager = new DebugLogManager(platform::applicationSupportFolder());
-  return *manager;
-}
-
 platform::Clock& DebugLogManager::clock() const { return clock_ ? *clock_ : platform::systemClock(); }
 
 fs::path DebugLogManager::dayFile(WallTime day) const {

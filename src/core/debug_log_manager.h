@@ -33,7 +33,6 @@ class DebugLogManager {
   explicit DebugLogManager(std::filesystem::path folder, platform::Clock* clock = nullptr);
 
   // Keeps its files in the application-support folder.
-  static DebugLogManager& shared();
 
   // `entry` is the page's object (without "eventType"). Returns at once.
   void writeEntry(nlohmann::json entry);

@@ -44,12 +44,6 @@ DeviceIdentityManager::DeviceIdentityManager(platform::SecretStore& store, LogFu
   if (!random_) random_ = [](std::size_t count) { return platform::crypto::randomBytes(count); };
 }
 
-DeviceIdentityManager& DeviceIdentityManager::shared() {
-  static auto* store = platform::makeLibsecretSecretStore().release();
-  static auto* manager = new DeviceIdentityManager(*store);
-  return *manager;
-}
-
 void DeviceIdentityManager::log(const std::string& message) const {
   if (log_) {
     log_(message);

@@ -37,7 +37,6 @@ class DeviceIdentityManager {
   // generator.
   explicit DeviceIdentityManager(platform::SecretStore& store, LogFunction log = {}, RandomSource random = {});
 
-  static DeviceIdentityManager& shared();
 
   // The stored identifier; a new one stored on first use; the empty string
   // when the store cannot be read.

@@ -12,17 +12,6 @@ LaunchAtLoginManager::LaunchAtLoginManager(platform::LoginItem& loginItem, platf
                                            std::string appPath, LogFunction log)
     : loginItem_(loginItem), defaults_(defaults), appPath_(std::move(appPath)), log_(std::move(log)) {}
 
-LaunchAtLoginManager& LaunchAtLoginManager::shared() {
-  static auto* instance = [] {
-    const platform::AppInfo& app = platform::AppInfo::current();
-    static auto* loginItem = platform::makeXdgAutostartLoginItem(platform::configHome(), app.bundleIdentifier,
-                                                                 app.displayName, platform::runningProgramPath())
-                                 .release();
-    return new LaunchAtLoginManager(*loginItem, platform::UserDefaults::standard(), app.installFolder.string());
-  }();
-  return *instance;
-}
-
 void LaunchAtLoginManager::log(std::string_view message, std::string_view level) const {
   if (log_) {
     log_(message, level);

@@ -29,7 +29,6 @@ class LaunchAtLoginManager {
                        LogFunction log = {});
 
   // The program's autostart entry, its settings and install folder.
-  static LaunchAtLoginManager& shared();
 
   // Errors are logged, never returned.
   void registerLaunchAtLogin();

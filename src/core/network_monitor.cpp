@@ -22,9 +22,4 @@ NetworkMonitor::NetworkMonitor(std::unique_ptr<platform::NetworkPath> path, plat
 
 NetworkMonitor::~NetworkMonitor() { path_->cancel(); }
 
-NetworkMonitor& NetworkMonitor::shared() {
-  static auto* monitor = new NetworkMonitor(platform::makeGioNetworkPath());
-  return *monitor;
-}
-
 }  // namespace orvik

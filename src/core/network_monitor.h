@@ -31,7 +31,6 @@ class NetworkMonitor {
   NetworkMonitor(const NetworkMonitor&) = delete;
   NetworkMonitor& operator=(const NetworkMonitor&) = delete;
 
-  static NetworkMonitor& shared();
 
   bool isConnected() const { return published_->isConnected.load(); }
 

@@ -135,19 +135,16 @@ std::optional<ServiceConfig> ServiceConfig::load(const std::filesystem::path& fi
   return config;
 }
 
-const ServiceConfig& ServiceConfig::current() {
-  static const ServiceConfig config = [] {
+ServiceConfig ServiceConfig::forThisBuild() {
 #ifdef ORVIK_SERVICE_OVERRIDE
-    if (const char* file = std::getenv("ORVIK_SERVICE_CONFIG"); file && *file) {
-      std::string error;
-      if (auto loaded = load(file, error)) return *loaded;
-      std::fprintf(stderr, "ORVIK_SERVICE_CONFIG: %s\n", error.c_str());
-      std::exit(1);
-    }
+  if (const char* file = std::getenv("ORVIK_SERVICE_CONFIG"); file && *file) {
+    std::string error;
+    if (auto loaded = load(file, error)) return *loaded;
+    std::fprintf(stderr, "ORVIK_SERVICE_CONFIG: %s\n", error.c_str());
+    std::exit(1);
+  }
 #endif
-    return defaults();
-  }();
-  return config;
+  return defaults();
 }
 
 bool isTrustedWebHost(const std::vector<std::string>& webHosts, std::string_view host, bool loopbackTrusted) {

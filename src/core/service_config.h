@@ -12,8 +12,8 @@
 // that is not a JSON object or a pin that is not 44 base64 characters stops
 // the program with a message naming the file and the key.
 //
-// Owner: the program, made once. THREAD-SAFETY: `current()` reads the file
-// once, on first use, from any thread; the values never change afterwards.
+// Owner: the composition root, which reads it once (`forThisBuild()`) and
+// hands it on. THREAD-SAFETY: a value; it never changes once read.
 #pragma once
 
 #include <filesystem>
@@ -49,7 +49,7 @@ struct ServiceConfig {
   // The program's configuration: the override file's, when this build reads
   // one and ORVIK_SERVICE_CONFIG names it, else `defaults()`. A malformed
   // override file stops the program.
-  static const ServiceConfig& current();
+  static ServiceConfig forThisBuild();
 
   // Whether a page of `host` may use the bridge: exactly one of `webHosts`,
   // or, only in builds that read the override, a loopback name. Release

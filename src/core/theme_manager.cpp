@@ -5,11 +5,6 @@ namespace orvik {
 ThemeManager::ThemeManager(platform::UserDefaults& defaults)
     : defaults_(defaults), isDarkMode_(defaults.boolValue(hasSetKey) ? defaults.boolValue(key) : true) {}
 
-ThemeManager& ThemeManager::shared() {
-  static ThemeManager manager(platform::UserDefaults::standard());
-  return manager;
-}
-
 void ThemeManager::setDarkMode(bool isDarkMode) {
   const bool previous = isDarkMode_;
   isDarkMode_ = isDarkMode;

@@ -18,7 +18,6 @@ class ThemeManager {
   using Observers = platform::ObserverList<bool>;
 
   explicit ThemeManager(platform::UserDefaults& defaults);
-  static ThemeManager& shared();
 
   bool isDarkMode() const { return isDarkMode_; }
   // Stores a changed value (and that a theme has been chosen); observers are

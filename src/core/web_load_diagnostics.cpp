@@ -49,18 +49,6 @@ WebLoadDiagnostics::WebLoadDiagnostics(Dependencies dependencies)
       sessionHeader_(dependencies.sessionHeader.empty() ? systemSessionHeader()
                                                         : std::move(dependencies.sessionHeader)) {}
 
-WebLoadDiagnostics& WebLoadDiagnostics::shared() {
-  static auto* instance = [] {
-    const std::string& identifier = platform::AppInfo::current().bundleIdentifier;
-    static auto* systemLog =
-        platform::makeJournaldSystemLog(identifier.empty() ? "OrvikReveraraz" : identifier, "WebLoad").release();
-    static auto* opener = platform::makeGioSystemOpener().release();
-    return new WebLoadDiagnostics({platform::applicationSupportFolder(), *systemLog, *opener,
-                                   [] { return NetworkMonitor::shared().isConnected(); }, nullptr, {}});
-  }();
-  return *instance;
-}
-
 platform::Clock& WebLoadDiagnostics::clock() const { return clock_ ? *clock_ : platform::systemClock(); }
 
 void WebLoadDiagnostics::loadStarted(std::optional<std::string_view> url) {
@@ -79,8 +67,8 @@ void WebLoadDiagnostics::loadFailed(std::string_view stage, const std::optional<
   message += std::string(" network=") + (isNetworkConnected_() ? "up" : "down");
   if (error) {
     message += " error=" + error->domain + "#" + std::to_string(error->code);
-    message += " desc=\"" + error->description + "\"";
-    if (error->failingURL) message += " failingURL=" + redactedURLString(*error->failingURL);
+    message += " desc=\"" + error->message + "\"";
+    if (error->failingURI) message += " failingURL=" + redactedURLString(*error->failingURI);
   }
   if (!details.empty()) message += " details=" + firstCharacters(details, maxDetailCharacters);
   record(std::move(message), true);
@@ -202,6 +190,31 @@ std::string WebLoadDiagnostics::systemSessionHeader() {
   struct utsname system {};
   const std::string machine = ::uname(&system) == 0 ? system.machine : "";
   return sessionHeaderFor(platform::AppInfo::current(), name, version, machine);
+}
+
+namespace {
+
+std::optional<std::string_view> viewOf(const std::optional<std::string>& url) {
+  if (!url) return std::nullopt;
+  return std::string_view(*url);
+}
+
+}  // namespace
+
+void WebLoadDiagnosticsRecorder::loadStarted(const std::optional<std::string>& url) {
+  diagnostics_.loadStarted(viewOf(url));
+}
+void WebLoadDiagnosticsRecorder::loadFinished(const std::optional<std::string>& url) {
+  diagnostics_.loadFinished(viewOf(url));
+}
+void WebLoadDiagnosticsRecorder::loadFailed(const std::string& stage, const std::optional<LoadError>& error,
+                                            const std::string& details) {
+  diagnostics_.loadFailed(stage, error, details);
+}
+void WebLoadDiagnosticsRecorder::record(const std::string& line, bool isError) { diagnostics_.record(line, isError); }
+std::string WebLoadDiagnosticsRecorder::elapsedSinceLoadStart() const { return diagnostics_.elapsedSinceLoadStart(); }
+std::string WebLoadDiagnosticsRecorder::redactedURLString(const std::optional<std::string>& url) const {
+  return WebLoadDiagnostics::redactedURLString(viewOf(url));
 }
 
 }  // namespace orvik

@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/load_diagnostics.h"
+#include "core/load_error.h"
 #include "platform/app_info.h"
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/serial_queue.h"
@@ -35,14 +37,7 @@ class WebLoadDiagnostics {
   static constexpr std::size_t keptBytesAfterTrim = 262144;
   static constexpr std::size_t maxDetailCharacters = 2000;
 
-  // A load error as the web host hands it over (a GError's domain and code,
-  // its message, and the failing address when there is one).
-  struct LoadError {
-    std::string domain;
-    int code = 0;
-    std::string description;
-    std::optional<std::string> failingURL;
-  };
+  using LoadError = orvik::LoadError;
 
   struct Dependencies {
     std::filesystem::path folder;  // created on use
@@ -54,7 +49,6 @@ class WebLoadDiagnostics {
   };
 
   explicit WebLoadDiagnostics(Dependencies dependencies);
-  static WebLoadDiagnostics& shared();
 
   void loadStarted(std::optional<std::string_view> url);
   void loadFinished(std::optional<std::string_view> url);
@@ -94,6 +88,23 @@ class WebLoadDiagnostics {
   std::optional<platform::Clock::MonotonicTime> loadStartedAt_;  // main queue
   bool didWriteSessionHeader_ = false;                           // file queue
   platform::SerialQueue queue_{queueName};
+};
+
+// The program's diagnostics as the web host records into them.
+class WebLoadDiagnosticsRecorder final : public LoadDiagnostics {
+ public:
+  explicit WebLoadDiagnosticsRecorder(WebLoadDiagnostics& diagnostics) : diagnostics_(diagnostics) {}
+
+  void loadStarted(const std::optional<std::string>& url) override;
+  void loadFinished(const std::optional<std::string>& url) override;
+  void loadFailed(const std::string& stage, const std::optional<LoadError>& error,
+                  const std::string& details) override;
+  void record(const std::string& line, bool isError) override;
+  std::string elapsedSinceLoadStart() const override;
+  std::string redactedURLString(const std::optional<std::string>& url) const override;
+
+ private:
+  WebLoadDiagnostics& diagnostics_;
 };
 
 }  // namespace orvik

@@ -9,11 +9,6 @@ namespace fs = std::filesystem;
 
 FileAccessPolicy::FileAccessPolicy(RootsProvider roots) : roots_(std::move(roots)) {}
 
-FileAccessPolicy& FileAccessPolicy::shared() {
-  static FileAccessPolicy policy(programRoots);
-  return policy;
-}
-
 std::vector<fs::path> FileAccessPolicy::programRoots() {
   return {platform::applicationSupportFolder(), platform::AppInfo::current().installFolder, downloadsFolder()};
 }

@@ -25,7 +25,6 @@ class FileAccessPolicy {
 
   // The program's policy: the application-support folder (the documents
   // folder is inside it), the install folder and the download folder.
-  static FileAccessPolicy& shared();
   static std::vector<std::filesystem::path> programRoots();
 
   // A file the user chose in a file chooser of this run (the web host's file

@@ -1,14 +1,18 @@
 #include "files/file_transfer_messages.h"
 
+#include <array>
+
 #include "files/thumbnails.h"
 #include "platform/base64.h"
+#include "platform/local_schemes.h"
+#include "platform/message_routes.h"
 #include "platform/page_payload.h"
 
 namespace orvik {
 namespace fs = std::filesystem;
 namespace {
 
-constexpr std::string_view kLocalUrlPrefix = "orvikfile://";
+const std::string kLocalUrlPrefix = std::string(platform::kOrvikFileScheme) + "://";
 
 using platform::payloadInteger;
 using platform::payloadString;
@@ -45,27 +49,52 @@ FileTransferMessages::FileTransferMessages(std::weak_ptr<platform::PageScriptSin
 
 std::string FileTransferMessages::localUrl(const fs::path& file) { return std::string(kLocalUrlPrefix) + file.string(); }
 
+namespace {
+
+using MessageHandler = void (FileTransferMessages::*)(const nlohmann::json&);
+struct FileMessage {
+  std::string_view name;
+  MessageHandler handler;
+};
+// The files subsystem's page messages: the one table of their names.
+constexpr std::array<FileMessage, 10> kFileMessages = {{
+    {"docTransferStart", &FileTransferMessages::docTransferStart},
+    {"docTransferChunk", &FileTransferMessages::docTransferChunk},
+    {"docTransferEnd", &FileTransferMessages::docTransferEnd},
+    {"imgTransferStart", &FileTransferMessages::imgTransferStart},
+    {"imgTransferChunk", &FileTransferMessages::imgTransferChunk},
+    {"imgTransferEnd", &FileTransferMessages::imgTransferEnd},
+    {"videoTransferStart", &FileTransferMessages::videoTransferStart},
+    {"videoTransferChunk", &FileTransferMessages::videoTransferChunk},
+    {"videoTransferEnd", &FileTransferMessages::videoTransferEnd},
+    {"getThumbnail", &FileTransferMessages::getThumbnail},
+}};
+
+constexpr std::array<std::string_view, kFileMessages.size()> kFileMessageNames = [] {
+  std::array<std::string_view, kFileMessages.size()> names{};
+  for (std::size_t i = 0; i < kFileMessages.size(); ++i) names[i] = kFileMessages[i].name;
+  return names;
+}();
+
+}  // namespace
+
+std::span<const std::string_view> FileTransferMessages::messageNames() { return kFileMessageNames; }
+
 bool FileTransferMessages::handle(std::string_view eventType, const nlohmann::json& payload) {
-  using Handler = void (FileTransferMessages::*)(const nlohmann::json&);
-  static const std::pair<std::string_view, Handler> handlers[] = {
-      {"docTransferStart", &FileTransferMessages::docTransferStart},
-      {"docTransferChunk", &FileTransferMessages::docTransferChunk},
-      {"docTransferEnd", &FileTransferMessages::docTransferEnd},
-      {"imgTransferStart", &FileTransferMessages::imgTransferStart},
-      {"imgTransferChunk", &FileTransferMessages::imgTransferChunk},
-      {"imgTransferEnd", &FileTransferMessages::imgTransferEnd},
-      {"videoTransferStart", &FileTransferMessages::videoTransferStart},
-      {"videoTransferChunk", &FileTransferMessages::videoTransferChunk},
-      {"videoTransferEnd", &FileTransferMessages::videoTransferEnd},
-      {"getThumbnail", &FileTransferMessages::getThumbnail},
-  };
-  for (const auto& [name, handler] : handlers) {
+  for (const auto& [name, handler] : kFileMessages) {
     if (name == eventType) {
       (this->*handler)(payload);
       return true;
     }
   }
   return false;
+}
+
+void FileTransferMessages::publishRoutes(platform::MessageRoutes& routes) {
+  for (const auto& [name, handler] : kFileMessages) {
+    [[maybe_unused]] const bool known =
+        routes.route(name, [this, handler = handler](const nlohmann::json& body) { (this->*handler)(body); });
+  }
 }
 
 void FileTransferMessages::docTransferStart(const nlohmann::json& payload) {

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,9 @@
 #include "platform/page_call.h"
 
 namespace orvik {
+namespace platform {
+class MessageRoutes;
+}  // namespace platform
 
 class FileTransferMessages {
  public:
@@ -57,9 +61,14 @@ class FileTransferMessages {
   void videoTransferEnd(const nlohmann::json& payload);
   void getThumbnail(const nlohmann::json& payload);
 
+  // The names of the messages above, as the page sends them ("eventType").
+  static std::span<const std::string_view> messageNames();
   // Calls the handler for `eventType`; false when the name is not one of
   // the messages above.
   bool handle(std::string_view eventType, const nlohmann::json& payload);
+  // Routes every message above to its handler; the routes call into this
+  // object, which outlives them.
+  void publishRoutes(platform::MessageRoutes& routes);
 
   // "orvikfile://" + the path, as the page loads it back.
   static std::string localUrl(const std::filesystem::path& file);

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "platform/dispatch/task_queue.h"
+#include "platform/local_schemes.h"
 
 namespace orvik {
 namespace fs = std::filesystem;
@@ -153,7 +154,8 @@ std::optional<ByteRange> OrvikFileSchemeHandler::parseRange(std::string_view val
 }
 
 std::optional<std::string> OrvikFileSchemeHandler::filePath(std::string_view url) {
-  constexpr std::string_view scheme = "orvikfile:";
+  static const std::string schemeText = std::string(platform::kOrvikFileScheme) + ":";
+  const std::string_view scheme = schemeText;
   if (url.size() < scheme.size() || !equalsIgnoringCase(url.substr(0, scheme.size()), scheme)) return std::nullopt;
   std::string_view rest = url.substr(scheme.size());
   if (rest.starts_with("//")) {

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <unistd.h>
 
+#include "platform/local_schemes.h"
+
 namespace orvik {
 namespace {
 
@@ -139,16 +141,7 @@ std::function<void(WebKitURISchemeRequest*)> orvikFileRequestHandler(std::shared
 }
 
 void registerOrvikFileScheme(WebKitWebContext* context, std::shared_ptr<OrvikFileSchemeHandler> handler) {
-  auto* owned = new std::shared_ptr<OrvikFileSchemeHandler>(std::move(handler));
-  webkit_web_context_register_uri_scheme(
-      context, "orvikfile",
-      [](WebKitURISchemeRequest* request, gpointer data) {
-        answerOrvikFileRequest(*static_cast<std::shared_ptr<OrvikFileSchemeHandler>*>(data), request);
-      },
-      owned, [](gpointer data) { delete static_cast<std::shared_ptr<OrvikFileSchemeHandler>*>(data); });
-  WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
-  webkit_security_manager_register_uri_scheme_as_secure(security, "orvikfile");
-  webkit_security_manager_register_uri_scheme_as_cors_enabled(security, "orvikfile");
+  platform::registerLocalScheme(context, platform::kOrvikFileScheme, orvikFileRequestHandler(std::move(handler)));
 }
 
 }  // namespace orvik

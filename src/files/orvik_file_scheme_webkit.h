@@ -20,12 +20,12 @@ namespace orvik {
 // Answers one request with `handler`; the request is kept alive until then.
 void answerOrvikFileRequest(const std::shared_ptr<OrvikFileSchemeHandler>& handler, WebKitURISchemeRequest* request);
 
-// What the web host registers for "orvikfile" (WebViewHost::setSchemeHandler,
-// done by the main window's view).
+// What the program's web session answers "orvikfile" with
+// (WebSession::setSchemeHandler, done by the composition root).
 std::function<void(WebKitURISchemeRequest*)> orvikFileRequestHandler(std::shared_ptr<OrvikFileSchemeHandler> handler);
 
-// Registers "orvikfile" on a context of our own (tests, benchmarks), as
-// secure and CORS-enabled, as the web host does for the main view's context.
+// Registers "orvikfile" on a context of our own (tests, benchmarks) through
+// platform::registerLocalScheme, as the program's web session does.
 void registerOrvikFileScheme(WebKitWebContext* context, std::shared_ptr<OrvikFileSchemeHandler> handler);
 
 }  // namespace orvik

@@ -113,11 +113,6 @@ bool ChunkedFileWriter::isOpen(std::string_view transferId) const { return trans
 
 DocTransferManager::DocTransferManager(ChunkedFileWriter::FolderProvider folder) : writer_(std::move(folder)) {}
 
-DocTransferManager& DocTransferManager::shared() {
-  static DocTransferManager manager(documentsDirectory);
-  return manager;
-}
-
 TransferStatus DocTransferManager::start(std::string_view transferId, std::string_view fileName) {
   return writer_.start(transferId, FileSecurity::sanitizedFileName(fileName));
 }
@@ -130,22 +125,12 @@ TransferFinish DocTransferManager::finish(std::string_view transferId) {
 
 ImgTransferManager::ImgTransferManager(ChunkedFileWriter::FolderProvider folder) : writer_(std::move(folder)) {}
 
-ImgTransferManager& ImgTransferManager::shared() {
-  static ImgTransferManager manager(documentsDirectory);
-  return manager;
-}
-
 TransferStatus ImgTransferManager::start(std::string_view transferId, const std::optional<std::string>& fileName) {
   return writer_.start(transferId,
                        fileName ? FileSecurity::sanitizedFileName(*fileName) : std::string(transferId) + ".jpg");
 }
 
 VideoTransferManager::VideoTransferManager(ChunkedFileWriter::FolderProvider folder) : writer_(std::move(folder)) {}
-
-VideoTransferManager& VideoTransferManager::shared() {
-  static VideoTransferManager manager(documentsDirectory);
-  return manager;
-}
 
 std::string VideoTransferManager::fileExtension(std::string_view mimeType) {
   std::string lower(mimeType);

@@ -80,7 +80,6 @@ class ChunkedFileWriter {
 class DocTransferManager {
  public:
   explicit DocTransferManager(ChunkedFileWriter::FolderProvider folder);
-  static DocTransferManager& shared();
 
   // The name is reduced by FileSecurity::sanitizedFileName.
   TransferStatus start(std::string_view transferId, std::string_view fileName);
@@ -96,7 +95,6 @@ class DocTransferManager {
 class ImgTransferManager {
  public:
   explicit ImgTransferManager(ChunkedFileWriter::FolderProvider folder);
-  static ImgTransferManager& shared();
 
   // Without a name the file is the transfer id followed by ".jpg".
   TransferStatus start(std::string_view transferId, const std::optional<std::string>& fileName);
@@ -111,7 +109,6 @@ class ImgTransferManager {
 class VideoTransferManager {
  public:
   explicit VideoTransferManager(ChunkedFileWriter::FolderProvider folder);
-  static VideoTransferManager& shared();
 
   // "mp4" for anything the table does not know; compared in lower case.
   static std::string fileExtension(std::string_view mimeType);

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <iostream>
+#include <vector>
 
 #include "core/native_logger.h"
+#include "files/file_transfer_messages.h"
 
 namespace orvik {
 namespace {
@@ -32,16 +34,15 @@ constexpr std::array<BridgeDispatcher::TextName, 15> kTextNames = {{
     {"updateAnchor:", M::prefix},
 }};
 
-constexpr std::array<std::string_view, 63> kDictionaryNames = {
+// The names of subsystems that publish their own table are added to these.
+constexpr std::array<std::string_view, 53> kOwnDictionaryNames = {
     "setCallLimitExempt", "setInspectorAllowed", "setScreenshotProtected", "serverCallFinished",
     "setCallScreenshotAccessAllowed", "setRingtoneVolumes", "stopRingtonePreview", "setNotificationSound",
     "previewNotificationSound", "setIncomingRingtone", "previewIncomingRingtone", "securityStateChanged",
     "requestMediaPermission",
-    // Transfers and viewers.
-    "docTransferStart", "docTransferChunk", "docTransferEnd", "imgTransferStart", "imgTransferChunk",
-    "imgTransferEnd", "videoTransferStart", "videoTransferChunk", "videoTransferEnd", "openImageModal",
-    "openImageGallery", "openOrSaveImage", "openDocumentModal", "openOrSaveDocument", "openOrSaveVideo",
-    "openVideoModal", "getThumbnail", "readVideoForPlayback",
+    // Viewers (the transfers' names are FileTransferMessages::messageNames()).
+    "openImageModal", "openImageGallery", "openOrSaveImage", "openDocumentModal", "openOrSaveDocument",
+    "openOrSaveVideo", "openVideoModal", "readVideoForPlayback",
     "openURL", "getAppVersion", "userSignedOut", "deleteLocalFiles", "beginFileDrag",
     "saveImageToSystem", "copyImageToClipboard", "shareImageToSystem", "saveVideoToSystem", "saveDocumentToSystem",
     // Calls and call windows.
@@ -58,17 +59,27 @@ std::string describe(const nlohmann::json& value) {
   return value.is_string() ? value.get<std::string>() : value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+const std::vector<std::string_view>& allDictionaryNames() {
+  static const std::vector<std::string_view> names = [] {
+    std::vector<std::string_view> all(kOwnDictionaryNames.begin(), kOwnDictionaryNames.end());
+    const auto files = FileTransferMessages::messageNames();
+    all.insert(all.end(), files.begin(), files.end());
+    return all;
+  }();
+  return names;
+}
+
 }  // namespace
 
 std::span<const BridgeDispatcher::TextName> BridgeDispatcher::textNames() { return kTextNames; }
-std::span<const std::string_view> BridgeDispatcher::dictionaryNames() { return kDictionaryNames; }
+std::span<const std::string_view> BridgeDispatcher::dictionaryNames() { return allDictionaryNames(); }
 
 BridgeDispatcher::BridgeDispatcher(Collaborators collaborators) : collaborators_(std::move(collaborators)) {}
 
 bool BridgeDispatcher::route(std::string_view name, Handler handler) {
   const bool known =
       std::any_of(kTextNames.begin(), kTextNames.end(), [&](const TextName& entry) { return entry.name == name; }) ||
-      std::find(kDictionaryNames.begin(), kDictionaryNames.end(), name) != kDictionaryNames.end();
+      std::find(allDictionaryNames().begin(), allDictionaryNames().end(), name) != allDictionaryNames().end();
   if (!known) return false;
   routes_[std::string(name)] = std::move(handler);
   return true;
@@ -111,7 +122,7 @@ void BridgeDispatcher::didReceive(const BridgeMessage& message) {
   const auto eventType = body.find("eventType");
   if (eventType == body.end() || !eventType->is_string()) return;
   const auto& name = eventType->get_ref<const std::string&>();
-  if (std::find(kDictionaryNames.begin(), kDictionaryNames.end(), name) == kDictionaryNames.end()) return;
+  if (std::find(allDictionaryNames().begin(), allDictionaryNames().end(), name) == allDictionaryNames().end()) return;
   dispatch(name, body);
 }
 

@@ -24,13 +24,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/message_routes.h"
 #include "web/bridge_message.h"
 
 namespace orvik {
 
 class NativeLogger;
 
-class BridgeDispatcher {
+class BridgeDispatcher final : public platform::MessageRoutes {
  public:
   enum class Match { exact, prefix };
   struct TextName {
@@ -45,7 +46,7 @@ class BridgeDispatcher {
 
   // The handler gets the whole body: the text of a text-form message, the
   // dictionary of a dictionary-form one.
-  using Handler = std::function<void(const nlohmann::json& body)>;
+  using Handler = platform::MessageRoutes::Handler;
 
   struct Collaborators {
     // Whether a host is one of the service's trusted web hosts.
@@ -63,7 +64,7 @@ class BridgeDispatcher {
 
   // Routes a name of either table to `handler`, replacing an earlier route.
   // False (and nothing routed) for a name of neither table.
-  [[nodiscard]] bool route(std::string_view name, Handler handler);
+  [[nodiscard]] bool route(std::string_view name, Handler handler) override;
 
   void didReceive(const BridgeMessage& message);
 

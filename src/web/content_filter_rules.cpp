@@ -6,9 +6,11 @@
 #include <glib.h>
 #include <nlohmann/json.hpp>
 
+#include "platform/local_schemes.h"
+
 namespace orvik::web_content_filter {
 
-const std::vector<std::string> localSchemes = {"orvikupload", "orvikfile", "blob", "data"};
+const std::vector<std::string> localSchemes = {platform::kOrvikUploadScheme, platform::kOrvikFileScheme, "blob", "data"};
 
 // Deployment values: the service's own domain and the outside providers its
 // page loads data from (placeholders under a reserved domain).

@@ -7,15 +7,11 @@
 #include "core/native_logger.h"
 #include "files/documents_folder.h"
 #include "platform/base64.h"
+#include "platform/message_routes.h"
 #include "platform/page_payload.h"
 
 namespace orvik {
 namespace {
-
-CredentialFetcher*& currentSlot() {
-  static CredentialFetcher* current = nullptr;
-  return current;
-}
 
 bool equalIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -118,17 +114,15 @@ CredentialFetcher::CredentialFetcher(platform::TaskQueue& queue, platform::Clock
 
 CredentialFetcher::~CredentialFetcher() {
   if (retry_) retry_->cancel();
-  if (currentSlot() == this) currentSlot() = nullptr;
 }
 
-void CredentialFetcher::makeCurrent() { currentSlot() = this; }
-
-void CredentialFetcher::fetchCredentialsFromCurrent(const std::string& reason) {
-  if (CredentialFetcher* current = currentSlot()) {
-    current->fetchCredentials(reason);
-  } else {
-    nativeLog("[WebView] credential fetch (" + reason + ") skipped — no webView");
-  }
+void CredentialFetcher::publishRoutes(platform::MessageRoutes& routes) {
+  auto route = [&routes](std::string_view name, platform::MessageRoutes::Handler handler) {
+    [[maybe_unused]] const bool known = routes.route(name, std::move(handler));
+  };
+  route("nativeAuthData", [this](const nlohmann::json& body) { handleNativeAuthData(body); });
+  route("userLoggedIn", [this](const nlohmann::json&) { handleUserLoggedIn(); });
+  route("userSignedOut", [this](const nlohmann::json&) { handleUserSignedOut(); });
 }
 
 const std::string& CredentialFetcher::authDataScript() {

@@ -25,12 +25,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "calls/signaling/call_credentials_sink.h"
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/task_queue.h"
 #include "platform/page_call.h"
-#include "web/call_credentials_sink.h"
 
 namespace orvik {
+namespace platform {
+class MessageRoutes;
+}  // namespace platform
 
 class CredentialFetcher {
  public:
@@ -57,12 +60,8 @@ class CredentialFetcher {
   CredentialFetcher(const CredentialFetcher&) = delete;
   CredentialFetcher& operator=(const CredentialFetcher&) = delete;
 
-  // The process-wide entry for the call engine ("incoming-call",
-  // "invalid-token", …): fetches through the current main web view's
-  // fetcher, or logs that there is none.
-  static void fetchCredentialsFromCurrent(const std::string& reason);
-  // Makes this the fetcher fetchCredentialsFromCurrent uses (until destroyed).
-  void makeCurrent();
+  // Routes "nativeAuthData", "userLoggedIn" and "userSignedOut" here.
+  void publishRoutes(platform::MessageRoutes& routes);
 
   // Starts a fetch unless credentials are known, one is running, or the last
   // began less than 2 s ago. `reason` is only logged.

@@ -3,11 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "calls/signaling/test_support/recording_call_credentials_sink.h"
 #include "platform/base64.h"
 #include "platform/dispatch/virtual_queue.h"
 #include "platform/recording_page_script_sink.h"
 #include "platform/test_support/temp_dir.h"
-#include "web/recording_call_credentials_sink.h"
 
 namespace orvik {
 namespace {

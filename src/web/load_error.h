@@ -11,17 +11,9 @@
 // THREAD-SAFETY: values and pure functions.
 #pragma once
 
-#include <optional>
-#include <string>
+#include "core/load_error.h"
 
 namespace orvik {
-
-struct LoadError {
-  std::string domain;  // the GError domain's name, e.g. "g-io-error-quark"
-  int code = 0;
-  std::string message;  // the user-facing (localised) description
-  std::optional<std::string> failingURI;
-};
 
 enum class LoadErrorKind {
   cancelled,  // the load was stopped or replaced by another
@@ -31,16 +23,5 @@ enum class LoadErrorKind {
 };
 
 LoadErrorKind classifyLoadError(const LoadError& error);
-
-// Error domain names, as g_quark_to_string gives them.
-namespace load_error_domain {
-inline constexpr const char* kGIO = "g-io-error-quark";
-inline constexpr const char* kResolver = "g-resolver-error-quark";
-inline constexpr const char* kTLS = "g-tls-error-quark";
-inline constexpr const char* kWebKitNetwork = "WebKitNetworkError";
-inline constexpr const char* kWebKitPolicy = "WebKitPolicyError";
-// Ours: the main web application's host refused by certificate pinning.
-inline constexpr const char* kPinning = "OrvikPinningError";
-}  // namespace load_error_domain
 
 }  // namespace orvik

@@ -4,9 +4,9 @@
 #include <gtkmm/init.h>
 
 #include "core/network_monitor.h"
+#include "core/recording_load_diagnostics.h"
 #include "platform/dispatch/virtual_queue.h"
 #include "platform/fake_network_path.h"
-#include "web/recording_load_diagnostics.h"
 #include "web/web_view_state.h"
 
 namespace orvik {

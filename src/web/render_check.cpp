@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "web/load_diagnostics.h"
+#include "core/load_diagnostics.h"
 #include "web/web_page.h"
 
 namespace orvik {

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "core/recording_load_diagnostics.h"
 #include "platform/dispatch/virtual_queue.h"
 #include "web/fake_web_page.h"
-#include "web/recording_load_diagnostics.h"
 
 namespace orvik {
 namespace {

@@ -1,7 +1,7 @@
 #include "web/web_view_coordinator.h"
 
+#include "core/load_diagnostics.h"
 #include "web/credential_fetcher.h"
-#include "web/load_diagnostics.h"
 #include "web/web_view_state.h"
 
 namespace orvik {

@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 #include <webkit/webkit.h>
 
+#include "calls/signaling/test_support/recording_call_credentials_sink.h"
+#include "core/recording_load_diagnostics.h"
 #include "platform/dispatch/virtual_queue.h"
 #include "platform/recording_page_script_sink.h"
 #include "web/credential_fetcher.h"
 #include "web/fake_web_page.h"
-#include "web/recording_call_credentials_sink.h"
-#include "web/recording_load_diagnostics.h"
 #include "web/web_view_state.h"
 
 namespace orvik {

@@ -7,47 +7,20 @@
 #include <webkit/webkit.h>
 
 #include "core/file_security.h"
+#include "core/load_diagnostics.h"
 #include "core/native_logger.h"
 #include "core/service_config.h"
-#include "web/capture_authorization.h"
+#include "platform/capture_authorization.h"
 #include "web/content_filter_rules.h"
 #include "web/context_menu_trim.h"
-#include "web/load_diagnostics.h"
 #include "web/page_scripts.h"
+#include "web/web_session.h"
 #include "web/web_view_state.h"
 
 #include "platform/app_info.h"
 
 namespace orvik {
 namespace {
-
-constexpr const char* kOrvikFileScheme = "orvikfile";
-constexpr const char* kOrvikUploadScheme = "orvikupload";
-
-std::weak_ptr<WebViewPage>& currentPageSlot() {
-  static std::weak_ptr<WebViewPage> page;
-  return page;
-}
-WebViewHost* currentHostSlot = nullptr;
-
-std::map<std::string, WebViewHost::SchemeHandler>& schemeHandlers() {
-  static std::map<std::string, WebViewHost::SchemeHandler> handlers;
-  return handlers;
-}
-
-void answerSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
-  const std::string scheme = webkit_uri_scheme_request_get_scheme(request);
-  const auto found = schemeHandlers().find(scheme);
-  if (found != schemeHandlers().end() && found->second) {
-    found->second(request);
-    return;
-  }
-  // TODO(#10): the files subsystem's handlers answer here (setSchemeHandler).
-  GError* error = g_error_new(G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED, "%s:// is not available in this build",
-                              scheme.c_str());
-  webkit_uri_scheme_request_finish_error(request, error);
-  g_error_free(error);
-}
 
 LoadError loadErrorFrom(const GError* error, const char* failingURI) {
   LoadError result;
@@ -215,37 +188,6 @@ void WebViewPage::evaluateScript(const std::string& script) {
                                       nullptr, nullptr, nullptr);
 }
 
-// ---------------------------------------------------------------- shared
-
-WebKitWebContext* WebViewHost::sharedWebContext() {
-  static WebKitWebContext* context = [] {
-    WebKitWebContext* made = webkit_web_context_new();
-    WebKitSecurityManager* security = webkit_web_context_get_security_manager(made);
-    for (const char* scheme : {kOrvikFileScheme, kOrvikUploadScheme}) {
-      webkit_web_context_register_uri_scheme(made, scheme, answerSchemeRequest, nullptr, nullptr);
-      // Reachable from the https page by fetch() and media elements.
-      webkit_security_manager_register_uri_scheme_as_secure(security, scheme);
-      webkit_security_manager_register_uri_scheme_as_cors_enabled(security, scheme);
-    }
-    return made;
-  }();
-  return context;
-}
-
-WebKitNetworkSession* WebViewHost::sharedNetworkSession(bool ephemeral) {
-  static WebKitNetworkSession* session = [ephemeral] {
-    WebKitNetworkSession* made =
-        ephemeral ? webkit_network_session_new_ephemeral() : g_object_ref(webkit_network_session_get_default());
-    webkit_network_session_set_tls_errors_policy(made, WEBKIT_TLS_ERRORS_POLICY_FAIL);
-    return made;
-  }();
-  return session;
-}
-
-void WebViewHost::setSchemeHandler(const std::string& scheme, SchemeHandler handler) {
-  schemeHandlers()[scheme] = std::move(handler);
-}
-
 bool WebViewHost::isTrustedOrigin(const ServiceConfig& service, std::string_view origin) {
   const std::string text(origin);
   return schemeOf(text) == "https" && service.isTrustedWebHost(hostOf(text));
@@ -261,14 +203,12 @@ const std::string& WebViewHost::launchId() {
   return id;
 }
 
-std::weak_ptr<WebViewPage> WebViewHost::currentWebView() { return currentPageSlot(); }
-WebViewHost* WebViewHost::currentHost() { return currentHostSlot; }
-
 // ---------------------------------------------------------------- host
 
-WebViewHost::WebViewHost(WebViewHostOptions options, std::shared_ptr<WebViewState> state,
-                         LoadDiagnostics& diagnostics, CaptureAuthorization& captureAuthorization)
+WebViewHost::WebViewHost(WebViewHostOptions options, WebSession& session, std::shared_ptr<WebViewState> state,
+                         LoadDiagnostics& diagnostics, platform::CaptureAuthorization& captureAuthorization)
     : options_(std::move(options)),
+      session_(session),
       state_(std::move(state)),
       diagnostics_(diagnostics),
       captureAuthorization_(captureAuthorization),
@@ -286,8 +226,8 @@ WebViewHost::WebViewHost(WebViewHostOptions options, std::shared_ptr<WebViewStat
   webkit_settings_set_enable_media_stream(settings, TRUE);
   webkit_settings_set_media_playback_requires_user_gesture(settings, FALSE);
   webkit_settings_set_enable_mock_capture_devices(settings, options_.mockCaptureDevices);
-  view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", sharedWebContext(), "network-session",
-                                       sharedNetworkSession(options_.ephemeralSession), "user-content-manager",
+  view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", session_.context(), "network-session",
+                                       session_.networkSession(), "user-content-manager",
                                        contentManager_, "settings", settings, nullptr));
   g_object_unref(settings);
   g_object_ref_sink(view_);
@@ -306,9 +246,7 @@ WebViewHost::WebViewHost(WebViewHostOptions options, std::shared_ptr<WebViewStat
   connectSignals();
   addUserScripts();
 
-  // The process-wide references and the hand-off to whoever calls into the page.
-  currentPageSlot() = page_;
-  currentHostSlot = this;
+  // The hand-off to whoever calls into the page.
   state_->attachPage(page_);
   state_->startHealthMonitoring();
   // TODO(#4): hand the page to the push and local-notification managers.
@@ -323,7 +261,6 @@ WebViewHost::~WebViewHost() {
   g_signal_handlers_disconnect_by_data(view_, this);
   g_signal_handlers_disconnect_by_data(contentManager_, this);
   page_->detach();
-  if (currentHostSlot == this) currentHostSlot = nullptr;
   coordinator_.reset();
   g_object_unref(view_);
   g_object_unref(contentManager_);
@@ -527,7 +464,7 @@ bool WebViewHost::onLoadFailedWithTLSErrors(const char* failingURI, GTlsCertific
   }
   hostsAllowedByExtraCA_.insert(host);
   loadFailed_ = true;  // WebKit still reports this load as finished
-  webkit_network_session_allow_tls_certificate_for_host(sharedNetworkSession(options_.ephemeralSession), certificate,
+  webkit_network_session_allow_tls_certificate_for_host(session_.networkSession(), certificate,
                                                         host.c_str());
   // This load has failed; start it again (not from inside WebKit's signal).
   auto weakPage = std::weak_ptr<WebViewPage>(page_);
@@ -632,7 +569,7 @@ bool WebViewHost::onPermissionRequest(WebKitPermissionRequest* request) {
     return TRUE;
   }
   g_object_ref(request);
-  decideMediaCapture(captureAuthorization_, webkit_user_media_permission_is_for_video_device(media),
+  platform::decideMediaCapture(captureAuthorization_, webkit_user_media_permission_is_for_video_device(media),
                      [request](bool grant) {
                        // Answered on the main queue, whatever thread the system answered on.
                        platform::mainQueue().post([request, grant] {

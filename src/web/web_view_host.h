@@ -5,12 +5,12 @@
 // its load events drive WebViewCoordinator, and the web application's host is
 // pinned when each page commits.
 //
-//   auto host = std::make_unique<WebViewHost>(options, state, webLoadDiagnostics(), authorization);
+//   auto host = std::make_unique<WebViewHost>(options, session, state, diagnostics, authorization);
 //   window.set_child(*Glib::wrap(host->widget()));
 //   host->start();  // compiles the content filter, then loads the web application
 //
-// One web context and one network session are shared by the main view and
-// the call-window views made later (sharedWebContext, sharedNetworkSession).
+// The web context and network session come from the program's one
+// WebSession, which the call-window views made later share.
 //
 // Owner: the main window's page slot. THREAD-SAFETY: main thread only.
 #pragma once
@@ -39,18 +39,18 @@ typedef struct _WebKitContextMenu WebKitContextMenu;
 typedef struct _WebKitFileChooserRequest WebKitFileChooserRequest;
 typedef struct _WebKitHitTestResult WebKitHitTestResult;
 typedef struct _WebKitNavigationAction WebKitNavigationAction;
-typedef struct _WebKitNetworkSession WebKitNetworkSession;
 typedef struct _WebKitPermissionRequest WebKitPermissionRequest;
 typedef struct _WebKitPolicyDecision WebKitPolicyDecision;
-typedef struct _WebKitURISchemeRequest WebKitURISchemeRequest;
 typedef struct _WebKitUserContentManager WebKitUserContentManager;
-typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _WebKitWebView WebKitWebView;
 
 namespace orvik {
-
+namespace platform {
 class CaptureAuthorization;
+}  // namespace platform
+
 class LoadDiagnostics;
+class WebSession;
 class WebViewState;
 struct ServiceConfig;
 
@@ -92,18 +92,16 @@ struct WebViewHostOptions {
   std::function<void(const std::string& path)> filesPicked;
   // Where WebKit keeps the compiled content filter.
   std::filesystem::path filterStoreFolder;
-  // Tests: a session that keeps nothing, and WebKit's fake cameras.
-  bool ephemeralSession = false;
+  // Tests: WebKit's fake cameras.
   bool mockCaptureDevices = false;
 };
 
 class WebViewHost {
  public:
   using BridgeMessageHandler = std::function<void(const BridgeMessage&)>;
-  using SchemeHandler = std::function<void(WebKitURISchemeRequest*)>;
 
-  WebViewHost(WebViewHostOptions options, std::shared_ptr<WebViewState> state, LoadDiagnostics& diagnostics,
-              CaptureAuthorization& captureAuthorization);
+  WebViewHost(WebViewHostOptions options, WebSession& session, std::shared_ptr<WebViewState> state,
+              LoadDiagnostics& diagnostics, platform::CaptureAuthorization& captureAuthorization);
   ~WebViewHost();
   WebViewHost(const WebViewHost&) = delete;
   WebViewHost& operator=(const WebViewHost&) = delete;
@@ -131,18 +129,6 @@ class WebViewHost {
 
   // A random UUID made once per process, told to the page at document start.
   static const std::string& launchId();
-
-  // The main web view and its host, while they exist.
-  static std::weak_ptr<WebViewPage> currentWebView();
-  static WebViewHost* currentHost();
-
-  // Shared with the call-window views. The session is made on first use: an
-  // ephemeral one when `ephemeral` (tests), the persistent default otherwise.
-  static WebKitWebContext* sharedWebContext();
-  static WebKitNetworkSession* sharedNetworkSession(bool ephemeral = false);
-  // The files subsystem plugs in its handlers here; until then requests of
-  // both schemes are answered with an error.
-  static void setSchemeHandler(const std::string& scheme, SchemeHandler handler);
 
  private:
   enum class Refusal { none, awaitingBlankStart, blankLoading };
@@ -185,9 +171,10 @@ class WebViewHost {
   static void mapThunk(GtkWidget*, gpointer self);
 
   WebViewHostOptions options_;
+  WebSession& session_;
   std::shared_ptr<WebViewState> state_;
   LoadDiagnostics& diagnostics_;
-  CaptureAuthorization& captureAuthorization_;
+  platform::CaptureAuthorization& captureAuthorization_;
   std::unique_ptr<CertificateTrust> trust_;
   WebKitUserContentManager* contentManager_ = nullptr;
   WebKitWebView* view_ = nullptr;

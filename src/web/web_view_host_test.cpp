@@ -10,16 +10,17 @@
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
+#include "core/recording_load_diagnostics.h"
 #include "core/service_config.h"
 #include "platform/app_info.h"
+#include "platform/capture_authorization.h"
 #include "platform/test_support/local_web_server.h"
 #include "platform/test_support/temp_dir.h"
 #include "web/bridge_dispatcher.h"
-#include "web/capture_authorization.h"
 #include "web/certificate_pinning.h"
 #include "web/page_scripts.h"
-#include "web/recording_load_diagnostics.h"
 #include "web/render_check.h"
+#include "web/web_session.h"
 #include "web/web_view_state.h"
 
 namespace orvik {
@@ -85,10 +86,12 @@ std::vector<pid_t> descendantsNamed(const std::string& name) {
 }
 
 // Every device present and authorised, as on a machine with a camera.
-class GrantingCaptureAuthorization final : public CaptureAuthorization {
+class GrantingCaptureAuthorization final : public platform::CaptureAuthorization {
  public:
-  CaptureAuthorizationStatus status(CaptureDevice) const override { return CaptureAuthorizationStatus::authorized; }
-  void request(CaptureDevice, std::function<void(bool)> done) override { done(true); }
+  platform::CaptureAuthorizationStatus status(platform::CaptureDevice) const override {
+    return platform::CaptureAuthorizationStatus::authorized;
+  }
+  void request(platform::CaptureDevice, std::function<void(bool)> done) override { done(true); }
 };
 
 // Asks for the camera and microphone and keeps the outcome in window.capture.
@@ -118,6 +121,13 @@ class WebViewHostIntegration : public ::testing::Test {
     return true;
   }
 
+  // One session for the whole program, as in the program: a session that
+  // keeps nothing.
+  static WebSession& session() {
+    static auto* made = new WebSession(WebSession::Storage::ephemeral);
+    return *made;
+  }
+
   void makeHost(const std::string& url) {
     url_ = url;
     WebViewHostOptions options;
@@ -126,10 +136,9 @@ class WebViewHostIntegration : public ::testing::Test {
     options.deviceUdid = kUdid;
     options.launchId = "launch-1";
     options.filterStoreFolder = dir_ / "filters";
-    options.ephemeralSession = true;
     options.mockCaptureDevices = true;
     state_ = std::make_shared<WebViewState>(platform::mainQueue(), diagnostics_, [] { return true; });
-    host_ = std::make_unique<WebViewHost>(options, state_, diagnostics_, authorization_);
+    host_ = std::make_unique<WebViewHost>(options, session(), state_, diagnostics_, authorization_);
     host_->setBridgeMessageHandler([this](const BridgeMessage& message) {
       (trust_.isTrustedBridgeOrigin(message) ? messages_ : refused_).push_back(message);
     });

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "web/load_diagnostics.h"
+#include "core/load_diagnostics.h"
 #include "web/web_page.h"
 
 namespace orvik {

@@ -51,12 +51,6 @@ CallAudioManager::CallAudioManager(platform::SoundPlayer& player, platform::User
 
 CallAudioManager::~CallAudioManager() = default;
 
-CallAudioManager& CallAudioManager::shared() {
-  static CallAudioManager* manager = new CallAudioManager(
-      platform::SoundPlayer::shared(), platform::UserDefaults::standard(), platform::AppInfo::current().resourcesFolder);
-  return *manager;
-}
-
 CallAudioManager::RingtoneSource CallAudioManager::bundledRingtones(platform::SoundPlayer& player,
                                                                     platform::UserDefaults& defaults,
                                                                     std::filesystem::path resources, LogFunction log) {

@@ -3,7 +3,7 @@
 // connects, and a short end tone. Also the user's ringtone volume and the
 // ringtone preview of the settings page.
 //
-// Owner: process-wide (shared()); the call manager and the script bridge
+// Owner: the composition root, built on first use; the call manager and the script bridge
 // call it.
 // THREAD-SAFETY: state lives on the main queue. The entry points may be
 // called from any thread: off the main queue they post their body there and
@@ -52,7 +52,6 @@ class CallAudioManager {
   CallAudioManager(platform::SoundPlayer& player, platform::UserDefaults& defaults, std::filesystem::path resources,
                    RingtoneSource ringtones = {}, LogFunction log = {});
   ~CallAudioManager();
-  static CallAudioManager& shared();
 
   // The ringtone files of the program's resources ("ringtone_<name>", mp3
   // then wav, falling back to the default ringtone) and the choice stored

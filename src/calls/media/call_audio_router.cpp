@@ -28,11 +28,6 @@ CallAudioRouter::~CallAudioRouter() {
   if (listener_) hardware_.removeDeviceListListener(*listener_);
 }
 
-CallAudioRouter& CallAudioRouter::shared() {
-  static std::shared_ptr<CallAudioRouter> router = create(platform::AudioHardware::shared());
-  return *router;
-}
-
 std::optional<std::string> CallAudioRouter::transportLabel(std::optional<AudioTransportType> type) {
   if (!type) return std::nullopt;
   switch (*type) {

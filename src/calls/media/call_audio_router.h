@@ -5,7 +5,7 @@
 // audio device only the call's playout moves, live; otherwise the choice
 // changes the system's default output.
 //
-// Owner: process-wide (shared()); the call manager starts and stops the
+// Owner: the composition root (app/app_services.h); the call manager starts and stops the
 // auto-switching, the picker reads the list and routes choices.
 // THREAD-SAFETY: main queue only. The device-list listener and the delayed
 // read-back arrive on the main queue and hold the router weakly.
@@ -34,7 +34,6 @@ class CallAudioRouter : public std::enable_shared_from_this<CallAudioRouter> {
   // `currentDevice` defaults to CallAudioDevice::current, `log` to nativeLog.
   static std::shared_ptr<CallAudioRouter> create(platform::AudioHardware& hardware, CurrentDevice currentDevice = {},
                                                  LogFunction log = {});
-  static CallAudioRouter& shared();
   ~CallAudioRouter();
 
   // The short text for a transport type; nothing for the unlabelled ones.

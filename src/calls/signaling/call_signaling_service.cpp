@@ -63,10 +63,6 @@ std::vector<std::pair<std::string, std::string>> CallingSocketParams::connectPar
           {"pushToken", pushToken}, {"isFreeUser", isFreeUser}};
 }
 
-std::shared_ptr<CallSignalingService> CallSignalingService::make() {
-  return make(ServiceConfig::current().callServerURL, socketio::soupTransportFactory());
-}
-
 std::shared_ptr<CallSignalingService> CallSignalingService::make(std::string serverURL,
                                                                  socketio::TransportFactory transportFactory,
                                                                  SignalingLog log) {

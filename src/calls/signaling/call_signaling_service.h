@@ -103,9 +103,8 @@ class CallSignalingService : public std::enable_shared_from_this<CallSignalingSe
   static constexpr double kReconnectWait = 0.5;
   static constexpr double kReconnectWaitMax = 2.0;
 
-  // The program's service: the deployment's call server over libsoup.
-  static std::shared_ptr<CallSignalingService> make();
-  // `serverURL`: scheme and host (and port), no path.
+  // The composition root makes the program's: the deployment's call server
+  // over libsoup. `serverURL`: scheme and host (and port), no path.
   static std::shared_ptr<CallSignalingService> make(std::string serverURL, socketio::TransportFactory transportFactory,
                                                     SignalingLog log = defaultSignalingLog());
 

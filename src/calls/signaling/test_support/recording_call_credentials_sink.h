@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "web/call_credentials_sink.h"
+#include "calls/signaling/call_credentials_sink.h"
 
 namespace orvik {
 

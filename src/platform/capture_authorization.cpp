@@ -1,9 +1,9 @@
-#include "web/capture_authorization.h"
+#include "platform/capture_authorization.h"
 
 #include <filesystem>
 #include <memory>
 
-namespace orvik {
+namespace orvik::platform {
 
 CaptureAuthorizationStatus DevicePresenceCaptureAuthorization::status(CaptureDevice device) const {
   if (device == CaptureDevice::microphone) return CaptureAuthorizationStatus::authorized;
@@ -61,4 +61,4 @@ void decideMediaCapture(CaptureAuthorization& authorization, bool involvesCamera
   }
 }
 
-}  // namespace orvik
+}  // namespace orvik::platform

@@ -1,29 +1,27 @@
-#include "web/app_bridge_messages.h"
+#include "app/app_bridge_messages.h"
 
 #include <sys/utsname.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <fstream>
 
 #include <gio/gio.h>
 
+#include "calls/signaling/call_credentials_sink.h"
 #include "core/debug_log_manager.h"
 #include "core/file_security.h"
 #include "core/incoming_ringtone.h"
 #include "core/native_logger.h"
 #include "core/theme_manager.h"
+#include "core/update_banner.h"
 #include "platform/base64.h"
+#include "platform/display_sleep_inhibitor.h"
+#include "platform/message_routes.h"
 #include "platform/page_payload.h"
-#include "web/bridge_dispatcher.h"
-#include "web/call_credentials_sink.h"
-#include "web/update_banner.h"
 
 namespace orvik {
 namespace {
-
-std::atomic<bool> inspectorAllowedFlag{false};
 
 std::string firstLineOf(const std::string& file) {
   std::ifstream in(file);
@@ -53,8 +51,6 @@ std::optional<std::string> mimeTypeForExtension(const std::string& extension) {
 }
 
 }  // namespace
-
-bool inspectorAllowed() { return inspectorAllowedFlag.load(); }
 
 DeviceFacts readDeviceFacts() {
   DeviceFacts facts;
@@ -111,7 +107,9 @@ std::optional<double> updateAnchorFrom(std::string_view messageText) {
 AppBridgeMessages::AppBridgeMessages(Collaborators collaborators) : collaborators_(std::move(collaborators)) {}
 
 AppBridgeMessages::~AppBridgeMessages() {
-  if (voiceRecordingActivity_ && collaborators_.endActivity) collaborators_.endActivity(*voiceRecordingActivity_);
+  if (voiceRecordingActivity_ && collaborators_.displaySleep) {
+    collaborators_.displaySleep->uninhibit(*voiceRecordingActivity_);
+  }
 }
 
 platform::TaskQueue& AppBridgeMessages::queue() const {
@@ -130,9 +128,9 @@ void AppBridgeMessages::reply(std::string_view function, std::initializer_list<n
   platform::callPage(collaborators_.page, platform::pageFunctionCall(function, args));
 }
 
-void AppBridgeMessages::registerWith(BridgeDispatcher& dispatcher) {
-  auto on = [&dispatcher](std::string_view name, BridgeDispatcher::Handler handler) {
-    [[maybe_unused]] const bool known = dispatcher.route(name, std::move(handler));
+void AppBridgeMessages::publishRoutes(platform::MessageRoutes& routes) {
+  auto on = [&routes](std::string_view name, platform::MessageRoutes::Handler handler) {
+    [[maybe_unused]] const bool known = routes.route(name, std::move(handler));
   };
   using json = nlohmann::json;
   auto text = [](const json& body) { return body.is_string() ? body.get<std::string>() : std::string(); };
@@ -208,13 +206,14 @@ void AppBridgeMessages::setVoiceRecordingActive(bool active) {
   if (active) {
     ++voiceRecordingCount_;
     if (voiceRecordingActivity_) return;
-    voiceRecordingActivity_ = collaborators_.beginActivity ? collaborators_.beginActivity(kVoiceRecordingReason) : 0u;
+    voiceRecordingActivity_ =
+        collaborators_.displaySleep ? collaborators_.displaySleep->inhibit(kVoiceRecordingReason) : 0u;
     log("[VoiceRecording] activity assertion held");
     return;
   }
   voiceRecordingCount_ = std::max(voiceRecordingCount_ - 1, 0);
   if (voiceRecordingCount_ < 1 && voiceRecordingActivity_) {
-    if (collaborators_.endActivity) collaborators_.endActivity(*voiceRecordingActivity_);
+    if (collaborators_.displaySleep) collaborators_.displaySleep->uninhibit(*voiceRecordingActivity_);
     voiceRecordingActivity_.reset();
     log("[VoiceRecording] activity assertion released");
   }
@@ -246,7 +245,7 @@ void AppBridgeMessages::setUpdateAnchor(const std::string& messageText) {
 
 void AppBridgeMessages::setInspectorAllowed(const nlohmann::json& payload) {
   const bool allowed = platform::payloadFlag(payload, "allowed").value_or(false);
-  inspectorAllowedFlag = allowed;
+  inspectorAllowed_ = allowed;
   if (collaborators_.applyInspectorAllowed) collaborators_.applyInspectorAllowed(allowed);
   NativeLogger::shared().setWebConsoleAllowed(allowed);
   if (!allowed && !collaborators_.page.expired()) {

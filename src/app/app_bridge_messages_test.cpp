@@ -1,17 +1,18 @@
-#include "web/app_bridge_messages.h"
+#include "app/app_bridge_messages.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "calls/signaling/test_support/recording_call_credentials_sink.h"
 #include "core/incoming_ringtone.h"
 #include "core/theme_manager.h"
+#include "core/update_banner.h"
 #include "platform/dispatch/virtual_queue.h"
+#include "platform/recording_display_sleep_inhibitor.h"
 #include "platform/recording_page_script_sink.h"
 #include "platform/test_support/temp_dir.h"
 #include "platform/user_defaults.h"
 #include "web/bridge_dispatcher.h"
-#include "web/recording_call_credentials_sink.h"
-#include "web/update_banner.h"
 
 namespace orvik {
 namespace {
@@ -42,11 +43,7 @@ class AppBridgeMessagesTest : public ::testing::Test {
     c.build = "142";
     c.applyInspectorAllowed = [this](bool allowed) { inspector_.push_back(allowed); };
     c.setAllowedFileTypes = [this](std::vector<std::string> types) { fileTypes_ = std::move(types); };
-    c.beginActivity = [this](const std::string& reason) {
-      activity_.push_back("begin " + reason);
-      return 7u;
-    };
-    c.endActivity = [this](unsigned cookie) { activity_.push_back("end " + std::to_string(cookie)); };
+    c.displaySleep = &displaySleep_;
     c.tones.setToneVolumes = [this](const json& volumes) { volumes_.push_back(volumes); };
     c.tones.previewRingtone = [this](int index) { previews_.push_back(index); };
     c.calls = &calls_;
@@ -55,7 +52,7 @@ class AppBridgeMessagesTest : public ::testing::Test {
     c.updates = &updates_;
     c.log = [this](const std::string& line) { logged_.push_back(line); };
     messages_ = std::make_unique<AppBridgeMessages>(std::move(c));
-    messages_->registerWith(dispatcher_);
+    messages_->publishRoutes(dispatcher_);
   }
   // Posts a trusted "nativeApp" message and runs what it queued.
   void send(const json& body) {
@@ -81,7 +78,8 @@ class AppBridgeMessagesTest : public ::testing::Test {
   RecordingUpdateBanner updates_;
   std::string udid_ = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
   std::vector<bool> inspector_;
-  std::vector<std::string> fileTypes_{"unset"}, activity_, logged_;
+  std::vector<std::string> fileTypes_{"unset"}, logged_;
+  platform::RecordingDisplaySleepInhibitor displaySleep_;
   std::vector<json> volumes_;
   std::vector<int> previews_;
   BridgeDispatcher dispatcher_{{[](std::string_view host) { return host == "app.orvik.test"; },
@@ -137,9 +135,16 @@ TEST_F(AppBridgeMessagesTest, NestedVoiceRecordingsHoldOneActivityUntilTheLastSt
   EXPECT_FALSE(messages_->holdsVoiceRecordingActivity());
   send("voiceRecordingStopped");  // surplus: nothing
   EXPECT_EQ(messages_->voiceRecordingCount(), 0);
-  EXPECT_THAT(activity_, ElementsAre("begin Orvik voice note recording", "end 7"));
+  EXPECT_THAT(displaySleep_.calls, ElementsAre("inhibit Orvik voice note recording", "uninhibit 1"));
   EXPECT_THAT(logged_, ElementsAre("[VoiceRecording] activity assertion held",
                                    "[VoiceRecording] activity assertion released"));
+}
+
+TEST_F(AppBridgeMessagesTest, ARecordingStillHeldWhenTheMessagesGoIsReleased) {
+  send("voiceRecordingStarted");
+  ASSERT_TRUE(messages_->holdsVoiceRecordingActivity());
+  messages_.reset();
+  EXPECT_THAT(displaySleep_.calls, ElementsAre("inhibit Orvik voice note recording", "uninhibit 1"));
 }
 
 TEST_F(AppBridgeMessagesTest, UpdateBannerPlacement) {
@@ -174,7 +179,7 @@ TEST_F(AppBridgeMessagesTest, SettingsTakeTheirDefaultsForMissingOrMistypedValue
   send({{"eventType", "setInspectorAllowed"}, {"allowed", true}});
   send({{"eventType", "setInspectorAllowed"}});  // missing: off
   EXPECT_THAT(inspector_, ElementsAre(true, false));
-  EXPECT_FALSE(inspectorAllowed());
+  EXPECT_FALSE(messages_->inspectorAllowed());
 
   send({{"eventType", "securityStateChanged"}, {"maskData", true}});
   EXPECT_THAT(calls_.securityStates, ElementsAre(std::make_pair(true, false)));

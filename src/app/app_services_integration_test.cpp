@@ -1,4 +1,4 @@
-#include "web/main_web_view.h"
+#include "app/app_services.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -7,8 +7,13 @@
 #include <gtest/gtest.h>
 #include <gtkmm/init.h>
 
+#include "app/call_control.h"
+#include "app/distribution_log.h"
+#include "app/main_window.h"
+#include "core/network_monitor.h"
 #include "core/service_config.h"
 #include "core/web_load_diagnostics.h"
+#include "platform/fake_secret_store.h"
 #include "platform/test_support/local_web_server.h"
 #include "platform/test_support/temp_dir.h"
 
@@ -20,9 +25,9 @@ using testing::TempDir;
 using testing::TestCertificates;
 
 // The program's own wiring, in a process of its own: the service override
-// file, the shared diagnostics file and the overlays, against a local server
+// file, the root's diagnostics file and the overlays, against a local server
 // whose key is not the pinned one.
-TEST(MainWebViewIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownAsAnError) {
+TEST(AppServicesIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownAsAnError) {
   if (!serviceOverrideBuild()) GTEST_SKIP() << "only builds that read the override trust a local CA";
   TempDir home;
   for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
@@ -40,25 +45,28 @@ TEST(MainWebViewIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownA
 
   gtk_init();
   Gtk::init_gtkmm_internals();
-  Gtk::Window window;
-  Gtk::Overlay overlay;
-  Gtk::Box pageSlot;
-  overlay.set_child(pageSlot);
-  window.set_child(overlay);
-  window.present();
   std::vector<std::string> distribution;
-  auto web = MainWebView::install(overlay, pageSlot,
-                                  {[] { return std::string(64, 'a'); },
-                                   [&](std::string_view line) { distribution.emplace_back(line); },
-                                   {},
-                                   {}});
+  setDistributionSystemLog([&](const std::string& line) { distribution.push_back(line); });
+  AppServices::Options options;
+  options.ephemeralWebSession = true;
+  options.secretStore = std::make_unique<platform::FakeSecretStore>();
+  AppServices services(std::move(options));
+  MainWindow window(nullptr, MainWindowServices{services.defaults(), services.calls(), services.network(),
+                                                services.theme(), services.titlebarLayout()});
+  window.present();
+  services.installMainWebView(window.home());
+  MainWebView* web = services.mainWebView();
+  ASSERT_NE(web, nullptr);
+  EXPECT_EQ(window.home().webView(), web);
+  // The call engine waits for its first use.
+  EXPECT_FALSE(services.isCallEngineLoaded());
   EXPECT_EQ(distribution,
             std::vector<std::string>{"web told: window.ORVIK_DISTRIBUTION='bucket', user-agent tag=''"});
 
-  const auto diagnostics = WebLoadDiagnostics::shared().file();
+  const auto diagnostics = services.webLoadDiagnostics().file();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   auto recorded = [&] {
-    WebLoadDiagnostics::shared().flush();
+    services.webLoadDiagnostics().flush();
     return std::filesystem::exists(diagnostics) &&
            TempDir::readFile(diagnostics).find("FAIL stage=certificatePinning") != std::string::npos &&
            web->state()->errorMessage().has_value();
@@ -69,7 +77,7 @@ TEST(MainWebViewIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownA
   ASSERT_TRUE(recorded()) << TempDir::readFile(diagnostics);
   EXPECT_NE(TempDir::readFile(diagnostics).find("details=host=127.0.0.1"), std::string::npos);
   EXPECT_FALSE(web->state()->isLoading());
-  web.reset();
+  setDistributionSystemLog({});
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 // page-call helper, every argument JSON-encoded.
 //
 //   AppBridgeMessages messages(collaborators);
-//   messages.registerWith(dispatcher);
+//   messages.publishRoutes(dispatcher);
 //
 // Owner: the main web view's wiring. THREAD-SAFETY: main queue only.
 #pragma once
@@ -26,12 +26,13 @@
 
 namespace orvik {
 
-class BridgeDispatcher;
 class CallCredentialsSink;
 class DebugLogManager;
 class ThemeManager;
 class UpdateBanner;
 namespace platform {
+class DisplaySleepInhibitor;
+class MessageRoutes;
 class SystemOpener;
 class UserDefaults;
 }  // namespace platform
@@ -59,10 +60,6 @@ std::vector<std::string> allowedFileTypesFor(std::string_view messageText);
 // less 30, at least 20. None without a ":" or a number.
 std::optional<double> updateAnchorFrom(std::string_view messageText);
 
-// Whether the page allowed the web inspector; false at start. Read by the
-// call-window views when they are built.
-bool inspectorAllowed();
-
 class AppBridgeMessages {
  public:
   static constexpr const char* kVoiceRecordingReason = "Orvik voice note recording";
@@ -77,9 +74,8 @@ class AppBridgeMessages {
     // The web view's inspector setting; closes an open inspector when false.
     std::function<void(bool allowed)> applyInspectorAllowed;
     std::function<void(std::vector<std::string> mimeTypes)> setAllowedFileTypes;
-    // Keeps the session from idling or suspending; the cookie ends it.
-    std::function<unsigned(const std::string& reason)> beginActivity;
-    std::function<void(unsigned cookie)> endActivity;
+    // Keeps the session awake while a voice note is recorded; none: nothing.
+    platform::DisplaySleepInhibitor* displaySleep = nullptr;
     CallToneSettings tones;
     CallCredentialsSink* calls = nullptr;
     ThemeManager* theme = nullptr;
@@ -97,7 +93,11 @@ class AppBridgeMessages {
   AppBridgeMessages& operator=(const AppBridgeMessages&) = delete;
 
   // Routes the names handled here.
-  void registerWith(BridgeDispatcher& dispatcher);
+  void publishRoutes(platform::MessageRoutes& routes);
+
+  // Whether the page allowed the web inspector; false at start. Read by the
+  // call-window views when they are built.
+  bool inspectorAllowed() const { return inspectorAllowed_; }
 
   void sendDeviceInfo();
   void sendDeviceUdid();
@@ -132,6 +132,7 @@ class AppBridgeMessages {
   int voiceRecordingCount_ = 0;
   std::optional<unsigned> voiceRecordingActivity_;
   bool screenshotProtectionLogged_ = false;
+  bool inspectorAllowed_ = false;
   // Posted work finds the object gone once this is reset.
   std::shared_ptr<AppBridgeMessages*> self_ = std::make_shared<AppBridgeMessages*>(this);
 };

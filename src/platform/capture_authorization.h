@@ -11,7 +11,7 @@
 
 #include <functional>
 
-namespace orvik {
+namespace orvik::platform {
 
 enum class CaptureDevice { camera, microphone };
 enum class CaptureAuthorizationStatus { notDetermined, authorized, denied, restricted };
@@ -38,4 +38,4 @@ class DevicePresenceCaptureAuthorization final : public CaptureAuthorization {
 void decideMediaCapture(CaptureAuthorization& authorization, bool involvesCamera,
                         std::function<void(bool grant)> done);
 
-}  // namespace orvik
+}  // namespace orvik::platform

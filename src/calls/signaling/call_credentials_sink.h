@@ -1,6 +1,7 @@
 // What the script bridge hands the call engine: the signed-in user's call
 // credentials, read out of the page, and the page's security state. The call
-// manager implements it; the bridge reaches the call engine only through it.
+// manager implements it; the bridge reaches the call engine only through it,
+// and the composition root hands it over.
 //
 // THREAD-SAFETY: main queue only.
 #pragma once
@@ -28,12 +29,5 @@ class CallCredentialsSink {
   // The page's decoy (masked data) and wipe-out (reverse PIN) modes.
   virtual void setSecurityState(bool maskData, bool isReversePinTriggered) = 0;
 };
-
-// The program's sink: the one installed, else a stand-in that only holds the
-// credentials (so that fetching stops once they are known) and logs the
-// security state as not handled yet.
-CallCredentialsSink& sharedCallCredentials();
-// TODO(call control issue): the call manager installs itself here at start-up.
-void installCallCredentialsSink(CallCredentialsSink* sink);
 
 }  // namespace orvik

@@ -1,12 +1,10 @@
-#include "web/capture_authorization.h"
+#include "platform/capture_authorization.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 
-#include "web/context_menu_trim.h"
-
-namespace orvik {
+namespace orvik::platform {
 namespace {
 
 using Status = CaptureAuthorizationStatus;
@@ -59,15 +57,5 @@ TEST(MediaCaptureDecision, GrantsOnlyWhenEveryNeededDeviceIsAuthorised) {
   }
 }
 
-TEST(ContextMenuTrim, DropsImageMediaAndSubmenusAndTidiesSeparators) {
-  const ContextMenuEntry item{}, separator{true, false, false}, image{false, false, true}, submenu{false, true, false};
-  using List = std::vector<ContextMenuEntry>;
-  using Kept = std::vector<std::size_t>;
-  EXPECT_EQ(trimmedContextMenu(List{image, separator, item}), (Kept{2}));
-  EXPECT_EQ(trimmedContextMenu(List{item, separator, separator, submenu, separator, item, separator}), (Kept{0, 1, 5}));
-  EXPECT_EQ(trimmedContextMenu(List{separator, image}), Kept{});
-  EXPECT_EQ(trimmedContextMenu(List{}), Kept{});
-}
-
 }  // namespace
-}  // namespace orvik
+}  // namespace orvik::platform

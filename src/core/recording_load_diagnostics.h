@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "web/load_diagnostics.h"
+#include "core/load_diagnostics.h"
 
 namespace orvik {
 

@@ -3,14 +3,14 @@
 // system log). Kept as an interface so that the load-state logic is tested
 // with a recording double.
 //
-// Owner: the program (one process-wide diagnostics object); the web host holds
-// a reference. THREAD-SAFETY: the web host calls it on the main queue.
+// Owner: the composition root (WebLoadDiagnosticsRecorder over the program's
+// WebLoadDiagnostics); the web host holds a reference. THREAD-SAFETY: the web host calls it on the main queue.
 #pragma once
 
 #include <optional>
 #include <string>
 
-#include "web/load_error.h"
+#include "core/load_error.h"
 
 namespace orvik {
 
@@ -31,8 +31,5 @@ class LoadDiagnostics {
   // The URL without query, fragment, user and password; "nil" for none.
   virtual std::string redactedURLString(const std::optional<std::string>& url) const = 0;
 };
-
-// The program's diagnostics, for production wiring.
-LoadDiagnostics& webLoadDiagnostics();
 
 }  // namespace orvik

@@ -1,0 +1,216 @@
+#include "app/app_services.h"
+
+#include <gtk/gtk.h>
+
+#include "app/app_bridge_messages.h"
+#include "app/call_control.h"
+#include "app/distribution_log.h"
+#include "app/main_titlebar_layout.h"
+#include "app/main_window.h"
+#include "calls/media/call_audio_manager.h"
+#include "calls/signaling/call_credentials_sink.h"
+#include "calls/signaling/call_signaling_service.h"
+#include "calls/signaling/socketio/transport.h"
+#include "core/debug_log_manager.h"
+#include "core/device_identity_manager.h"
+#include "core/incoming_ringtone.h"
+#include "core/launch_at_login_manager.h"
+#include "core/native_logger.h"
+#include "core/network_monitor.h"
+#include "core/service_config.h"
+#include "core/theme_gtk.h"
+#include "core/theme_manager.h"
+#include "core/web_load_diagnostics.h"
+#include "files/documents_folder.h"
+#include "files/file_access_policy.h"
+#include "files/file_transfer_messages.h"
+#include "files/orvik_file_scheme_webkit.h"
+#include "files/transfer_managers.h"
+#include "platform/app_folders.h"
+#include "platform/app_info.h"
+#include "platform/audio/audio_hardware.h"
+#include "platform/audio/sound_player.h"
+#include "platform/capture_authorization.h"
+#include "platform/dispatch/clock.h"
+#include "platform/dispatch/serial_queue.h"
+#include "platform/dispatch/task_queue.h"
+#include "platform/display_sleep_inhibitor.h"
+#include "platform/local_schemes.h"
+#include "platform/login_item.h"
+#include "platform/network_path.h"
+#include "platform/secret_store.h"
+#include "platform/system_log.h"
+#include "platform/system_opener.h"
+#include "platform/user_defaults.h"
+#include "web/credential_fetcher.h"
+#include "web/main_web_view.h"
+#include "web/web_session.h"
+#include "web/web_view_host.h"
+
+namespace orvik {
+namespace {
+
+// No call engine runs in this build yet, so there is never a call to end.
+class NoCallEngine final : public CallControl {
+ public:
+  bool isCallActive() const override { return false; }
+  void hangUpCurrentCall() override {}
+};
+
+// No call engine in this build yet: the credentials are kept (so that fetching
+// stops once they are known), not used.
+class HeldCallCredentials final : public CallCredentialsSink {
+ public:
+  bool hasCredentials() const override { return !credentials_.userNumber.empty(); }
+  void setCredentials(const CallCredentials& credentials) override { credentials_ = credentials; }
+  void clearCredentials() override { credentials_ = {}; }
+  void setSecurityState(bool, bool) override {
+    nativeLog("[WebView] bridge message 'securityStateChanged' not handled yet");
+  }
+
+ private:
+  CallCredentials credentials_;
+};
+
+}  // namespace
+
+AppServices::AppServices(Options options)
+    : logger_(NativeLogger::shared()),
+      defaults_(platform::UserDefaults::standard()),
+      appInfo_(platform::AppInfo::current()),
+      service_(ServiceConfig::forThisBuild()),
+      secretStore_(std::move(options.secretStore)) {
+  webSession_ = std::make_unique<WebSession>(options.ephemeralWebSession ? WebSession::Storage::ephemeral
+                                                                        : WebSession::Storage::persistent);
+  fileAccess_ = std::make_unique<FileAccessPolicy>(FileAccessPolicy::programRoots);
+  // The page loads local files through orvikfile:// from its trusted origin only.
+  fileScheme_ = std::make_shared<OrvikFileSchemeHandler>(*fileAccess_, [this](std::string_view origin) {
+    return WebViewHost::isTrustedOrigin(service_, origin);
+  });
+  webSession_->setSchemeHandler(platform::kOrvikFileScheme, orvikFileRequestHandler(fileScheme_));
+
+  network_ = std::make_unique<NetworkMonitor>(platform::makeGioNetworkPath());
+  theme_ = std::make_unique<ThemeManager>(defaults_);
+  // GTK's own widgets follow the program's theme setting, dark until the page
+  // chooses otherwise.
+  if (gtk_is_initialized()) bindThemeToGtk(*theme_);
+  titlebarLayout_ = std::make_unique<MainTitlebarLayout>();
+  debugLog_ = std::make_unique<DebugLogManager>(platform::applicationSupportFolder());
+  webLoadLog_ = platform::makeJournaldSystemLog(appInfo_.bundleIdentifier.empty() ? "Orvik" : appInfo_.bundleIdentifier,
+                                                "WebLoad");
+  opener_ = platform::makeGioSystemOpener();
+  webLoadDiagnostics_ = std::make_unique<WebLoadDiagnostics>(WebLoadDiagnostics::Dependencies{
+      platform::applicationSupportFolder(), *webLoadLog_, *opener_, [this] { return network_->isConnected(); },
+      nullptr, {}});
+  loadRecorder_ = std::make_unique<WebLoadDiagnosticsRecorder>(*webLoadDiagnostics_);
+  captureAuthorization_ = std::make_unique<platform::DevicePresenceCaptureAuthorization>();
+  displaySleep_ = platform::makeGtkDisplaySleepInhibitor([this]() -> GtkWindow* {
+    if (!mainWebView_) return nullptr;
+    GtkRoot* root = gtk_widget_get_root(mainWebView_->host().widget());
+    return GTK_IS_WINDOW(root) ? GTK_WINDOW(root) : nullptr;
+  });
+  calls_ = std::make_unique<NoCallEngine>();
+  callCredentials_ = std::make_unique<HeldCallCredentials>();
+  documents_ = std::make_unique<DocTransferManager>(documentsDirectory);
+  images_ = std::make_unique<ImgTransferManager>(documentsDirectory);
+  videos_ = std::make_unique<VideoTransferManager>(documentsDirectory);
+}
+
+AppServices::~AppServices() = default;
+
+DeviceIdentityManager& AppServices::deviceIdentity() {
+  if (!deviceIdentity_) {
+    if (!secretStore_) secretStore_ = platform::makeLibsecretSecretStore();
+    deviceIdentity_ = std::make_unique<DeviceIdentityManager>(*secretStore_);
+  }
+  return *deviceIdentity_;
+}
+
+LaunchAtLoginManager& AppServices::launchAtLogin() {
+  if (!launchAtLogin_) {
+    loginItem_ = platform::makeXdgAutostartLoginItem(platform::configHome(), appInfo_.bundleIdentifier,
+                                                     appInfo_.displayName, platform::runningProgramPath());
+    launchAtLogin_ = std::make_unique<LaunchAtLoginManager>(*loginItem_, defaults_, appInfo_.installFolder.string());
+  }
+  return *launchAtLogin_;
+}
+
+platform::AudioHardware& AppServices::audioHardware() { return platform::AudioHardware::shared(); }
+
+CallAudioManager& AppServices::callAudio() {
+  if (!callAudio_) {
+    callAudio_ = std::make_unique<CallAudioManager>(platform::SoundPlayer::shared(), defaults_,
+                                                    appInfo_.resourcesFolder);
+  }
+  return *callAudio_;
+}
+
+CallSignalingService& AppServices::signaling() {
+  if (!signaling_) signaling_ = CallSignalingService::make(service_.callServerURL, socketio::soupTransportFactory());
+  return *signaling_;
+}
+
+void AppServices::installMainWebView(HomeView& home) {
+  if (mainWebView_) return;
+  MainWebView::Options options;
+  // TODO(#16): the identifier without holding the main loop on the keyring.
+  options.deviceUdid = deviceIdentity().getOrCreateDeviceUdid();
+  options.storedRingtone = storedIncomingRingtoneName(defaults_);
+  options.filterStoreFolder = platform::applicationSupportFolder() / "content-filters";
+  options.logDistribution = [](std::string_view line) { logDistribution(line); };
+  options.filesPicked = [this](const std::string& path) { fileAccess_->allowPickedFile(path); };
+  options.hasCredentials = [this] { return callCredentials_->hasCredentials(); };
+  options.fetchCredentials = [this](const std::string& reason) {
+    if (credentials_) credentials_->fetchCredentials(reason);
+  };
+  auto web = MainWebView::install(home.pageOverlay(), home.pageBox(),
+                                  {*webSession_, *loadRecorder_, *captureAuthorization_, service_, *network_,
+                                   [this] { return theme_->isDarkMode(); }},
+                                  std::move(options));
+  mainWebView_ = web.get();
+  mainPage_ = web->host().page();
+  publishRoutes(*web);
+  home.attachWebView(std::move(web));
+}
+
+void AppServices::publishRoutes(MainWebView& web) {
+  const std::weak_ptr<platform::PageScriptSink> page = web.host().page();
+  credentials_ =
+      std::make_unique<CredentialFetcher>(platform::mainQueue(), platform::systemClock(), *callCredentials_, page);
+  // TODO(updater issue): the update service's isUserLoggedIn (setUserLoggedIn).
+  web.host().coordinator().setCredentialFetcher(credentials_.get());
+  credentials_->publishRoutes(web.routes());
+
+  AppBridgeMessages::Collaborators app;
+  app.page = page;
+  app.deviceUdid = [this] { return deviceIdentity().getOrCreateDeviceUdid(); };
+  app.shortVersion = appInfo_.shortVersion;
+  app.build = appInfo_.build;
+  WebViewHost& host = web.host();
+  app.applyInspectorAllowed = [&host](bool allowed) { host.setInspectorAllowed(allowed); };
+  app.setAllowedFileTypes = [&host](std::vector<std::string> types) { host.setAllowedFileTypes(std::move(types)); };
+  app.displaySleep = displaySleep_.get();
+  // The tones load the call audio (and GStreamer) the first time the page uses them.
+  app.tones.setToneVolumes = [this](const nlohmann::json& volumes) { callAudio().setToneVolumes(volumes); };
+  app.tones.previewRingtone = [this](int ringtone) { callAudio().previewRingtone(ringtone); };
+  app.tones.stopRingtonePreview = [this] { callAudio().stopRingtonePreview(); };
+  app.calls = callCredentials_.get();
+  app.theme = theme_.get();
+  app.debugLog = debugLog_.get();
+  app.defaults = &defaults_;
+  // TODO(updater issue): app.updates, the update service.
+  appMessages_ = std::make_unique<AppBridgeMessages>(std::move(app));
+  appMessages_->publishRoutes(web.routes());
+
+  thumbnailQueue_ = std::make_unique<platform::SerialQueue>("com.orvik.thumbnails");
+  fileMessages_ =
+      std::make_unique<FileTransferMessages>(page, *documents_, *images_, *videos_, *thumbnailQueue_, *fileAccess_);
+  fileMessages_->publishRoutes(web.routes());
+  // TODO(notifications issue): getDeviceToken, showLocalNotification:, clearBadge, setUnreadTotal:,
+  // clearChatNotifications:, setNotificationSound, previewNotificationSound, requestMediaPermission.
+  // TODO(call control and call windows issues): the call and call-window messages.
+  // TODO(viewers issue): the viewer, save and share messages, deleteLocalFiles, readVideoForPlayback.
+  // TODO(file drag issue): beginFileDrag.
+}
+
+}  // namespace orvik

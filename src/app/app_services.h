@@ -1,0 +1,166 @@
+// The composition root: the one object that builds the program's services,
+// in dependency order and by constructor injection, and wires them together.
+// Created by OrvikApplication::on_startup; everything else receives what it
+// needs from here instead of reaching for process-wide instances.
+//
+//   logger, defaults, application identity, service configuration
+//   → web session (context, network session, local schemes) and the files'
+//     scheme handler → network monitor, theme, web-load diagnostics
+//   → the main web view (built first among the windows' contents, so its load
+//     starts as early as it can) and the bridge routes of each subsystem
+//   → on first use: device identity, launch at login, call audio and tones,
+//     audio hardware, signalling (the call engine is loaded only when used).
+//
+// Slots still to be filled: the call manager (CallControl and
+// CallCredentialsSink stand in for it), the call windows and the updater.
+//
+// The logger (NativeLogger::shared, behind nativeLog) and the platform
+// defaults (AppInfo::current, UserDefaults::standard, AudioHardware::shared,
+// SoundPlayer::shared) stay process-wide: every layer logs, and they are
+// what the root hands on.
+//
+// Owner: OrvikApplication, for the life of the main loop; it outlives the main
+// window. THREAD-SAFETY: main queue only.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "core/service_config.h"
+#include "platform/page_call.h"
+#include "platform/secret_store.h"
+
+namespace orvik {
+
+class AppBridgeMessages;
+class CallAudioManager;
+class CallControl;
+class CallCredentialsSink;
+class CallSignalingService;
+class CredentialFetcher;
+class DebugLogManager;
+class DeviceIdentityManager;
+class DocTransferManager;
+class FileAccessPolicy;
+class FileTransferMessages;
+class HomeView;
+class ImgTransferManager;
+class LaunchAtLoginManager;
+class LoadDiagnostics;
+class MainTitlebarLayout;
+class MainWebView;
+class NativeLogger;
+class NetworkMonitor;
+class OrvikFileSchemeHandler;
+class ThemeManager;
+class VideoTransferManager;
+class WebLoadDiagnostics;
+class WebSession;
+namespace platform {
+struct AppInfo;
+class AudioHardware;
+class CaptureAuthorization;
+class DisplaySleepInhibitor;
+class LoginItem;
+class SerialQueue;
+class SystemLog;
+class SystemOpener;
+class UserDefaults;
+}  // namespace platform
+
+class AppServices {
+ public:
+  struct Options {
+    // Tests: a web session that keeps nothing.
+    bool ephemeralWebSession = false;
+    // Where the device identity is kept; empty: the Secret Service.
+    std::unique_ptr<platform::SecretStore> secretStore;
+  };
+
+  explicit AppServices(Options options);
+  AppServices() : AppServices(Options{}) {}
+  ~AppServices();
+  AppServices(const AppServices&) = delete;
+  AppServices& operator=(const AppServices&) = delete;
+
+  NativeLogger& logger() { return logger_; }
+  platform::UserDefaults& defaults() { return defaults_; }
+  const platform::AppInfo& appInfo() const { return appInfo_; }
+  const ServiceConfig& service() const { return service_; }
+  WebSession& webSession() { return *webSession_; }
+  FileAccessPolicy& fileAccess() { return *fileAccess_; }
+  NetworkMonitor& network() { return *network_; }
+  ThemeManager& theme() { return *theme_; }
+  MainTitlebarLayout& titlebarLayout() { return *titlebarLayout_; }
+  DebugLogManager& debugLog() { return *debugLog_; }
+  WebLoadDiagnostics& webLoadDiagnostics() { return *webLoadDiagnostics_; }
+
+  // Built on first use.
+  DeviceIdentityManager& deviceIdentity();
+  LaunchAtLoginManager& launchAtLogin();
+  platform::AudioHardware& audioHardware();
+  CallAudioManager& callAudio();
+  CallSignalingService& signaling();
+  // Whether call audio or signalling has been built yet.
+  bool isCallEngineLoaded() const { return callAudio_ || signaling_; }
+
+  // TODO(call control issue): the call manager takes both slots.
+  CallControl& calls() { return *calls_; }
+  CallCredentialsSink& callCredentials() { return *callCredentials_; }
+  // TODO(call windows issue): the call windows. TODO(updater issue): the update service.
+
+  // Builds the main web view into the home view's page slot, starts its
+  // load, and publishes every subsystem's page messages on its bridge; once.
+  void installMainWebView(HomeView& home);
+  // The main web view while the main window holds it.
+  MainWebView* mainWebView() { return mainWebView_; }
+  // The main web view's page while it exists; empty before and after.
+  std::weak_ptr<platform::PageScriptSink> mainPage() const { return mainPage_; }
+  AppBridgeMessages* appMessages() { return appMessages_.get(); }
+  CredentialFetcher* credentialFetcher() { return credentials_.get(); }
+
+ private:
+  void publishRoutes(MainWebView& web);
+
+  // In dependency order: each is built from those above it.
+  NativeLogger& logger_;
+  platform::UserDefaults& defaults_;
+  const platform::AppInfo& appInfo_;
+  const ServiceConfig service_;
+  std::unique_ptr<WebSession> webSession_;
+  std::unique_ptr<FileAccessPolicy> fileAccess_;
+  std::shared_ptr<OrvikFileSchemeHandler> fileScheme_;
+  std::unique_ptr<NetworkMonitor> network_;
+  std::unique_ptr<ThemeManager> theme_;
+  std::unique_ptr<MainTitlebarLayout> titlebarLayout_;
+  std::unique_ptr<DebugLogManager> debugLog_;
+  std::unique_ptr<platform::SystemLog> webLoadLog_;
+  std::unique_ptr<platform::SystemOpener> opener_;
+  std::unique_ptr<WebLoadDiagnostics> webLoadDiagnostics_;
+  std::unique_ptr<LoadDiagnostics> loadRecorder_;
+  std::unique_ptr<platform::CaptureAuthorization> captureAuthorization_;
+  std::unique_ptr<platform::DisplaySleepInhibitor> displaySleep_;
+  std::unique_ptr<CallControl> calls_;
+  std::unique_ptr<CallCredentialsSink> callCredentials_;
+  std::unique_ptr<DocTransferManager> documents_;
+  std::unique_ptr<ImgTransferManager> images_;
+  std::unique_ptr<VideoTransferManager> videos_;
+
+  // First use.
+  std::unique_ptr<platform::SecretStore> secretStore_;
+  std::unique_ptr<DeviceIdentityManager> deviceIdentity_;
+  std::unique_ptr<platform::LoginItem> loginItem_;
+  std::unique_ptr<LaunchAtLoginManager> launchAtLogin_;
+  std::unique_ptr<CallAudioManager> callAudio_;
+  std::shared_ptr<CallSignalingService> signaling_;
+
+  // The main web view's wiring; the view itself belongs to the home view.
+  MainWebView* mainWebView_ = nullptr;
+  std::weak_ptr<platform::PageScriptSink> mainPage_;
+  std::unique_ptr<CredentialFetcher> credentials_;
+  std::unique_ptr<AppBridgeMessages> appMessages_;
+  std::unique_ptr<platform::SerialQueue> thumbnailQueue_;
+  std::unique_ptr<FileTransferMessages> fileMessages_;
+};
+
+}  // namespace orvik
