@@ -92,7 +92,7 @@ class CallPeerConnectionIntegration : public ::testing::Test {
   // One side on its own, heard by `events`.
   std::shared_ptr<CallPeerConnection> standalone(const std::shared_ptr<RecordingPeerDelegate>& events,
                                                  bool allowAllCandidates = true) {
-    auto connection = CallPeerConnection::create(orvik::testing::loopbackHooks(allowAllCandidates));
+    auto connection = CallPeerConnection::create({}, orvik::testing::loopbackHooks(allowAllCandidates));
     connection->setDelegate(events);
     return connection;
   }

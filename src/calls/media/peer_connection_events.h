@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "calls/media/call_peer_connection.h"
+#include "calls/media/peer_connection.h"
 #include "calls/media/ice_diagnostics.h"
 
 namespace orvik {

@@ -19,7 +19,7 @@ namespace orvik::testing {
 namespace {
 
 std::shared_ptr<CallPeerConnection> makeSide(bool allowAllCandidates, std::shared_ptr<RecordingPeerDelegate>& events) {
-  auto connection = CallPeerConnection::create(loopbackHooks(allowAllCandidates));
+  auto connection = CallPeerConnection::create({}, loopbackHooks(allowAllCandidates));
   events = std::make_shared<RecordingPeerDelegate>();
   connection->setDelegate(events);
   return connection;
