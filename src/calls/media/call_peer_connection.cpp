@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <set>
 #include <utility>
 
 #include "calls/media/call_audio_device.h"
@@ -37,6 +38,7 @@
 #include "calls/media/peer_connection_events.h"
 #include "calls/media/opus_tuned_description.h"
 #include "calls/media/webrtc_observers.h"
+#include "calls/media/webrtc_stats.h"
 #include "calls/media/sender_caps.h"
 #include "calls/signaling/ice_config.h"
 #include "core/native_logger.h"
@@ -66,32 +68,6 @@ class OrvikVideoSource : public rtc::AdaptedVideoTrackSource {
 // Commands come from the owner's queue only: the order of the commands is
 // the order of the peer queue's work.
 void expectMainQueue() { assert(platform::mainQueue().isCurrent()); }
-
-nlohmann::json memberValue(const webrtc::RTCStatsMemberInterface& member) {
-  using Member = webrtc::RTCStatsMemberInterface;
-  switch (member.type()) {
-    case Member::kBool: return *member.cast_to<webrtc::RTCStatsMember<bool>>();
-    case Member::kInt32: return *member.cast_to<webrtc::RTCStatsMember<int32_t>>();
-    case Member::kUint32: return *member.cast_to<webrtc::RTCStatsMember<uint32_t>>();
-    case Member::kInt64: return *member.cast_to<webrtc::RTCStatsMember<int64_t>>();
-    case Member::kUint64: return *member.cast_to<webrtc::RTCStatsMember<uint64_t>>();
-    case Member::kDouble: return *member.cast_to<webrtc::RTCStatsMember<double>>();
-    case Member::kString: return *member.cast_to<webrtc::RTCStatsMember<std::string>>();
-    default: return nlohmann::json::parse(member.ValueToJson(), nullptr, false);
-  }
-}
-
-std::vector<StatsEntry> readReport(const webrtc::RTCStatsReport& report) {
-  std::vector<StatsEntry> entries;
-  for (const webrtc::RTCStats& stats : report) {
-    StatsEntry entry{stats.type(), stats.id()};
-    for (const auto* member : stats.Members()) {
-      if (member->is_defined()) entry.members[member->name()] = memberValue(*member);
-    }
-    entries.push_back(std::move(entry));
-  }
-  return entries;
-}
 
 IceConnectionState toState(webrtc::PeerConnectionInterface::IceConnectionState state) {
   return static_cast<IceConnectionState>(static_cast<int>(state));
@@ -192,6 +168,12 @@ struct CallPeerConnection::Impl {
                                                       rtc::scoped_refptr<webrtc::DataChannelInterface> channel);
 
   void prepareForIceRestart(const std::string& reason);
+  // Peer queue. Notes `candidate` as handed to WebRTC; false when it belongs
+  // to an ICE generation that a restart retired.
+  bool keepRemoteCandidate(const cricket::Candidate& candidate, const std::string& sdpMid);
+  // Peer queue, at the start of a restart: takes the remote candidates
+  // handed in so far out of WebRTC's list.
+  void retireRemoteCandidates();
   // Peer queue: the restart answer once no offer of ours is pending.
   void answerRestartOffer(const SDPPayload& offer, std::function<void()> onRemoteApplied,
                           DescriptionCompletion completion);
@@ -232,6 +214,11 @@ struct CallPeerConnection::Impl {
   rtc::scoped_refptr<webrtc::AudioTrackInterface> remoteAudioTrack;
   rtc::scoped_refptr<OrvikVideoSource> videoSource;
   ControlChannel control;
+  // The remote candidates handed to the current connection since its last
+  // restart, and the ICE user fragments of those a restart retired; peer
+  // queue.
+  std::vector<cricket::Candidate> remoteCandidates;
+  std::set<std::string> retiredRemoteUfrags;
   std::atomic<bool> hasRemoteDescription{false};
   // The configured transport policy, for the end-of-gathering warning.
   std::atomic<bool> relayPolicy{false};
@@ -310,6 +297,8 @@ void CallPeerConnection::Impl::teardown() {
   // close must not reach the call manager as a failure of the next call.
   ++generation;
   control.close();
+  remoteCandidates.clear();
+  retiredRemoteUfrags.clear();
   if (peerConnection) {
     peerConnection->Close();
     peerConnection = nullptr;
@@ -459,6 +448,38 @@ std::unique_ptr<ControlChannel::Watch> CallPeerConnection::Impl::watchChannel(
   return std::make_unique<ControlChannel::Watch>(std::move(channel), std::move(reports));
 }
 
+bool CallPeerConnection::Impl::keepRemoteCandidate(const cricket::Candidate& candidate, const std::string& sdpMid) {
+  if (!candidate.username().empty() && retiredRemoteUfrags.contains(candidate.username())) return false;
+  cricket::Candidate kept = candidate;
+  // Taking a candidate out again goes by its transport.
+  kept.set_transport_name(sdpMid);
+  remoteCandidates.push_back(std::move(kept));
+  return true;
+}
+
+// A restart must not leave the peer's old candidates in WebRTC's list of
+// remote candidates. The ports of the new gathering come up before the
+// peer's restart description arrives and pair with every candidate in that
+// list; when the peer's new candidate then sits at the address of an old one
+// (a TURN server that restarted hands the same relay ports out again), it
+// replaces such a pair inside a TURN port. That replacement leaves the port's
+// permission entry marked for destruction while the new pair still uses it,
+// and destroying the new pair later (at the latest when the call closes)
+// fails a check in WebRTC's TURN port and aborts the program. Taking the old
+// candidates out of the list keeps the new ports to the new candidates; the
+// pairs the old ports already have carry on until the new path takes over.
+// Candidates of the retired generation that arrive late are dropped.
+void CallPeerConnection::Impl::retireRemoteCandidates() {
+  if (remoteCandidates.empty() || !peerConnection) return;
+  for (const auto& candidate : remoteCandidates) {
+    if (!candidate.username().empty()) retiredRemoteUfrags.insert(candidate.username());
+  }
+  const bool removed = peerConnection->RemoveIceCandidates(remoteCandidates);
+  timeline.line(std::to_string(remoteCandidates.size()) +
+                " remote candidate(s) of the last attempt retired (removed=" + boolText(removed) + ")");
+  remoteCandidates.clear();
+}
+
 void CallPeerConnection::Impl::prepareForIceRestart(const std::string& reason) {
   if (!peerConnection) return;
   const CandidateTally local = timeline.localTypes();
@@ -476,6 +497,7 @@ void CallPeerConnection::Impl::prepareForIceRestart(const std::string& reason) {
   } else {
     nativeLog("[ICERestart] " + reason + ": keeping policy=" + (relay ? "relay" : "noHost") + " | last attempt " + summary);
   }
+  retireRemoteCandidates();
   timeline.startAttempt();
   timeline.line("ICE restart (" + reason + ") — new credentials, gathering again");
 }
@@ -780,6 +802,10 @@ void CallPeerConnection::addICECandidate(const std::string& candidate, const std
       nativeLog("[PeerConn] addICECandidate failed: " + parseError.description + " — candidate=" + preview);
       return;
     }
+    if (!self->impl_->keepRemoteCandidate(parsed->candidate(), sdpMid.value_or(""))) {
+      nativeLog("[PeerConn] addICECandidate — candidate of an earlier ICE generation, dropped: " + preview);
+      return;
+    }
     pc->AddIceCandidate(std::move(parsed), [preview, mid = sdpMid.value_or("nil"), sdpMLineIndex](webrtc::RTCError error) {
       if (error.ok()) {
         nativeLog("[PeerConn] addICECandidate OK — sdpMid=" + mid + " idx=" + std::to_string(sdpMLineIndex));
@@ -1081,7 +1107,7 @@ class StatsCallback : public webrtc::RTCStatsCollectorCallback {
   void OnStatsDelivered(const rtc::scoped_refptr<const webrtc::RTCStatsReport>& report) override {
     auto owner = owner_.lock();
     if (!owner || !report) return;
-    const IceStatsReading reading = readIceStats(label_, snapshot_, readReport(*report));
+    const IceStatsReading reading = readIceStats(label_, snapshot_, readStatsReport(*report));
     owner->iceTimeline(reading.statsLine);
     if (reading.diagnosis) owner->iceTimeline(*reading.diagnosis);
   }
