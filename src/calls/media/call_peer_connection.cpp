@@ -167,13 +167,16 @@ struct CallPeerConnection::Impl {
   std::unique_ptr<ControlChannel::Watch> watchChannel(std::uint64_t connection,
                                                       rtc::scoped_refptr<webrtc::DataChannelInterface> channel);
 
-  void prepareForIceRestart(const std::string& reason);
+  // `peersUfrag`: the ICE user fragment of the peer's restart offer being
+  // answered; nothing for a restart offer of our own.
+  void prepareForIceRestart(const std::string& reason, const std::optional<std::string>& peersUfrag = std::nullopt);
   // Peer queue. Notes `candidate` as handed to WebRTC; false when it belongs
   // to an ICE generation that a restart retired.
   bool keepRemoteCandidate(const cricket::Candidate& candidate, const std::string& sdpMid);
   // Peer queue, at the start of a restart: takes the remote candidates
-  // handed in so far out of WebRTC's list.
-  void retireRemoteCandidates();
+  // handed in so far out of WebRTC's list, all of them, or those of other
+  // fragments than `peersUfrag` when the peer's next one is known.
+  void retireRemoteCandidates(const std::optional<std::string>& peersUfrag);
   // Peer queue: the restart answer once no offer of ours is pending.
   void answerRestartOffer(const SDPPayload& offer, std::function<void()> onRemoteApplied,
                           DescriptionCompletion completion);
@@ -469,18 +472,27 @@ bool CallPeerConnection::Impl::keepRemoteCandidate(const cricket::Candidate& can
 // candidates out of the list keeps the new ports to the new candidates; the
 // pairs the old ports already have carry on until the new path takes over.
 // Candidates of the retired generation that arrive late are dropped.
-void CallPeerConnection::Impl::retireRemoteCandidates() {
-  if (remoteCandidates.empty() || !peerConnection) return;
-  for (const auto& candidate : remoteCandidates) {
+void CallPeerConnection::Impl::retireRemoteCandidates(const std::optional<std::string>& peersUfrag) {
+  if (!peerConnection) return;
+  // An offer from the peer that keeps its credentials (a renegotiation
+  // answered on this path) retires nothing.
+  std::vector<cricket::Candidate> retired;
+  std::erase_if(remoteCandidates, [&](const cricket::Candidate& candidate) {
+    const bool retire = !peersUfrag || candidate.username() != *peersUfrag;
+    if (retire) retired.push_back(candidate);
+    return retire;
+  });
+  if (retired.empty()) return;
+  for (const auto& candidate : retired) {
     if (!candidate.username().empty()) retiredRemoteUfrags.insert(candidate.username());
   }
-  const bool removed = peerConnection->RemoveIceCandidates(remoteCandidates);
-  timeline.line(std::to_string(remoteCandidates.size()) +
-                " remote candidate(s) of the last attempt retired (removed=" + boolText(removed) + ")");
-  remoteCandidates.clear();
+  const bool removed = peerConnection->RemoveIceCandidates(retired);
+  timeline.line(std::to_string(retired.size()) + " remote candidate(s) of the last attempt retired (removed=" +
+                boolText(removed) + ")");
 }
 
-void CallPeerConnection::Impl::prepareForIceRestart(const std::string& reason) {
+void CallPeerConnection::Impl::prepareForIceRestart(const std::string& reason,
+                                                    const std::optional<std::string>& peersUfrag) {
   if (!peerConnection) return;
   const CandidateTally local = timeline.localTypes();
   const auto relayCount = local.find("relay");
@@ -497,7 +509,7 @@ void CallPeerConnection::Impl::prepareForIceRestart(const std::string& reason) {
   } else {
     nativeLog("[ICERestart] " + reason + ": keeping policy=" + (relay ? "relay" : "noHost") + " | last attempt " + summary);
   }
-  retireRemoteCandidates();
+  retireRemoteCandidates(peersUfrag);
   timeline.startAttempt();
   timeline.line("ICE restart (" + reason + ") — new credentials, gathering again");
 }
@@ -982,7 +994,7 @@ void CallPeerConnection::Impl::answerRestartOffer(const SDPPayload& offer, std::
     nativeLog("[ICERestart] answerIceRestartOffer — signalingState=" + std::to_string(state) + ", skipped");
     return nothing();
   }
-  prepareForIceRestart("callee");
+  prepareForIceRestart("callee", iceUfragOf(offer.sdp));
   const std::uint64_t connection = generation;
   std::weak_ptr<CallPeerConnection> weak = owner.weak_from_this();
   auto complete = [weak, connection, completion](std::optional<std::string> description) {

@@ -43,6 +43,9 @@ std::optional<std::string> gatheringCompleteWarning(const CandidateTally& localT
 // cannot be written as JSON (it is not UTF-8).
 std::optional<std::string> describeSessionDescription(bool isOffer, const std::string& sdp);
 
+// The first "a=ice-ufrag:" value of a description, or nothing.
+std::optional<std::string> iceUfragOf(const std::string& sdp);
+
 bool isValidUtf8(const std::string& bytes);
 // The bytes as text, or the empty text when they are not valid UTF-8.
 std::string utf8TextOrEmpty(const std::string& bytes);

@@ -245,5 +245,31 @@ TEST_F(FakeCallTest, TheFakeRefusesWhatTheEngineRefuses) {
   EXPECT_EQ(caller->hub.last()->sentPackets().size(), candidatesBefore);
 }
 
+TEST_F(FakeCallTest, SimultaneousRestartOffersRollTheCalleeBackLikeTheEngine) {
+  caller->placeCall();
+  run(1.0);
+  ASSERT_TRUE(caller->isConnected() && callee->isConnected());
+  network.cut();
+  run(3.0);
+  network.restore();
+
+  // Both offer at once; the callee's own offer gives way to the caller's.
+  std::optional<std::string> calleeOffer;
+  callee->peer->createIceRestartOffer([&](const std::optional<std::string>& offer) { calleeOffer = offer; });
+  caller->restartIce();
+  run(1.0);
+  ASSERT_TRUE(calleeOffer);
+  EXPECT_EQ(caller->restartApplied, true);
+  EXPECT_EQ(callee->peer->signalingState(), FakePeerConnection::SignalingState::stable);
+  EXPECT_TRUE(caller->isConnected() && callee->isConnected());
+
+  // The callee's abandoned offer is of no use to the caller any more.
+  std::optional<bool> applied;
+  caller->peer->applyIceRestartAnswer({"answer", json::parse(*calleeOffer)["sdp"], std::nullopt},
+                                      [&](bool ok) { applied = ok; });
+  run(0.1);
+  EXPECT_EQ(applied, false);
+}
+
 }  // namespace
 }  // namespace orvik::testing
