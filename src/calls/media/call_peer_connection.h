@@ -1,7 +1,8 @@
 // The WebRTC side of one call at a time (the PeerConnection of the program):
 // the factory, the peer connection, the local tracks, the caller's "control"
-// data channel and the ICE bookkeeping behind the diagnostics. The call manager keeps one for the life
-// of the process and builds a fresh WebRTC connection in it for every call.
+// data channel and the ICE bookkeeping behind the diagnostics. The call
+// manager keeps one for the life of the process and builds a fresh WebRTC
+// connection in it for every call.
 //
 // THREADING: every operation on the connection runs on `peerQueue()` (the
 // serial queue "orvik.call.peer"), so no two WebRTC calls of this object
