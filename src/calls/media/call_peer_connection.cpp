@@ -21,24 +21,29 @@
 #include <pc/webrtc_sdp.h>
 #include <rtc_base/thread.h>
 
+#include <cassert>
 #include <chrono>
 #include <cstdio>
-#include <future>
 #include <mutex>
+#include <set>
 #include <utility>
 
 #include "calls/media/call_audio_device.h"
 #include "calls/media/call_audio_device_module.h"
 #include "calls/media/call_peer_connection_internal.h"
 #include "calls/media/ice_diagnostics.h"
+#include "calls/media/control_channel.h"
+#include "calls/media/ice_timeline.h"
 #include "calls/media/peer_configuration.h"
 #include "calls/media/peer_connection_events.h"
-#include "calls/media/sdp_tuning.h"
+#include "calls/media/opus_tuned_description.h"
+#include "calls/media/webrtc_observers.h"
+#include "calls/media/webrtc_stats.h"
+#include "calls/media/sender_caps.h"
 #include "calls/signaling/ice_config.h"
 #include "core/native_logger.h"
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/task_queue.h"
-#include "platform/user_defaults.h"
 
 namespace orvik {
 namespace {
@@ -60,38 +65,9 @@ class OrvikVideoSource : public rtc::AdaptedVideoTrackSource {
   void deliverFrame(const webrtc::VideoFrame& frame) { OnFrame(frame); }
 };
 
-// A fresh device for each call, published as the current one for routing.
-rtc::scoped_refptr<webrtc::AudioDeviceModule> makeCallAudioDevice() {
-  auto device = std::make_shared<CallAudioDevice>(platform::AudioHardware::shared());
-  CallAudioDevice::setCurrent(device);
-  return makeCallAudioDeviceModule(std::move(device));
-}
-
-nlohmann::json memberValue(const webrtc::RTCStatsMemberInterface& member) {
-  using Member = webrtc::RTCStatsMemberInterface;
-  switch (member.type()) {
-    case Member::kBool: return *member.cast_to<webrtc::RTCStatsMember<bool>>();
-    case Member::kInt32: return *member.cast_to<webrtc::RTCStatsMember<int32_t>>();
-    case Member::kUint32: return *member.cast_to<webrtc::RTCStatsMember<uint32_t>>();
-    case Member::kInt64: return *member.cast_to<webrtc::RTCStatsMember<int64_t>>();
-    case Member::kUint64: return *member.cast_to<webrtc::RTCStatsMember<uint64_t>>();
-    case Member::kDouble: return *member.cast_to<webrtc::RTCStatsMember<double>>();
-    case Member::kString: return *member.cast_to<webrtc::RTCStatsMember<std::string>>();
-    default: return nlohmann::json::parse(member.ValueToJson(), nullptr, false);
-  }
-}
-
-std::vector<StatsEntry> readReport(const webrtc::RTCStatsReport& report) {
-  std::vector<StatsEntry> entries;
-  for (const webrtc::RTCStats& stats : report) {
-    StatsEntry entry{stats.type(), stats.id()};
-    for (const auto* member : stats.Members()) {
-      if (member->is_defined()) entry.members[member->name()] = memberValue(*member);
-    }
-    entries.push_back(std::move(entry));
-  }
-  return entries;
-}
+// Commands come from the owner's queue only: the order of the commands is
+// the order of the peer queue's work.
+void expectMainQueue() { assert(platform::mainQueue().isCurrent()); }
 
 IceConnectionState toState(webrtc::PeerConnectionInterface::IceConnectionState state) {
   return static_cast<IceConnectionState>(static_cast<int>(state));
@@ -99,36 +75,25 @@ IceConnectionState toState(webrtc::PeerConnectionInterface::IceConnectionState s
 
 std::string candidateLine(const cricket::Candidate& candidate) { return webrtc::SdpSerializeCandidate(candidate); }
 
-class CreateObserver : public webrtc::CreateSessionDescriptionObserver {
- public:
-  using Done = std::function<void(std::unique_ptr<webrtc::SessionDescriptionInterface>, webrtc::RTCError)>;
-  explicit CreateObserver(Done done) : done_(std::move(done)) {}
-  void OnSuccess(webrtc::SessionDescriptionInterface* description) override {
-    done_(std::unique_ptr<webrtc::SessionDescriptionInterface>(description), webrtc::RTCError::OK());
+webrtc::Priority webrtcPriority(SenderPriority priority) {
+  switch (priority) {
+    case SenderPriority::veryLow: return webrtc::Priority::kVeryLow;
+    case SenderPriority::low: return webrtc::Priority::kLow;
+    case SenderPriority::medium: return webrtc::Priority::kMedium;
+    case SenderPriority::high: return webrtc::Priority::kHigh;
   }
-  void OnFailure(webrtc::RTCError error) override { done_(nullptr, std::move(error)); }
+  return webrtc::Priority::kLow;
+}
 
- private:
-  Done done_;
-};
-
-class SetRemoteObserver : public webrtc::SetRemoteDescriptionObserverInterface {
- public:
-  explicit SetRemoteObserver(std::function<void(webrtc::RTCError)> done) : done_(std::move(done)) {}
-  void OnSetRemoteDescriptionComplete(webrtc::RTCError error) override { done_(std::move(error)); }
-
- private:
-  std::function<void(webrtc::RTCError)> done_;
-};
-
-class SetLocalObserver : public webrtc::SetLocalDescriptionObserverInterface {
- public:
-  explicit SetLocalObserver(std::function<void(webrtc::RTCError)> done) : done_(std::move(done)) {}
-  void OnSetLocalDescriptionComplete(webrtc::RTCError error) override { done_(std::move(error)); }
-
- private:
-  std::function<void(webrtc::RTCError)> done_;
-};
+webrtc::DegradationPreference webrtcDegradation(SenderDegradation degradation) {
+  switch (degradation) {
+    case SenderDegradation::disabled: return webrtc::DegradationPreference::DISABLED;
+    case SenderDegradation::maintainFramerate: return webrtc::DegradationPreference::MAINTAIN_FRAMERATE;
+    case SenderDegradation::maintainResolution: return webrtc::DegradationPreference::MAINTAIN_RESOLUTION;
+    case SenderDegradation::balanced: return webrtc::DegradationPreference::BALANCED;
+  }
+  return webrtc::DegradationPreference::BALANCED;
+}
 
 PeerConnectionError peerError(const webrtc::RTCError& error) {
   return {"RTCError", static_cast<int>(error.type()), error.message()};
@@ -149,11 +114,10 @@ std::unique_ptr<webrtc::SessionDescriptionInterface> parseDescription(webrtc::Sd
 // One per connection: its events carry the connection's generation, so the
 // events of a closed or replaced connection are told apart and dropped.
 struct ConnectionEvents;
-struct ChannelEvents;
 
 struct CallPeerConnection::Impl {
-  explicit Impl(CallPeerConnection& owner, std::shared_ptr<TestHooks> hooks)
-      : owner(owner), hooks(std::move(hooks)), iceStartedAt(platform::systemClock().monotonicNow()) {
+  Impl(CallPeerConnection& owner, CallPeerConnectionOptions options, std::shared_ptr<TestHooks> hooks)
+      : owner(owner), options(std::move(options)), hooks(std::move(hooks)) {
     network = rtc::Thread::CreateWithSocketServer();
     worker = rtc::Thread::Create();
     signaling = rtc::Thread::Create();
@@ -198,12 +162,24 @@ struct CallPeerConnection::Impl {
   }
 
   // Peer queue. The data channel and its queue live here only.
-  void sendOrQueue(const std::string& text);
-  void flushDataChannel();
-  void adoptChannel(std::unique_ptr<ChannelEvents> events);
-  void sendText(const std::string& text);
+  // Watches `channel` of `connection`: opening flushes the queue, messages
+  // go to the delegate.
+  std::unique_ptr<ControlChannel::Watch> watchChannel(std::uint64_t connection,
+                                                      rtc::scoped_refptr<webrtc::DataChannelInterface> channel);
 
-  void prepareForIceRestart(const std::string& reason);
+  // `peersUfrag`: the ICE user fragment of the peer's restart offer being
+  // answered; nothing for a restart offer of our own.
+  void prepareForIceRestart(const std::string& reason, const std::optional<std::string>& peersUfrag = std::nullopt);
+  // Peer queue. Notes `candidate` as handed to WebRTC; false when it belongs
+  // to an ICE generation that a restart retired.
+  bool keepRemoteCandidate(const cricket::Candidate& candidate, const std::string& sdpMid);
+  // Peer queue, at the start of a restart: takes the remote candidates
+  // handed in so far out of WebRTC's list, all of them, or those of other
+  // fragments than `peersUfrag` when the peer's next one is known.
+  void retireRemoteCandidates(const std::optional<std::string>& peersUfrag);
+  // Peer queue: the restart answer once no offer of ours is pending.
+  void answerRestartOffer(const SDPPayload& offer, std::function<void()> onRemoteApplied,
+                          DescriptionCompletion completion);
 
   // WebRTC's signalling thread, for the current connection.
   void iceConnectionChanged(std::uint64_t connection, webrtc::PeerConnectionInterface::IceConnectionState state);
@@ -215,12 +191,10 @@ struct CallPeerConnection::Impl {
   void remoteChannelArrived(std::uint64_t connection, rtc::scoped_refptr<webrtc::DataChannelInterface> channel);
   void remoteTrackArrived(std::uint64_t connection, rtc::scoped_refptr<webrtc::MediaStreamTrackInterface> track,
                           const std::string& source);
-  void channelStateChanged(std::uint64_t connection, webrtc::DataChannelInterface& channel);
-  void channelMessage(std::uint64_t connection, webrtc::DataChannelInterface& channel, const webrtc::DataBuffer& buffer);
   void requestStatsFromEvent(std::uint64_t connection, const std::string& label);
-  std::string swapStateName(std::string& field, const std::string& name);
 
   CallPeerConnection& owner;
+  const CallPeerConnectionOptions options;
   std::shared_ptr<TestHooks> hooks;
   std::weak_ptr<CallPeerConnectionDelegate> delegate;
   platform::SerialQueue peerQueue{"orvik.call.peer"};
@@ -234,7 +208,6 @@ struct CallPeerConnection::Impl {
   // WebRTC may still hold an observer of a closed connection; they stay until
   // the threads stop (one small object per call).
   std::vector<std::unique_ptr<ConnectionEvents>> connectionEvents;
-  std::unique_ptr<ChannelEvents> channelEvents;
 
   rtc::scoped_refptr<webrtc::PeerConnectionFactoryInterface> factory;
   rtc::scoped_refptr<webrtc::PeerConnectionInterface> peerConnection;
@@ -243,32 +216,16 @@ struct CallPeerConnection::Impl {
   rtc::scoped_refptr<webrtc::VideoTrackInterface> remoteVideoTrack;
   rtc::scoped_refptr<webrtc::AudioTrackInterface> remoteAudioTrack;
   rtc::scoped_refptr<OrvikVideoSource> videoSource;
-  rtc::scoped_refptr<webrtc::DataChannelInterface> dataChannel;
-  std::vector<std::string> pendingDataChannelMessages;
+  ControlChannel control;
+  // The remote candidates handed to the current connection since its last
+  // restart, and the ICE user fragments of those a restart retired; peer
+  // queue.
+  std::vector<cricket::Candidate> remoteCandidates;
+  std::set<std::string> retiredRemoteUfrags;
   std::atomic<bool> hasRemoteDescription{false};
-  std::atomic<std::int64_t> localCandidatesSent{0};
   // The configured transport policy, for the end-of-gathering warning.
   std::atomic<bool> relayPolicy{false};
-
-  mutable std::mutex candidateTypesLock;
-  CandidateTally localCandidateTypes;
-  CandidateTally remoteCandidateTypes;
-
-  mutable std::mutex iceStateLock;
-  IceConnectionState lastIceState = IceConnectionState::newState;
-
-  // Also guards the timeline fields the event handlers write on WebRTC's
-  // thread while a build or restart resets them on the peer queue.
-  mutable std::mutex iceDiagLock;
-  platform::Clock::MonotonicTime iceStartedAt;
-  std::optional<platform::Clock::MonotonicTime> iceCheckingAt;
-  std::atomic<bool> isCallerRole{false};
-  std::string prevIceStateName = "new";
-  std::string prevGatherStateName = "new";
-  std::string prevConnStateName = "new";
-  bool firstLocalCandidateLogged = false;
-  bool firstRemoteCandidateLogged = false;
-  std::vector<std::string> iceGatherErrors;
+  IceTimeline timeline{platform::systemClock()};
 };
 
 struct ConnectionEvents : public webrtc::PeerConnectionObserver {
@@ -280,7 +237,7 @@ struct ConnectionEvents : public webrtc::PeerConnectionObserver {
     if (!current()) return;
     const std::string name = signalingStateName(state);
     nativeLog("[PeerConn] Signaling state → " + name);
-    impl.owner.iceTimeline("SDP signaling state → " + name);
+    impl.timeline.line("SDP signaling state → " + name);
   }
   void OnAddStream(rtc::scoped_refptr<webrtc::MediaStreamInterface> stream) override {
     if (!current()) return;
@@ -338,37 +295,13 @@ struct ConnectionEvents : public webrtc::PeerConnectionObserver {
   const std::uint64_t connection;
 };
 
-struct ChannelEvents : public webrtc::DataChannelObserver {
-  ChannelEvents(CallPeerConnection::Impl& impl, std::uint64_t connection,
-                rtc::scoped_refptr<webrtc::DataChannelInterface> channel)
-      : impl(impl), connection(connection), channel(std::move(channel)) {
-    this->channel->RegisterObserver(this);
-  }
-  // Unregistering waits for WebRTC's thread, so no event runs afterwards.
-  ~ChannelEvents() override { channel->UnregisterObserver(); }
-
-  void OnStateChange() override {
-    if (impl.isCurrent(connection)) impl.channelStateChanged(connection, *channel);
-  }
-  void OnMessage(const webrtc::DataBuffer& buffer) override {
-    if (impl.isCurrent(connection)) impl.channelMessage(connection, *channel, buffer);
-  }
-
-  CallPeerConnection::Impl& impl;
-  const std::uint64_t connection;
-  rtc::scoped_refptr<webrtc::DataChannelInterface> channel;
-};
-
 void CallPeerConnection::Impl::teardown() {
   // From here on every event of the closing connection is stale: our own
   // close must not reach the call manager as a failure of the next call.
   ++generation;
-  channelEvents.reset();
-  if (dataChannel) {
-    dataChannel->Close();
-    dataChannel = nullptr;
-  }
-  pendingDataChannelMessages.clear();
+  control.close();
+  remoteCandidates.clear();
+  retiredRemoteUfrags.clear();
   if (peerConnection) {
     peerConnection->Close();
     peerConnection = nullptr;
@@ -380,21 +313,7 @@ void CallPeerConnection::Impl::teardown() {
   videoSource = nullptr;
   factory = nullptr;
   hasRemoteDescription = false;
-  localCandidatesSent = 0;
-  {
-    std::lock_guard lock(candidateTypesLock);
-    localCandidateTypes.clear();
-    remoteCandidateTypes.clear();
-  }
-  std::lock_guard lock(iceStateLock);
-  lastIceState = IceConnectionState::newState;
-}
-
-std::string CallPeerConnection::Impl::swapStateName(std::string& field, const std::string& name) {
-  std::lock_guard lock(iceDiagLock);
-  std::string old = std::move(field);
-  field = name;
-  return old;
+  timeline.connectionClosed();
 }
 
 void CallPeerConnection::Impl::requestStatsFromEvent(std::uint64_t connection, const std::string& label) {
@@ -406,26 +325,8 @@ void CallPeerConnection::Impl::iceConnectionChanged(std::uint64_t connection,
   const IceConnectionState ours = toState(state);
   const std::string name = iceConnectionStateName(state);
   nativeLog("[PeerConn] ICE connection → " + name);
-  {
-    std::lock_guard lock(iceStateLock);
-    lastIceState = ours;
-  }
-  const auto now = platform::systemClock().monotonicNow();
-  std::string old, suffix;
-  {
-    std::lock_guard lock(iceDiagLock);
-    old = std::exchange(prevIceStateName, name);
-    if (ours == IceConnectionState::checking && !iceCheckingAt) iceCheckingAt = now;
-    const bool settled = ours == IceConnectionState::connected || ours == IceConnectionState::completed ||
-                         ours == IceConnectionState::failed;
-    if (iceCheckingAt && settled) {
-      char seconds[32];
-      std::snprintf(seconds, sizeof seconds, "%.2f", std::chrono::duration<double>(now - *iceCheckingAt).count());
-      suffix = std::string(" after ") + seconds + "s of checking";
-    }
-  }
-  owner.iceTimeline("ICE state " + old + " → " + name + suffix);
-  const std::string sent = std::to_string(localCandidatesSent.load());
+  timeline.iceStateChanged(ours, name);
+  const std::string sent = std::to_string(timeline.localCandidatesSent());
   switch (ours) {
     case IceConnectionState::newState: nativeLog("[PeerConn] ICE new"); break;
     case IceConnectionState::checking:
@@ -433,17 +334,17 @@ void CallPeerConnection::Impl::iceConnectionChanged(std::uint64_t connection,
       break;
     case IceConnectionState::connected:
     case IceConnectionState::completed:
-      nativeLog("[PeerConn] ✅ ICE connected — localCandidatesSent=" + sent + " | " + owner.candidateTypeSummary());
+      nativeLog("[PeerConn] ✅ ICE connected — localCandidatesSent=" + sent + " | " + timeline.candidateSummary());
       requestStatsFromEvent(connection, "connected");
       owner.scheduleSenderCaps("ICE connected");
       break;
     case IceConnectionState::failed:
-      nativeLog("[PeerConn] ❌ ICE FAILED — localCandidatesSent=" + sent + " | " + owner.candidateTypeSummary());
+      nativeLog("[PeerConn] ❌ ICE FAILED — localCandidatesSent=" + sent + " | " + timeline.candidateSummary());
       requestStatsFromEvent(connection, "failed");
       break;
     case IceConnectionState::disconnected:
       nativeLog("[PeerConn] ⚠️ ICE disconnected — localCandidatesSent=" + sent);
-      owner.iceTimeline(
+      timeline.line(
           "⚠️ disconnected — the path stopped answering consent checks (network change / Wi-Fi drop / other side "
           "gone); WebRTC retries for a while before 'failed'");
       requestStatsFromEvent(connection, "disconnected");
@@ -459,7 +360,7 @@ void CallPeerConnection::Impl::connectionChanged(std::uint64_t connection,
                                                  webrtc::PeerConnectionInterface::PeerConnectionState state) {
   const std::string name = peerConnectionStateName(static_cast<int>(state));
   nativeLog("[PeerConn] Connection state → " + name);
-  owner.iceTimeline("peer connection (ICE+DTLS) " + swapStateName(prevConnStateName, name) + " → " + name);
+  timeline.connectionChanged(name);
   tellDelegate(connection, [ours = static_cast<PeerConnectionState>(static_cast<int>(state))](CallPeerConnectionDelegate& d) {
     d.peerConnectionDidChangeIceState(ours);
   });
@@ -469,37 +370,18 @@ void CallPeerConnection::Impl::gatheringChanged(webrtc::PeerConnectionInterface:
   const std::string name = iceGatheringStateName(state);
   const bool complete = state == webrtc::PeerConnectionInterface::kIceGatheringComplete;
   nativeLog("[PeerConn] ICE gathering → " + name +
-            (complete ? " — all local candidates sent, total=" + std::to_string(localCandidatesSent.load()) : ""));
-  owner.iceTimeline("gathering " + swapStateName(prevGatherStateName, name) + " → " + name + " — " +
-                    owner.candidateTypeSummary());
+            (complete ? " — all local candidates sent, total=" + std::to_string(timeline.localCandidatesSent()) : ""));
+  timeline.gatheringChanged(name);
   if (!complete) return;
-  CandidateTally local;
-  {
-    std::lock_guard lock(candidateTypesLock);
-    local = localCandidateTypes;
+  if (auto warning = gatheringCompleteWarning(timeline.localTypes(), relayPolicy, timeline.gatherErrors())) {
+    timeline.line(*warning);
   }
-  std::vector<std::string> errors;
-  {
-    std::lock_guard lock(iceDiagLock);
-    errors = iceGatherErrors;
-  }
-  if (auto warning = gatheringCompleteWarning(local, relayPolicy, errors)) owner.iceTimeline(*warning);
 }
 
 void CallPeerConnection::Impl::candidateGathered(std::uint64_t connection, const webrtc::IceCandidateInterface& candidate) {
   LocalIceCandidate local{candidate.sdp_mid(), candidate.sdp_mline_index(), {}};
   candidate.ToString(&local.candidate);
-  const auto count = ++localCandidatesSent;
-  owner.recordCandidateType(local.candidate, /*isRemote=*/false);
-  bool first = false;
-  {
-    std::lock_guard lock(iceDiagLock);
-    first = !std::exchange(firstLocalCandidateLogged, true);
-  }
-  if (first) {
-    owner.iceTimeline("first LOCAL candidate gathered — " + candidateType(local.candidate) + "/" +
-                      candidateTransport(local.candidate));
-  }
+  const auto count = timeline.localCandidate(local.candidate);
   nativeLog("[PeerConn] Local ICE candidate #" + std::to_string(count) +
             " sdpMid=" + (local.sdpMid.empty() ? std::string("-") : local.sdpMid) +
             " candidate_preview=" + leadingCharacters(local.candidate, 80));
@@ -511,7 +393,7 @@ void CallPeerConnection::Impl::candidateGathered(std::uint64_t connection, const
 void CallPeerConnection::Impl::selectedPairChanged(const cricket::CandidatePairChangeEvent& event) {
   const std::string local = candidateLine(event.selected_candidate_pair.local_candidate());
   const std::string remote = candidateLine(event.selected_candidate_pair.remote_candidate());
-  owner.iceTimeline("selected pair → local " + candidateType(local) + "/" + candidateTransport(local) + " ⇄ remote " +
+  timeline.line("selected pair → local " + candidateType(local) + "/" + candidateTransport(local) + " ⇄ remote " +
                     candidateType(remote) + "/" + candidateTransport(remote) + " | reason: " + event.reason +
                     " | last data " + std::to_string(static_cast<std::int32_t>(event.last_data_received_ms)) +
                     "ms ago");
@@ -519,12 +401,7 @@ void CallPeerConnection::Impl::selectedPairChanged(const cricket::CandidatePairC
 
 void CallPeerConnection::Impl::gatheringFailed(const std::string& address, const std::string& url, int errorCode,
                                                const std::string& errorText) {
-  const std::string entry = gatherErrorEntry(url, errorCode, errorText, address);
-  {
-    std::lock_guard lock(iceDiagLock);
-    keepGatherError(iceGatherErrors, entry);
-  }
-  owner.iceTimeline("⚠️ gathering error: " + entry + " — " + turnErrorHint(errorCode));
+  timeline.gatheringError(gatherErrorEntry(url, errorCode, errorText, address), turnErrorHint(errorCode));
 }
 
 void CallPeerConnection::Impl::remoteTrackArrived(std::uint64_t connection,
@@ -554,75 +431,73 @@ void CallPeerConnection::Impl::remoteChannelArrived(std::uint64_t connection,
   // Observed from this moment: the channel opens right after this event, and
   // that opening (which flushes the texts waiting for it) must not be missed
   // while the adoption waits for the peer queue.
-  auto events = std::make_shared<std::unique_ptr<ChannelEvents>>(std::make_unique<ChannelEvents>(*this, connection, channel));
-  onPeerQueue(connection, [this, connection, events] {
-    adoptChannel(std::move(*events));
+  auto watch = std::make_shared<std::unique_ptr<ControlChannel::Watch>>(watchChannel(connection, std::move(channel)));
+  onPeerQueue(connection, [this, connection, watch] {
+    control.adopt(std::move(*watch));
     tellDelegate(connection, [](CallPeerConnectionDelegate& d) { d.peerConnectionDidOpenRemoteDataChannel(); });
   });
 }
 
-void CallPeerConnection::Impl::adoptChannel(std::unique_ptr<ChannelEvents> events) {
-  dataChannel = events->channel;
-  channelEvents = std::move(events);
+std::unique_ptr<ControlChannel::Watch> CallPeerConnection::Impl::watchChannel(
+    std::uint64_t connection, rtc::scoped_refptr<webrtc::DataChannelInterface> channel) {
+  ControlChannel::Reports reports;
+  reports.opened = [this, connection] {
+    if (isCurrent(connection)) onPeerQueue(connection, [this] { control.flush(); });
+  };
+  reports.message = [this, connection](const std::string& text) {
+    if (!isCurrent(connection)) return;
+    tellDelegate(connection, [text](CallPeerConnectionDelegate& d) { d.peerConnectionDidReceiveDataChannelMessage(text); });
+  };
+  return std::make_unique<ControlChannel::Watch>(std::move(channel), std::move(reports));
 }
 
-void CallPeerConnection::Impl::channelStateChanged(std::uint64_t connection, webrtc::DataChannelInterface& channel) {
-  const auto state = channel.state();
-  nativeLog("[PeerConn] DataChannel '" + channel.label() + "' state → " + dataChannelStateName(state));
-  if (state != webrtc::DataChannelInterface::kOpen) return;
-  nativeLog("[PeerConn] ✅ DataChannel '" + channel.label() + "' OPEN — ready to send/receive");
-  onPeerQueue(connection, [this] { flushDataChannel(); });
+bool CallPeerConnection::Impl::keepRemoteCandidate(const cricket::Candidate& candidate, const std::string& sdpMid) {
+  if (!candidate.username().empty() && retiredRemoteUfrags.contains(candidate.username())) return false;
+  cricket::Candidate kept = candidate;
+  // Taking a candidate out again goes by its transport.
+  kept.set_transport_name(sdpMid);
+  remoteCandidates.push_back(std::move(kept));
+  return true;
 }
 
-void CallPeerConnection::Impl::channelMessage(std::uint64_t connection, webrtc::DataChannelInterface& channel,
-                                              const webrtc::DataBuffer& buffer) {
-  std::string text = utf8TextOrEmpty(std::string(buffer.data.data<char>(), buffer.data.size()));
-  nativeLog("[PeerConn] DataChannel '" + channel.label() + "' message='" + text + "'");
-  tellDelegate(connection, [text = std::move(text)](CallPeerConnectionDelegate& d) {
-    d.peerConnectionDidReceiveDataChannelMessage(text);
-  });
-}
-
-void CallPeerConnection::Impl::sendText(const std::string& text) {
-  dataChannel->Send(webrtc::DataBuffer(rtc::CopyOnWriteBuffer(text.data(), text.size()), /*binary=*/false));
-}
-
-void CallPeerConnection::Impl::sendOrQueue(const std::string& text) {
-  if (!isValidUtf8(text)) return;
-  const bool open = dataChannel && dataChannel->state() == webrtc::DataChannelInterface::kOpen;
-  if (open && pendingDataChannelMessages.empty()) {
-    sendText(text);
-    nativeLog("[PeerConn] DataChannel sent '" + text + "'");
-    return;
-  }
-  // Open but with texts still waiting for the flush: join the queue, so the
-  // order of sending is kept.
-  nativeLog("[PeerConn] DataChannel not open — queuing '" + text + "'");
-  pendingDataChannelMessages.push_back(text);
-  if (open) flushDataChannel();
-}
-
-void CallPeerConnection::Impl::flushDataChannel() {
-  if (!dataChannel || dataChannel->state() != webrtc::DataChannelInterface::kOpen ||
-      pendingDataChannelMessages.empty()) {
-    return;
-  }
-  const auto queued = std::exchange(pendingDataChannelMessages, {});
-  for (const auto& text : queued) {
-    sendText(text);
-    nativeLog("[PeerConn] DataChannel flushed queued '" + text + "'");
-  }
-}
-
-void CallPeerConnection::Impl::prepareForIceRestart(const std::string& reason) {
+// A restart must not leave the peer's old candidates in WebRTC's list of
+// remote candidates. The ports of the new gathering come up before the
+// peer's restart description arrives and pair with every candidate in that
+// list; when the peer's new candidate then sits at the address of an old one
+// (a TURN server that restarted hands the same relay ports out again), it
+// replaces such a pair inside a TURN port. That replacement leaves the port's
+// permission entry marked for destruction while the new pair still uses it,
+// and destroying the new pair later (at the latest when the call closes)
+// fails a check in WebRTC's TURN port and aborts the program. Taking the old
+// candidates out of the list keeps the new ports to the new candidates; the
+// pairs the old ports already have carry on until the new path takes over.
+// Candidates of the retired generation that arrive late are dropped.
+void CallPeerConnection::Impl::retireRemoteCandidates(const std::optional<std::string>& peersUfrag) {
   if (!peerConnection) return;
-  bool noLocalRelay = false;
-  {
-    std::lock_guard lock(candidateTypesLock);
-    const auto relay = localCandidateTypes.find("relay");
-    noLocalRelay = relay == localCandidateTypes.end() || relay->second == 0;
+  // An offer from the peer that keeps its credentials (a renegotiation
+  // answered on this path) retires nothing.
+  std::vector<cricket::Candidate> retired;
+  std::erase_if(remoteCandidates, [&](const cricket::Candidate& candidate) {
+    const bool retire = !peersUfrag || candidate.username() != *peersUfrag;
+    if (retire) retired.push_back(candidate);
+    return retire;
+  });
+  if (retired.empty()) return;
+  for (const auto& candidate : retired) {
+    if (!candidate.username().empty()) retiredRemoteUfrags.insert(candidate.username());
   }
-  const std::string summary = owner.candidateTypeSummary();
+  const bool removed = peerConnection->RemoveIceCandidates(retired);
+  timeline.line(std::to_string(retired.size()) + " remote candidate(s) of the last attempt retired (removed=" +
+                boolText(removed) + ")");
+}
+
+void CallPeerConnection::Impl::prepareForIceRestart(const std::string& reason,
+                                                    const std::optional<std::string>& peersUfrag) {
+  if (!peerConnection) return;
+  const CandidateTally local = timeline.localTypes();
+  const auto relayCount = local.find("relay");
+  const bool noLocalRelay = relayCount == local.end() || relayCount->second == 0;
+  const std::string summary = timeline.candidateSummary();
   auto config = peerConnection->GetConfiguration();
   const bool relay = config.type == webrtc::PeerConnectionInterface::kRelay;
   if (noLocalRelay && relay && hasRoutableIPv4()) {
@@ -634,26 +509,18 @@ void CallPeerConnection::Impl::prepareForIceRestart(const std::string& reason) {
   } else {
     nativeLog("[ICERestart] " + reason + ": keeping policy=" + (relay ? "relay" : "noHost") + " | last attempt " + summary);
   }
-  localCandidatesSent = 0;
-  {
-    std::lock_guard lock(candidateTypesLock);
-    localCandidateTypes.clear();
-    remoteCandidateTypes.clear();
-  }
-  {
-    std::lock_guard lock(iceDiagLock);
-    iceGatherErrors.clear();
-    firstLocalCandidateLogged = firstRemoteCandidateLogged = false;
-  }
-  owner.iceTimeline("ICE restart (" + reason + ") — new credentials, gathering again");
+  retireRemoteCandidates(peersUfrag);
+  timeline.startAttempt();
+  timeline.line("ICE restart (" + reason + ") — new credentials, gathering again");
 }
 
-std::shared_ptr<CallPeerConnection> CallPeerConnection::create(std::shared_ptr<TestHooks> hooks) {
+std::shared_ptr<CallPeerConnection> CallPeerConnection::create(CallPeerConnectionOptions options,
+                                                              std::shared_ptr<TestHooks> hooks) {
   // Callbacks on the peer queue and on WebRTC's threads hold the object for a
   // moment; when the owner lets go meanwhile, the last reference drops there,
   // where the destructor cannot stop the very thread it runs on. It is then
   // destroyed on the main queue instead.
-  return std::shared_ptr<CallPeerConnection>(new CallPeerConnection(std::move(hooks)), [](CallPeerConnection* object) {
+  return std::shared_ptr<CallPeerConnection>(new CallPeerConnection(std::move(options), std::move(hooks)), [](CallPeerConnection* object) {
     const Impl& d = *object->impl_;
     if (d.peerQueue.isCurrent() || d.signaling->IsCurrent() || d.worker->IsCurrent() || d.network->IsCurrent()) {
       platform::mainQueue().post([owned = std::shared_ptr<CallPeerConnection>(object)] {});
@@ -663,8 +530,8 @@ std::shared_ptr<CallPeerConnection> CallPeerConnection::create(std::shared_ptr<T
   });
 }
 
-CallPeerConnection::CallPeerConnection(std::shared_ptr<TestHooks> hooks)
-    : impl_(std::make_unique<Impl>(*this, std::move(hooks))) {}
+CallPeerConnection::CallPeerConnection(CallPeerConnectionOptions options, std::shared_ptr<TestHooks> hooks)
+    : impl_(std::make_unique<Impl>(*this, std::move(options), std::move(hooks))) {}
 
 CallPeerConnection::~CallPeerConnection() {
   if (impl_->peerQueue.isCurrent()) {
@@ -679,10 +546,22 @@ CallPeerConnection::~CallPeerConnection() {
 }
 
 void CallPeerConnection::setDelegate(std::weak_ptr<CallPeerConnectionDelegate> delegate) {
+  expectMainQueue();
   impl_->delegate = std::move(delegate);
 }
 
 platform::SerialQueue& CallPeerConnection::peerQueue() { return impl_->peerQueue; }
+
+void CallPeerConnection::build(const PeerConnectionSetup& setup, std::function<void(BuildResult)> completion) {
+  expectMainQueue();
+  impl_->peerQueue.post([weak = weak_from_this(), setup, completion = std::move(completion)] {
+    auto self = weak.lock();
+    const BuildResult result = self ? self->buildPeerConnection(setup.iceServers, setup.serverPolicy, setup.isVideo,
+                                                                setup.isCaller)
+                                    : BuildResult::failed;
+    if (completion) platform::mainQueue().post([completion, result] { completion(result); });
+  });
+}
 
 BuildResult CallPeerConnection::buildPeerConnection(const std::vector<ICEServer>& iceServers,
                                                     const std::string& serverPolicy, bool isVideo, bool isCaller) {
@@ -692,21 +571,7 @@ BuildResult CallPeerConnection::buildPeerConnection(const std::vector<ICEServer>
     return BuildResult::refusedOpenConnection;
   }
   d.hasRemoteDescription = false;
-  d.localCandidatesSent = 0;
-  {
-    std::lock_guard lock(d.candidateTypesLock);
-    d.localCandidateTypes.clear();
-    d.remoteCandidateTypes.clear();
-  }
-  {
-    std::lock_guard lock(d.iceDiagLock);
-    d.iceStartedAt = platform::systemClock().monotonicNow();
-    d.iceCheckingAt.reset();
-    d.isCallerRole = isCaller;
-    d.prevIceStateName = d.prevGatherStateName = d.prevConnStateName = "new";
-    d.firstLocalCandidateLogged = d.firstRemoteCandidateLogged = false;
-    d.iceGatherErrors.clear();
-  }
+  d.timeline.startCall(isCaller);
   const bool hasTurn = hasTurnServer(iceServers);
   nativeLog("[PeerConn] buildPeerConnection isVideo=" + std::string(boolText(isVideo)) +
             " iceServers=" + std::to_string(iceServers.size()) + " policy=" + serverPolicy +
@@ -715,8 +580,9 @@ BuildResult CallPeerConnection::buildPeerConnection(const std::vector<ICEServer>
   rtc::scoped_refptr<webrtc::AudioDeviceModule> audioDevice;
   if (d.hooks && d.hooks->audioDevice) {
     audioDevice = d.hooks->audioDevice(*d.taskQueueFactory);
-  } else if (CallAudioDevice::isCustomDeviceEnabled(platform::UserDefaults::standard())) {
-    audioDevice = makeCallAudioDevice();
+  } else if (d.options.customAudioDeviceEnabled && d.options.customAudioDeviceEnabled() && d.options.makeAudioDevice) {
+    // A fresh device for each call.
+    audioDevice = makeCallAudioDeviceModule(d.options.makeAudioDevice());
   } else {
     nativeLog("[AudioDevice] custom call audio device OFF — WebRTC built-in audio");
   }
@@ -763,11 +629,11 @@ BuildResult CallPeerConnection::buildPeerConnection(const std::vector<ICEServer>
   config.disable_link_local_networks = true;
   if (plan.ipv6Off) {
     config.max_ipv6_networks = 0;
-    iceTimeline("network: routable IPv4=yes → IPv6 gathering off");
+    d.timeline.line("network: routable IPv4=yes → IPv6 gathering off");
   } else {
-    iceTimeline("network: routable IPv4=NO (IPv6-only/NAT64?) → IPv6 kept");
+    d.timeline.line("network: routable IPv4=NO (IPv6-only/NAT64?) → IPv6 kept");
   }
-  iceTimeline(std::string("peer connection created — role=") + (isCaller ? "caller (sends offer)" : "callee (answers)") +
+  d.timeline.line(std::string("peer connection created — role=") + (isCaller ? "caller (sends offer)" : "callee (answers)") +
               " video=" + boolText(isVideo) +
               " policy=" + policyDescription(config.type == webrtc::PeerConnectionInterface::kRelay ? IcePolicy::relay
                                                                                                   : IcePolicy::noHost) +
@@ -793,8 +659,7 @@ BuildResult CallPeerConnection::buildPeerConnection(const std::vector<ICEServer>
     init.ordered = true;
     auto channel = d.peerConnection->CreateDataChannelOrError(kDataChannelLabel, &init);
     if (channel.ok()) {
-      d.dataChannel = channel.MoveValue();
-      d.channelEvents = std::make_unique<ChannelEvents>(d, connection, d.dataChannel);
+      d.control.adopt(d.watchChannel(connection, channel.MoveValue()));
       nativeLog("[PeerConn] Data channel created label=control (caller)");
     }
   } else {
@@ -804,6 +669,7 @@ BuildResult CallPeerConnection::buildPeerConnection(const std::vector<ICEServer>
 }
 
 void CallPeerConnection::close() {
+  expectMainQueue();
   impl_->peerQueue.post([weak = weak_from_this()] {
     if (auto self = weak.lock()) self->impl_->teardown();
   });
@@ -819,6 +685,7 @@ void CallPeerConnection::createOffer() { createLocalDescription(/*offer=*/true);
 void CallPeerConnection::createAnswer() { createLocalDescription(/*offer=*/false); }
 
 void CallPeerConnection::createLocalDescription(bool offer) {
+  expectMainQueue();
   const std::string kind = offer ? "offer" : "answer";
   nativeLog(std::string("[PeerConn] ") + (offer ? "createOffer" : "createAnswer") + " START");
   impl_->peerQueue.post([weak = weak_from_this(), offer, kind] {
@@ -888,6 +755,7 @@ void CallPeerConnection::createLocalDescription(bool offer) {
 }
 
 void CallPeerConnection::setRemoteDescription(const SDPPayload& payload, std::function<void()> completion) {
+  expectMainQueue();
   nativeLog("[PeerConn] setRemoteDescription type=" + payload.type + " sdp_len=" + std::to_string(displayLength(payload.sdp)));
   impl_->peerQueue.post([weak = weak_from_this(), payload, completion = std::move(completion)] {
     auto self = weak.lock();
@@ -929,6 +797,7 @@ void CallPeerConnection::setRemoteDescription(const SDPPayload& payload, std::fu
 
 void CallPeerConnection::addICECandidate(const std::string& candidate, const std::optional<std::string>& sdpMid,
                                          std::int32_t sdpMLineIndex) {
+  expectMainQueue();
   impl_->peerQueue.post([weak = weak_from_this(), candidate, sdpMid, sdpMLineIndex] {
     auto self = weak.lock();
     rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc = self ? self->impl_->peerConnection : nullptr;
@@ -936,22 +805,17 @@ void CallPeerConnection::addICECandidate(const std::string& candidate, const std
       nativeLog("[PeerConn] addICECandidate — peerConnection nil, dropped");
       return;
     }
-    self->recordCandidateType(candidate, /*isRemote=*/true);
-    bool first = false;
-    {
-      std::lock_guard lock(self->impl_->iceDiagLock);
-      first = !std::exchange(self->impl_->firstRemoteCandidateLogged, true);
-    }
-    if (first) {
-      self->iceTimeline("first REMOTE candidate arrived — " + candidateType(candidate) + "/" +
-                        candidateTransport(candidate));
-    }
+    self->impl_->timeline.remoteCandidate(candidate);
     const std::string preview = leadingCharacters(candidate, 60);
     webrtc::SdpParseError parseError;
     std::unique_ptr<webrtc::IceCandidateInterface> parsed(
         webrtc::CreateIceCandidate(sdpMid.value_or(""), sdpMLineIndex, candidate, &parseError));
     if (!parsed) {
       nativeLog("[PeerConn] addICECandidate failed: " + parseError.description + " — candidate=" + preview);
+      return;
+    }
+    if (!self->impl_->keepRemoteCandidate(parsed->candidate(), sdpMid.value_or(""))) {
+      nativeLog("[PeerConn] addICECandidate — candidate of an earlier ICE generation, dropped: " + preview);
       return;
     }
     pc->AddIceCandidate(std::move(parsed), [preview, mid = sdpMid.value_or("nil"), sdpMLineIndex](webrtc::RTCError error) {
@@ -965,6 +829,7 @@ void CallPeerConnection::addICECandidate(const std::string& candidate, const std
 }
 
 void CallPeerConnection::addLocalVideoTrack(std::function<void(VideoTrackHandle, VideoSourceHandle)> completion) {
+  expectMainQueue();
   impl_->peerQueue.post([weak = weak_from_this(), completion = std::move(completion)] {
     auto self = weak.lock();
     if (!self || !self->impl_->factory || !self->impl_->peerConnection) {
@@ -988,6 +853,7 @@ void CallPeerConnection::addLocalVideoTrack(std::function<void(VideoTrackHandle,
 }
 
 void CallPeerConnection::replaceLocalVideoTrack(VideoTrackHandle track, std::function<void()> completion) {
+  expectMainQueue();
   impl_->peerQueue.post([weak = weak_from_this(), track = std::move(track), completion = std::move(completion)] {
     auto done = [completion] {
       if (completion) platform::mainQueue().post(completion);
@@ -1047,6 +913,7 @@ CreateObserver::Done restartDescriptionCreated(rtc::scoped_refptr<webrtc::PeerCo
 }  // namespace
 
 void CallPeerConnection::createIceRestartOffer(DescriptionCompletion completion) {
+  expectMainQueue();
   impl_->peerQueue.post([weak = weak_from_this(), completion = std::move(completion)] {
     auto self = weak.lock();
     auto nothing = [completion] { platform::mainQueue().post([completion] { completion(std::nullopt); }); };
@@ -1076,56 +943,81 @@ void CallPeerConnection::createIceRestartOffer(DescriptionCompletion completion)
 
 void CallPeerConnection::answerIceRestartOffer(const SDPPayload& offer, std::function<void()> onRemoteApplied,
                                                DescriptionCompletion completion) {
+  expectMainQueue();
   impl_->peerQueue.post([weak = weak_from_this(), offer, onRemoteApplied = std::move(onRemoteApplied),
-                         completion = std::move(completion)] {
+                         completion = std::move(completion)]() mutable {
     auto self = weak.lock();
-    auto nothing = [completion] { platform::mainQueue().post([completion] { completion(std::nullopt); }); };
     rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc = self ? self->impl_->peerConnection : nullptr;
     if (!pc) {
       nativeLog("[ICERestart] answerIceRestartOffer — peerConnection is nil");
-      return nothing();
+      platform::mainQueue().post([completion] { completion(std::nullopt); });
+      return;
     }
-    if (pc->signaling_state() == webrtc::PeerConnectionInterface::kHaveLocalOffer) {
-      nativeLog("[ICERestart] answerIceRestartOffer — rolling back our own pending offer (peer's offer wins)");
-      auto rolledBack = std::make_shared<std::promise<void>>();
-      pc->SetLocalDescription(webrtc::CreateSessionDescription(webrtc::SdpType::kRollback, ""),
-                              rtc::make_ref_counted<SetLocalObserver>([rolledBack](webrtc::RTCError error) {
-                                if (!error.ok()) nativeLog("[ICERestart] rollback failed: " + std::string(error.message()));
-                                rolledBack->set_value();
-                              }));
-      // WebRTC reports the rollback on its own thread, so this wait cannot
-      // block itself; other operations of the object queue up behind it.
-      (void)rolledBack->get_future().wait_for(std::chrono::seconds(2));
+    if (pc->signaling_state() != webrtc::PeerConnectionInterface::kHaveLocalOffer) {
+      return self->impl_->answerRestartOffer(offer, std::move(onRemoteApplied), std::move(completion));
     }
-    const auto state = pc->signaling_state();
-    if (state != webrtc::PeerConnectionInterface::kStable) {
-      nativeLog("[ICERestart] answerIceRestartOffer — signalingState=" + std::to_string(state) + ", skipped");
-      return nothing();
-    }
-    Impl& d = *self->impl_;
-    d.prepareForIceRestart("callee");
-    const std::uint64_t connection = d.generation;
-    auto complete = [weak, connection, completion](std::optional<std::string> description) {
-      if (auto self = weak.lock()) self->impl_->onMain(connection, [completion, description] { completion(description); });
+    // Collision: the peer's offer wins. The answer goes on from the
+    // rollback's report, queued behind what was asked meanwhile, so the peer
+    // queue never waits on WebRTC.
+    nativeLog("[ICERestart] answerIceRestartOffer — rolling back our own pending offer (peer's offer wins)");
+    const std::uint64_t connection = self->impl_->generation;
+    auto rolledBack = [weak, connection, offer, onRemoteApplied = std::move(onRemoteApplied),
+                       completion = std::move(completion)](webrtc::RTCError error) mutable {
+      if (!error.ok()) nativeLog("[ICERestart] rollback failed: " + std::string(error.message()));
+      auto self = weak.lock();
+      if (!self) return;
+      auto next = [weak, offer, onRemoteApplied = std::move(onRemoteApplied), completion]() mutable {
+        if (auto self = weak.lock()) self->impl_->answerRestartOffer(offer, std::move(onRemoteApplied), completion);
+      };
+      self->impl_->peerQueue.post([weak, connection, next = std::move(next), completion]() mutable {
+        auto self = weak.lock();
+        if (self && self->impl_->isCurrent(connection)) return next();
+        // The connection closed meanwhile: the owner still hears the end.
+        platform::mainQueue().post([completion] { completion(std::nullopt); });
+      });
     };
-    auto answered = restartDescriptionCreated(pc, /*offer=*/false, complete);
-    auto applied = [weak, pc, connection, onRemoteApplied, complete, answered](webrtc::RTCError error) {
-      if (!error.ok()) {
-        nativeLog("[ICERestart] setRemoteDescription(restart offer) failed: " + std::string(error.message()));
-        return complete(std::nullopt);
-      }
-      if (auto self = weak.lock(); self && onRemoteApplied) self->impl_->onMain(connection, onRemoteApplied);
-      pc->CreateAnswer(rtc::make_ref_counted<CreateObserver>(answered).get(),
-                       webrtc::PeerConnectionInterface::RTCOfferAnswerOptions());
-    };
-    std::string parseError;
-    auto description = parseDescription(webrtc::SdpType::kOffer, offer.sdp, parseError);
-    if (!description) return applied(webrtc::RTCError(webrtc::RTCErrorType::INVALID_PARAMETER, parseError));
-    pc->SetRemoteDescription(std::move(description), rtc::make_ref_counted<SetRemoteObserver>(std::move(applied)));
+    pc->SetLocalDescription(webrtc::CreateSessionDescription(webrtc::SdpType::kRollback, ""),
+                            rtc::make_ref_counted<SetLocalObserver>(std::move(rolledBack)));
   });
 }
 
+void CallPeerConnection::Impl::answerRestartOffer(const SDPPayload& offer, std::function<void()> onRemoteApplied,
+                                                  DescriptionCompletion completion) {
+  auto nothing = [completion] { platform::mainQueue().post([completion] { completion(std::nullopt); }); };
+  rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc = peerConnection;
+  if (!pc) {
+    nativeLog("[ICERestart] answerIceRestartOffer — peerConnection is nil");
+    return nothing();
+  }
+  const auto state = pc->signaling_state();
+  if (state != webrtc::PeerConnectionInterface::kStable) {
+    nativeLog("[ICERestart] answerIceRestartOffer — signalingState=" + std::to_string(state) + ", skipped");
+    return nothing();
+  }
+  prepareForIceRestart("callee", iceUfragOf(offer.sdp));
+  const std::uint64_t connection = generation;
+  std::weak_ptr<CallPeerConnection> weak = owner.weak_from_this();
+  auto complete = [weak, connection, completion](std::optional<std::string> description) {
+    if (auto self = weak.lock()) self->impl_->onMain(connection, [completion, description] { completion(description); });
+  };
+  auto answered = restartDescriptionCreated(pc, /*offer=*/false, complete);
+  auto applied = [weak, pc, connection, onRemoteApplied, complete, answered](webrtc::RTCError error) {
+    if (!error.ok()) {
+      nativeLog("[ICERestart] setRemoteDescription(restart offer) failed: " + std::string(error.message()));
+      return complete(std::nullopt);
+    }
+    if (auto self = weak.lock(); self && onRemoteApplied) self->impl_->onMain(connection, onRemoteApplied);
+    pc->CreateAnswer(rtc::make_ref_counted<CreateObserver>(answered).get(),
+                     webrtc::PeerConnectionInterface::RTCOfferAnswerOptions());
+  };
+  std::string parseError;
+  auto description = parseDescription(webrtc::SdpType::kOffer, offer.sdp, parseError);
+  if (!description) return applied(webrtc::RTCError(webrtc::RTCErrorType::INVALID_PARAMETER, parseError));
+  pc->SetRemoteDescription(std::move(description), rtc::make_ref_counted<SetRemoteObserver>(std::move(applied)));
+}
+
 void CallPeerConnection::applyIceRestartAnswer(const SDPPayload& answer, std::function<void(bool)> completion) {
+  expectMainQueue();
   impl_->peerQueue.post([weak = weak_from_this(), answer, completion = std::move(completion)] {
     auto self = weak.lock();
     auto refused = [completion] { platform::mainQueue().post([completion] { completion(false); }); };
@@ -1150,12 +1042,14 @@ void CallPeerConnection::applyIceRestartAnswer(const SDPPayload& answer, std::fu
 }
 
 void CallPeerConnection::sendDataChannelMessage(const std::string& text) {
+  expectMainQueue();
   impl_->peerQueue.post([weak = weak_from_this(), text] {
-    if (auto self = weak.lock()) self->impl_->sendOrQueue(text);
+    if (auto self = weak.lock()) self->impl_->control.sendOrQueue(text);
   });
 }
 
 void CallPeerConnection::logDiagnostics() {
+  expectMainQueue();
   impl_->peerQueue.post([weak = weak_from_this()] {
     auto self = weak.lock();
     auto pc = self ? self->impl_->peerConnection : nullptr;
@@ -1167,9 +1061,9 @@ void CallPeerConnection::logDiagnostics() {
     nativeLog("[PeerConn] DIAG — ice=" + iceConnectionStateName(pc->ice_connection_state()) +
               " conn=" + peerConnectionStateName(static_cast<int>(pc->peer_connection_state())) +
               " gather=" + iceGatheringStateName(pc->ice_gathering_state()) +
-              " localCandidatesSent=" + std::to_string(d.localCandidatesSent.load()) +
+              " localCandidatesSent=" + std::to_string(d.timeline.localCandidatesSent()) +
               " hasRemoteDesc=" + boolText(d.hasRemoteDescription) +
-              " dataChannelState=" + std::to_string(d.dataChannel ? static_cast<int>(d.dataChannel->state()) : -1) +
+              " dataChannelState=" + std::to_string(d.control.stateNumber()) +
               " signalingState=" + std::to_string(pc->signaling_state()));
   });
 }
@@ -1182,21 +1076,17 @@ void CallPeerConnection::applySenderCaps(const std::string& reason) {
     if (!track) continue;
     webrtc::RtpParameters parameters = sender->GetParameters();
     if (parameters.encodings.empty()) continue;
+    const std::optional<SenderCaps> caps = senderCaps(track->kind(), track->id());
+    if (!caps) continue;
     auto& encoding = parameters.encodings.front();
-    if (track->kind() == webrtc::MediaStreamTrackInterface::kAudioKind) {
-      encoding.max_bitrate_bps = 24000;
-      encoding.network_priority = webrtc::Priority::kHigh;
-      encoding.bitrate_priority = 4.0;
-    } else if (track->kind() == webrtc::MediaStreamTrackInterface::kVideoKind) {
-      const bool screen = track->id().starts_with("screen");
-      encoding.max_bitrate_bps = screen ? 2500000 : 1500000;
-      encoding.max_framerate = screen ? absl::optional<double>(15) : absl::nullopt;
-      encoding.network_priority = webrtc::Priority::kLow;
-      encoding.bitrate_priority = 1.0;
-      parameters.degradation_preference = screen ? webrtc::DegradationPreference::MAINTAIN_RESOLUTION
-                                                 : webrtc::DegradationPreference::MAINTAIN_FRAMERATE;
-    } else {
-      continue;
+    encoding.max_bitrate_bps = caps->maxBitrateBps;
+    if (caps->setsMaxFramerate) {
+      encoding.max_framerate = caps->maxFramerate ? absl::optional<double>(*caps->maxFramerate) : absl::nullopt;
+    }
+    encoding.network_priority = webrtcPriority(caps->networkPriority);
+    encoding.bitrate_priority = caps->bitratePriority;
+    if (caps->degradation) {
+      parameters.degradation_preference = webrtcDegradation(*caps->degradation);
     }
     // Senders come audio first: touching the video sender right after makes
     // the encoder pick up the lowered audio cap at once instead of at the
@@ -1210,9 +1100,7 @@ void CallPeerConnection::applySenderCaps(const std::string& reason) {
                 (result.ok() ? std::string("read back differs") : std::string(result.message())));
     }
   }
-  const bool screen = d.localVideoTrack && d.localVideoTrack->id().starts_with("screen");
-  nativeLog("[Media] sender caps applied (" + reason + ") — audio 24 kbps high-priority, video " +
-            (screen ? "screen 2.5 Mbps/15fps" : "camera 1.5 Mbps") + " low-priority");
+  nativeLog(senderCapsLogLine(reason, d.localVideoTrack && d.localVideoTrack->id().starts_with("screen")));
 }
 
 void CallPeerConnection::scheduleSenderCaps(const std::string& reason) {
@@ -1231,7 +1119,7 @@ class StatsCallback : public webrtc::RTCStatsCollectorCallback {
   void OnStatsDelivered(const rtc::scoped_refptr<const webrtc::RTCStatsReport>& report) override {
     auto owner = owner_.lock();
     if (!owner || !report) return;
-    const IceStatsReading reading = readIceStats(label_, snapshot_, readReport(*report));
+    const IceStatsReading reading = readIceStats(label_, snapshot_, readStatsReport(*report));
     owner->iceTimeline(reading.statsLine);
     if (reading.diagnosis) owner->iceTimeline(*reading.diagnosis);
   }
@@ -1248,74 +1136,32 @@ void CallPeerConnection::requestIceStats(const std::string& label) {
   Impl& d = *impl_;
   auto connection = d.peerConnection;
   if (!connection) return;
-  IceStatsSnapshot snapshot;
-  snapshot.policyName =
-      connection->GetConfiguration().type == webrtc::PeerConnectionInterface::kRelay ? "relay" : "noHost";
-  {
-    std::lock_guard lock(d.candidateTypesLock);
-    snapshot.localTypes = d.localCandidateTypes;
-    snapshot.remoteTypes = d.remoteCandidateTypes;
-  }
-  {
-    std::lock_guard lock(d.iceDiagLock);
-    snapshot.gatherErrors = d.iceGatherErrors;
-  }
-  snapshot.hasRemoteDescription = d.hasRemoteDescription || connection->remote_description() != nullptr;
+  const bool relay = connection->GetConfiguration().type == webrtc::PeerConnectionInterface::kRelay;
+  IceStatsSnapshot snapshot = d.timeline.snapshot(relay ? "relay" : "noHost",
+                                                  d.hasRemoteDescription || connection->remote_description() != nullptr);
   connection->GetStats(rtc::make_ref_counted<StatsCallback>(weak_from_this(), label, std::move(snapshot)).get());
 }
 
 void CallPeerConnection::checkStillConnecting() {
+  expectMainQueue();
   impl_->peerQueue.post([weak = weak_from_this()] {
     auto self = weak.lock();
     if (!self) return;
-    std::string state;
-    {
-      std::lock_guard lock(self->impl_->iceDiagLock);
-      state = self->impl_->prevIceStateName;
-    }
-    self->iceTimeline("⏱ still not connected — ICE state=" + state);
+    self->iceTimeline("⏱ still not connected — ICE state=" + self->impl_->timeline.iceStateName());
     self->requestIceStats("still not connected");
   });
 }
 
-void CallPeerConnection::iceTimeline(const std::string& text) const {
-  platform::Clock::MonotonicTime startedAt;
-  {
-    std::lock_guard lock(impl_->iceDiagLock);
-    startedAt = impl_->iceStartedAt;
-  }
-  char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.2f", platform::systemClock().secondsSince(startedAt));
-  nativeLog("[ICE] " + std::string(impl_->isCallerRole ? "caller" : "callee") + " +" + seconds + "s · " + text);
-}
-
-void CallPeerConnection::recordCandidateType(const std::string& candidateLine, bool isRemote) {
-  const std::string type = candidateType(candidateLine);
-  std::lock_guard lock(impl_->candidateTypesLock);
-  ++(isRemote ? impl_->remoteCandidateTypes : impl_->localCandidateTypes)[type];
-}
-
-std::string CallPeerConnection::candidateTypeSummary() const {
-  std::lock_guard lock(impl_->candidateTypesLock);
-  return orvik::candidateTypeSummary(impl_->localCandidateTypes, impl_->remoteCandidateTypes);
-}
-
-IceConnectionState CallPeerConnection::lastIceState() const {
-  std::lock_guard lock(impl_->iceStateLock);
-  return impl_->lastIceState;
-}
-
-std::vector<std::string> CallPeerConnection::iceGatherErrors() const {
-  std::lock_guard lock(impl_->iceDiagLock);
-  return impl_->iceGatherErrors;
-}
+void CallPeerConnection::iceTimeline(const std::string& text) const { impl_->timeline.line(text); }
+IceConnectionState CallPeerConnection::lastIceState() const { return impl_->timeline.lastIceState(); }
+std::vector<std::string> CallPeerConnection::iceGatherErrors() const { return impl_->timeline.gatherErrors(); }
 
 bool CallPeerConnection::hasPeerConnection() const { return impl_->peerConnection != nullptr; }
-bool CallPeerConnection::hasDataChannel() const { return impl_->dataChannel != nullptr; }
+bool CallPeerConnection::hasDataChannel() const { return impl_->control.hasChannel(); }
 bool CallPeerConnection::hasLocalAudioTrack() const { return impl_->localAudioTrack != nullptr; }
 bool CallPeerConnection::hasLocalVideoTrack() const { return impl_->localVideoTrack != nullptr && impl_->videoSource; }
 bool CallPeerConnection::hasRemoteDescription() const { return impl_->hasRemoteDescription; }
-std::size_t CallPeerConnection::pendingDataChannelMessageCount() const { return impl_->pendingDataChannelMessages.size(); }
+std::size_t CallPeerConnection::pendingDataChannelMessageCount() const { return impl_->control.pendingCount(); }
 
 webrtc::PeerConnectionInterface* webrtcConnection(CallPeerConnection& connection) {
   return connection.impl_->peerConnection.get();
@@ -1323,44 +1169,6 @@ webrtc::PeerConnectionInterface* webrtcConnection(CallPeerConnection& connection
 
 webrtc::PeerConnectionFactoryInterface* webrtcFactory(CallPeerConnection& connection) {
   return connection.impl_->factory.get();
-}
-
-void applyTunedLocalDescription(rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc, const std::string& label,
-                                std::unique_ptr<webrtc::SessionDescriptionInterface> description,
-                                std::function<void(const std::string& sdp, webrtc::RTCError error)> done) {
-  if (!pc) return;
-  std::string original;
-  description->ToString(&original);
-  const std::string tuned = tuneOpus(original);
-  const webrtc::SdpType type = description->GetType();
-  if (tuned == original) {
-    pc->SetLocalDescription(std::move(description), rtc::make_ref_counted<SetLocalObserver>(
-                                                        [done, original](webrtc::RTCError error) { done(original, std::move(error)); }));
-    return;
-  }
-  webrtc::SdpParseError parseError;
-  auto tunedDescription = webrtc::CreateSessionDescription(type, tuned, &parseError);
-  if (!tunedDescription) {
-    // The rewrite produced text WebRTC cannot read: the original goes in, and
-    // the log says so rather than claiming a tuned description.
-    nativeLog("[Media] " + label + ": tuned SDP rejected (" + parseError.description + ") — using the original");
-    pc->SetLocalDescription(std::move(description), rtc::make_ref_counted<SetLocalObserver>(
-                                                        [done, original](webrtc::RTCError error) { done(original, std::move(error)); }));
-    return;
-  }
-  pc->SetLocalDescription(
-      std::move(tunedDescription),
-      rtc::make_ref_counted<SetLocalObserver>([pc, label, type, original, tuned, done](webrtc::RTCError error) {
-        if (error.ok()) {
-          nativeLog("[Media] " + label + ": Opus tuned (24 kbps mono, FEC, DTX, 60 ms)");
-          done(tuned, std::move(error));
-          return;
-        }
-        nativeLog("[Media] " + label + ": tuned SDP rejected (" + std::string(error.message()) + ") — using the original");
-        pc->SetLocalDescription(webrtc::CreateSessionDescription(type, original),
-                                rtc::make_ref_counted<SetLocalObserver>(
-                                    [done, original](webrtc::RTCError second) { done(original, std::move(second)); }));
-      }));
 }
 
 }  // namespace orvik

@@ -1,6 +1,6 @@
 // The WebRTC face of CallPeerConnection, for the media code and its tests
 // only: test knobs, the track handles opened, the current WebRTC connection
-// and factory, and setting Opus-tuned local descriptions.
+// and factory.
 #pragma once
 
 #include <functional>
@@ -12,6 +12,7 @@
 #include <modules/audio_device/include/audio_device.h>
 
 #include "calls/media/call_peer_connection.h"
+#include "calls/media/opus_tuned_description.h"
 
 namespace orvik {
 
@@ -35,13 +36,5 @@ struct VideoSourceRef {
 // The current WebRTC connection and factory, or null; call on the peer queue.
 webrtc::PeerConnectionInterface* webrtcConnection(CallPeerConnection& connection);
 webrtc::PeerConnectionFactoryInterface* webrtcFactory(CallPeerConnection& connection);
-
-// Sets `description` as the local description of `connection`, tuned for Opus
-// first and the original when WebRTC rejects the tuned one. `done` gets the
-// description that was set and the error, if any, on WebRTC's signalling
-// thread.
-void applyTunedLocalDescription(rtc::scoped_refptr<webrtc::PeerConnectionInterface> connection, const std::string& label,
-                                std::unique_ptr<webrtc::SessionDescriptionInterface> description,
-                                std::function<void(const std::string& sdp, webrtc::RTCError error)> done);
 
 }  // namespace orvik

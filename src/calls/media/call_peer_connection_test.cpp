@@ -9,12 +9,15 @@
 #include <chrono>
 #include <future>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
+#include "calls/media/call_audio_device.h"
 #include "calls/media/call_peer_connection_internal.h"
 #include "calls/media/peer_configuration.h"
 #include "calls/media/test_support/loopback_call.h"
 #include "core/native_logger.h"
+#include "platform/audio/fake_audio_hardware.h"
 #include "platform/dispatch/virtual_queue.h"
 #include "platform/test_support/subprocess.h"
 
@@ -92,7 +95,7 @@ class CallPeerConnectionIntegration : public ::testing::Test {
   // One side on its own, heard by `events`.
   std::shared_ptr<CallPeerConnection> standalone(const std::shared_ptr<RecordingPeerDelegate>& events,
                                                  bool allowAllCandidates = true) {
-    auto connection = CallPeerConnection::create(orvik::testing::loopbackHooks(allowAllCandidates));
+    auto connection = CallPeerConnection::create({}, orvik::testing::loopbackHooks(allowAllCandidates));
     connection->setDelegate(events);
     return connection;
   }
@@ -208,6 +211,40 @@ TEST_F(CallPeerConnectionIntegration, BuildShapesTracksChannelAndRefusesToReplac
     EXPECT_TRUE(connection->hasLocalVideoTrack());
   });
   EXPECT_TRUE(logged("[ICE] callee +0."));
+  orvik::testing::closeAndRelease(connection);
+}
+
+TEST_F(CallPeerConnectionIntegration, TheCallsAudioDeviceIsTheOneTheOwnerHandsIn) {
+  platform::FakeAudioHardware hardware;
+  bool custom = true;
+  std::vector<std::shared_ptr<CallAudioDevice>> made;
+  CallPeerConnectionOptions options;
+  options.customAudioDeviceEnabled = [&] { return custom; };
+  options.makeAudioDevice = [&] { return made.emplace_back(std::make_shared<CallAudioDevice>(hardware)); };
+  auto hooks = std::make_shared<CallPeerConnection::TestHooks>();
+  hooks->allowLoopback = true;
+  auto connection = CallPeerConnection::create(options, hooks);
+  auto events = std::make_shared<RecordingPeerDelegate>();
+  connection->setDelegate(events);
+
+  // Asked at each build: a fresh device per call while the owner says so.
+  for (int call = 0; call < 2; ++call) {
+    std::optional<BuildResult> built;
+    connection->build({{}, "all", false, true}, [&](BuildResult result) { built = result; });
+    ASSERT_TRUE(pumpUntil([&] { return built.has_value(); }));
+    EXPECT_EQ(*built, BuildResult::built);
+    connection->close();
+  }
+  EXPECT_EQ(made.size(), 2u);
+  EXPECT_NE(made[0], made[1]);
+  EXPECT_FALSE(logged("custom call audio device OFF"));
+
+  custom = false;
+  std::optional<BuildResult> built;
+  connection->build({{}, "all", false, true}, [&](BuildResult result) { built = result; });
+  ASSERT_TRUE(pumpUntil([&] { return built.has_value(); }));
+  EXPECT_EQ(made.size(), 2u);
+  EXPECT_TRUE(logged("[AudioDevice] custom call audio device OFF — WebRTC built-in audio"));
   orvik::testing::closeAndRelease(connection);
 }
 
@@ -413,6 +450,59 @@ TEST_F(CallPeerConnectionIntegration, ACutRelayIsRecoveredByIceRestartOnTheSameC
   EXPECT_EQ(callerEvents->messages.back(), "still here");
   const auto before = audioPacketsReceived(*callee);
   EXPECT_TRUE(pumpUntil([&] { return audioPacketsReceived(*callee) > before; }));
+}
+
+// The relay port of one of `events`' relay candidates on the bundled
+// transport, or 0.
+int relayPortOf(const RecordingPeerDelegate& events) {
+  for (const auto& candidate : events.candidates) {
+    if (candidate.sdpMid != "0" || candidate.candidate.find(" typ relay") == std::string::npos) continue;
+    std::istringstream words(candidate.candidate);
+    std::string word;
+    for (int field = 0; field < 6 && (words >> word); ++field) {
+    }
+    return std::stoi(word);
+  }
+  return 0;
+}
+
+// Each side behind its own relay; the relays restart with only the port one
+// of their earlier allocations had, so the peer's new relay candidate sits at
+// the address of its old one. WebRTC aborted in its TURN port when such a
+// call closed (a check on the port's permission entries) while the old
+// candidates were still in its list when the new ports came up.
+TEST_F(CallPeerConnectionIntegration, RelaysThatHandOutTheSameAddressesAfterARestartDoNotAbortTheEngine) {
+  if (!orvik::testing::hasProgram("turnserver")) GTEST_SKIP() << "coturn is not installed";
+  auto callerRelay = orvik::testing::LocalTurnServer::start(49152, 49225);
+  auto calleeRelay = orvik::testing::LocalTurnServer::start(49226, 49300);
+  ASSERT_TRUE(callerRelay && calleeRelay) << "turnserver did not start";
+  call.calleeServers = calleeRelay->iceServers();
+  connect(callerRelay->iceServers(), /*allowAllCandidates=*/false);
+  const int callerPort = relayPortOf(*callerEvents), calleePort = relayPortOf(*calleeEvents);
+  ASSERT_NE(callerPort, 0);
+  ASSERT_NE(calleePort, 0);
+
+  callerRelay->stop();
+  calleeRelay->stop();
+  ASSERT_TRUE(pumpUntil(
+      [&] {
+        return callerEvents->saw(PeerConnectionState::disconnected) && calleeEvents->saw(PeerConnectionState::disconnected);
+      },
+      60s))
+      << statsLines();
+  ASSERT_TRUE(callerRelay->restart(callerPort) && calleeRelay->restart(calleePort));
+  ASSERT_EQ(call.restartIce(), "");
+  ASSERT_TRUE(call.waitConnected(60s)) << statsLines();
+  EXPECT_TRUE(logged("remote candidate(s) of the last attempt retired (removed=true)"));
+
+  callee->sendDataChannelMessage("still here");
+  ASSERT_TRUE(pumpUntil([&] { return !callerEvents->messages.empty(); }));
+  // Closing destroys every connection of the call: this is where the check
+  // failed.
+  caller.reset();
+  callee.reset();
+  orvik::testing::closeAndRelease(call.caller);
+  orvik::testing::closeAndRelease(call.callee);
 }
 
 TEST_F(CallPeerConnectionIntegration, SimultaneousRestartOffersRollTheCalleeBackAndBothConverge) {

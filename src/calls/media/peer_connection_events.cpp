@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -16,6 +17,19 @@ std::string nameIn(const std::array<const char*, N>& names, int state) {
 }
 
 }  // namespace
+
+std::optional<std::string> iceUfragOf(const std::string& sdp) {
+  static constexpr std::string_view kKey = "a=ice-ufrag:";
+  for (std::size_t start = 0; start < sdp.size();) {
+    std::size_t end = sdp.find('\n', start);
+    if (end == std::string::npos) end = sdp.size();
+    std::string_view line(sdp.data() + start, end - start);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (line.starts_with(kKey) && line.size() > kKey.size()) return std::string(line.substr(kKey.size()));
+    start = end + 1;
+  }
+  return std::nullopt;
+}
 
 bool isValidUtf8(const std::string& bytes) {
   std::size_t i = 0;

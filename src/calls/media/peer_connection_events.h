@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "calls/media/call_peer_connection.h"
+#include "calls/media/peer_connection.h"
 #include "calls/media/ice_diagnostics.h"
 
 namespace orvik {
@@ -42,6 +42,9 @@ std::optional<std::string> gatheringCompleteWarning(const CandidateTally& localT
 // {"type": "offer"|"answer", "sdp": …} as compact JSON; nothing when the SDP
 // cannot be written as JSON (it is not UTF-8).
 std::optional<std::string> describeSessionDescription(bool isOffer, const std::string& sdp);
+
+// The first "a=ice-ufrag:" value of a description, or nothing.
+std::optional<std::string> iceUfragOf(const std::string& sdp);
 
 bool isValidUtf8(const std::string& bytes);
 // The bytes as text, or the empty text when they are not valid UTF-8.

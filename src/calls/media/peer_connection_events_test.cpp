@@ -124,5 +124,12 @@ TEST(PeerConnectionEvents, LogLengthsAndPreviewsCountCharacters) {
   EXPECT_EQ(leadingCharacters("abc", 0), "");
 }
 
+TEST(IceUfragOf, ReadsTheFirstFragmentOfADescription) {
+  EXPECT_EQ(iceUfragOf("v=0\r\nm=audio 9 UDP 111\r\na=ice-ufrag:Ab+/\r\na=ice-ufrag:second\r\n"), "Ab+/");
+  EXPECT_EQ(iceUfragOf("v=0\na=ice-ufrag:lf"), "lf");
+  EXPECT_EQ(iceUfragOf("v=0\r\na=ice-ufrag:\r\n"), std::nullopt);
+  EXPECT_EQ(iceUfragOf("v=0\r\na=ice-pwd:x\r\n"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace orvik

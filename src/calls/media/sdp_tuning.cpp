@@ -76,43 +76,70 @@ std::optional<std::string> opusPayloadType(const std::string& line) {
 }
 
 std::string tuneOpus(const std::string& sdp) {
-  const std::string separator = sdp.find("\r\n") != std::string::npos ? "\r\n" : "\n";
-  const std::vector<std::string> lines = split(sdp, separator);
+  // Lines are split at every LF and each keeps its own ending: a description
+  // that mixes CR LF with bare LF must come back with every line we do not
+  // edit exactly as it was, not merged into its neighbour or dropped with it.
+  const bool crlf = sdp.find("\r\n") != std::string::npos;
+  struct Line {
+    std::string text;  // without its ending
+    std::string ending;
+  };
+  std::vector<Line> lines;
+  for (std::size_t start = 0;;) {
+    const std::size_t at = sdp.find('\n', start);
+    if (at == std::string::npos) {
+      lines.push_back({sdp.substr(start), ""});
+      break;
+    }
+    const bool cr = at > start && sdp[at - 1] == '\r';
+    lines.push_back({sdp.substr(start, at - start - (cr ? 1 : 0)), cr ? "\r\n" : "\n"});
+    start = at + 1;
+  }
 
   std::optional<std::string> payloadType;
   for (const auto& line : lines) {
-    if ((payloadType = opusPayloadType(line))) break;
+    if ((payloadType = opusPayloadType(line.text))) break;
   }
   if (!payloadType || payloadType->empty()) return sdp;
 
   const std::string prefix = "a=fmtp:" + *payloadType + " ";
   const bool hasFormatLine =
-      std::any_of(lines.begin(), lines.end(), [&](const auto& line) { return line.starts_with(prefix); });
+      std::any_of(lines.begin(), lines.end(), [&](const auto& line) { return line.text.starts_with(prefix); });
   const std::string mappingPrefix = "a=rtpmap:" + *payloadType + " ";
+  // Lines we add end like the description does.
+  const std::string separator = crlf ? "\r\n" : "\n";
 
-  std::vector<std::string> out;
-  out.reserve(lines.size() + 3);
-  for (const auto& line : lines) {
-    if (line.starts_with(prefix)) {
-      out.push_back(prefix + mergedParameters(line.substr(prefix.size())));
-      out.insert(out.end(), std::begin(kPacketTimeLines), std::end(kPacketTimeLines));
+  std::string out;
+  out.reserve(sdp.size() + 160);
+  // `ending` is the ending of the line the inserted ones follow: they take
+  // the description's separator, and the last of them takes that ending.
+  auto addFormatLines = [&](const std::string& parameters, const std::string& ending) {
+    out += prefix + mergedParameters(parameters) + separator;
+    out += std::string(kPacketTimeLines[0]) + separator;
+    out += std::string(kPacketTimeLines[1]) + ending;
+  };
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const Line& line = lines[i];
+    if (line.text.starts_with(prefix)) {
+      addFormatLines(line.text.substr(prefix.size()), line.ending);
       continue;
     }
-    const std::string lower = lowered(line);
+    const std::string lower = lowered(line.text);
     // Packet times are ours to decide: one pair, after the Opus format line.
-    if (lower.starts_with("a=ptime:") || lower.starts_with("a=maxptime:")) continue;
-    out.push_back(line);
+    if (lower.starts_with("a=ptime:") || lower.starts_with("a=maxptime:")) {
+      // The ending of a dropped last line would otherwise go with it.
+      if (line.ending.empty()) out.resize(out.size() - (out.ends_with("\r\n") ? 2 : out.ends_with("\n") ? 1 : 0));
+      continue;
+    }
+    out += line.text;
     if (!hasFormatLine && lower.starts_with(mappingPrefix) && lower.find("opus") != std::string::npos) {
-      out.push_back(prefix + mergedParameters(""));
-      out.insert(out.end(), std::begin(kPacketTimeLines), std::end(kPacketTimeLines));
+      out += separator;
+      addFormatLines("", line.ending);
+    } else {
+      out += line.ending;
     }
   }
-  std::string joined;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    if (i) joined += separator;
-    joined += out[i];
-  }
-  return joined;
+  return out;
 }
 
 }  // namespace orvik

@@ -13,7 +13,8 @@ namespace orvik {
 std::optional<std::string> opusPayloadType(const std::string& line);
 
 // The rewritten SDP, or the input unchanged when it has no usable Opus mapping.
-// Keeps the input's line endings (CR LF when it has any, else LF).
+// Every line it does not edit comes back as it was, ending included; the
+// lines it adds end in CR LF when the input has any, else in LF.
 std::string tuneOpus(const std::string& sdp);
 
 }  // namespace orvik

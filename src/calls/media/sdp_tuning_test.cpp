@@ -42,6 +42,18 @@ INSTANTIATE_TEST_SUITE_P(
                  "m=audio 9 UDP 111\na=ptime:20\na=rtpmap:111 opus/48000/2\na=fmtp:111 x=1\nm=video 9 UDP 96\nA=MaxPTime:120",
                  "m=audio 9 UDP 111\na=rtpmap:111 opus/48000/2\na=fmtp:111 x=1;" + kTuned +
                      "\na=ptime:60\na=maxptime:60\nm=video 9 UDP 96"},
+        // A bare LF inside a CR LF description ends a line like any other:
+        // neither neighbour is merged into the format line or dropped with a
+        // packet time.
+        TuneCase{"KeepsBareLfLinesInACrLfDescription",
+                 "v=0\r\na=rtpmap:111 opus/48000/2\r\na=fmtp:111 minptime=10\na=rtcp-fb:111 nack\r\n"
+                 "a=ptime:20\na=extmap:1 urn:x\r\na=mid:0\n",
+                 "v=0\r\na=rtpmap:111 opus/48000/2\r\na=fmtp:111 minptime=10;" + kTuned +
+                     "\r\na=ptime:60\r\na=maxptime:60\na=rtcp-fb:111 nack\r\na=extmap:1 urn:x\r\na=mid:0\n"},
+        TuneCase{"KeepsABareLfMappingLineInACrLfDescription",
+                 "v=0\r\na=rtpmap:111 opus/48000/2\na=rtcp-fb:111 nack\r\n",
+                 "v=0\r\na=rtpmap:111 opus/48000/2\r\na=fmtp:111 " + kTuned +
+                     "\r\na=ptime:60\r\na=maxptime:60\na=rtcp-fb:111 nack\r\n"},
         TuneCase{"WithoutOpusNothingChanges", "a=rtpmap:0 PCMU/8000\na=ptime:20\n", "a=rtpmap:0 PCMU/8000\na=ptime:20\n"},
         TuneCase{"WithoutPayloadDigitsNothingChanges", "a=rtpmap:x opus/48000/2\na=ptime:20",
                  "a=rtpmap:x opus/48000/2\na=ptime:20"}),

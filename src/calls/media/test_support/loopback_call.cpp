@@ -19,7 +19,7 @@ namespace orvik::testing {
 namespace {
 
 std::shared_ptr<CallPeerConnection> makeSide(bool allowAllCandidates, std::shared_ptr<RecordingPeerDelegate>& events) {
-  auto connection = CallPeerConnection::create(loopbackHooks(allowAllCandidates));
+  auto connection = CallPeerConnection::create({}, loopbackHooks(allowAllCandidates));
   events = std::make_shared<RecordingPeerDelegate>();
   connection->setDelegate(events);
   return connection;
@@ -45,14 +45,16 @@ int freeUdpPort() {
 struct LocalTurnServer::State {
   TempDir runtime;
   int port = 0;
+  int minRelayPort = 49152;
+  int maxRelayPort = 49300;
   std::unique_ptr<BackgroundProcess> process;
 
   bool launch() {
     process = BackgroundProcess::start(
         {"turnserver", "-n", "--listening-ip=127.0.0.1", "--relay-ip=127.0.0.1",
          "--listening-port=" + std::to_string(port), "--lt-cred-mech", "--user=orvik:secret", "--realm=orvik.test",
-         "--allow-loopback-peers", "--no-tls", "--no-dtls", "--no-cli", "--log-file=stdout", "--min-port=49152",
-         "--max-port=49300", "--pidfile=" + (runtime.path() / "turn.pid").string(),
+         "--allow-loopback-peers", "--no-tls", "--no-dtls", "--no-cli", "--log-file=stdout",
+         "--min-port=" + std::to_string(minRelayPort), "--max-port=" + std::to_string(maxRelayPort), "--pidfile=" + (runtime.path() / "turn.pid").string(),
          "--userdb=" + (runtime.path() / "turn.db").string()});
     return process && process->waitForLine(
                           [](const std::string& line) { return line.find("Total General servers") != std::string::npos; },
@@ -63,11 +65,13 @@ struct LocalTurnServer::State {
 LocalTurnServer::LocalTurnServer(std::unique_ptr<State> state) : state_(std::move(state)) {}
 LocalTurnServer::~LocalTurnServer() = default;
 
-std::unique_ptr<LocalTurnServer> LocalTurnServer::start() {
+std::unique_ptr<LocalTurnServer> LocalTurnServer::start(int minRelayPort, int maxRelayPort) {
   if (!hasProgram("turnserver")) return nullptr;
   auto state = std::make_unique<State>();
   state->port = freeUdpPort();
   if (state->port == 0) return nullptr;
+  state->minRelayPort = minRelayPort;
+  state->maxRelayPort = maxRelayPort;
   if (!state->launch()) return nullptr;
   return std::unique_ptr<LocalTurnServer>(new LocalTurnServer(std::move(state)));
 }
@@ -77,8 +81,9 @@ void LocalTurnServer::stop() {
   state_->process.reset();
 }
 
-bool LocalTurnServer::restart() {
+bool LocalTurnServer::restart(int onlyRelayPort) {
   stop();
+  if (onlyRelayPort != 0) state_->minRelayPort = state_->maxRelayPort = onlyRelayPort;
   return state_->launch();
 }
 
@@ -165,7 +170,8 @@ std::string LoopbackCall::connect(const std::vector<ICEServer>& servers, bool al
                                       std::int32_t index) { side->addICECandidate(candidate, mid, index); };
   }
   if (onPeerQueue(*caller, [&] { return caller->buildPeerConnection(servers, "all", true, true); }) != BuildResult::built ||
-      onPeerQueue(*callee, [&] { return callee->buildPeerConnection(servers, "all", true, false); }) != BuildResult::built) {
+      onPeerQueue(*callee, [&] { return callee->buildPeerConnection(calleeServers.value_or(servers), "all", true, false); }) !=
+          BuildResult::built) {
     return "build failed";
   }
   offerRequestedAt = std::chrono::steady_clock::now();

@@ -93,14 +93,17 @@ void closeAndRelease(std::shared_ptr<CallPeerConnection>& connection);
 // A coturn relay on 127.0.0.1 with one long-term user, for relay-only calls.
 class LocalTurnServer {
  public:
-  // Null when turnserver is missing or did not start.
-  static std::unique_ptr<LocalTurnServer> start();
+  // Null when turnserver is missing or did not start. Relay addresses come
+  // from the UDP ports `minRelayPort` to `maxRelayPort`.
+  static std::unique_ptr<LocalTurnServer> start(int minRelayPort = 49152, int maxRelayPort = 49300);
   ~LocalTurnServer();
   std::vector<ICEServer> iceServers() const;
   // Kills the relay: every allocation and the paths through it are gone.
   void stop();
-  // A fresh relay on the same port; false when it did not come up.
-  bool restart();
+  // A fresh relay on the same port; false when it did not come up. With
+  // `onlyRelayPort` it relays from that one port only, so its first
+  // allocation gets the address an earlier one had.
+  bool restart(int onlyRelayPort = 0);
 
  private:
   struct State;
@@ -133,6 +136,8 @@ class LoopbackCall {
   // Runs the main queue until `done` or `limit` (a guard, not a measure).
   bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(40));
 
+  // The callee's ICE servers when they differ from the caller's.
+  std::optional<std::vector<ICEServer>> calleeServers;
   std::shared_ptr<CallPeerConnection> caller, callee;
   std::shared_ptr<RecordingPeerDelegate> callerEvents, calleeEvents;
   CallICEManager callerCandidates, calleeCandidates;
