@@ -3,7 +3,7 @@
 #include <gtk/gtk.h>
 
 #include "core/debug_log_manager.h"
-#include "core/device_identity_manager.h"
+#include "core/device_udid_provider.h"
 #include "core/incoming_ringtone.h"
 #include "core/network_monitor.h"
 #include "core/service_config.h"
@@ -32,15 +32,15 @@ std::unique_ptr<MainWebView> MainWebView::install(Gtk::Overlay& overlay, Gtk::Bo
   const auto& service = ServiceConfig::current();
   options.url = service.webAppURL;
   options.service = &service;
-  options.deviceUdid =
-      given.deviceUdid ? given.deviceUdid() : DeviceIdentityManager::shared().getOrCreateDeviceUdid();
+  DeviceUdidProvider& deviceUdid = given.deviceUdid ? *given.deviceUdid : KeyringDeviceUdidProvider::shared();
+  options.deviceUdidProvider = &deviceUdid;
   options.logDistribution = std::move(given.logDistribution);
   options.filesPicked = std::move(given.filesPicked);
   options.storedRingtone = storedIncomingRingtoneName(platform::UserDefaults::standard());
   options.filterStoreFolder = platform::applicationSupportFolder() / "content-filters";
   self->host_ = std::make_unique<WebViewHost>(std::move(options), self->state_, webLoadDiagnostics(),
                                               self->captureAuthorization_);
-  self->installBridge(std::move(given.tones));
+  self->installBridge(std::move(given.tones), deviceUdid);
 
   Gtk::Widget* view = Glib::wrap(self->host_->widget());
   view->set_hexpand(true);
@@ -60,7 +60,7 @@ std::unique_ptr<MainWebView> MainWebView::install(Gtk::Overlay& overlay, Gtk::Bo
   return made;
 }
 
-void MainWebView::installBridge(CallToneSettings tones) {
+void MainWebView::installBridge(CallToneSettings tones, DeviceUdidProvider& deviceUdid) {
   const std::weak_ptr<platform::PageScriptSink> page = host_->page();
   CallCredentialsSink& calls = sharedCallCredentials();
   credentials_ = std::make_unique<CredentialFetcher>(platform::mainQueue(), platform::systemClock(), calls, page);
@@ -76,7 +76,7 @@ void MainWebView::installBridge(CallToneSettings tones) {
 
   AppBridgeMessages::Collaborators app;
   app.page = page;
-  app.deviceUdid = [] { return DeviceIdentityManager::shared().getOrCreateDeviceUdid(); };
+  app.deviceUdid = [&deviceUdid](DeviceUdidProvider::Done done) { deviceUdid.requestDeviceUdid(std::move(done)); };
   const auto& info = platform::AppInfo::current();
   app.shortVersion = info.shortVersion;
   app.build = info.build;

@@ -24,11 +24,16 @@
 
 namespace orvik {
 
+class DeviceUdidProvider;
+
 class MainWebView {
  public:
   struct Options {
-    // The device identifier; empty: the device identity in the keychain.
-    std::function<std::string()> deviceUdid;
+    // Where the device identifier comes from, for the page globals and the
+    // bridge; null: the device identity in the keyring, read off the main
+    // queue (KeyringDeviceUdidProvider::shared()). No member initialiser, so
+    // that `Options{}` stays usable as a default argument; `{}` makes it null.
+    DeviceUdidProvider* deviceUdid;
     // The shell's distribution log, told what the page is told.
     std::function<void(std::string_view)> logDistribution;
     // Told each file the user picked for the page.
@@ -49,7 +54,7 @@ class MainWebView {
 
  private:
   MainWebView() = default;
-  void installBridge(CallToneSettings tones);
+  void installBridge(CallToneSettings tones, DeviceUdidProvider& deviceUdid);
 
   DevicePresenceCaptureAuthorization captureAuthorization_;
   std::shared_ptr<WebViewState> state_;

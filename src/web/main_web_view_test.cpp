@@ -1,5 +1,7 @@
 #include "web/main_web_view.h"
 
+#include "core/device_udid_provider.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -47,8 +49,11 @@ TEST(MainWebViewIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownA
   window.set_child(overlay);
   window.present();
   std::vector<std::string> distribution;
+  struct FixedUdid final : DeviceUdidProvider {
+    void requestDeviceUdid(Done done) override { done(std::string(64, 'a')); }
+  } udid;
   auto web = MainWebView::install(overlay, pageSlot,
-                                  {[] { return std::string(64, 'a'); },
+                                  {&udid,
                                    [&](std::string_view line) { distribution.emplace_back(line); },
                                    {},
                                    {}});
