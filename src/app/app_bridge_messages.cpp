@@ -183,12 +183,25 @@ void AppBridgeMessages::sendDeviceInfo() {
 }
 
 void AppBridgeMessages::sendDeviceUdid() {
-  const std::string udid = collaborators_.deviceUdid ? collaborators_.deviceUdid() : std::string();
-  // The identifier is ASCII hex: cutting bytes cuts characters.
-  log("[udid] bridge getDeviceUdid → returning " +
-      (udid.empty() ? std::string("EMPTY (transient read error)")
-                    : "…" + udid.substr(udid.size() > 12 ? udid.size() - 12 : 0)));
-  reply("onDeviceUdidReceived", {udid});
+  // The answer may come after this object is gone: it holds only the page
+  // (weakly) and the log path.
+  auto answer = [page = collaborators_.page, logTo = collaborators_.log](const std::string& udid) {
+    // The identifier is ASCII hex: cutting bytes cuts characters.
+    const std::string line = "[udid] bridge getDeviceUdid → returning " +
+                             (udid.empty() ? std::string("EMPTY (transient read error)")
+                                           : "…" + udid.substr(udid.size() > 12 ? udid.size() - 12 : 0));
+    if (logTo) {
+      logTo(line);
+    } else {
+      nativeLog(line);
+    }
+    platform::callPage(page, platform::pageFunctionCall("onDeviceUdidReceived", {udid}));
+  };
+  if (collaborators_.deviceUdid) {
+    collaborators_.deviceUdid(std::move(answer));
+  } else {
+    answer({});
+  }
 }
 
 void AppBridgeMessages::sendAppVersion() {

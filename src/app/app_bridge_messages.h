@@ -68,7 +68,9 @@ class AppBridgeMessages {
     std::weak_ptr<platform::PageScriptSink> page;
     platform::TaskQueue* queue = nullptr;  // empty: the main queue
     std::function<DeviceFacts()> deviceFacts;
-    std::function<std::string()> deviceUdid;
+    // Asks for the device identifier; the answer comes later, on the main
+    // queue (the keyring is never read there).
+    std::function<void(std::function<void(const std::string& udid)> done)> deviceUdid;
     std::string shortVersion;
     std::string build;
     // The web view's inspector setting; closes an open inspector when false.

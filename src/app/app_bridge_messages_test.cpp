@@ -38,7 +38,7 @@ class AppBridgeMessagesTest : public ::testing::Test {
     c.page = page_;
     c.queue = &queue_;
     c.deviceFacts = [] { return DeviceFacts{"Standard PC (Q35)", "box", "Debian GNU/Linux 12 (bookworm)"}; };
-    c.deviceUdid = [this] { return udid_; };
+    c.deviceUdid = [this](auto done) { done(udid_); };
     c.shortVersion = "1.4.2";
     c.build = "142";
     c.applyInspectorAllowed = [this](bool allowed) { inspector_.push_back(allowed); };

@@ -13,6 +13,7 @@
 #include "calls/signaling/socketio/transport.h"
 #include "core/debug_log_manager.h"
 #include "core/device_identity_manager.h"
+#include "core/device_udid_provider.h"
 #include "core/incoming_ringtone.h"
 #include "core/launch_at_login_manager.h"
 #include "core/native_logger.h"
@@ -118,12 +119,17 @@ AppServices::AppServices(Options options)
 
 AppServices::~AppServices() = default;
 
-DeviceIdentityManager& AppServices::deviceIdentity() {
-  if (!deviceIdentity_) {
-    if (!secretStore_) secretStore_ = platform::makeLibsecretSecretStore();
-    deviceIdentity_ = std::make_unique<DeviceIdentityManager>(*secretStore_);
+DeviceUdidProvider& AppServices::deviceUdid() {
+  if (!deviceUdid_) {
+    // Never destroyed: joining a worker stuck in a D-Bus call to the Secret
+    // Service would hold up the exit for as long as that call lasts.
+    auto* store = (secretStore_ ? std::move(secretStore_) : platform::makeLibsecretSecretStore()).release();
+    auto* identity = new DeviceIdentityManager(*store, {}, {}, DeviceIdentityManager::defaultFallbackFile());
+    auto* worker = new platform::SerialQueue("com.orvik.deviceIdentity");
+    deviceUdid_ = new KeyringDeviceUdidProvider([identity] { return identity->getOrCreateDeviceUdid(); },
+                                                platform::mainQueue(), *worker);
   }
-  return *deviceIdentity_;
+  return *deviceUdid_;
 }
 
 LaunchAtLoginManager& AppServices::launchAtLogin() {
@@ -153,8 +159,7 @@ CallSignalingService& AppServices::signaling() {
 void AppServices::installMainWebView(HomeView& home) {
   if (mainWebView_) return;
   MainWebView::Options options;
-  // TODO(#16): the identifier without holding the main loop on the keyring.
-  options.deviceUdid = deviceIdentity().getOrCreateDeviceUdid();
+  options.deviceUdid = &deviceUdid();
   options.storedRingtone = storedIncomingRingtoneName(defaults_);
   options.filterStoreFolder = platform::applicationSupportFolder() / "content-filters";
   options.logDistribution = [](std::string_view line) { logDistribution(line); };
@@ -183,7 +188,7 @@ void AppServices::publishRoutes(MainWebView& web) {
 
   AppBridgeMessages::Collaborators app;
   app.page = page;
-  app.deviceUdid = [this] { return deviceIdentity().getOrCreateDeviceUdid(); };
+  app.deviceUdid = [this](DeviceUdidProvider::Done done) { deviceUdid().requestDeviceUdid(std::move(done)); };
   app.shortVersion = appInfo_.shortVersion;
   app.build = appInfo_.build;
   WebViewHost& host = web.host();

@@ -39,7 +39,7 @@ class CallCredentialsSink;
 class CallSignalingService;
 class CredentialFetcher;
 class DebugLogManager;
-class DeviceIdentityManager;
+class DeviceUdidProvider;
 class DocTransferManager;
 class FileAccessPolicy;
 class FileTransferMessages;
@@ -96,7 +96,7 @@ class AppServices {
   WebLoadDiagnostics& webLoadDiagnostics() { return *webLoadDiagnostics_; }
 
   // Built on first use.
-  DeviceIdentityManager& deviceIdentity();
+  DeviceUdidProvider& deviceUdid();
   LaunchAtLoginManager& launchAtLogin();
   platform::AudioHardware& audioHardware();
   CallAudioManager& callAudio();
@@ -148,7 +148,8 @@ class AppServices {
 
   // First use.
   std::unique_ptr<platform::SecretStore> secretStore_;
-  std::unique_ptr<DeviceIdentityManager> deviceIdentity_;
+  // Kept for the life of the process: see deviceUdid().
+  DeviceUdidProvider* deviceUdid_ = nullptr;
   std::unique_ptr<platform::LoginItem> loginItem_;
   std::unique_ptr<LaunchAtLoginManager> launchAtLogin_;
   std::unique_ptr<CallAudioManager> callAudio_;

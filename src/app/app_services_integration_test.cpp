@@ -60,8 +60,6 @@ TEST(AppServicesIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownA
   EXPECT_EQ(window.home().webView(), web);
   // The call engine waits for its first use.
   EXPECT_FALSE(services.isCallEngineLoaded());
-  EXPECT_EQ(distribution,
-            std::vector<std::string>{"web told: window.ORVIK_DISTRIBUTION='bucket', user-agent tag=''"});
 
   const auto diagnostics = services.webLoadDiagnostics().file();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -77,6 +75,9 @@ TEST(AppServicesIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownA
   ASSERT_TRUE(recorded()) << TempDir::readFile(diagnostics);
   EXPECT_NE(TempDir::readFile(diagnostics).find("details=host=127.0.0.1"), std::string::npos);
   EXPECT_FALSE(web->state()->isLoading());
+  // Told once, when the page scripts went in (after the device identifier came).
+  EXPECT_EQ(distribution,
+            std::vector<std::string>{"web told: window.ORVIK_DISTRIBUTION='bucket', user-agent tag=''"});
   setDistributionSystemLog({});
 }
 

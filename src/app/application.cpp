@@ -1,15 +1,12 @@
 #include "app/application.h"
 
-#include <glib-unix.h>
-
-#include <csignal>
-
 #include "app/call_control.h"
 #include "app/instance_bus.h"
 #include "core/native_logger.h"
 #include "core/web_load_diagnostics.h"
 #include "platform/app_info.h"
 #include "platform/dispatch/task_queue.h"
+#include "platform/termination_signals.h"
 
 namespace orvik {
 
@@ -65,16 +62,9 @@ Glib::RefPtr<Gio::Menu> OrvikApplication::makeMenu() {
 void OrvikApplication::on_startup() {
   Gtk::Application::on_startup();
   // Ctrl+C in a terminal and a polite kill take the same quit path as the
-  // menu, so a call in progress is hung up first.
-  for (const int signalNumber : {SIGINT, SIGTERM}) {
-    g_unix_signal_add(
-        signalNumber,
-        [](gpointer application) -> gboolean {
-          static_cast<OrvikApplication*>(application)->requestTermination();
-          return G_SOURCE_CONTINUE;
-        },
-        this);
-  }
+  // menu, so a call in progress is hung up first; the process ends a few
+  // seconds later in any case.
+  platform::installTerminationSignals([this] { requestTermination(); });
   services_ = std::make_unique<AppServices>();
   mainWindow_ = std::make_unique<MainWindow>(
       makeMenu(), MainWindowServices{services_->defaults(), services_->calls(), services_->network(),

@@ -1,9 +1,16 @@
 #include "core/device_identity_manager.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <random>
 
 #include "core/native_logger.h"
+#include "platform/app_folders.h"
+#include "platform/app_info.h"
 #include "platform/crypto.h"
 #include "platform/file_io.h"
 
@@ -19,6 +26,14 @@ constexpr std::size_t kUdidLength = 64;
 std::string tail(const std::string& udid) { return udid.size() > 12 ? udid.substr(udid.size() - 12) : udid; }
 
 std::string statusText(SecretStatus status) { return std::to_string(platform::statusCode(status)); }
+
+bool isUdid(std::string_view text) {
+  if (text.size() != kUdidLength) return false;
+  for (char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
 
 // A version-4 UUID in its usual text form, upper-case as the system's is.
 std::string randomUuidString() {
@@ -39,9 +54,14 @@ std::string randomUuidString() {
 
 }  // namespace
 
-DeviceIdentityManager::DeviceIdentityManager(platform::SecretStore& store, LogFunction log, RandomSource random)
-    : store_(store), log_(std::move(log)), random_(std::move(random)) {
+DeviceIdentityManager::DeviceIdentityManager(platform::SecretStore& store, LogFunction log, RandomSource random,
+                                             std::filesystem::path fallbackFile)
+    : store_(store), log_(std::move(log)), random_(std::move(random)), fallbackFile_(std::move(fallbackFile)) {
   if (!random_) random_ = [](std::size_t count) { return platform::crypto::randomBytes(count); };
+}
+
+std::filesystem::path DeviceIdentityManager::defaultFallbackFile() {
+  return platform::configHome() / platform::AppInfo::current().bundleIdentifier / "device-udid";
 }
 
 void DeviceIdentityManager::log(const std::string& message) const {
@@ -69,6 +89,56 @@ SecretStatus DeviceIdentityManager::storeUdid(const std::string& udid) {
   return status;
 }
 
+std::optional<std::string> DeviceIdentityManager::readFallback() const {
+  if (fallbackFile_.empty()) return std::nullopt;
+  platform::FileContents contents = platform::readWholeFile(fallbackFile_);
+  if (contents.status != platform::ReadStatus::ok) return std::nullopt;
+  std::string text = std::move(contents.bytes);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  if (!isUdid(text)) return std::nullopt;
+  return text;
+}
+
+std::string DeviceIdentityManager::keepInFallback(const std::string& udid) {
+  if (fallbackFile_.empty()) return udid;
+  auto failed = [&](const std::string& why) {
+    log("[udid] private udid file not written (" + why + ") — udid holds for this run only (…" + tail(udid) + ")");
+    return udid;
+  };
+  if (!platform::ensureFolder(fallbackFile_.parent_path())) return failed("no configuration folder");
+
+  // mkostemp makes the file 0600: the identifier is the user's alone.
+  std::string temporary = fallbackFile_.string() + ".XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) return failed(std::strerror(errno));
+  const bool written = platform::writeAll(fd, udid) && ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !written) {
+    ::unlink(temporary.c_str());
+    return failed("write failed");
+  }
+  // A hard link never replaces: a file another process kept meanwhile wins.
+  if (::link(temporary.c_str(), fallbackFile_.c_str()) == 0) {
+    ::unlink(temporary.c_str());
+    log("[udid] keyring cannot keep the udid — kept in the private udid file (…" + tail(udid) + ")");
+    return udid;
+  }
+  if (errno == EEXIST) {
+    if (auto theirs = readFallback()) {
+      ::unlink(temporary.c_str());
+      log("[udid] private udid file race — adopting the udid kept by another process (…" + tail(*theirs) + ")");
+      return *theirs;
+    }
+  }
+  // No identifier there (a damaged file), or a file system without hard links.
+  if (::rename(temporary.c_str(), fallbackFile_.c_str()) != 0) {
+    const std::string why = std::strerror(errno);
+    ::unlink(temporary.c_str());
+    return failed(why);
+  }
+  log("[udid] keyring cannot keep the udid — kept in the private udid file (…" + tail(udid) + ")");
+  return udid;
+}
+
 std::string DeviceIdentityManager::generateUdid() const {
   if (auto bytes = random_(kUdidBytes); bytes && bytes->size() == kUdidBytes) {
     return platform::crypto::hexString(*bytes);
@@ -88,10 +158,25 @@ std::string DeviceIdentityManager::getOrCreateDeviceUdid() {
     log("[udid] Keychain HIT — reusing existing udid (…" + tail(*existing.udid) + ")");
     return *existing.udid;
   }
-  if (existing.status != SecretStatus::itemNotFound) {
+  // Without a Secret Service at all the private file stands in for it; an
+  // item the store holds but cannot hand out (locked, unreadable) is never
+  // replaced by another identifier.
+  const bool noStore = existing.status == SecretStatus::notAvailable && !fallbackFile_.empty();
+  if (existing.status != SecretStatus::itemNotFound && !noStore) {
     log("[udid] Keychain read error (OSStatus=" + statusText(existing.status) +
         ") — NOT creating/overwriting; returning empty so callers keep their current udid");
     return {};
+  }
+
+  if (auto kept = readFallback()) {
+    log("[udid] Keychain " + std::string(noStore ? "unavailable" : "MISS") +
+        " — reusing the udid kept in the private udid file (…" + tail(*kept) + ")");
+    return *kept;
+  }
+  if (noStore) {
+    log("[udid] Keychain unavailable (OSStatus=" + statusText(existing.status) +
+        ") — generating new secure udid for the private udid file");
+    return keepInFallback(generateUdid());
   }
 
   log("[udid] Keychain MISS (not found) — generating new secure udid");
@@ -109,11 +194,13 @@ std::string DeviceIdentityManager::getOrCreateDeviceUdid() {
   const Read check = readUdid();
   if (check.udid == udid) {
     log("[udid] Keychain STORE verified — persisted (…" + tail(udid) + ")");
-  } else {
-    log("[udid] Keychain STORE FAILED verification (addStatus=" + statusText(addStatus) +
-        ") — value did not read back");
+    return udid;
   }
-  return udid;
+  log("[udid] Keychain STORE FAILED verification (addStatus=" + statusText(addStatus) +
+      ") — value did not read back");
+  // The keyring could not take it (it would need a person, or lost it): the
+  // private file keeps the identity for the next run.
+  return keepInFallback(udid);
 }
 
 }  // namespace orvik

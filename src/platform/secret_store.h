@@ -1,14 +1,20 @@
 // Secrets kept outside the program's data folders: the keychain's generic
 // passwords, looked up by service and account. The status codes mean what the
 // keychain's do, and carry their numbers so that log lines read the same on
-// every system: success 0, item not found -25300, duplicate item -25299; any
-// other failure of the store (no Secret Service on the bus, a locked
-// collection, a refused prompt) is reported as "not available", -25291.
+// every system: success 0, item not found -25300, duplicate item -25299;
+// "interaction not allowed", -25308, when the store would need a person (a
+// locked collection, a collection to create: the Secret Service asks for a
+// password); any other failure (no Secret Service on the bus, an error of the
+// service) is "not available", -25291.
+//
+// No call ever shows a prompt or waits for one: the Linux backend answers
+// every prompt the Secret Service asks for as dismissed, so such a call fails
+// at once with `interactionNotAllowed`.
 //
 // Linux backend: libsecret (Secret Service over D-Bus) with a schema whose
 // attributes are "service" and "account". Test double: fake_secret_store.h.
 // THREAD-SAFETY: implementations may be called from any thread; a call blocks
-// until the store has answered.
+// until the store has answered, so keep calls off the main queue.
 #pragma once
 
 #include <memory>
@@ -22,6 +28,7 @@ enum class [[nodiscard]] SecretStatus : int {
   success = 0,
   itemNotFound = -25300,
   duplicateItem = -25299,
+  interactionNotAllowed = -25308,
   notAvailable = -25291,
 };
 

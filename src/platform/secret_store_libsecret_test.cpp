@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <gio/gio.h>
+
 #include "platform/secret_store.h"
 #include "platform/test_support/private_session_bus.h"
 #include "platform/test_support/scoped_environment.h"
@@ -14,6 +16,22 @@ using orvik::testing::TestHome;
 
 constexpr const char* kService = "com.orvik.test.secrets";
 constexpr const char* kAccount = "device-udid-v2";
+
+// Locks the login keyring of the Secret Service on the session bus, as on a
+// desktop whose keyring was never unlocked.
+bool lockLoginKeyring() {
+  GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  if (!connection) return false;
+  const char* paths[] = {"/org/freedesktop/secrets/collection/login", nullptr};
+  GError* error = nullptr;
+  GVariant* reply = g_dbus_connection_call_sync(
+      connection, "org.freedesktop.secrets", "/org/freedesktop/secrets", "org.freedesktop.Secret.Service", "Lock",
+      g_variant_new("(^ao)", paths), G_VARIANT_TYPE("(aoo)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
+  g_object_unref(connection);
+  if (error) g_error_free(error);
+  if (reply) g_variant_unref(reply);
+  return reply != nullptr;
+}
 
 // A real Secret Service: gnome-keyring on a private bus, its keyring in a
 // temporary home.
@@ -59,6 +77,36 @@ TEST_F(SecretStoreIntegration, BytesComeBackUnchangedEvenWhenNotText) {
   const std::string bytes("\xff\x00\xfe", 3);
   ASSERT_EQ(store->add(kService, kAccount, bytes), SecretStatus::success);
   EXPECT_EQ(store->read(kService, kAccount).data, bytes);
+}
+
+// Nobody answers a prompt in these tests: a call that needed one would hang
+// until ctest gives up, so finishing at all shows the prompt was refused.
+TEST_F(SecretStoreIntegration, ALockedKeyringNeverPromptsAndTellsALockedItemFromAMissingOne) {
+  ASSERT_EQ(store->add(kService, kAccount, "first"), SecretStatus::success);
+  ASSERT_TRUE(lockLoginKeyring());
+  auto fresh = makeLibsecretSecretStore();
+  SecretReadResult locked = fresh->read(kService, kAccount);
+  EXPECT_EQ(locked.status, SecretStatus::interactionNotAllowed);
+  EXPECT_FALSE(locked.data);
+  EXPECT_EQ(fresh->read(kService, "other").status, SecretStatus::itemNotFound);
+  // Storing into the locked keyring would need its password.
+  EXPECT_EQ(fresh->add(kService, "other", "second"), SecretStatus::interactionNotAllowed);
+  EXPECT_EQ(fresh->add(kService, kAccount, "second"), SecretStatus::interactionNotAllowed);
+}
+
+TEST(SecretStoreWithoutKeyringIntegration, AServiceWithNoKeyringYetRefusesTheStoreInsteadOfAskingForAPassword) {
+  TestHome home;
+  PrivateSessionBus bus;
+  ASSERT_FALSE(bus.address().empty());
+  if (!bus.isProcessSessionBus()) GTEST_SKIP() << "an earlier test in this process holds another session bus";
+  // The daemon as a first login starts it without a password: no keyring yet.
+  if (runProcess({"gnome-keyring-daemon", "--daemonize", "--components=secrets"}).exitCode != 0 ||
+      !bus.waitForName("org.freedesktop.secrets")) {
+    GTEST_SKIP() << "gnome-keyring-daemon is not available";
+  }
+  auto store = makeLibsecretSecretStore();
+  EXPECT_EQ(store->read(kService, kAccount).status, SecretStatus::itemNotFound);
+  EXPECT_EQ(store->add(kService, kAccount, "x"), SecretStatus::interactionNotAllowed);
 }
 
 TEST(SecretStoreWithoutServiceIntegration, ReportsNotAvailable) {

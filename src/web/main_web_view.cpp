@@ -19,7 +19,7 @@ std::unique_ptr<MainWebView> MainWebView::install(Gtk::Overlay& overlay, Gtk::Bo
   WebViewHostOptions options;
   options.url = services.service.webAppURL;
   options.service = &services.service;
-  options.deviceUdid = std::move(given.deviceUdid);
+  options.deviceUdidProvider = given.deviceUdid;
   options.logDistribution = std::move(given.logDistribution);
   options.filesPicked = std::move(given.filesPicked);
   options.storedRingtone = std::move(given.storedRingtone);

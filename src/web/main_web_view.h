@@ -26,6 +26,7 @@
 namespace orvik {
 
 class LoadDiagnostics;
+class DeviceUdidProvider;
 class NetworkMonitor;
 class WebSession;
 struct ServiceConfig;
@@ -46,7 +47,9 @@ class MainWebView {
     std::function<bool()> isDarkMode;
   };
   struct Options {
-    std::string deviceUdid;
+    // Where the device identifier comes from, for the page globals; the
+    // first load waits for its answer.
+    DeviceUdidProvider* deviceUdid = nullptr;
     std::optional<std::string> storedRingtone;
     // Where WebKit keeps the compiled content filter.
     std::filesystem::path filterStoreFolder;

@@ -6,6 +6,7 @@
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
+#include "core/device_udid_provider.h"
 #include "core/file_security.h"
 #include "core/load_diagnostics.h"
 #include "core/native_logger.h"
@@ -244,7 +245,6 @@ WebViewHost::WebViewHost(WebViewHostOptions options, WebSession& session, std::s
   coordinator_ = std::make_unique<WebViewCoordinator>(platform::mainQueue(), platform::systemClock(), state_,
                                                       diagnostics_, std::move(hooks));
   connectSignals();
-  addUserScripts();
 
   // The hand-off to whoever calls into the page.
   state_->attachPage(page_);
@@ -321,6 +321,14 @@ void WebViewHost::addUserScripts() {
 }
 
 void WebViewHost::start() {
+  stepsBeforeLoad_ = 2;
+  if (options_.deviceUdidProvider) {
+    options_.deviceUdidProvider->requestDeviceUdid([this, alive = std::weak_ptr<int>(lifetime_)](const std::string& udid) {
+      if (alive.lock()) onDeviceUdid(udid);
+    });
+  } else {
+    onDeviceUdid(options_.deviceUdid);
+  }
   const auto rules = web_content_filter::rulesJSON(options_.url);
   const auto folder = options_.filterStoreFolder.string();
   WebKitUserContentFilterStore* store = webkit_user_content_filter_store_new(folder.c_str());
@@ -353,7 +361,19 @@ void WebViewHost::onContentFilterSaved(GObject* store, GAsyncResult* result) {
               "\" not installed: " + (error && error->message ? error->message : "no filter compiled"));
   }
   if (error) g_error_free(error);
-  loadInitialPage();
+  stepBeforeLoadDone();
+}
+
+void WebViewHost::onDeviceUdid(const std::string& udid) {
+  // The identifier is a page global from the first script on: the scripts
+  // wait for it, and the load waits for the scripts.
+  options_.deviceUdid = udid;
+  addUserScripts();
+  stepBeforeLoadDone();
+}
+
+void WebViewHost::stepBeforeLoadDone() {
+  if (stepsBeforeLoad_ > 0 && --stepsBeforeLoad_ == 0) loadInitialPage();
 }
 
 void WebViewHost::loadInitialPage() {

@@ -49,6 +49,7 @@ namespace platform {
 class CaptureAuthorization;
 }  // namespace platform
 
+class DeviceUdidProvider;
 class LoadDiagnostics;
 class WebSession;
 class WebViewState;
@@ -82,6 +83,10 @@ struct WebViewHostOptions {
   std::string url;
   // Trusted hosts, pinned host, pins and the extra CA.
   const ServiceConfig* service = nullptr;
+  // Asked for the device identifier when the host starts; the page scripts
+  // are added and the first load starts once it answered (it answers within
+  // its own time-out). Null: `deviceUdid` as given.
+  DeviceUdidProvider* deviceUdidProvider = nullptr;
   std::string deviceUdid;
   std::optional<std::string> storedRingtone;
   // Empty: WebViewHost::launchId().
@@ -106,8 +111,10 @@ class WebViewHost {
   WebViewHost(const WebViewHost&) = delete;
   WebViewHost& operator=(const WebViewHost&) = delete;
 
-  // Compiles and adds the content filter, then loads the web application
-  // (also when the filter failed, which is logged).
+  // Compiles and adds the content filter and asks for the device identifier
+  // (neither holds the main loop), adds the page scripts once the identifier
+  // is known, and loads the web application when both are done (also when the
+  // filter failed, which is logged).
   void start();
 
   GtkWidget* widget() const;
@@ -137,6 +144,9 @@ class WebViewHost {
   void addUserScripts();
   void loadInitialPage();
   void onContentFilterSaved(GObject* store, GAsyncResult* result);
+  void onDeviceUdid(const std::string& udid);
+  // One of the steps the first load waits for is done.
+  void stepBeforeLoadDone();
   std::optional<std::string> uri() const;
   bool pinnedTrustHolds(GTlsCertificate* certificate, const std::string& host) const;
   void refuseCommittedPage(const std::string& uri, const std::string& host);
@@ -189,6 +199,9 @@ class WebViewHost {
   bool bridgeOpen_ = false;
   bool loadFailed_ = false;
   Refusal refusal_ = Refusal::none;
+  int stepsBeforeLoad_ = 0;
+  // Weakly held by answers that may come after the host is gone.
+  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
   std::set<std::string> hostsAllowedByExtraCA_;
   // The window whose activation gives the page the focus (not owned).
   void* watchedWindow_ = nullptr;

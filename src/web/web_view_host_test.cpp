@@ -10,6 +10,7 @@
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
+#include "core/device_udid_provider.h"
 #include "core/recording_load_diagnostics.h"
 #include "core/service_config.h"
 #include "platform/app_info.h"
@@ -128,12 +129,13 @@ class WebViewHostIntegration : public ::testing::Test {
     return *made;
   }
 
-  void makeHost(const std::string& url) {
+  void makeHost(const std::string& url, DeviceUdidProvider* deviceUdid = nullptr) {
     url_ = url;
     WebViewHostOptions options;
     options.url = url;
     options.service = &config_;
     options.deviceUdid = kUdid;
+    options.deviceUdidProvider = deviceUdid;
     options.launchId = "launch-1";
     options.filterStoreFolder = dir_ / "filters";
     options.mockCaptureDevices = true;
@@ -250,6 +252,34 @@ TEST_F(WebViewHostIntegration, PageSeesTheGlobalsAtDocumentStartAndMessagesCarry
                                 [&](const platform::PageScriptResult& r) { result = r; });
   ASSERT_TRUE(runUntil([&] { return result.has_value(); }));
   EXPECT_EQ(result->value, (nlohmann::json{{"root", true}, {"n", 2}}));
+}
+
+// Answers when the test says, as a keyring that takes its time.
+class DeferredUdidProvider final : public DeviceUdidProvider {
+ public:
+  void requestDeviceUdid(Done done) override { pending = std::move(done); }
+  Done pending;
+};
+
+TEST_F(WebViewHostIntegration, TheFirstLoadWaitsForTheDeviceIdentifierWithoutHoldingTheMainLoop) {
+  if (!serviceOverrideBuild()) GTEST_SKIP() << "a local CA and loopback pages are trusted only in override builds";
+  ASSERT_TRUE(serveTrusted(kBridgePage));
+  DeferredUdidProvider deviceUdid;
+  makeHost(server_->url("/"), &deviceUdid);
+  // The main loop goes on meanwhile (this timer fires), but nothing loads.
+  bool ticked = false;
+  g_timeout_add(
+      1000, [](gpointer flag) { *static_cast<bool*>(flag) = true; return G_SOURCE_REMOVE; }, &ticked);
+  ASSERT_TRUE(runUntil([&] { return ticked; }));
+  ASSERT_TRUE(deviceUdid.pending);
+  EXPECT_FALSE(host_->page()->currentURI());
+  EXPECT_FALSE(diagnostics_.has("finished"));
+
+  const std::string late(64, 'e');
+  deviceUdid.pending(late);
+  ASSERT_TRUE(loaded());
+  ASSERT_TRUE(runUntil([&] { return !messages_.empty(); }));
+  EXPECT_EQ(messages_[0].body["seen"]["udid"], late);
 }
 
 TEST_F(WebViewHostIntegration, PinMismatchStopsTheLoadAtTheTLSErrorAndAtCommit) {

@@ -71,9 +71,38 @@ export function makeHome() {
   return home;
 }
 
+// How the program's session bus offers a Secret Service:
+//   unlocked  gnome-keyring with an unlocked login keyring (the default)
+//   locked    gnome-keyring whose login keyring is locked: storing needs a
+//             password prompt that nobody answers
+//   fresh     nothing started, but the bus starts gnome-keyring on demand,
+//             with no keyring yet (a first login on a fresh machine)
+//   none      no Secret Service at all: the bus starts no services
+//   nobus     no session bus at all
+const keyringScripts = {
+  unlocked: 'eval "$(printf test | gnome-keyring-daemon --unlock --components=secrets 2>/dev/null)" >/dev/null; ',
+  locked: 'eval "$(printf test | gnome-keyring-daemon --unlock --components=secrets 2>/dev/null)" >/dev/null; ' +
+    'gdbus call --session --dest org.freedesktop.secrets --object-path /org/freedesktop/secrets ' +
+    '--method org.freedesktop.Secret.Service.Lock "[\'/org/freedesktop/secrets/collection/login\']" >/dev/null; ',
+  fresh: '',
+  none: '',
+};
+
+// A session bus configuration without service folders: nothing is started
+// on demand.
+function busWithoutServices(home) {
+  const file = path.join(home, 'session-no-services.conf');
+  fs.writeFileSync(file, '<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"\n' +
+    ' "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">\n' +
+    '<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>' +
+    '<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/>' +
+    '<allow own="*"/></policy></busconfig>\n');
+  return file;
+}
+
 // Starts the program with `home` and the service's override file. Resolves
 // at once; `lines` collects its standard output.
-export function startProgram({ home, config }) {
+export function startProgram({ home, config, keyring = 'unlocked' }) {
   const env = {
     ...process.env,
     HOME: home,
@@ -84,9 +113,12 @@ export function startProgram({ home, config }) {
     ORVIK_SERVICE_CONFIG: config,
     GSK_RENDERER: 'cairo',
   };
-  const script = 'eval "$(printf test | gnome-keyring-daemon --unlock --components=secrets 2>/dev/null)" >/dev/null; ' +
-    'exec "$0"';
-  const child = spawn('dbus-run-session', ['--', 'bash', '-c', script, program], {
+  if (keyring === 'nobus') delete env.DBUS_SESSION_BUS_ADDRESS;
+  const script = (keyringScripts[keyring] ?? '') + 'exec "$0"';
+  const bus = keyring === 'none' ? ['--config-file', busWithoutServices(home)] : [];
+  const command = keyring === 'nobus' ? ['bash', '-c', script, program]
+    : ['dbus-run-session', ...bus, '--', 'bash', '-c', script, program];
+  const child = spawn(command[0], command.slice(1), {
     env,
     stdio: ['ignore', 'pipe', 'pipe'],
   });
@@ -96,6 +128,14 @@ export function startProgram({ home, config }) {
   return {
     child,
     lines,
+    // The program's own process id, once it runs.
+    programPid() {
+      try {
+        if (fs.readFileSync(`/proc/${child.pid}/comm`, 'utf8').trim() === 'orvikdesk') return child.pid;
+      } catch {}
+      const found = descendantsWithNames(child.pid).find(([, name]) => name === 'orvikdesk');
+      return found ? found[0] : null;
+    },
     diagnosticsFile: path.join(home, '.local', 'share', 'com.orvik.desk', 'web_load_diagnostics.log'),
     diagnostics() {
       try {
