@@ -1,5 +1,7 @@
 #include "app/home_view_model.h"
 
+#include "platform/queue_checker.h"
+
 namespace orvik {
 
 HomeViewModel::HomeViewModel(PageLoadState* page, bool isConnected) : page_(page), isConnected_(isConnected) {}
@@ -9,6 +11,7 @@ HomeViewModel::~HomeViewModel() {
 }
 
 void HomeViewModel::handleOfflineChange(bool isOffline) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (!isOffline) {
     startupRetryCount_ = 0;
     return;
@@ -24,6 +27,7 @@ void HomeViewModel::performAutoRetry() {
 }
 
 void HomeViewModel::handleConnectivityChange(bool isConnected) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   isConnected_ = isConnected;
   // After a full outage the page is retried at once; a page that stayed
   // visible reconnects by itself.

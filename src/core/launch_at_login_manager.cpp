@@ -3,6 +3,7 @@
 #include "core/native_logger.h"
 #include "platform/app_folders.h"
 #include "platform/app_info.h"
+#include "platform/queue_checker.h"
 
 namespace orvik {
 
@@ -33,6 +34,7 @@ std::string LaunchAtLoginManager::statusName(LoginItemStatus status) {
 std::string LaunchAtLoginManager::currentStatusName() { return statusName(loginItem_.status()); }
 
 void LaunchAtLoginManager::registerLaunchAtLogin() {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   const LoginItemStatus status = loginItem_.status();
   log("Current status: " + statusName(status));
   log("App path: " + appPath_);

@@ -14,6 +14,7 @@
 #include "core/network_monitor.h"
 #include "platform/app_folders.h"
 #include "platform/file_io.h"
+#include "platform/queue_checker.h"
 
 namespace orvik {
 namespace fs = std::filesystem;
@@ -62,6 +63,7 @@ void WebLoadDiagnostics::loadFinished(std::optional<std::string_view> url) {
 
 void WebLoadDiagnostics::loadFailed(std::string_view stage, const std::optional<LoadError>& error,
                                     std::string_view details) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   std::string message = "FAIL stage=" + std::string(stage);
   message += " after=" + elapsedSinceLoadStart();
   message += std::string(" network=") + (isNetworkConnected_() ? "up" : "down");
@@ -81,6 +83,7 @@ void WebLoadDiagnostics::record(std::string message, bool isError) {
 }
 
 std::string WebLoadDiagnostics::elapsedSinceLoadStart() const {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (!loadStartedAt_) return "-";
   std::array<char, 32> text{};
   std::snprintf(text.data(), text.size(), "%.1fs", clock().secondsSince(*loadStartedAt_));
@@ -88,6 +91,7 @@ std::string WebLoadDiagnostics::elapsedSinceLoadStart() const {
 }
 
 void WebLoadDiagnostics::revealInFinder() {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   std::error_code ec;
   if (!fs::exists(file(), ec)) {
     record("diagnostics file created from Help menu (no load events yet)");

@@ -10,6 +10,7 @@
 
 #include "platform/dispatch/task_queue.h"
 #include "platform/local_schemes.h"
+#include "platform/queue_checker.h"
 
 namespace orvik {
 namespace fs = std::filesystem;
@@ -200,6 +201,7 @@ OrvikFileSchemeHandler::Response OrvikFileSchemeHandler::preflightResponse() {
 }
 
 void OrvikFileSchemeHandler::startTask(Request request, Completion completion) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   // The preflight needs no file: answered at once, whether or not it exists.
   const bool isPreflight = equalsIgnoringCase(request.method, "OPTIONS");
   if (isPreflight || !filePath(request.url)) {

@@ -8,6 +8,7 @@
 #include "core/file_security.h"
 #include "files/documents_folder.h"
 #include "platform/file_io.h"
+#include "platform/queue_checker.h"
 
 namespace orvik {
 namespace fs = std::filesystem;
@@ -48,6 +49,7 @@ ChunkedFileWriter::~ChunkedFileWriter() {
 }
 
 TransferStatus ChunkedFileWriter::start(std::string_view transferId, const std::string& fileName) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (!isValidTransferId(transferId)) return TransferStatus::invalidTransferId;
   const fs::path folder = folder_();
 
@@ -78,6 +80,7 @@ TransferStatus ChunkedFileWriter::start(std::string_view transferId, const std::
 }
 
 TransferStatus ChunkedFileWriter::append(std::string_view transferId, std::string_view bytes) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   auto open = transfers_.find(transferId);
   if (open == transfers_.end()) return TransferStatus::unknownTransfer;
   Transfer& transfer = open->second;
@@ -90,10 +93,12 @@ TransferStatus ChunkedFileWriter::append(std::string_view transferId, std::strin
 }
 
 void ChunkedFileWriter::fail(std::string_view transferId) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (auto open = transfers_.find(transferId); open != transfers_.end()) open->second.failed = true;
 }
 
 TransferFinish ChunkedFileWriter::finish(std::string_view transferId) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   auto open = transfers_.find(transferId);
   if (open == transfers_.end()) return {TransferStatus::unknownTransfer, {}};
   Transfer transfer = std::move(open->second);
@@ -114,10 +119,12 @@ bool ChunkedFileWriter::isOpen(std::string_view transferId) const { return trans
 DocTransferManager::DocTransferManager(ChunkedFileWriter::FolderProvider folder) : writer_(std::move(folder)) {}
 
 TransferStatus DocTransferManager::start(std::string_view transferId, std::string_view fileName) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   return writer_.start(transferId, FileSecurity::sanitizedFileName(fileName));
 }
 
 TransferFinish DocTransferManager::finish(std::string_view transferId) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   TransferFinish result = writer_.finish(transferId);
   if (result.status == TransferStatus::ok) FileSecurity::markQuarantined(result.file);
   return result;
@@ -126,6 +133,7 @@ TransferFinish DocTransferManager::finish(std::string_view transferId) {
 ImgTransferManager::ImgTransferManager(ChunkedFileWriter::FolderProvider folder) : writer_(std::move(folder)) {}
 
 TransferStatus ImgTransferManager::start(std::string_view transferId, const std::optional<std::string>& fileName) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   return writer_.start(transferId,
                        fileName ? FileSecurity::sanitizedFileName(*fileName) : std::string(transferId) + ".jpg");
 }
@@ -144,6 +152,7 @@ std::string VideoTransferManager::fileExtension(std::string_view mimeType) {
 
 TransferStatus VideoTransferManager::start(std::string_view transferId, std::string_view mimeType,
                                            std::int64_t /*totalSize*/) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   return writer_.start(transferId, std::string(transferId) + "." + fileExtension(mimeType));
 }
 

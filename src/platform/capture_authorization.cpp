@@ -1,11 +1,14 @@
 #include "platform/capture_authorization.h"
 
+#include "platform/queue_checker.h"
+
 #include <filesystem>
 #include <memory>
 
 namespace orvik::platform {
 
 CaptureAuthorizationStatus DevicePresenceCaptureAuthorization::status(CaptureDevice device) const {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (device == CaptureDevice::microphone) return CaptureAuthorizationStatus::authorized;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator("/dev", error)) {
@@ -15,6 +18,7 @@ CaptureAuthorizationStatus DevicePresenceCaptureAuthorization::status(CaptureDev
 }
 
 void DevicePresenceCaptureAuthorization::request(CaptureDevice device, std::function<void(bool)> done) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   done(status(device) == CaptureAuthorizationStatus::authorized);
 }
 

@@ -7,6 +7,7 @@
 
 #include "core/native_logger.h"
 #include "files/file_transfer_messages.h"
+#include "platform/queue_checker.h"
 
 namespace orvik {
 namespace {
@@ -91,6 +92,7 @@ bool BridgeDispatcher::isTrustedBridgeOrigin(const BridgeMessage& message) const
 }
 
 void BridgeDispatcher::didReceive(const BridgeMessage& message) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (!isTrustedBridgeOrigin(message)) {
     logger().log("[WebView] Ignored bridge '" + message.handler + "' from untrusted origin " + message.protocol +
                      "://" + message.host + ":" + std::to_string(message.port) +

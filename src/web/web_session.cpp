@@ -1,5 +1,7 @@
 #include "web/web_session.h"
 
+#include "platform/queue_checker.h"
+
 #include <webkit/webkit.h>
 
 namespace orvik {
@@ -31,6 +33,7 @@ WebSession::~WebSession() {
 }
 
 void WebSession::setSchemeHandler(const std::string& scheme, platform::SchemeRequestHandler handler) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   (*schemes_)[scheme] = std::move(handler);
 }
 

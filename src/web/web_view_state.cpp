@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/load_diagnostics.h"
+#include "platform/queue_checker.h"
 #include "web/web_page.h"
 
 namespace orvik {
@@ -19,30 +20,35 @@ WebViewState::WebViewState(platform::TaskQueue& queue, LoadDiagnostics& diagnost
 WebViewState::~WebViewState() { cancelLoadingTimeout(); }
 
 void WebViewState::setLoading(bool loading) {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   if (isLoading_ == loading) return;
   isLoading_ = loading;
   notify();
 }
 
 void WebViewState::setLoadingProgress(double progress) {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   if (loadingProgress_ == progress) return;
   loadingProgress_ = progress;
   notify();
 }
 
 void WebViewState::setErrorMessage(std::optional<std::string> message) {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   if (errorMessage_ == message) return;
   errorMessage_ = std::move(message);
   notify();
 }
 
 void WebViewState::setOffline(bool offline) {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   if (isOffline_ == offline) return;
   isOffline_ = offline;
   notify();
 }
 
 void WebViewState::startLoadingTimeout(double seconds) {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   cancelLoadingTimeout();
   loadingTimeoutTask_ = std::make_shared<platform::WorkItem>(
       [weak = weak_from_this(), seconds] {
@@ -52,11 +58,13 @@ void WebViewState::startLoadingTimeout(double seconds) {
 }
 
 void WebViewState::cancelLoadingTimeout() {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   if (loadingTimeoutTask_) loadingTimeoutTask_->cancel();
   loadingTimeoutTask_.reset();
 }
 
 void WebViewState::invalidateRenderChecks() {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   ++renderCheckGeneration_;
   renderCheckPending_ = false;
 }
@@ -94,6 +102,7 @@ void WebViewState::handleLoadEventLate(const RenderCheckResult& result, double s
 }
 
 void WebViewState::scheduleRenderCheck(double interval, int maxChecks) {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   ++renderCheckGeneration_;
   renderCheckPending_ = true;
   const auto generation = renderCheckGeneration_;
@@ -131,6 +140,7 @@ void WebViewState::handleRenderCheckAfterLoad(const RenderCheckResult& result, s
 }
 
 void WebViewState::startHealthMonitoring() {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   if (healthTimer_) return;
   healthTimer_ = std::make_unique<platform::RepeatingTimer>(queue_, kHealthCheckIntervalSeconds,
                                                             [weak = weak_from_this()] {
@@ -140,10 +150,12 @@ void WebViewState::startHealthMonitoring() {
 }
 
 void WebViewState::applicationBecameActive() {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   if (healthTimer_) runHealthCheck("appActive");
 }
 
 void WebViewState::runHealthCheck(const std::string& trigger) {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   const auto page = page_.lock();
   if (!page || !page->isInVisibleWindow()) return;
   if (isApplicationActive_ && !isApplicationActive_()) return;
@@ -170,6 +182,7 @@ void WebViewState::handleBlankPageDuringUse(const RenderCheckResult& result, con
 }
 
 void WebViewState::reload() {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   const auto page = page_.lock();
   if (!page) return;
   setErrorMessage(std::nullopt);
@@ -189,6 +202,7 @@ void WebViewState::reload() {
 }
 
 void WebViewState::retry() {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   const auto page = page_.lock();
   if (!page || !loadedURL_) return;
   setErrorMessage(std::nullopt);

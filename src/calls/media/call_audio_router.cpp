@@ -5,6 +5,7 @@
 #include "calls/media/call_audio_device.h"
 #include "core/native_logger.h"
 #include "platform/dispatch/task_queue.h"
+#include "platform/queue_checker.h"
 
 namespace orvik {
 namespace {
@@ -51,6 +52,7 @@ std::optional<std::string> CallAudioRouter::transportLabel(std::optional<AudioTr
 std::vector<AudioDeviceId> CallAudioRouter::allDeviceIDs() { return hardware_.deviceIds().value_or(std::vector<AudioDeviceId>{}); }
 
 std::vector<AudioOutputDevice> CallAudioRouter::outputDevices() {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   std::vector<AudioOutputDevice> devices;
   for (AudioDeviceId id : allDeviceIDs()) {
     const auto channels = hardware_.streamChannels(id, AudioScope::output);
@@ -73,6 +75,7 @@ std::string CallAudioRouter::displayName(const AudioOutputDevice& device, const 
 }
 
 std::optional<AudioDeviceId> CallAudioRouter::currentOutputDeviceID() {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (auto device = currentDevice_()) {
     const AudioDeviceId id = device->outputDeviceID();
     if (device->isPlayoutInitialized() && id != platform::kNoAudioDevice) return id;
@@ -81,6 +84,7 @@ std::optional<AudioDeviceId> CallAudioRouter::currentOutputDeviceID() {
 }
 
 bool CallAudioRouter::selectOutputDevice(AudioDeviceId id) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (auto device = currentDevice_(); device && device->isInitialized()) {
     const bool switched = device->switchOutputDevice(id);
     platform::mainQueue().post([weak = weak_from_this()] {
@@ -119,6 +123,7 @@ void CallAudioRouter::readBackDefaultOutput(AudioDeviceId requested) {
 }
 
 void CallAudioRouter::startAutoSwitching() {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (autoSwitching_) return;
   autoSwitching_ = true;
   knownOutputUIDs_.clear();
@@ -166,6 +171,7 @@ void CallAudioRouter::handleDeviceListChange() {
 }
 
 void CallAudioRouter::stopAutoSwitching() {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (autoSwitching_ && listener_) {
     autoSwitching_ = false;
     hardware_.removeDeviceListListener(*listener_);

@@ -2,6 +2,7 @@
 
 #include "calls/media/ice_diagnostics.h"
 #include "core/native_logger.h"
+#include "platform/queue_checker.h"
 
 namespace orvik {
 namespace {
@@ -18,6 +19,7 @@ void CallICEManager::apply(const RemoteICECandidate& candidate) const {
 
 void CallICEManager::addRemoteCandidate(std::string candidate, std::optional<std::string> sdpMid,
                                         std::int32_t sdpMLineIndex) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   RemoteICECandidate remote{std::move(candidate), std::move(sdpMid), sdpMLineIndex};
   if (isRemoteDescriptionSet_) {
     nativeLog("[ICEMgr] applying remote candidate sdpMid=" + remote.sdpMid.value_or("-") +
@@ -32,6 +34,7 @@ void CallICEManager::addRemoteCandidate(std::string candidate, std::optional<std
 }
 
 void CallICEManager::remoteDescriptionWasSet() {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   nativeLog("[ICEMgr] remoteDescriptionWasSet — flushing " + std::to_string(pendingCandidates_.size()) +
             " buffered candidate(s)");
   // The flag goes first: a candidate arriving while the drain runs is applied
@@ -45,11 +48,13 @@ void CallICEManager::remoteDescriptionWasSet() {
 }
 
 void CallICEManager::beginRenegotiation() {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   nativeLog("[ICEMgr] beginRenegotiation — buffering remote candidates until the new description is applied");
   isRemoteDescriptionSet_ = false;
 }
 
 void CallICEManager::reset() {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   nativeLog("[ICEMgr] reset — discarding " + std::to_string(pendingCandidates_.size()) + " pending candidate(s)");
   pendingCandidates_.clear();
   isRemoteDescriptionSet_ = false;

@@ -21,7 +21,6 @@
 #include <pc/webrtc_sdp.h>
 #include <rtc_base/thread.h>
 
-#include <cassert>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -44,6 +43,7 @@
 #include "core/native_logger.h"
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/task_queue.h"
+#include "platform/queue_checker.h"
 
 namespace orvik {
 namespace {
@@ -64,10 +64,6 @@ class OrvikVideoSource : public rtc::AdaptedVideoTrackSource {
   bool remote() const override { return false; }
   void deliverFrame(const webrtc::VideoFrame& frame) { OnFrame(frame); }
 };
-
-// Commands come from the owner's queue only: the order of the commands is
-// the order of the peer queue's work.
-void expectMainQueue() { assert(platform::mainQueue().isCurrent()); }
 
 IceConnectionState toState(webrtc::PeerConnectionInterface::IceConnectionState state) {
   return static_cast<IceConnectionState>(static_cast<int>(state));
@@ -546,14 +542,15 @@ CallPeerConnection::~CallPeerConnection() {
 }
 
 void CallPeerConnection::setDelegate(std::weak_ptr<CallPeerConnectionDelegate> delegate) {
-  expectMainQueue();
+  // Commands come from the owner's queue only: their order is the order of the peer queue's work.
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   impl_->delegate = std::move(delegate);
 }
 
 platform::SerialQueue& CallPeerConnection::peerQueue() { return impl_->peerQueue; }
 
 void CallPeerConnection::build(const PeerConnectionSetup& setup, std::function<void(BuildResult)> completion) {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   impl_->peerQueue.post([weak = weak_from_this(), setup, completion = std::move(completion)] {
     auto self = weak.lock();
     const BuildResult result = self ? self->buildPeerConnection(setup.iceServers, setup.serverPolicy, setup.isVideo,
@@ -669,7 +666,7 @@ BuildResult CallPeerConnection::buildPeerConnection(const std::vector<ICEServer>
 }
 
 void CallPeerConnection::close() {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   impl_->peerQueue.post([weak = weak_from_this()] {
     if (auto self = weak.lock()) self->impl_->teardown();
   });
@@ -685,7 +682,7 @@ void CallPeerConnection::createOffer() { createLocalDescription(/*offer=*/true);
 void CallPeerConnection::createAnswer() { createLocalDescription(/*offer=*/false); }
 
 void CallPeerConnection::createLocalDescription(bool offer) {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   const std::string kind = offer ? "offer" : "answer";
   nativeLog(std::string("[PeerConn] ") + (offer ? "createOffer" : "createAnswer") + " START");
   impl_->peerQueue.post([weak = weak_from_this(), offer, kind] {
@@ -755,7 +752,7 @@ void CallPeerConnection::createLocalDescription(bool offer) {
 }
 
 void CallPeerConnection::setRemoteDescription(const SDPPayload& payload, std::function<void()> completion) {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   nativeLog("[PeerConn] setRemoteDescription type=" + payload.type + " sdp_len=" + std::to_string(displayLength(payload.sdp)));
   impl_->peerQueue.post([weak = weak_from_this(), payload, completion = std::move(completion)] {
     auto self = weak.lock();
@@ -797,7 +794,7 @@ void CallPeerConnection::setRemoteDescription(const SDPPayload& payload, std::fu
 
 void CallPeerConnection::addICECandidate(const std::string& candidate, const std::optional<std::string>& sdpMid,
                                          std::int32_t sdpMLineIndex) {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   impl_->peerQueue.post([weak = weak_from_this(), candidate, sdpMid, sdpMLineIndex] {
     auto self = weak.lock();
     rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc = self ? self->impl_->peerConnection : nullptr;
@@ -829,7 +826,7 @@ void CallPeerConnection::addICECandidate(const std::string& candidate, const std
 }
 
 void CallPeerConnection::addLocalVideoTrack(std::function<void(VideoTrackHandle, VideoSourceHandle)> completion) {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   impl_->peerQueue.post([weak = weak_from_this(), completion = std::move(completion)] {
     auto self = weak.lock();
     if (!self || !self->impl_->factory || !self->impl_->peerConnection) {
@@ -853,7 +850,7 @@ void CallPeerConnection::addLocalVideoTrack(std::function<void(VideoTrackHandle,
 }
 
 void CallPeerConnection::replaceLocalVideoTrack(VideoTrackHandle track, std::function<void()> completion) {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   impl_->peerQueue.post([weak = weak_from_this(), track = std::move(track), completion = std::move(completion)] {
     auto done = [completion] {
       if (completion) platform::mainQueue().post(completion);
@@ -913,7 +910,7 @@ CreateObserver::Done restartDescriptionCreated(rtc::scoped_refptr<webrtc::PeerCo
 }  // namespace
 
 void CallPeerConnection::createIceRestartOffer(DescriptionCompletion completion) {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   impl_->peerQueue.post([weak = weak_from_this(), completion = std::move(completion)] {
     auto self = weak.lock();
     auto nothing = [completion] { platform::mainQueue().post([completion] { completion(std::nullopt); }); };
@@ -943,7 +940,7 @@ void CallPeerConnection::createIceRestartOffer(DescriptionCompletion completion)
 
 void CallPeerConnection::answerIceRestartOffer(const SDPPayload& offer, std::function<void()> onRemoteApplied,
                                                DescriptionCompletion completion) {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   impl_->peerQueue.post([weak = weak_from_this(), offer, onRemoteApplied = std::move(onRemoteApplied),
                          completion = std::move(completion)]() mutable {
     auto self = weak.lock();
@@ -1017,7 +1014,7 @@ void CallPeerConnection::Impl::answerRestartOffer(const SDPPayload& offer, std::
 }
 
 void CallPeerConnection::applyIceRestartAnswer(const SDPPayload& answer, std::function<void(bool)> completion) {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   impl_->peerQueue.post([weak = weak_from_this(), answer, completion = std::move(completion)] {
     auto self = weak.lock();
     auto refused = [completion] { platform::mainQueue().post([completion] { completion(false); }); };
@@ -1042,14 +1039,14 @@ void CallPeerConnection::applyIceRestartAnswer(const SDPPayload& answer, std::fu
 }
 
 void CallPeerConnection::sendDataChannelMessage(const std::string& text) {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   impl_->peerQueue.post([weak = weak_from_this(), text] {
     if (auto self = weak.lock()) self->impl_->control.sendOrQueue(text);
   });
 }
 
 void CallPeerConnection::logDiagnostics() {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   impl_->peerQueue.post([weak = weak_from_this()] {
     auto self = weak.lock();
     auto pc = self ? self->impl_->peerConnection : nullptr;
@@ -1143,7 +1140,7 @@ void CallPeerConnection::requestIceStats(const std::string& label) {
 }
 
 void CallPeerConnection::checkStillConnecting() {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   impl_->peerQueue.post([weak = weak_from_this()] {
     auto self = weak.lock();
     if (!self) return;

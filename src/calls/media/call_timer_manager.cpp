@@ -1,5 +1,7 @@
 #include "calls/media/call_timer_manager.h"
 
+#include "platform/queue_checker.h"
+
 namespace orvik {
 
 CallTimerManager::CallTimerManager(platform::TaskQueue* queue)
@@ -11,6 +13,7 @@ CallTimerManager::~CallTimerManager() { stopAll(); }
 platform::TaskQueue& CallTimerManager::queue() const { return queue_ ? *queue_ : platform::mainQueue(); }
 
 void CallTimerManager::startRingTimer() {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   stopRingTimer();
   // The timer itself never outlives the manager: stopAll in the destructor
   // cancels it, so capturing `this` is safe.
@@ -24,23 +27,30 @@ void CallTimerManager::startRingTimer() {
 }
 
 void CallTimerManager::stopRingTimer() {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   if (ringTimer_) ringTimer_->cancel();
   ringTimer_.reset();
 }
 
 void CallTimerManager::startDurationTimer() {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   durationTimer_.stop();
   elapsedSeconds_ = 0;
   durationTimer_.start();
 }
 
-void CallTimerManager::pauseDurationTimer() { durationTimer_.stop(); }
+void CallTimerManager::pauseDurationTimer() {
+  ORVIK_ASSERT_ON_QUEUE(queue());
+  durationTimer_.stop();
+}
 
 void CallTimerManager::resumeDurationTimer() {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   if (!durationTimer_.isRunning()) durationTimer_.start();
 }
 
 void CallTimerManager::stopAll() {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   stopRingTimer();
   durationTimer_.stop();
   elapsedSeconds_ = 0;

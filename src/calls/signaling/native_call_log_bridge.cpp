@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/native_logger.h"
+#include "platform/queue_checker.h"
 
 namespace orvik {
 namespace {
@@ -106,6 +107,7 @@ void NativeCallLogBridge::sendScript(const CallLogContext& context, std::string 
 }
 
 void NativeCallLogBridge::finalize(const std::optional<CallLogContext>& context, std::string_view trigger) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (!context) {
     write("[CallLog] finalize — no session/direction, nothing logged (" + summary(context, trigger) + ")");
     return;
@@ -120,6 +122,7 @@ void NativeCallLogBridge::finalize(const std::optional<CallLogContext>& context,
 }
 
 void NativeCallLogBridge::logOutgoing(const CallLogContext& context, std::string_view trigger) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   const auto skip = [&](const std::string& text) { write("[CallLog] " + text + " (" + summary(context, trigger) + ")"); };
   if (!isOutgoing(context)) return skip("logOutgoing SKIP — not an outgoing call");
   if (logged_) return skip("logOutgoing SKIP — already logged this call, avoiding a duplicate");
@@ -154,6 +157,7 @@ void NativeCallLogBridge::logOutgoing(const CallLogContext& context, std::string
 }
 
 void NativeCallLogBridge::logIncoming(const CallLogContext& context, std::string_view trigger) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   const auto skip = [&](const std::string& text) { write("[CallLog] " + text + " (" + summary(context, trigger) + ")"); };
   if (isOutgoing(context)) return skip("logIncoming SKIP — not an incoming call");
   if (logged_) return skip("logIncoming SKIP — already logged this call, avoiding a duplicate");
@@ -182,6 +186,7 @@ void NativeCallLogBridge::logIncoming(const CallLogContext& context, std::string
 }
 
 void NativeCallLogBridge::logRejected(const CallLogContext& context, std::string_view trigger) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   const auto skip = [&](const std::string& text) { write("[CallLog] " + text + " (" + summary(context, trigger) + ")"); };
   if (logged_) return skip("logRejected SKIP — already logged this call, avoiding a duplicate");
   if (sessionAlreadyLogged(context)) {
@@ -204,6 +209,7 @@ void NativeCallLogBridge::logRejected(const CallLogContext& context, std::string
 }
 
 void NativeCallLogBridge::sendStatus(std::string_view status, const CallLogContext& context, std::string_view trigger) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   const std::string statusText(status);
   const auto line = [&](const std::string& text) { write("[CallLog] " + text + " (" + summary(context, trigger) + ")"); };
   if (isOutgoing(context)) {
@@ -224,6 +230,7 @@ void NativeCallLogBridge::sendStatus(std::string_view status, const CallLogConte
 }
 
 void NativeCallLogBridge::postRejectApi(const CallLogContext& context) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (!hasSession(context)) {
     write("[CallLog] postRejectApi skipped — no pushId known");
     return;
@@ -261,6 +268,7 @@ NativeCallLogBridge::ServerEndDecision NativeCallLogBridge::decideServerEnd(cons
 }
 
 void NativeCallLogBridge::serverEnd(const CallLogContext& context, std::string_view trigger) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   static constexpr std::string_view kTriggers[] = {"endCall", "ringTimeout", "iceFailed", "authFailed", "lateCallId"};
   if (!isOutgoing(context) || context.connectedAt) return;
   if (std::find(std::begin(kTriggers), std::end(kTriggers), trigger) == std::end(kTriggers)) return;
@@ -306,6 +314,7 @@ void NativeCallLogBridge::serverEnd(const CallLogContext& context, std::string_v
 }
 
 void NativeCallLogBridge::warnIfOutgoingUnlogged(const std::optional<CallLogContext>& context) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (!context || !isOutgoing(*context) || logged_) return;
   write("[CallLog] ⚠️ cleanup() — OUTGOING call torn down WITHOUT being logged (no Chat/Call-Log entry written) (" +
         summary(context, "cleanup") + ")");

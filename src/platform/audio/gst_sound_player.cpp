@@ -7,6 +7,7 @@
 #include "platform/app_info.h"
 #include "platform/dispatch/task_queue.h"
 #include "platform/platform_log.h"
+#include "platform/queue_checker.h"
 
 namespace orvik::platform {
 namespace {
@@ -112,6 +113,7 @@ GstSoundPlayer::GstSoundPlayer(std::filesystem::path resources, std::string audi
 GstSoundPlayer::~GstSoundPlayer() = default;
 
 std::unique_ptr<Sound> GstSoundPlayer::load(const std::filesystem::path& file) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec)) return nullptr;
   const std::string absolute = std::filesystem::absolute(file, ec).string();
@@ -147,10 +149,12 @@ std::unique_ptr<Sound> GstSoundPlayer::load(const std::filesystem::path& file) {
 }
 
 std::unique_ptr<Sound> GstSoundPlayer::systemSound(const std::string& name) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   return load(resources_ / "sounds" / "system" / (name + ".wav"));
 }
 
 void GstSoundPlayer::beep() {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (beep_) beep_->stop();
   beep_ = systemSound("Beep");
   if (beep_) beep_->play();

@@ -1,6 +1,7 @@
 #include "calls/signaling/socketio/socket_io_client.h"
 
 #include "calls/signaling/socketio/packet_codec.h"
+#include "platform/queue_checker.h"
 
 namespace orvik::socketio {
 namespace {
@@ -76,16 +77,19 @@ SocketIOClient::~SocketIOClient() {
 }
 
 SocketIOClient::HandlerId SocketIOClient::on(const std::string& event, EventHandler handler) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   handlers_.push_back(std::make_shared<Handler>(Handler{++lastHandlerId_, event, std::move(handler), false, true}));
   return lastHandlerId_;
 }
 
 SocketIOClient::HandlerId SocketIOClient::once(const std::string& event, EventHandler handler) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   handlers_.push_back(std::make_shared<Handler>(Handler{++lastHandlerId_, event, std::move(handler), true, true}));
   return lastHandlerId_;
 }
 
 void SocketIOClient::off(HandlerId id) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   std::erase_if(handlers_, [id](const auto& handler) {
     if (handler->id != id) return false;
     handler->live = false;
@@ -94,11 +98,13 @@ void SocketIOClient::off(HandlerId id) {
 }
 
 void SocketIOClient::removeAllHandlers() {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   for (auto& handler : handlers_) handler->live = false;
   handlers_.clear();
 }
 
 void SocketIOClient::connect() {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (status_ == SocketStatus::connected || status_ == SocketStatus::connecting) return;
   status_ = SocketStatus::connecting;
   reconnectAttempt_ = 0;
@@ -106,6 +112,7 @@ void SocketIOClient::connect() {
 }
 
 void SocketIOClient::disconnect() {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   const bool wasConnected = status_ == SocketStatus::connected;
   if (wasConnected) send(encodeSocketPacket(SocketPacket{SocketPacketType::disconnect, "/", std::nullopt, {}}));
   cancelTimers();
@@ -131,12 +138,14 @@ void SocketIOClient::disconnect() {
 }
 
 void SocketIOClient::emit(const std::string& event, const nlohmann::json& args) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (status_ != SocketStatus::connected) return;
   send(encodeEvent(event, args, std::nullopt));
 }
 
 void SocketIOClient::emitWithAck(const std::string& event, const nlohmann::json& args, double timeout,
                                  AckCallback callback) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   const std::uint64_t id = nextAckId_++;
   auto timer = std::make_shared<platform::WorkItem>([weak = weak_from_this(), id] {
     auto self = weak.lock();
