@@ -7,6 +7,7 @@
 #include "core/native_logger.h"
 #include "core/service_config.h"
 #include "platform/dispatch/task_queue.h"
+#include "platform/queue_checker.h"
 
 namespace orvik {
 namespace {
@@ -46,16 +47,6 @@ std::optional<std::int64_t> recordId(const json& ackData) {
   return std::nullopt;
 }
 
-// Empties a queue under its lock; the caller sends or drops what it took
-// after releasing it.
-template <typename Entry>
-std::vector<Entry> takeAll(std::mutex& lock, std::vector<Entry>& queue) {
-  std::vector<Entry> taken;
-  std::lock_guard guard(lock);
-  taken.swap(queue);
-  return taken;
-}
-
 }  // namespace
 
 std::vector<std::pair<std::string, std::string>> CallingSocketParams::connectParameters() const {
@@ -75,6 +66,7 @@ CallSignalingService::CallSignalingService(std::string serverURL, socketio::Tran
     : serverURL_(std::move(serverURL)), transportFactory_(std::move(transportFactory)), log_(std::move(log)) {}
 
 void CallSignalingService::connect(const CallingSocketParams& params) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   params_ = params;
   connectAttemptedAt_ = platform::systemClock().monotonicNow();
   log_("[Signaling] connect() — userNumber=" + params.userNumber + " deviceUdid=" +
@@ -134,14 +126,15 @@ void CallSignalingService::handleDisconnect(const json& args) {
 }
 
 void CallSignalingService::disconnect() {
-  const auto notices = takeAll(pendingMyDevicesLock_, pendingMyDevices_);
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
+  const auto notices = std::exchange(pendingMyDevices_, {});
   if (!notices.empty()) {
     json types = json::array();
     for (const auto& notice : notices) types.push_back(notice.type);
     log_("[MultiDeviceCall][Signal] disconnect — dropping " + std::to_string(notices.size()) +
          " queued sendToMyDevices (never connected): " + describe(types));
   }
-  const std::size_t dropped = takeAll(pendingCallFramesLock_, pendingCallFrames_).size();
+  const std::size_t dropped = std::exchange(pendingCallFrames_, {}).size();
   if (dropped > 0) {
     log_("[Signaling] disconnect — dropping " + std::to_string(dropped) + " queued call frame(s) (call is over)");
   }
@@ -397,6 +390,7 @@ void CallSignalingService::handleSendToMyDevicesEvent(const json& args) {
 }
 
 void CallSignalingService::emitCall(json payload, std::optional<std::string> ackLabel) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   const std::string type = stringField(payload, "type");
   const std::string to = stringField(payload, "to");
   if (!socket_) {
@@ -404,21 +398,11 @@ void CallSignalingService::emitCall(json payload, std::optional<std::string> ack
     return;
   }
   if (socket_->status() != socketio::SocketStatus::connected) {
-    std::size_t waiting = 0;
-    {
-      std::lock_guard lock(pendingCallFramesLock_);
-      if (pendingCallFrames_.size() >= kMaxQueuedCallFrames) pendingCallFrames_.erase(pendingCallFrames_.begin());
-      pendingCallFrames_.push_back({std::move(payload), std::move(ackLabel), platform::systemClock().monotonicNow()});
-      waiting = pendingCallFrames_.size();
-    }
+    if (pendingCallFrames_.size() >= kMaxQueuedCallFrames) pendingCallFrames_.erase(pendingCallFrames_.begin());
+    pendingCallFrames_.push_back({std::move(payload), std::move(ackLabel), platform::systemClock().monotonicNow()});
     log_("[Signaling] ⏸ QUEUED type=" + type + " to=" + to + " — socket status=" +
-         socketio::statusName(socket_->status()) + ", " + std::to_string(waiting) +
+         socketio::statusName(socket_->status()) + ", " + std::to_string(pendingCallFrames_.size()) +
          " frame(s) waiting for reconnect");
-    if (socket_->status() == socketio::SocketStatus::connected) {
-      platform::mainQueue().post([weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->flushQueuedCallFrames();
-      });
-    }
     return;
   }
   emitNow(payload, ackLabel, *socket_, std::nullopt);
@@ -448,7 +432,7 @@ void CallSignalingService::emitNow(const json& payload, const std::optional<std:
 }
 
 void CallSignalingService::flushQueuedCallFrames() {
-  const auto frames = takeAll(pendingCallFramesLock_, pendingCallFrames_);
+  const auto frames = std::exchange(pendingCallFrames_, {});
   if (frames.empty()) return;
   if (!socket_ || socket_->status() != socketio::SocketStatus::connected) return;
   log_("[Signaling] ▶️ reconnected — sending " + std::to_string(frames.size()) + " queued call frame(s)");
@@ -463,15 +447,13 @@ void CallSignalingService::flushQueuedCallFrames() {
 }
 
 bool CallSignalingService::sendToMyDevices(const std::string& action) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (!socket_) {
     log_("[MultiDeviceCall][Signal] SEND skipped — socket nil | action=" + action);
     return false;
   }
   if (socket_->status() != socketio::SocketStatus::connected) {
-    {
-      std::lock_guard lock(pendingMyDevicesLock_);
-      pendingMyDevices_.push_back({action, platform::systemClock().monotonicNow()});
-    }
+    pendingMyDevices_.push_back({action, platform::systemClock().monotonicNow()});
     log_("[MultiDeviceCall][Signal] QUEUED (socket status=" + std::string(socketio::statusName(socket_->status())) +
          ") | action=" + action + " — will send on connect");
     return true;
@@ -493,7 +475,7 @@ void CallSignalingService::sendNotice(const std::string& action, const std::stri
 }
 
 void CallSignalingService::flushQueuedMyDevices() {
-  const auto notices = takeAll(pendingMyDevicesLock_, pendingMyDevices_);
+  const auto notices = std::exchange(pendingMyDevices_, {});
   if (notices.empty()) return;
   if (!socket_ || socket_->status() != socketio::SocketStatus::connected) return;
   for (const auto& notice : notices) {
@@ -508,6 +490,7 @@ void CallSignalingService::flushQueuedMyDevices() {
 
 void CallSignalingService::sendAnswer(const std::string& userNumber, const std::string& deviceId,
                                       const std::string& from, const std::string& answerJSON) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   OutgoingCallMessage message;
   message.type = "answer";
   message.to = address(userNumber, deviceId);
@@ -525,6 +508,7 @@ void CallSignalingService::sendAnswer(const std::string& userNumber, const std::
 
 void CallSignalingService::sendIceRestartRequest(const std::string& userNumber, const std::string& deviceId,
                                                  const std::string& from) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   OutgoingCallMessage message;
   message.type = "iceRestartRequest";
   // Without a device the request goes to the user: "<user>_" names no device
@@ -537,11 +521,13 @@ void CallSignalingService::sendIceRestartRequest(const std::string& userNumber, 
 
 void CallSignalingService::sendStopRinging(const std::string& userNumber, const std::string& deviceId,
                                            const std::string& from) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   sendEndFrame("StopRinging", userNumber, deviceId, from);
 }
 
 void CallSignalingService::sendEndCall(const std::string& userNumber, const std::string& deviceId,
                                        const std::string& from) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   sendEndFrame("endCall", userNumber, deviceId, from);
 }
 
@@ -556,6 +542,7 @@ void CallSignalingService::sendEndFrame(const std::string& type, const std::stri
 
 void CallSignalingService::getUserDevices(const json& ackData,
                                           const std::function<void(std::optional<json>)>& completion) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   bool usable = ackData.is_array() && !ackData.empty() && ackData[0].is_array() && !ackData[0].empty();
   if (usable) {
     for (const auto& device : ackData[0]) usable = usable && device.is_object();

@@ -19,7 +19,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -185,9 +184,8 @@ class CallSignalingService : public std::enable_shared_from_this<CallSignalingSe
   std::optional<CallingSocketParams> params_;
   std::optional<platform::Clock::MonotonicTime> connectAttemptedAt_;
 
-  std::mutex pendingMyDevicesLock_;
+  // Main queue only, like every member: no locks.
   std::vector<QueuedNotice> pendingMyDevices_;
-  std::mutex pendingCallFramesLock_;
   std::vector<QueuedCallFrame> pendingCallFrames_;
 };
 
