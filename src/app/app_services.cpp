@@ -94,7 +94,7 @@ AppServices::AppServices(Options options)
   theme_ = std::make_unique<ThemeManager>(defaults_);
   // GTK's own widgets follow the program's theme setting, dark until the page
   // chooses otherwise.
-  if (gtk_is_initialized()) bindThemeToGtk(*theme_);
+  if (gtk_is_initialized()) themeBinding_ = bindThemeToGtk(*theme_);
   titlebarLayout_ = std::make_unique<MainTitlebarLayout>();
   debugLog_ = std::make_unique<DebugLogManager>(platform::applicationSupportFolder());
   webLoadLog_ = platform::makeJournaldSystemLog(appInfo_.bundleIdentifier.empty() ? "Orvik" : appInfo_.bundleIdentifier,

@@ -27,6 +27,7 @@
 #include <string>
 
 #include "core/service_config.h"
+#include "platform/observer_list.h"
 #include "platform/page_call.h"
 #include "platform/secret_store.h"
 
@@ -132,6 +133,7 @@ class AppServices {
   std::shared_ptr<OrvikFileSchemeHandler> fileScheme_;
   std::unique_ptr<NetworkMonitor> network_;
   std::unique_ptr<ThemeManager> theme_;
+  platform::Subscription themeBinding_;  // GTK's widgets follow the theme
   std::unique_ptr<MainTitlebarLayout> titlebarLayout_;
   std::unique_ptr<DebugLogManager> debugLog_;
   std::unique_ptr<platform::SystemLog> webLoadLog_;

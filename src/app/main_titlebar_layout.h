@@ -15,10 +15,9 @@ class MainTitlebarLayout {
   double contentTopInset() const { return contentTopInset_; }
   void setContentTopInset(double inset);
 
-  platform::ObserverList<double>::Id addObserver(platform::ObserverList<double>::Observer observer) {
+  [[nodiscard]] platform::Subscription addObserver(platform::ObserverList<double>::Observer observer) {
     return observers_.add(std::move(observer));
   }
-  void removeObserver(platform::ObserverList<double>::Id id) { observers_.remove(id); }
 
  private:
   double contentTopInset_ = kStripHeight;

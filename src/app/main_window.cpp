@@ -244,12 +244,12 @@ void HomeView::attachWebView(std::unique_ptr<MainWebView> web) {
 }
 
 HomeView::~HomeView() {
-  if (web_) web_->state()->removeObserver(pageStateObserver_);
+  pageStateObserver_.reset();
   model_.attachPage(nullptr);
   web_.reset();
-  layout_.removeObserver(insetObserver_);
-  network_.removeObserver(networkObserver_);
-  if (themeObserver_) theme_.removeObserver(themeObserver_);
+  insetObserver_.reset();
+  networkObserver_.reset();
+  themeObserver_.reset();
 }
 
 void HomeView::applyTopInset(double inset) {

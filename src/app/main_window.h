@@ -112,12 +112,12 @@ class HomeView : public Gtk::Overlay {
   HomeViewModel model_;
   bool didSetInitialSize_ = false;
   bool didHookMainWindowClose_ = false;
-  platform::ObserverList<double>::Id insetObserver_ = 0;
-  platform::ObserverList<bool>::Id networkObserver_ = 0;
-  platform::ObserverList<bool>::Id themeObserver_ = 0;
+  platform::Subscription insetObserver_;
+  platform::Subscription networkObserver_;
+  platform::Subscription themeObserver_;
   std::unique_ptr<MainWebView> web_;
   std::unique_ptr<PageLoadState> pageState_;
-  platform::ObserverList<>::Id pageStateObserver_ = 0;
+  platform::Subscription pageStateObserver_;
   bool wasPageOffline_ = false;
 };
 

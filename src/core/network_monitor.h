@@ -34,8 +34,9 @@ class NetworkMonitor {
 
   bool isConnected() const { return published_->isConnected.load(); }
 
-  Observers::Id addObserver(Observers::Observer observer) { return published_->observers.add(std::move(observer)); }
-  void removeObserver(Observers::Id id) { published_->observers.remove(id); }
+  [[nodiscard]] platform::Subscription addObserver(Observers::Observer observer) {
+    return published_->observers.add(std::move(observer));
+  }
 
  private:
   // What main-queue tasks reach through a weak reference.

@@ -17,7 +17,7 @@ class NetworkMonitorTest : public ::testing::Test {
     auto owned = std::make_unique<platform::FakeNetworkPath>();
     path = owned.get();
     monitor = std::make_unique<NetworkMonitor>(std::move(owned), &pathQueue);
-    monitor->addObserver([this](bool connected) { seen.push_back(connected); });
+    subscription = monitor->addObserver([this](bool connected) { seen.push_back(connected); });
   }
 
   platform::VirtualQueue mainQueue;
@@ -26,6 +26,7 @@ class NetworkMonitorTest : public ::testing::Test {
   platform::FakeNetworkPath* path = nullptr;
   std::unique_ptr<NetworkMonitor> monitor;
   std::vector<bool> seen;
+  platform::Subscription subscription;
 };
 
 TEST_F(NetworkMonitorTest, ConnectedUntilTheSystemSaysOtherwise) {

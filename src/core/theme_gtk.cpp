@@ -13,11 +13,10 @@ void apply(bool isDarkMode) {
 
 }  // namespace
 
-bool bindThemeToGtk(ThemeManager& theme) {
-  if (!gdk_display_get_default()) return false;
+platform::Subscription bindThemeToGtk(ThemeManager& theme) {
+  if (!gdk_display_get_default()) return {};
   apply(theme.isDarkMode());
-  theme.addObserver(apply);
-  return true;
+  return theme.addObserver(apply);
 }
 
 }  // namespace orvik

@@ -6,8 +6,9 @@
 
 namespace orvik {
 
-// Applies the current theme and follows every change. Returns false, doing
-// nothing, when GTK has no display (tests without a display, early start-up).
-bool bindThemeToGtk(ThemeManager& theme);
+// Applies the current theme and follows every change while the returned
+// subscription lives. Returns an empty subscription, doing nothing, when GTK
+// has no display (tests without a display, early start-up).
+[[nodiscard]] platform::Subscription bindThemeToGtk(ThemeManager& theme);
 
 }  // namespace orvik

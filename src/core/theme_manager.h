@@ -24,8 +24,9 @@ class ThemeManager {
   // told of every assignment, changed or not.
   void setDarkMode(bool isDarkMode);
 
-  Observers::Id addObserver(Observers::Observer observer) { return observers_.add(std::move(observer)); }
-  void removeObserver(Observers::Id id) { observers_.remove(id); }
+  [[nodiscard]] platform::Subscription addObserver(Observers::Observer observer) {
+    return observers_.add(std::move(observer));
+  }
 
  private:
   platform::UserDefaults& defaults_;

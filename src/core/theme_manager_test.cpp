@@ -47,10 +47,10 @@ TEST_F(ThemeManagerTest, ObserversHearEveryAssignmentEvenUnchanged) {
   platform::UserDefaults defaults(file());
   ThemeManager theme(defaults);
   std::vector<bool> heard;
-  auto id = theme.addObserver([&](bool dark) { heard.push_back(dark); });
+  auto subscription = theme.addObserver([&](bool dark) { heard.push_back(dark); });
   theme.setDarkMode(true);
   theme.setDarkMode(false);
-  theme.removeObserver(id);
+  subscription.reset();
   theme.setDarkMode(true);
   EXPECT_EQ(heard, (std::vector<bool>{true, false}));
 }
@@ -61,7 +61,8 @@ TEST_F(ThemeGtkIntegration, FollowsTheSettingInGtk) {
   if (!gtk_init_check()) GTEST_SKIP() << "no display";
   platform::UserDefaults defaults(file());
   ThemeManager theme(defaults);
-  ASSERT_TRUE(bindThemeToGtk(theme));
+  const auto binding = bindThemeToGtk(theme);
+  ASSERT_TRUE(binding);
   auto preferDark = [] {
     gboolean value = FALSE;
     g_object_get(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", &value, nullptr);

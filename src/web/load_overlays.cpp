@@ -381,8 +381,8 @@ WebOverlayLayer::WebOverlayLayer(Gtk::Overlay& overlay, std::shared_ptr<WebViewS
 }
 
 WebOverlayLayer::~WebOverlayLayer() {
-  state_->removeObserver(stateObserver_);
-  networkMonitor_.removeObserver(networkObserver_);
+  stateObserver_.reset();
+  networkObserver_.reset();
   if (main_) overlay_.remove_overlay(*main_);
   if (toast_) overlay_.remove_overlay(*toast_);
 }

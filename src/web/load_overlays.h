@@ -160,8 +160,8 @@ class WebOverlayLayer {
   std::optional<std::string> shownMessage_;
   std::unique_ptr<Gtk::Widget> main_;
   std::unique_ptr<Gtk::Widget> toast_;
-  platform::ObserverList<>::Id stateObserver_ = 0;
-  platform::ObserverList<bool>::Id networkObserver_ = 0;
+  platform::Subscription stateObserver_;
+  platform::Subscription networkObserver_;
 };
 
 }  // namespace orvik

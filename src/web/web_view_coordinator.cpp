@@ -17,17 +17,15 @@ WebViewCoordinator::WebViewCoordinator(platform::TaskQueue& queue, platform::Clo
       clock_(clock),
       state_(std::move(state)),
       diagnostics_(diagnostics),
-      hooks_(std::move(hooks)),
-      self_(std::make_shared<WebViewCoordinator*>(this)) {}
+      hooks_(std::move(hooks)) {}
 
 WebViewCoordinator::~WebViewCoordinator() {
-  *self_ = nullptr;
   if (credentialFetch_) credentialFetch_->cancel();
 }
 
 void WebViewCoordinator::postStep(std::function<void(WebViewCoordinator&)> step) {
-  queue_.post([weak = std::weak_ptr<WebViewCoordinator*>(self_), step = std::move(step)] {
-    if (auto self = weak.lock(); self && *self) step(**self);
+  queue_.post([weak = lifetime_.weak(this), step = std::move(step)] {
+    if (auto* self = weak.get()) step(*self);
   });
 }
 
@@ -68,8 +66,8 @@ void WebViewCoordinator::handleDidFinishLoading(const std::optional<std::string>
   });
   if (hooks_.pageReadyForLogs) hooks_.pageReadyForLogs();
   if (credentialFetch_) credentialFetch_->cancel();
-  credentialFetch_ = std::make_shared<platform::WorkItem>([weak = std::weak_ptr<WebViewCoordinator*>(self_)] {
-    if (auto self = weak.lock(); self && *self) (*self)->fetchCredentialsAfterLoad();
+  credentialFetch_ = std::make_shared<platform::WorkItem>([weak = lifetime_.weak(this)] {
+    if (auto* self = weak.get()) self->fetchCredentialsAfterLoad();
   });
   queue_.postAfter(kCredentialFetchDelaySeconds, credentialFetch_);
 }

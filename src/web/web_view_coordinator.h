@@ -29,6 +29,7 @@
 
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/task_queue.h"
+#include "platform/lifetime_token.h"
 #include "platform/observer_list.h"
 #include "web/load_error.h"
 
@@ -101,9 +102,8 @@ class WebViewCoordinator {
   std::deque<platform::Clock::MonotonicTime> contentProcessTerminations_;
   std::shared_ptr<platform::WorkItem> credentialFetch_;
   CredentialFetcher* credentials_ = nullptr;
-  // Cleared in the destructor, so that posted steps of a coordinator that is
-  // gone do nothing.
-  std::shared_ptr<WebViewCoordinator*> self_;
+  // Posted steps of a coordinator that is gone do nothing. Last member.
+  platform::LifetimeToken lifetime_;
 };
 
 }  // namespace orvik

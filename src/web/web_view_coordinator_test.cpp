@@ -36,7 +36,7 @@ class WebViewCoordinatorTest : public ::testing::Test {
     coordinator_ = std::make_unique<WebViewCoordinator>(queue_, queue_.clock(), state_, diagnostics_, hooks_);
     finishedObserver_ = webViewDidFinishLoadingObservers().add([this] { ++finishedNotices_; });
   }
-  ~WebViewCoordinatorTest() override { webViewDidFinishLoadingObservers().remove(finishedObserver_); }
+
   void start() {
     coordinator_->handleDidStartLoading(kURI);
     queue_.runUntilIdle();
@@ -54,7 +54,7 @@ class WebViewCoordinatorTest : public ::testing::Test {
   WebViewCoordinator::Hooks hooks_;
   std::unique_ptr<WebViewCoordinator> coordinator_;
   int logsReady_ = 0, focused_ = 0, choosersCancelled_ = 0, finishedNotices_ = 0;
-  platform::ObserverList<>::Id finishedObserver_ = 0;
+  platform::Subscription finishedObserver_;
 };
 
 TEST_F(WebViewCoordinatorTest, StartCommitAndFinishDriveTheLoadState) {

@@ -323,8 +323,8 @@ void WebViewHost::addUserScripts() {
 void WebViewHost::start() {
   stepsBeforeLoad_ = 2;
   if (options_.deviceUdidProvider) {
-    options_.deviceUdidProvider->requestDeviceUdid([this, alive = std::weak_ptr<int>(lifetime_)](const std::string& udid) {
-      if (alive.lock()) onDeviceUdid(udid);
+    options_.deviceUdidProvider->requestDeviceUdid([weak = lifetime_.weak(this)](const std::string& udid) {
+      if (auto* self = weak.get()) self->onDeviceUdid(udid);
     });
   } else {
     onDeviceUdid(options_.deviceUdid);

@@ -26,6 +26,7 @@
 #include <gio/gio.h>
 #include <nlohmann/json.hpp>
 
+#include "platform/lifetime_token.h"
 #include "platform/page_call.h"
 #include "web/bridge_message.h"
 #include "web/certificate_pinning.h"
@@ -200,11 +201,11 @@ class WebViewHost {
   bool loadFailed_ = false;
   Refusal refusal_ = Refusal::none;
   int stepsBeforeLoad_ = 0;
-  // Weakly held by answers that may come after the host is gone.
-  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
   std::set<std::string> hostsAllowedByExtraCA_;
   // The window whose activation gives the page the focus (not owned).
   void* watchedWindow_ = nullptr;
+  // Weakly held by answers that may come after the host is gone. Last member.
+  platform::LifetimeToken lifetime_;
 };
 
 }  // namespace orvik

@@ -53,8 +53,9 @@ class WebViewState : public std::enable_shared_from_this<WebViewState> {
   double loadingProgress() const { return loadingProgress_; }
   const std::optional<std::string>& errorMessage() const { return errorMessage_; }
   bool isOffline() const { return isOffline_; }
-  platform::ObserverList<>::Id addObserver(std::function<void()> observer) { return observers_.add(std::move(observer)); }
-  void removeObserver(platform::ObserverList<>::Id id) { observers_.remove(id); }
+  [[nodiscard]] platform::Subscription addObserver(std::function<void()> observer) {
+    return observers_.add(std::move(observer));
+  }
 
   void setLoading(bool loading);
   void setLoadingProgress(double progress);

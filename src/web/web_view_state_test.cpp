@@ -241,7 +241,7 @@ TEST_F(WebViewStateTest, RetryLoadsTheKnownAddressAndDoesNothingWithoutOne) {
 
 TEST_F(WebViewStateTest, ObserversHearEachChangeOnce) {
   int changes = 0;
-  state_->addObserver([&] { ++changes; });
+  const auto subscription = state_->addObserver([&] { ++changes; });
   state_->setLoading(true);  // unchanged
   state_->setLoading(false);
   state_->setErrorMessage("x");

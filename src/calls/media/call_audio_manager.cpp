@@ -95,8 +95,8 @@ void CallAudioManager::onMain(std::function<void()> body) {
     body();
     return;
   }
-  platform::mainQueue().post([alive = std::weak_ptr<bool>(alive_), body = std::move(body)] {
-    if (alive.lock()) body();
+  platform::mainQueue().post([weak = lifetime_.weak(this), body = std::move(body)] {
+    if (weak.get()) body();
   });
 }
 

@@ -24,6 +24,7 @@
 
 #include "core/incoming_ringtone.h"
 #include "platform/audio/sound_player.h"
+#include "platform/lifetime_token.h"
 #include "platform/user_defaults.h"
 
 namespace orvik {
@@ -102,7 +103,8 @@ class CallAudioManager {
   std::int64_t endToneToken_ = 0;
   std::unique_ptr<platform::Sound> previewSound_;
   std::optional<Tone> previewToneKey_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  // Work posted from other threads finds the manager gone. Last member.
+  platform::LifetimeToken lifetime_;
 };
 
 }  // namespace orvik
