@@ -3,6 +3,7 @@
 #include <sys/utsname.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <fstream>
 
@@ -128,48 +129,66 @@ void AppBridgeMessages::reply(std::string_view function, std::initializer_list<n
   platform::callPage(collaborators_.page, platform::pageFunctionCall(function, args));
 }
 
-void AppBridgeMessages::publishRoutes(platform::MessageRoutes& routes) {
-  auto on = [&routes](std::string_view name, platform::MessageRoutes::Handler handler) {
-    [[maybe_unused]] const bool known = routes.route(name, std::move(handler));
-  };
+namespace {
+
+std::string bodyText(const nlohmann::json& body) { return body.is_string() ? body.get<std::string>() : std::string(); }
+
+}  // namespace
+
+// The application's page messages: the one table of their names.
+std::span<const AppBridgeMessages::Message> AppBridgeMessages::messages() {
   using json = nlohmann::json;
-  auto text = [](const json& body) { return body.is_string() ? body.get<std::string>() : std::string(); };
-  on("getDeviceInfo", [this](const json&) { sendDeviceInfo(); });
-  on("getDeviceUdid", [this](const json&) { sendDeviceUdid(); });
-  on("getAppVersion", [this](const json&) { sendAppVersion(); });
-  on("accept:", [this, text](const json& body) { setAllowedFileTypes(text(body)); });
-  // Posted: the page's call returns before the activity changes, as the page expects.
-  auto alive = std::weak_ptr<AppBridgeMessages*>(self_);
-  on("voiceRecordingStarted", [this, alive](const json&) {
-    queue().post([alive] {
-      if (auto self = alive.lock()) (*self)->setVoiceRecordingActive(true);
-    });
-  });
-  on("voiceRecordingStopped", [this, alive](const json&) {
-    queue().post([alive] {
-      if (auto self = alive.lock()) (*self)->setVoiceRecordingActive(false);
-    });
-  });
-  on("setInspectorAllowed", [this](const json& body) { setInspectorAllowed(body); });
-  on("setScreenshotProtected", [this](const json& body) { setScreenshotProtected(body); });
-  on("securityStateChanged", [this](const json& body) { securityStateChanged(body); });
-  on("setIncomingRingtone", [this](const json& body) { setIncomingRingtone(body); });
-  on("previewIncomingRingtone", [this](const json& body) { previewIncomingRingtone(body); });
-  on("setRingtoneVolumes", [this](const json& body) { setRingtoneVolumes(body); });
-  on("stopRingtonePreview", [this](const json&) {
-    if (collaborators_.tones.stopRingtonePreview) collaborators_.tones.stopRingtonePreview();
-  });
-  on("openURL", [this](const json& body) { openURL(body); });
-  on("writeDebugLog", [this](const json& body) { writeDebugLog(body); });
-  on("getDebugLogSize", [this](const json&) { getDebugLogSize(); });
-  on("getDebugLogContent", [this](const json&) { getDebugLogContent(); });
-  on("clearDebugLog", [this](const json&) { clearDebugLog(); });
-  on("themeChanged", [this](const json& body) { themeChanged(body); });
-  if (collaborators_.updates) {
-    on("checkForUpdates", [this, text](const json& body) { handleCheckForUpdates(text(body)); });
-    on("updateUIHidden", [this](const json&) { setUpdateUIVisible(false); });
-    on("updateAnchor:", [this, text](const json& body) { setUpdateAnchor(text(body)); });
+  using M = AppBridgeMessages;
+  static constexpr std::array<Message, 22> kMessages = {{
+      {"getDeviceInfo", [](M& m, const json&) { m.sendDeviceInfo(); }},
+      {"getDeviceUdid", [](M& m, const json&) { m.sendDeviceUdid(); }},
+      {"getAppVersion", [](M& m, const json&) { m.sendAppVersion(); }},
+      {"accept:", [](M& m, const json& body) { m.setAllowedFileTypes(bodyText(body)); }},
+      // Posted: the page's call returns before the activity changes, as the page expects.
+      {"voiceRecordingStarted", [](M& m, const json&) { m.postVoiceRecordingActive(true); }},
+      {"voiceRecordingStopped", [](M& m, const json&) { m.postVoiceRecordingActive(false); }},
+      {"setInspectorAllowed", [](M& m, const json& body) { m.setInspectorAllowed(body); }},
+      {"setScreenshotProtected", [](M& m, const json& body) { m.setScreenshotProtected(body); }},
+      {"securityStateChanged", [](M& m, const json& body) { m.securityStateChanged(body); }},
+      {"setIncomingRingtone", [](M& m, const json& body) { m.setIncomingRingtone(body); }},
+      {"previewIncomingRingtone", [](M& m, const json& body) { m.previewIncomingRingtone(body); }},
+      {"setRingtoneVolumes", [](M& m, const json& body) { m.setRingtoneVolumes(body); }},
+      {"stopRingtonePreview",
+       [](M& m, const json&) {
+         if (m.collaborators_.tones.stopRingtonePreview) m.collaborators_.tones.stopRingtonePreview();
+       }},
+      {"openURL", [](M& m, const json& body) { m.openURL(body); }},
+      {"writeDebugLog", [](M& m, const json& body) { m.writeDebugLog(body); }},
+      {"getDebugLogSize", [](M& m, const json&) { m.getDebugLogSize(); }},
+      {"getDebugLogContent", [](M& m, const json&) { m.getDebugLogContent(); }},
+      {"clearDebugLog", [](M& m, const json&) { m.clearDebugLog(); }},
+      {"themeChanged", [](M& m, const json& body) { m.themeChanged(body); }},
+      {"checkForUpdates", [](M& m, const json& body) { m.handleCheckForUpdates(bodyText(body)); }, true},
+      {"updateUIHidden", [](M& m, const json&) { m.setUpdateUIVisible(false); }, true},
+      {"updateAnchor:", [](M& m, const json& body) { m.setUpdateAnchor(bodyText(body)); }, true},
+  }};
+  return kMessages;
+}
+
+std::vector<std::string_view> AppBridgeMessages::messageNames() {
+  std::vector<std::string_view> names;
+  for (const auto& message : messages()) names.push_back(message.name);
+  return names;
+}
+
+void AppBridgeMessages::publishRoutes(platform::MessageRoutes& routes) {
+  for (const auto& message : messages()) {
+    // The update banner's messages belong to whoever shows it.
+    if (message.needsUpdates && !collaborators_.updates) continue;
+    [[maybe_unused]] const bool known =
+        routes.route(message.name, [this, handle = message.handle](const nlohmann::json& body) { handle(*this, body); });
   }
+}
+
+void AppBridgeMessages::postVoiceRecordingActive(bool active) {
+  queue().post([weak = lifetime_.weak(this), active] {
+    if (auto* self = weak.get()) self->setVoiceRecordingActive(active);
+  });
 }
 
 void AppBridgeMessages::sendDeviceInfo() {

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/dispatch/task_queue.h"
+#include "platform/lifetime_token.h"
 #include "platform/page_call.h"
 
 namespace orvik {
@@ -94,7 +96,11 @@ class AppBridgeMessages {
   AppBridgeMessages(const AppBridgeMessages&) = delete;
   AppBridgeMessages& operator=(const AppBridgeMessages&) = delete;
 
-  // Routes the names handled here.
+  // The names handled here, as the page sends them, from the one table of
+  // this subsystem's messages.
+  static std::vector<std::string_view> messageNames();
+  // Routes the names handled here (the update banner's only when the program
+  // has an update service).
   void publishRoutes(platform::MessageRoutes& routes);
 
   // Whether the page allowed the web inspector; false at start. Read by the
@@ -126,6 +132,14 @@ class AppBridgeMessages {
   bool holdsVoiceRecordingActivity() const { return voiceRecordingActivity_.has_value(); }
 
  private:
+  struct Message {
+    std::string_view name;
+    void (*handle)(AppBridgeMessages& self, const nlohmann::json& body);
+    bool needsUpdates = false;
+  };
+  static std::span<const Message> messages();
+  void postVoiceRecordingActive(bool active);
+
   platform::TaskQueue& queue() const;
   void log(const std::string& line) const;
   void reply(std::string_view function, std::initializer_list<nlohmann::json> args) const;
@@ -135,8 +149,8 @@ class AppBridgeMessages {
   std::optional<unsigned> voiceRecordingActivity_;
   bool screenshotProtectionLogged_ = false;
   bool inspectorAllowed_ = false;
-  // Posted work finds the object gone once this is reset.
-  std::shared_ptr<AppBridgeMessages*> self_ = std::make_shared<AppBridgeMessages*>(this);
+  // Posted work finds the object gone. Last member.
+  platform::LifetimeToken lifetime_;
 };
 
 }  // namespace orvik

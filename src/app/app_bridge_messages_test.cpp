@@ -87,6 +87,14 @@ class AppBridgeMessagesTest : public ::testing::Test {
   std::unique_ptr<AppBridgeMessages> messages_;
 };
 
+// A name the page's protocol does not have would never reach its handler.
+TEST(AppBridgeMessageNames, EveryNameIsOneThePageSends) {
+  BridgeDispatcher dispatcher({});
+  const auto names = AppBridgeMessages::messageNames();
+  EXPECT_EQ(names.size(), 22u);
+  for (const auto name : names) EXPECT_TRUE(dispatcher.route(name, [](const json&) {})) << name;
+}
+
 TEST_F(AppBridgeMessagesTest, FactsAreRepliedThroughGuardedPageCalls) {
   send("getDeviceInfo");
   send({{"eventType", "getAppVersion"}});

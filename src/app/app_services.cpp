@@ -7,7 +7,9 @@
 #include "app/distribution_log.h"
 #include "app/main_titlebar_layout.h"
 #include "app/main_window.h"
+#include "calls/media/call_audio_device.h"
 #include "calls/media/call_audio_manager.h"
+#include "calls/media/call_peer_connection.h"
 #include "calls/signaling/call_credentials_sink.h"
 #include "calls/signaling/call_signaling_service.h"
 #include "calls/signaling/socketio/transport.h"
@@ -149,6 +151,13 @@ CallAudioManager& AppServices::callAudio() {
                                                     appInfo_.resourcesFolder);
   }
   return *callAudio_;
+}
+
+CallPeerConnectionOptions AppServices::peerConnectionOptions() {
+  CallPeerConnectionOptions options;
+  options.customAudioDeviceEnabled = [this] { return CallAudioDevice::isCustomDeviceEnabled(defaults_); };
+  options.makeAudioDevice = callAudioDevices_.publishingFactory(audioHardware());
+  return options;
 }
 
 CallSignalingService& AppServices::signaling() {

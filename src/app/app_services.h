@@ -26,6 +26,7 @@
 #include <memory>
 #include <string>
 
+#include "calls/media/call_audio_device_slot.h"
 #include "core/service_config.h"
 #include "platform/observer_list.h"
 #include "platform/page_call.h"
@@ -38,6 +39,7 @@ class CallAudioManager;
 class CallControl;
 class CallCredentialsSink;
 class CallSignalingService;
+struct CallPeerConnectionOptions;
 class CredentialFetcher;
 class DebugLogManager;
 class DeviceUdidProvider;
@@ -105,6 +107,13 @@ class AppServices {
   // Whether call audio or signalling has been built yet.
   bool isCallEngineLoaded() const { return callAudio_ || signaling_; }
 
+  // What each peer connection takes from the program: the custom audio
+  // device flag from the defaults and a device factory that publishes each
+  // call's device in callAudioDevices(), where the audio router finds it.
+  // TODO(call control issue): the call manager builds its connections with these.
+  CallPeerConnectionOptions peerConnectionOptions();
+  CallAudioDeviceSlot& callAudioDevices() { return callAudioDevices_; }
+
   // TODO(call control issue): the call manager takes both slots.
   CallControl& calls() { return *calls_; }
   CallCredentialsSink& callCredentials() { return *callCredentials_; }
@@ -156,6 +165,7 @@ class AppServices {
   std::unique_ptr<LaunchAtLoginManager> launchAtLogin_;
   std::unique_ptr<CallAudioManager> callAudio_;
   std::shared_ptr<CallSignalingService> signaling_;
+  CallAudioDeviceSlot callAudioDevices_;
 
   // The main web view's wiring; the view itself belongs to the home view.
   MainWebView* mainWebView_ = nullptr;

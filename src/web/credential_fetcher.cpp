@@ -1,6 +1,7 @@
 #include "web/credential_fetcher.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <system_error>
 
@@ -9,6 +10,7 @@
 #include "platform/base64.h"
 #include "platform/message_routes.h"
 #include "platform/page_payload.h"
+#include "platform/queue_checker.h"
 
 namespace orvik {
 namespace {
@@ -116,13 +118,35 @@ CredentialFetcher::~CredentialFetcher() {
   if (retry_) retry_->cancel();
 }
 
+namespace {
+
+struct CredentialMessage {
+  std::string_view name;
+  void (*handle)(CredentialFetcher& fetcher, const nlohmann::json& body);
+};
+// The credential messages of the page: the one table of their names.
+constexpr std::array<CredentialMessage, 3> kCredentialMessages = {{
+    {"nativeAuthData", [](CredentialFetcher& f, const nlohmann::json& body) { f.handleNativeAuthData(body); }},
+    {"userLoggedIn", [](CredentialFetcher& f, const nlohmann::json&) { f.handleUserLoggedIn(); }},
+    {"userSignedOut", [](CredentialFetcher& f, const nlohmann::json&) { f.handleUserSignedOut(); }},
+}};
+
+constexpr std::array<std::string_view, kCredentialMessages.size()> kCredentialMessageNames = [] {
+  std::array<std::string_view, kCredentialMessages.size()> names{};
+  for (std::size_t i = 0; i < kCredentialMessages.size(); ++i) names[i] = kCredentialMessages[i].name;
+  return names;
+}();
+
+}  // namespace
+
+std::span<const std::string_view> CredentialFetcher::messageNames() { return kCredentialMessageNames; }
+
 void CredentialFetcher::publishRoutes(platform::MessageRoutes& routes) {
-  auto route = [&routes](std::string_view name, platform::MessageRoutes::Handler handler) {
-    [[maybe_unused]] const bool known = routes.route(name, std::move(handler));
-  };
-  route("nativeAuthData", [this](const nlohmann::json& body) { handleNativeAuthData(body); });
-  route("userLoggedIn", [this](const nlohmann::json&) { handleUserLoggedIn(); });
-  route("userSignedOut", [this](const nlohmann::json&) { handleUserSignedOut(); });
+  ORVIK_ASSERT_ON_QUEUE(queue_);
+  for (const auto& message : kCredentialMessages) {
+    [[maybe_unused]] const bool known =
+        routes.route(message.name, [this, handle = message.handle](const nlohmann::json& body) { handle(*this, body); });
+  }
 }
 
 const std::string& CredentialFetcher::authDataScript() {
@@ -143,6 +167,7 @@ void CredentialFetcher::runAuthDataScript() {
 }
 
 void CredentialFetcher::fetchCredentials(const std::string& reason) {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   if (page_.expired()) {
     log("[WebView] credential fetch (" + reason + ") skipped — no webView");
     return;
@@ -160,11 +185,13 @@ void CredentialFetcher::fetchCredentials(const std::string& reason) {
 }
 
 void CredentialFetcher::resetForNewLoad() {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   authFetchRetries_ = 0;
   lastAuthFetchAt_.reset();
 }
 
 void CredentialFetcher::fetchAfterLoad() {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   if (calls_.hasCredentials()) return;
   log("[WebView] didFinish — fetching credentials (session restore)");
   lastAuthFetchAt_ = clock_.monotonicNow();
@@ -172,6 +199,7 @@ void CredentialFetcher::fetchAfterLoad() {
 }
 
 void CredentialFetcher::handleUserLoggedIn() {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   queue_.post([setUserLoggedIn = collaborators_.setUserLoggedIn] {
     if (setUserLoggedIn) setUserLoggedIn(true);
   });
@@ -181,6 +209,7 @@ void CredentialFetcher::handleUserLoggedIn() {
 }
 
 void CredentialFetcher::handleNativeAuthData(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   auto text = [&payload](const char* key) { return platform::payloadString(payload, key).value_or(""); };
   CallCredentials credentials{text("userNumber"), text("deviceUdid"), text("authToken"), text("displayName"),
                               text("avatarURL")};
@@ -208,6 +237,7 @@ void CredentialFetcher::handleNativeAuthData(const nlohmann::json& payload) {
 }
 
 void CredentialFetcher::handleUserSignedOut() {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   calls_.clearCredentials();
   const auto folder = collaborators_.documentsFolder ? collaborators_.documentsFolder() : documentsDirectory();
   std::error_code error;

@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -60,7 +61,10 @@ class CredentialFetcher {
   CredentialFetcher(const CredentialFetcher&) = delete;
   CredentialFetcher& operator=(const CredentialFetcher&) = delete;
 
-  // Routes "nativeAuthData", "userLoggedIn" and "userSignedOut" here.
+  // The page messages handled here: "nativeAuthData", "userLoggedIn" and
+  // "userSignedOut", from the one table of their names.
+  static std::span<const std::string_view> messageNames();
+  // Routes every message above here.
   void publishRoutes(platform::MessageRoutes& routes);
 
   // Starts a fetch unless credentials are known, one is running, or the last

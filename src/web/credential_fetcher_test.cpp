@@ -8,6 +8,7 @@
 #include "platform/dispatch/virtual_queue.h"
 #include "platform/recording_page_script_sink.h"
 #include "platform/test_support/temp_dir.h"
+#include "web/bridge_dispatcher.h"
 
 namespace orvik {
 namespace {
@@ -54,6 +55,14 @@ class CredentialFetcherTest : public ::testing::Test {
   std::vector<bool> loggedIn_;
   std::unique_ptr<CredentialFetcher> fetcher_;
 };
+
+// A name the page's protocol does not have would never reach its handler.
+TEST(CredentialFetcherMessageNames, EveryNameIsOneThePageSends) {
+  BridgeDispatcher dispatcher({});
+  for (const auto name : CredentialFetcher::messageNames()) {
+    EXPECT_TRUE(dispatcher.route(name, [](const nlohmann::json&) {})) << name;
+  }
+}
 
 TEST_F(CredentialFetcherTest, AnAcceptedAnswerHandsTheCredentialsOverInOrder) {
   fetcher_->fetchCredentials("bridge-message");

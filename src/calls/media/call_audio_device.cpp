@@ -14,8 +14,6 @@ using platform::AudioStatus;
 using platform::kAudioOk;
 using platform::kNoAudioDevice;
 
-std::mutex gCurrentMutex;
-std::weak_ptr<CallAudioDevice> gCurrent;
 
 std::string boolText(bool value) { return value ? "true" : "false"; }
 
@@ -52,16 +50,6 @@ CallAudioDevice::~CallAudioDevice() {
 bool CallAudioDevice::isCustomDeviceEnabled(platform::UserDefaults& defaults) {
   const auto value = defaults.object(customDeviceKey);
   return value && value->is_boolean() ? value->get<bool>() : true;
-}
-
-std::shared_ptr<CallAudioDevice> CallAudioDevice::current() {
-  std::lock_guard guard(gCurrentMutex);
-  return gCurrent.lock();
-}
-
-void CallAudioDevice::setCurrent(const std::shared_ptr<CallAudioDevice>& device) {
-  std::lock_guard guard(gCurrentMutex);
-  gCurrent = device;
 }
 
 std::optional<AudioDeviceId> CallAudioDevice::requestedOutputDeviceID() const {
@@ -184,6 +172,7 @@ bool CallAudioDevice::initializeWithDelegate(CallAudioDeviceDelegate* delegate) 
     getPlayoutBlock_ = delegate;
     deliverBlock_ = delegate;
     initialized_ = true;
+    terminated_ = false;
   }
   log_("[AudioDevice] initialized — custom call audio device in use");
   return true;
@@ -204,10 +193,7 @@ bool CallAudioDevice::terminateDevice() {
     deliverBlock_ = nullptr;
     delegate_ = nullptr;
     initialized_ = false;
-  }
-  {
-    std::lock_guard guard(gCurrentMutex);
-    if (auto current = gCurrent.lock(); current.get() == this) gCurrent.reset();
+    terminated_ = true;
   }
   log_("[AudioDevice] terminated");
   return true;

@@ -7,8 +7,8 @@
 // Playout is 48 kHz stereo, capture mono at the input device's own rate,
 // both signed 16-bit. The sound system calls back in 10 ms slices.
 //
-// Owner: the peer connection set-up makes one per call and publishes it as
-// CallAudioDevice::current() for the audio router.
+// Owner: the peer connection set-up makes one per call and publishes it in
+// the CallAudioDeviceSlot (call_audio_device_slot.h) for the audio router.
 //
 // THREAD-SAFETY: WebRTC calls the operations on its audio threads and the
 // router calls switchOutputDevice on the main queue; each takes the device's
@@ -71,9 +71,6 @@ class CallAudioDevice {
   // true when the key is missing or holds another type.
   static bool isCustomDeviceEnabled(platform::UserDefaults& defaults);
 
-  // The device of the current call, held weakly.
-  static std::shared_ptr<CallAudioDevice> current();
-  static void setCurrent(const std::shared_ptr<CallAudioDevice>& device);
 
   // --- the device protocol that WebRTC drives ---
   double deviceInputSampleRate() const { return inputRate_.load(); }
@@ -86,6 +83,8 @@ class CallAudioDevice {
   double outputLatency();
 
   bool isInitialized() const { return initialized_.load(); }
+  // Terminated and not initialised again since: no longer any call's device.
+  bool isTerminated() const { return terminated_.load(); }
   bool isPlayoutInitialized() const { return playoutInitialized_.load(); }
   bool isPlaying() const { return playing_.load(); }
   bool isRecordingInitialized() const { return recordingInitialized_.load(); }
@@ -151,6 +150,7 @@ class CallAudioDevice {
   std::atomic<bool> playing_{false};
   std::atomic<bool> recording_{false};
   std::atomic<bool> initialized_{false};
+  std::atomic<bool> terminated_{false};
   std::atomic<bool> playoutInitialized_{false};
   std::atomic<bool> recordingInitialized_{false};
 

@@ -3,8 +3,8 @@
 // transport is fed in 10 ms chunks: playout 48 kHz stereo, capture mono at
 // the input device's rate.
 //
-// Owner: the peer connection set-up, which keeps the CallAudioDevice as
-// CallAudioDevice::current() and hands the module to the factory.
+// Owner: the peer connection set-up, which publishes the CallAudioDevice in
+// the CallAudioDeviceSlot and hands the module to the factory.
 // THREAD-SAFETY: as webrtc::AudioDeviceModule; the device's own rules apply
 // beneath it.
 #pragma once

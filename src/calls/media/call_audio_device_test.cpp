@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "calls/media/call_audio_device_slot.h"
 #include "platform/audio/fake_audio_hardware.h"
 #include "platform/dispatch/virtual_queue.h"
 #include "platform/test_support/temp_dir.h"
@@ -378,7 +379,8 @@ TEST_F(CallAudioDeviceTest, SwitchBeforeStartKeepsTheNewUnitStopped) {
 }
 
 TEST_F(CallAudioDeviceTest, TerminateReleasesEverythingAndTheCurrentReference) {
-  CallAudioDevice::setCurrent(device);
+  CallAudioDeviceSlot slot;
+  slot.publish(device);
   startPlaying();
   ASSERT_TRUE(device->initializeRecording());
   ASSERT_TRUE(device->startRecording());
@@ -391,17 +393,33 @@ TEST_F(CallAudioDeviceTest, TerminateReleasesEverythingAndTheCurrentReference) {
   EXPECT_FALSE(device->isPlayoutInitialized());
   EXPECT_FALSE(device->isRecordingInitialized());
   EXPECT_TRUE(hardware.liveUnits().empty());
-  EXPECT_EQ(CallAudioDevice::current(), nullptr);
+  EXPECT_EQ(slot.current(), nullptr);
   EXPECT_EQ(lines.back(), "[AudioDevice] terminated");
   // The requested output outlives terminate.
   EXPECT_EQ(device->requestedOutputDeviceID(), kHeadphones);
 
   // Terminating another device leaves the current one alone.
-  CallAudioDevice::setCurrent(device);
-  CallAudioDevice other(hardware, [](const std::string&) {});
-  other.terminateDevice();
-  EXPECT_EQ(CallAudioDevice::current(), device);
-  CallAudioDevice::setCurrent(nullptr);
+  ASSERT_TRUE(device->initializeWithDelegate(&delegate));
+  EXPECT_EQ(slot.current(), device);
+  auto other = std::make_shared<CallAudioDevice>(hardware, [](const std::string&) {});
+  other->terminateDevice();
+  EXPECT_EQ(slot.current(), device);
+  // A newer call's device replaces it.
+  slot.publish(other);
+  ASSERT_TRUE(other->initializeWithDelegate(&delegate));
+  EXPECT_EQ(slot.current(), other);
+}
+
+TEST_F(CallAudioDeviceTest, TheSlotsFactoryPublishesEachDeviceItMakesAndHoldsItWeakly) {
+  CallAudioDeviceSlot slot;
+  auto make = slot.publishingFactory(hardware);
+  auto first = make();
+  EXPECT_EQ(slot.current(), first);
+  auto second = make();
+  EXPECT_NE(second, first);
+  EXPECT_EQ(slot.current(), second);
+  second.reset();
+  EXPECT_EQ(slot.current(), nullptr);
 }
 
 TEST_F(CallAudioDeviceTest, QueriesFallBackToSafeValues) {

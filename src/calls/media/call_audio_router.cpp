@@ -21,7 +21,7 @@ std::shared_ptr<CallAudioRouter> CallAudioRouter::create(platform::AudioHardware
 
 CallAudioRouter::CallAudioRouter(platform::AudioHardware& hardware, CurrentDevice currentDevice, LogFunction log)
     : hardware_(hardware), currentDevice_(std::move(currentDevice)), log_(std::move(log)) {
-  if (!currentDevice_) currentDevice_ = [] { return CallAudioDevice::current(); };
+  if (!currentDevice_) currentDevice_ = [] { return std::shared_ptr<CallAudioDevice>(); };
   if (!log_) log_ = [](const std::string& line) { nativeLog(line); };
 }
 

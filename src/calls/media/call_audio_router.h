@@ -31,8 +31,9 @@ class CallAudioRouter : public std::enable_shared_from_this<CallAudioRouter> {
   using CurrentDevice = std::function<std::shared_ptr<CallAudioDevice>()>;
   static constexpr double kReadBackDelay = 0.3;
 
-  // `currentDevice` defaults to CallAudioDevice::current, `log` to nativeLog.
-  static std::shared_ptr<CallAudioRouter> create(platform::AudioHardware& hardware, CurrentDevice currentDevice = {},
+  // `currentDevice` answers the device of the running call, if any (the
+  // CallAudioDeviceSlot's current()); `log` defaults to nativeLog.
+  static std::shared_ptr<CallAudioRouter> create(platform::AudioHardware& hardware, CurrentDevice currentDevice,
                                                  LogFunction log = {});
   ~CallAudioRouter();
 
