@@ -15,6 +15,8 @@
 #include "core/web_load_diagnostics.h"
 #include "platform/fake_secret_store.h"
 #include "platform/test_support/local_web_server.h"
+#include "platform/test_support/main_loop.h"
+#include "platform/test_support/scoped_environment.h"
 #include "platform/test_support/temp_dir.h"
 
 namespace orvik {
@@ -22,6 +24,8 @@ namespace {
 
 using testing::LocalWebServer;
 using testing::TempDir;
+using testing::TestHome;
+using testing::runMainLoopUntil;
 using testing::TestCertificates;
 
 // The program's own wiring, in a process of its own: the service override
@@ -29,15 +33,12 @@ using testing::TestCertificates;
 // whose key is not the pinned one.
 TEST(AppServicesIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownAsAnError) {
   if (!serviceOverrideBuild()) GTEST_SKIP() << "only builds that read the override trust a local CA";
-  TempDir home;
-  for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
-    setenv(name, home.path().c_str(), 1);
-  }
-  TestCertificates certificates(home.path());
+  TestHome home;
+  TestCertificates certificates(home.outside());
   ASSERT_TRUE(certificates.ok);
   LocalWebServer server(&certificates);
   server.route("/", {200, "text/html", "<div id=root><p>hi</p></div>"});
-  const auto config = home / "service.json";
+  const auto config = home.outside() / "service.json";
   TempDir::writeFile(config, R"({"webAppURL": ")" + server.url("/") + R"(", "webHosts": ["127.0.0.1"],
       "pinnedWebHost": "127.0.0.1", "webPins": ["AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="],
       "extraCAFile": ")" + certificates.caFile.string() + R"("})");
@@ -62,17 +63,13 @@ TEST(AppServicesIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownA
   EXPECT_FALSE(services.isCallEngineLoaded());
 
   const auto diagnostics = services.webLoadDiagnostics().file();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   auto recorded = [&] {
     services.webLoadDiagnostics().flush();
     return std::filesystem::exists(diagnostics) &&
            TempDir::readFile(diagnostics).find("FAIL stage=certificatePinning") != std::string::npos &&
            web->state()->errorMessage().has_value();
   };
-  while (!recorded() && std::chrono::steady_clock::now() < deadline) {
-    if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ASSERT_TRUE(recorded()) << TempDir::readFile(diagnostics);
+  ASSERT_TRUE(runMainLoopUntil(recorded, 60.0)) << TempDir::readFile(diagnostics);
   EXPECT_NE(TempDir::readFile(diagnostics).find("details=host=127.0.0.1"), std::string::npos);
   EXPECT_FALSE(web->state()->isLoading());
   // Told once, when the page scripts went in (after the device identifier came).

@@ -13,7 +13,8 @@
 #include "core/network_monitor.h"
 #include "platform/app_info.h"
 #include "platform/fake_network_path.h"
-#include "platform/test_support/temp_dir.h"
+#include "platform/test_support/main_loop.h"
+#include "platform/test_support/scoped_environment.h"
 
 namespace orvik {
 namespace {
@@ -89,9 +90,6 @@ class NoCalls final : public CallControl {
 class MainWindowIntegration : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Settings written by the theme land in this test's folders.
-    setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
     setenv("GSK_RENDERER", "cairo", 1);
     if (!gtk_init_check()) GTEST_SKIP() << "no display";
     Gtk::init_gtkmm_internals();
@@ -104,18 +102,8 @@ class MainWindowIntegration : public ::testing::Test {
     window.reset();
   }
 
-  template <typename Predicate>
-  bool waitFor(Predicate done) {
-    for (int turn = 0; turn < 2000 && !done(); ++turn) {
-      if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(5000);
-    }
-    return done();
-  }
-
-  void settle() {
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
-  }
+  static bool waitFor(const std::function<bool()>& done) { return orvik::testing::runMainLoopUntil(done, 10.0); }
+  static void settle() { orvik::testing::drainMainLoop(); }
 
   // The darkest pixel of the title text.
   Rgb darkestTitlePixel(const Picture& picture) {
@@ -150,8 +138,9 @@ class MainWindowIntegration : public ::testing::Test {
     EXPECT_TRUE(near(darkestTitlePixel(picture), title, 12));
   }
 
-  orvik::testing::TempDir home;
-  platform::UserDefaults defaults{home / "defaults.json"};
+  // Settings written by the theme land in this test's folders.
+  orvik::testing::TestHome home;
+  platform::UserDefaults defaults{home.configHome() / "defaults.json"};
   NoCalls calls;
   NetworkMonitor network{std::make_unique<platform::FakeNetworkPath>()};
   ThemeManager theme{defaults};

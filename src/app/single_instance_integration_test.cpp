@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/instance_bus.h"
+#include "platform/test_support/scoped_environment.h"
 #include "platform/test_support/subprocess.h"
 #include "platform/test_support/temp_dir.h"
 
@@ -31,11 +32,6 @@ class SingleInstanceIntegration : public ::testing::Test {
     testBus = g_test_dbus_new(G_TEST_DBUS_NONE);
     g_test_dbus_up(testBus);
     setenv("DISPLAY", display.c_str(), 1);
-    // Every program started here inherits these: nothing touches a real home.
-    setenv("HOME", home.path().c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
     setenv("GSK_RENDERER", "cairo", 1);
     bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     ASSERT_NE(bus, nullptr);
@@ -57,7 +53,7 @@ class SingleInstanceIntegration : public ::testing::Test {
 
   GSubprocess* start(const std::vector<std::string>& argv, const std::string& logName) {
     GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_NONE);
-    g_subprocess_launcher_set_stdout_file_path(launcher, (home / logName).c_str());
+    g_subprocess_launcher_set_stdout_file_path(launcher, (home.outside() / logName).c_str());
     std::vector<const char*> args;
     for (const auto& arg : argv) args.push_back(arg.c_str());
     args.push_back(nullptr);
@@ -67,7 +63,7 @@ class SingleInstanceIntegration : public ::testing::Test {
     return process;
   }
 
-  std::string log(const std::string& logName) { return orvik::testing::TempDir::readFile(home / logName); }
+  std::string log(const std::string& logName) { return orvik::testing::TempDir::readFile(home.outside() / logName); }
 
   bool logHas(const std::string& logName, const std::string& text) { return log(logName).find(text) != std::string::npos; }
 
@@ -105,7 +101,8 @@ class SingleInstanceIntegration : public ::testing::Test {
     return g_subprocess_get_if_exited(process) ? g_subprocess_get_exit_status(process) : -1;
   }
 
-  orvik::testing::TempDir home;
+  // Every program started here inherits its folders: nothing touches a real home.
+  orvik::testing::TestHome home;
   GTestDBus* testBus = nullptr;
   GDBusConnection* bus = nullptr;
   std::vector<GSubprocess*> processes;

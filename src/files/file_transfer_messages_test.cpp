@@ -15,7 +15,7 @@ namespace orvik {
 namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
-using orvik::testing::ScopedTempHome;
+using orvik::testing::TestHome;
 using orvik::testing::TempDir;
 
 std::string base64(std::string_view bytes) {
@@ -80,7 +80,7 @@ class FileTransferMessagesTest : public ::testing::Test {
     ASSERT_TRUE(messages.handle(kind + "TransferEnd", {{"transferId", id}}));
   }
 
-  ScopedTempHome home_;
+  TestHome home_;
   platform::VirtualQueue main_;
   platform::ScopedMainQueue scoped_;
   std::shared_ptr<platform::RecordingPageScriptSink> page_ = std::make_shared<platform::RecordingPageScriptSink>();
@@ -216,10 +216,10 @@ TEST_F(FileTransferMessagesTest, GetThumbnailMakesOnceAndThenAnswersFromTheFile)
 
 TEST_F(FileTransferMessagesTest, GetThumbnailRefusesUnsafeIdsAndSourcesOutsideTheAllowedPlaces) {
   auto messages = makeMessages({recordingMaker("image", true), recordingMaker("video", true)});
-  TempDir::writeFile(home_.home() / "Pictures/private.jpg", "p");
+  TempDir::writeFile(home_.path() / "Pictures/private.jpg", "p");
   TempDir::writeFile(documentsDirectory() / "ok.jpg", "o");
   const std::vector<json> requests = {
-      {{"transferId", "p1"}, {"localUrl", (home_.home() / "Pictures/private.jpg").string()}},
+      {{"transferId", "p1"}, {"localUrl", (home_.path() / "Pictures/private.jpg").string()}},
       {{"transferId", "p2"}, {"localUrl", (documentsDirectory() / "../../../../../Pictures/private.jpg").string()}},
       {{"transferId", "../../x"}, {"localUrl", (documentsDirectory() / "ok.jpg").string()}},
       {{"transferId", "p3"}, {"localUrl", (documentsDirectory() / "missing.jpg").string()}},

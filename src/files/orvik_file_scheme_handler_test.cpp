@@ -17,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using Handler = OrvikFileSchemeHandler;
 using orvik::testing::patternBytes;
-using orvik::testing::ScopedTempHome;
+using orvik::testing::TestHome;
 using orvik::testing::TempDir;
 
 TEST(OrvikFileParseRange, AgainstAThousandByteFile) {
@@ -121,7 +121,7 @@ class OrvikFileServeTest : public ::testing::Test {
     return handler_->serve(request);
   }
 
-  ScopedTempHome home_;
+  TestHome home_;
   FileAccessPolicy policy_{FileAccessPolicy::programRoots};
   std::shared_ptr<Handler> handler_ =
       std::make_shared<Handler>(policy_, [](std::string_view origin) { return origin == "https://app.example"; });
@@ -204,12 +204,12 @@ TEST_F(OrvikFileServeTest, PreflightNeedsNoFile) {
 }
 
 TEST_F(OrvikFileServeTest, ServesOnlyRegularFilesInsideTheAllowedPlaces) {
-  const fs::path home = home_.home();
+  const fs::path home = home_.path();
   TempDir::writeFile(home / ".ssh/id_ed25519", "secret key");
   TempDir::writeFile(home / "Downloads/movie.webm", "downloaded");
   TempDir::writeFile(home / "Pictures/picked.png", "picked");
   TempDir::writeFile(home / "Pictures/other.png", "other");
-  TempDir::writeFile(home / ".local/share/com.orvik.desk-evil/x.txt", "sibling");
+  TempDir::writeFile(home_.dataHome() / "com.orvik.desk-evil/x.txt", "sibling");
   fs::create_symlink(home / ".ssh/id_ed25519", docs_ / "link-out");
   fs::create_symlink(docs_ / "a.bin", home / "link-in");
   fs::create_directories(docs_ / "folder.mp4");
@@ -225,12 +225,12 @@ TEST_F(OrvikFileServeTest, ServesOnlyRegularFilesInsideTheAllowedPlaces) {
       {home / "Downloads/movie.webm", "downloaded"},
       {home / "Pictures/picked.png", "picked"},
       {home / "link-in", thousand_},  // a link from outside to an allowed file is judged by its target
-      {docs_ / "../../../../../Downloads/movie.webm", "downloaded"},
+      {docs_ / (home / "Downloads/movie.webm").lexically_relative(docs_), "downloaded"},
       {home / ".ssh/id_ed25519", std::nullopt},
       {docs_ / "link-out", std::nullopt},
-      {docs_ / "../../../../../.ssh/id_ed25519", std::nullopt},
+      {docs_ / (home / ".ssh/id_ed25519").lexically_relative(docs_), std::nullopt},
       {home / "Pictures/other.png", std::nullopt},
-      {home / ".local/share/com.orvik.desk-evil/x.txt", std::nullopt},
+      {home_.dataHome() / "com.orvik.desk-evil/x.txt", std::nullopt},
       {docs_ / "folder.mp4", std::nullopt},
       {docs_ / "pipe.mp4", std::nullopt},
       {docs_ / "missing.bin", std::nullopt},

@@ -18,13 +18,14 @@
 #include "platform/dispatch/glib_main_queue.h"
 #include "files/test_support/page_function.h"
 #include "platform/dispatch/serial_queue.h"
+#include "platform/test_support/main_loop.h"
 
 namespace orvik {
 namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 using orvik::testing::patternBytes;
-using orvik::testing::ScopedTempHome;
+using orvik::testing::TestHome;
 using orvik::testing::TempDir;
 
 constexpr const char* kTrustedOrigin = "http://127.0.0.1";
@@ -124,7 +125,7 @@ class OrvikFileSchemeIntegration : public ::testing::Test {
                                        &finished);
     const std::string html = std::string("<!DOCTYPE html><html><body><script>") + kPageHelpers + "</script></body></html>";
     webkit_web_view_load_html(view_, html.c_str(), baseUri.c_str());
-    while (!finished) g_main_context_iteration(nullptr, TRUE);
+    EXPECT_TRUE(orvik::testing::runMainLoopUntil([&] { return finished; }, 120.0));
     g_signal_handler_disconnect(view_, id);
   }
 
@@ -138,7 +139,7 @@ class OrvikFileSchemeIntegration : public ::testing::Test {
   static std::string url(const fs::path& file) { return "orvikfile://" + file.string(); }
 
   static inline bool hasDisplay_ = false;
-  ScopedTempHome home_;
+  TestHome home_;
   platform::GlibMainQueue main_;
   platform::ScopedMainQueue scopedMain_{main_};
   platform::SerialQueue thumbnails_{"com.orvik.thumbnails"};
@@ -209,12 +210,12 @@ TEST_F(OrvikFileSchemeIntegration, FetchReadsRangesWithTheirHeaders) {
 }
 
 TEST_F(OrvikFileSchemeIntegration, FilesOutsideTheAllowedPlacesAndForeignOriginsReadAsMissing) {
-  TempDir::writeFile(home_.home() / ".ssh/id_ed25519", "secret");
+  TempDir::writeFile(home_.path() / ".ssh/id_ed25519", "secret");
   TempDir::writeFile(docs_ / "mine.txt", "mine");
   loadPage(std::string(kTrustedOrigin) + "/");
   const json own = run("return await readRange(" + json(url(docs_ / "mine.txt")).dump() + ");");
   EXPECT_EQ(own["status"], 200) << own.dump();
-  const json secret = run("return await readRange(" + json(url(home_.home() / ".ssh/id_ed25519")).dump() + ");");
+  const json secret = run("return await readRange(" + json(url(home_.path() / ".ssh/id_ed25519")).dump() + ");");
   EXPECT_TRUE(secret.contains("failed")) << secret.dump();
   EXPECT_FALSE(secret.contains("status"));
 
@@ -225,7 +226,7 @@ TEST_F(OrvikFileSchemeIntegration, FilesOutsideTheAllowedPlacesAndForeignOrigins
 
 TEST_F(OrvikFileSchemeIntegration, ChunkedUploadsLandAndPlayBackThroughABlob) {
   // A real clip for the page to upload and play.
-  const fs::path clip = home_.home() / "Downloads/clip.webm";
+  const fs::path clip = home_.path() / "Downloads/clip.webm";
   fs::create_directories(clip.parent_path());
   const std::string pipeline = "videotestsrc num-buffers=20 ! video/x-raw,width=320,height=240,framerate=10/1 ! "
                                "vp8enc deadline=1 ! webmmux ! filesink location=\"" + clip.string() + "\"";

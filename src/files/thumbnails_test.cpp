@@ -15,7 +15,7 @@
 namespace orvik {
 namespace {
 namespace fs = std::filesystem;
-using orvik::testing::ScopedTempHome;
+using orvik::testing::TestHome;
 using orvik::testing::TempDir;
 
 TEST(ThumbnailSize, FitsEightHundredSquareRoundedDownAndAtLeastOnePixel) {
@@ -108,8 +108,8 @@ class ThumbnailsTest : public ::testing::Test {
     return bytes.size() > 3 && bytes.substr(0, 3) == "\xFF\xD8\xFF";
   }
 
-  ScopedTempHome home_;
-  fs::path work_ = home_.dir().path() / "sources";
+  TestHome home_;
+  fs::path work_ = home_.outside() / "sources";
   fs::path docs_ = documentsDirectory();
 
   void SetUp() override { fs::create_directories(work_); }

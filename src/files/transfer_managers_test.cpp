@@ -19,7 +19,7 @@
 namespace orvik {
 namespace {
 namespace fs = std::filesystem;
-using orvik::testing::ScopedTempHome;
+using orvik::testing::TestHome;
 using orvik::testing::TempDir;
 
 std::vector<std::string> folderListing(const fs::path& folder) {
@@ -30,30 +30,30 @@ std::vector<std::string> folderListing(const fs::path& folder) {
 }
 
 TEST(DocumentsFolder, LivesUnderTheApplicationsDataFolderAndIsCreatedWhenMissing) {
-  ScopedTempHome home;
-  const fs::path expected = home.home() / ".local/share/com.orvik.desk/Documents/Orvik";
+  TestHome home;
+  const fs::path expected = home.dataHome() / "com.orvik.desk/Documents/Orvik";
   EXPECT_EQ(documentsDirectory(), expected);
   EXPECT_TRUE(fs::is_directory(expected));
   fs::remove_all(expected);
   EXPECT_EQ(documentsDirectory(), expected);
   EXPECT_TRUE(fs::is_directory(expected));
-  EXPECT_FALSE(fs::exists(home.home() / "Documents"));
+  EXPECT_FALSE(fs::exists(home.path() / "Documents"));
 }
 
 TEST(DocumentsFolder, DownloadFolderComesFromUserDirsButNeverStandsForHomeOrRoot) {
-  ScopedTempHome home;
-  const fs::path dirs = home.home() / ".config/user-dirs.dirs";
+  TestHome home;
+  const fs::path dirs = home.configHome() / "user-dirs.dirs";
   struct Case {
     std::string line;
     fs::path expected;
   };
   const std::vector<Case> cases = {
-      {"", home.home() / "Downloads"},
-      {"XDG_DOWNLOAD_DIR=\"$HOME/Telechargements\"", home.home() / "Telechargements"},
+      {"", home.path() / "Downloads"},
+      {"XDG_DOWNLOAD_DIR=\"$HOME/Telechargements\"", home.path() / "Telechargements"},
       {"XDG_DOWNLOAD_DIR=\"/srv/dl\"", "/srv/dl"},
-      {"XDG_DOWNLOAD_DIR=\"$HOME\"", home.home() / "Downloads"},
-      {"XDG_DOWNLOAD_DIR=\"$HOME/\"", home.home() / "Downloads"},
-      {"XDG_DOWNLOAD_DIR=\"/\"", home.home() / "Downloads"},
+      {"XDG_DOWNLOAD_DIR=\"$HOME\"", home.path() / "Downloads"},
+      {"XDG_DOWNLOAD_DIR=\"$HOME/\"", home.path() / "Downloads"},
+      {"XDG_DOWNLOAD_DIR=\"/\"", home.path() / "Downloads"},
   };
   for (const auto& c : cases) {
     TempDir::writeFile(dirs, "# written by xdg-user-dirs-update\n" + c.line + "\n");
@@ -111,10 +111,10 @@ TEST(Base64, DecodesOnlyStrictStandardText) {
 
 class TransferManagersTest : public ::testing::Test {
  protected:
-  fs::path folder() const { return home_.home() / ".local/share/com.orvik.desk/Documents/Orvik"; }
+  fs::path folder() const { return home_.dataHome() / "com.orvik.desk/Documents/Orvik"; }
   static std::string read(const fs::path& file) { return TempDir::readFile(file); }
 
-  ScopedTempHome home_;
+  TestHome home_;
   DocTransferManager docs_{documentsDirectory};
   ImgTransferManager images_{documentsDirectory};
   VideoTransferManager videos_{documentsDirectory};
@@ -176,7 +176,7 @@ TEST_F(TransferManagersTest, NamesFromThePageNeverLeaveTheDocumentsFolder) {
   }
   ASSERT_EQ(images_.start("img", "../../evil.jpg"), TransferStatus::ok);
   EXPECT_EQ(images_.finish("img").file, folder() / "evil.jpg");
-  EXPECT_FALSE(fs::exists(home_.home() / ".local/share/evil.jpg"));
+  EXPECT_FALSE(fs::exists(home_.dataHome() / "evil.jpg"));
 }
 
 TEST_F(TransferManagersTest, IdsThatBreakTheIdRuleOpenNothing) {
@@ -246,13 +246,13 @@ TEST_F(TransferManagersTest, AnotherTransferWithTheSameNameGetsTheNextFreeCopyNa
   // A file that was there before (received in an earlier run) is kept too,
   // and so is a dangling link, which is never followed.
   TempDir::writeFile(folder() / "README", "old");
-  fs::create_symlink(home_.home() / "target", folder() / "cat.png");
+  fs::create_symlink(home_.path() / "target", folder() / "cat.png");
   ASSERT_EQ(images_.start("img", std::string("README")), TransferStatus::ok);
   ASSERT_EQ(images_.start("img2", std::string("cat.png")), TransferStatus::ok);
   EXPECT_EQ(images_.finish("img").file.filename(), "README 2");
   EXPECT_EQ(images_.finish("img2").file.filename(), "cat 2.png");
   EXPECT_EQ(read(folder() / "README"), "old");
-  EXPECT_FALSE(fs::exists(home_.home() / "target"));
+  EXPECT_FALSE(fs::exists(home_.path() / "target"));
 }
 
 TEST_F(TransferManagersTest, SecondStartWithTheSameIdStartsThatTransferOver) {
@@ -307,7 +307,7 @@ TEST_F(TransferManagersTest, AWriteThatRunsOutOfRoomFailsTheTransfer) {
 
 TEST_F(TransferManagersTest, StartFailsCleanlyWhenTheFolderCannotBeMade) {
   // A plain file where the folder should be: no start can create anything.
-  const fs::path blocker = home_.dir().path() / "not-a-folder";
+  const fs::path blocker = home_.outside() / "not-a-folder";
   TempDir::writeFile(blocker, "x");
   DocTransferManager docs([&] { return blocker / "Orvik"; });
   EXPECT_EQ(docs.start("t", "a.pdf"), TransferStatus::cannotCreateFile);

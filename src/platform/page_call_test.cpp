@@ -5,6 +5,7 @@
 #include "platform/dispatch/virtual_queue.h"
 #include "platform/platform_log.h"
 #include "platform/recording_page_script_sink.h"
+#include "platform/test_support/log_capture.h"
 #include "platform/test_support/subprocess.h"
 
 namespace orvik::platform {
@@ -28,13 +29,12 @@ TEST(PageCall, EscapesLineSeparatorsAndReplacesInvalidUtf8) {
 }
 
 TEST(PageCall, RefusesNamesThatAreNotIdentifiers) {
-  setPlatformLogSink([](const std::string&) {});
+  const orvik::testing::LogCapture quiet(orvik::testing::LogCapture::Source::platformLog);
   for (const char* name : {"", "a.b", "f()", "x;alert(1)", "1abc", "a b"}) {
     EXPECT_EQ(pageFunctionCall(name, {1}), "") << name;
     EXPECT_EQ(pageMethodCall("obj", name), "") << name;
   }
   EXPECT_TRUE(isPageIdentifier("$_a9"));
-  setPlatformLogSink(nullptr);
 }
 
 TEST(PageCall, EvaluatesOnTheMainQueueOnlyWhileTheSinkLives) {

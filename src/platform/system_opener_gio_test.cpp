@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/system_opener.h"
+#include "platform/test_support/main_loop.h"
 #include "platform/test_support/private_session_bus.h"
 #include "platform/test_support/scoped_environment.h"
 
@@ -72,7 +73,7 @@ TEST(GioSystemOpenerIntegration, RevealAsksTheFileManagerToShowTheFile) {
   opener->revealFile(home.path() / "a folder" / "web_load_diagnostics.log");
   // The call and its answer travel through this thread's main context; the
   // test's time-out bounds the wait.
-  while (fileManager.calls.empty()) g_main_context_iteration(nullptr, TRUE);
+  ASSERT_TRUE(orvik::testing::runMainLoopUntil([&] { return !fileManager.calls.empty(); }));
 
   ASSERT_EQ(fileManager.calls.size(), 1u);
   const std::string expected = "file://" + home.path().string() + "/a%20folder/web_load_diagnostics.log";

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/platform_log.h"
+#include "platform/test_support/log_capture.h"
 #include "platform/test_support/temp_dir.h"
 
 namespace orvik::platform {
@@ -16,15 +17,11 @@ namespace fs = std::filesystem;
 
 class UserDefaultsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    setPlatformLogSink([this](const std::string& line) { logged.push_back(line); });
-  }
-  void TearDown() override { setPlatformLogSink(nullptr); }
 
   fs::path file() const { return dir / "com.orvik.desk/defaults.json"; }
 
   TempDir dir;
-  std::vector<std::string> logged;
+  orvik::testing::LogCapture log{orvik::testing::LogCapture::Source::platformLog};
 };
 
 TEST_F(UserDefaultsTest, TypedValuesSurviveARestart) {
@@ -44,7 +41,7 @@ TEST_F(UserDefaultsTest, TypedValuesSurviveARestart) {
   EXPECT_EQ(reread.string("orvik.incomingCallRingtone"), "Chime 'two' \u2028");
   EXPECT_EQ(reread.stringList("list"), (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(reread.dictionary("mainWindowFrame")->at("y"), 20);
-  EXPECT_TRUE(logged.empty());
+  EXPECT_TRUE(log.lines().empty());
 }
 
 TEST_F(UserDefaultsTest, AbsentIsDistinctFromRegisteredDefaults) {
@@ -94,6 +91,7 @@ TEST_P(UserDefaultsCorruptTest, CorruptFileIsKeptAsideAndTheStoreStartsEmpty) {
   UserDefaults defaults(file());
   EXPECT_FALSE(defaults.object("anything"));
   EXPECT_EQ(TempDir::readFile(fs::path(file()).concat(".corrupt")), GetParam().contents);
+  const auto logged = log.lines();
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_NE(logged[0].find("corrupt"), std::string::npos);
 
@@ -124,6 +122,7 @@ TEST_F(UserDefaultsTest, FailedWriteIsLoggedAndTheValueStaysInMemory) {
   defaults.setBool("key", true);
   EXPECT_FALSE(defaults.lastWriteSucceeded());
   EXPECT_EQ(defaults.optionalBool("key"), true);
+  const auto logged = log.lines();
   ASSERT_FALSE(logged.empty());
   EXPECT_NE(logged.back().find("could not save settings"), std::string::npos);
 }

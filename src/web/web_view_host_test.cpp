@@ -16,6 +16,7 @@
 #include "platform/app_info.h"
 #include "platform/capture_authorization.h"
 #include "platform/test_support/local_web_server.h"
+#include "platform/test_support/main_loop.h"
 #include "platform/test_support/temp_dir.h"
 #include "web/bridge_dispatcher.h"
 #include "web/certificate_pinning.h"
@@ -28,6 +29,7 @@ namespace orvik {
 namespace {
 
 using testing::LocalWebServer;
+using testing::runMainLoopUntil;
 using testing::TempDir;
 using testing::TestCertificates;
 
@@ -152,19 +154,11 @@ class WebViewHostIntegration : public ::testing::Test {
   }
 
   // Iterates the main context until `done` or a generous guard time.
-  bool runUntil(const std::function<bool()>& done, double seconds = 30.0) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-  }
   // Under CPU starvation WebKit sometimes reports a load that met an unknown
   // certificate as cancelled instead of as a TLS error: that load is retried once.
   bool loaded() {
     bool retried = false;
-    return runUntil([&] {
+    return runMainLoopUntil([&] {
       if (!retried && !diagnostics_.has("finished") && diagnostics_.has("record navigation cancelled")) {
         retried = true;
         host_->page()->load(url_, CachePolicy::useProtocolCachePolicy);
@@ -175,7 +169,7 @@ class WebViewHostIntegration : public ::testing::Test {
   // A page global's value as text, once the page has set it.
   std::string pageValue(const std::string& expression) {
     std::optional<std::string> value;
-    runUntil([&] {
+    runMainLoopUntil([&] {
       std::optional<std::string> answer;
       bool answered = false;
       host_->page()->evaluateForResult("String(" + expression + ")", [&](std::optional<std::string> v,
@@ -183,7 +177,7 @@ class WebViewHostIntegration : public ::testing::Test {
         answer = v;
         answered = true;
       });
-      runUntil([&] { return answered; }, 5.0);
+      runMainLoopUntil([&] { return answered; }, 5.0);
       if (answer && *answer != "undefined") value = answer;
       return value.has_value();
     });
@@ -193,7 +187,7 @@ class WebViewHostIntegration : public ::testing::Test {
     std::optional<RenderCheckResult> answer;
     runRenderCheck(platform::mainQueue(), diagnostics_, host_->page(),
                    [&](RenderCheckResult result) { answer = result; });
-    EXPECT_TRUE(runUntil([&] { return answer.has_value(); }));
+    EXPECT_TRUE(runMainLoopUntil([&] { return answer.has_value(); }));
     return answer.value_or(RenderCheckResult{});
   }
   // A trusted https set-up: the server's CA as the extra anchor, its leaf pinned.
@@ -230,7 +224,7 @@ TEST_F(WebViewHostIntegration, PageSeesTheGlobalsAtDocumentStartAndMessagesCarry
   LocalWebServer& server = *server_;
   makeHost(server.url("/"));
   ASSERT_TRUE(loaded());
-  ASSERT_TRUE(runUntil([&] { return messages_.size() >= 2; }));
+  ASSERT_TRUE(runMainLoopUntil([&] { return messages_.size() >= 2; }));
 
   EXPECT_EQ(state_->loadingProgress(), 1.0);
   EXPECT_FALSE(state_->errorMessage());
@@ -250,7 +244,7 @@ TEST_F(WebViewHostIntegration, PageSeesTheGlobalsAtDocumentStartAndMessagesCarry
   std::optional<platform::PageScriptResult> result;
   host_->page()->evaluateScript("({ root: !!document.getElementById('root'), n: 2 })",
                                 [&](const platform::PageScriptResult& r) { result = r; });
-  ASSERT_TRUE(runUntil([&] { return result.has_value(); }));
+  ASSERT_TRUE(runMainLoopUntil([&] { return result.has_value(); }));
   EXPECT_EQ(result->value, (nlohmann::json{{"root", true}, {"n", 2}}));
 }
 
@@ -270,7 +264,7 @@ TEST_F(WebViewHostIntegration, TheFirstLoadWaitsForTheDeviceIdentifierWithoutHol
   bool ticked = false;
   g_timeout_add(
       1000, [](gpointer flag) { *static_cast<bool*>(flag) = true; return G_SOURCE_REMOVE; }, &ticked);
-  ASSERT_TRUE(runUntil([&] { return ticked; }));
+  ASSERT_TRUE(runMainLoopUntil([&] { return ticked; }));
   ASSERT_TRUE(deviceUdid.pending);
   EXPECT_FALSE(host_->page()->currentURI());
   EXPECT_FALSE(diagnostics_.has("finished"));
@@ -278,7 +272,7 @@ TEST_F(WebViewHostIntegration, TheFirstLoadWaitsForTheDeviceIdentifierWithoutHol
   const std::string late(64, 'e');
   deviceUdid.pending(late);
   ASSERT_TRUE(loaded());
-  ASSERT_TRUE(runUntil([&] { return !messages_.empty(); }));
+  ASSERT_TRUE(runMainLoopUntil([&] { return !messages_.empty(); }));
   EXPECT_EQ(messages_[0].body["seen"]["udid"], late);
 }
 
@@ -293,7 +287,7 @@ TEST_F(WebViewHostIntegration, PinMismatchStopsTheLoadAtTheTLSErrorAndAtCommit) 
   trustServer(certificates);
   config_.webPins = {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="};
   makeHost(server.url("/"));
-  ASSERT_TRUE(runUntil([&] { return state_->errorMessage().has_value(); }));
+  ASSERT_TRUE(runMainLoopUntil([&] { return state_->errorMessage().has_value(); }));
   EXPECT_TRUE(diagnostics_.has("FAIL stage=certificatePinning details=host=127.0.0.1"));
   EXPECT_FALSE(state_->isLoading());
 
@@ -310,11 +304,11 @@ TEST_F(WebViewHostIntegration, PinMismatchStopsTheLoadAtTheTLSErrorAndAtCommit) 
   messages_.clear();
   config_.webPins = {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="};
   makeHost(server.url("/"));
-  ASSERT_TRUE(runUntil([&] { return state_->errorMessage().has_value(); }));
+  ASSERT_TRUE(runMainLoopUntil([&] { return state_->errorMessage().has_value(); }));
   EXPECT_TRUE(diagnostics_.has("FAIL stage=certificatePinning details=host=127.0.0.1"));
   // The refused document's messages never reach the bridge, and an empty page replaced it.
   RenderCheckResult check;
-  EXPECT_TRUE(runUntil([&] {
+  EXPECT_TRUE(runMainLoopUntil([&] {
     check = renderCheck();
     return check.details.rfind("hasRoot=false", 0) == 0;
   }, 10.0)) << check.details;
@@ -332,7 +326,7 @@ TEST_F(WebViewHostIntegration, AKilledWebProcessReloadsThePage) {
   const auto processes = descendantsNamed("WebKitWebProcess");
   ASSERT_FALSE(processes.empty());
   for (pid_t pid : processes) kill(pid, SIGKILL);
-  ASSERT_TRUE(runUntil([&] { return diagnostics_.count("finished") == 2 && !state_->isLoading(); }));
+  ASSERT_TRUE(runMainLoopUntil([&] { return diagnostics_.count("finished") == 2 && !state_->isLoading(); }));
   EXPECT_TRUE(diagnostics_.has("FAIL stage=webContentProcessTerminated details=url=https://127.0.0.1:"));
   EXPECT_FALSE(state_->errorMessage());
   EXPECT_TRUE(renderCheck().rendered);
@@ -354,10 +348,10 @@ TEST_F(WebViewHostIntegration, ContentFilterBlocksScriptLoadsToUntrustedHostsBut
   makeHost(server.url("/"));
   ASSERT_TRUE(loaded());
   std::optional<std::string> done;
-  ASSERT_TRUE(runUntil([&] {
+  ASSERT_TRUE(runMainLoopUntil([&] {
     host_->page()->evaluateForResult("String(!!(window.fetchesDone && window.imageDone))",
                                      [&](std::optional<std::string> value, std::optional<std::string>) { done = value; });
-    runUntil([&] { return done.has_value(); }, 5.0);
+    runMainLoopUntil([&] { return done.has_value(); }, 5.0);
     return done == "true";
   }));
   EXPECT_TRUE(server.received("/allowed"));
@@ -365,7 +359,7 @@ TEST_F(WebViewHostIntegration, ContentFilterBlocksScriptLoadsToUntrustedHostsBut
   EXPECT_FALSE(server.received("/blocked"));
   // A page that is not https never reaches the bridge, even from a trusted host.
   EXPECT_TRUE(messages_.empty());
-  ASSERT_TRUE(runUntil([&] { return !refused_.empty(); }));
+  ASSERT_TRUE(runMainLoopUntil([&] { return !refused_.empty(); }));
   EXPECT_EQ(refused_[0].protocol, "http");
   EXPECT_EQ(refused_[0].host, "127.0.0.1");
   EXPECT_EQ(refused_[0].port, server.port());
@@ -397,15 +391,15 @@ TEST_F(WebViewHostIntegration, LoadFailuresAndReplacedLoadsReachTheState) {
     return gone.url("/");
   }();
   makeHost(closed);
-  ASSERT_TRUE(runUntil([&] { return state_->errorMessage().has_value(); }));
+  ASSERT_TRUE(runMainLoopUntil([&] { return state_->errorMessage().has_value(); }));
   EXPECT_FALSE(state_->isOffline());
   EXPECT_TRUE(diagnostics_.has("FAIL stage=didFailProvisionalNavigation error=g-io-error-quark#"));
 
   // A load replaced by the next one is no error, and the next one's time-out stays armed.
   host_->page()->load(server.url("/slow"), CachePolicy::useProtocolCachePolicy);
-  ASSERT_TRUE(runUntil([&] { return server.received("/slow"); }));
+  ASSERT_TRUE(runMainLoopUntil([&] { return server.received("/slow"); }));
   host_->page()->load(server.url("/"), CachePolicy::useProtocolCachePolicy);
-  ASSERT_TRUE(runUntil([&] { return diagnostics_.has("finished " + server.url("/")) && !state_->isLoading(); }));
+  ASSERT_TRUE(runMainLoopUntil([&] { return diagnostics_.has("finished " + server.url("/")) && !state_->isLoading(); }));
   EXPECT_FALSE(state_->errorMessage());
   EXPECT_FALSE(diagnostics_.has("FAIL stage=didFailProvisionalNavigation error=WebKitNetworkError"));
 }

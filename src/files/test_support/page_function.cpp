@@ -2,6 +2,8 @@
 
 #include <webkit/webkit.h>
 
+#include "platform/test_support/main_loop.h"
+
 namespace orvik::testing {
 namespace {
 
@@ -32,7 +34,7 @@ PageFunctionResult runAsyncFunctionInPage(WebKitWebView* view, const std::string
   Pending pending;
   webkit_web_view_call_async_javascript_function(view, body.c_str(), -1, nullptr, nullptr, nullptr, nullptr, finished,
                                                  &pending);
-  while (!pending.done) g_main_context_iteration(nullptr, TRUE);
+  runMainLoopUntil([&] { return pending.done; }, 120.0);
   return pending.result;
 }
 

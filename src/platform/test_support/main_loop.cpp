@@ -20,4 +20,9 @@ bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds) 
   return result;
 }
 
+void drainMainLoop() {
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
+}
+
 }  // namespace orvik::testing

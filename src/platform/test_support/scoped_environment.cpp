@@ -33,13 +33,14 @@ void ScopedEnvironment::unset(const std::string& name) {
 }
 
 TestHome::TestHome() {
-  for (const auto& folder : {path(), dataHome(), configHome(), runtimeDir()}) {
+  for (const auto& folder : {path(), dataHome(), configHome(), cacheHome(), runtimeDir(), outside()}) {
     std::filesystem::create_directories(folder);
   }
   ::chmod(runtimeDir().c_str(), 0700);
   environment_.set("HOME", path().string());
   environment_.set("XDG_DATA_HOME", dataHome().string());
   environment_.set("XDG_CONFIG_HOME", configHome().string());
+  environment_.set("XDG_CACHE_HOME", cacheHome().string());
   environment_.set("XDG_RUNTIME_DIR", runtimeDir().string());
 }
 

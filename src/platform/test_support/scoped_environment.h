@@ -1,7 +1,8 @@
-// Environment variables for one test, restored afterwards.
+// Environment variables for one test, restored afterwards, and the one
+// temporary home of the tests.
 //
-//   TestHome home;   // HOME, XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_RUNTIME_DIR
-//                    // all inside a fresh temporary folder
+//   TestHome home;   // HOME and the XDG folders inside a fresh temporary folder
+//   home.path() / "Downloads"
 #pragma once
 
 #include <map>
@@ -28,18 +29,26 @@ class ScopedEnvironment {
 };
 
 // A private home: the program's folders and settings land in a temporary
-// folder, never in the real home.
+// folder, never in the real home. HOME is `path()`; XDG_DATA_HOME,
+// XDG_CONFIG_HOME, XDG_CACHE_HOME and XDG_RUNTIME_DIR are folders beside it,
+// away from the places XDG falls back to inside HOME, so a test sees whether
+// the variable was read. Every variable is restored afterwards; programs
+// started meanwhile inherit them.
 class TestHome {
  public:
   TestHome();
 
-  const std::filesystem::path& path() const { return dir_.path(); }
+  const std::filesystem::path& path() const { return home_; }
   std::filesystem::path dataHome() const { return dir_ / "data"; }
   std::filesystem::path configHome() const { return dir_ / "config"; }
+  std::filesystem::path cacheHome() const { return dir_ / "cache"; }
   std::filesystem::path runtimeDir() const { return dir_ / "runtime"; }
+  // A folder of the same test outside the home.
+  std::filesystem::path outside() const { return dir_ / "outside"; }
 
  private:
   TempDir dir_;
+  std::filesystem::path home_ = dir_ / "home";
   ScopedEnvironment environment_;
 };
 
