@@ -1,6 +1,18 @@
 # One GoogleTest executable per library. Test suites whose name ends in
 # "Integration" need a display, a bus, a server or an outside program and are
-# labelled `integration`; every other suite is labelled `unit`.
+# labelled `integration`; every other suite is labelled `unit`. scripts/test
+# runs the unit tests at full parallelism, then integration and e2e tests at
+# the parallelism the machine's cores allow.
+#
+# Integration tests that share something a test cannot make private (a port
+# range, a daemon) hold a ctest RESOURCE_LOCK, so they never run at the same
+# time whatever the parallelism:
+#   turn_relay_ports  coturn relays hand out UDP ports from one fixed range
+#                     (calls/media/test_support/loopback_call.h)
+set(ORVIK_LOCKED_INTEGRATION_TESTS
+  "*Integration.*Relay*=turn_relay_ports"
+)
+
 if(ORVIK_BUILD_TESTS)
   enable_testing()
   find_package(GTest REQUIRED)
@@ -21,8 +33,22 @@ function(orvik_add_test_executable name)
     TEST_FILTER "-*Integration.*"
     PROPERTIES LABELS unit
     DISCOVERY_MODE PRE_TEST)
+  # The locked tests are discovered on their own, with their lock; the rest of
+  # the integration tests without any.
+  set(unlocked "")
+  foreach(entry IN LISTS ORVIK_LOCKED_INTEGRATION_TESTS)
+    string(REPLACE "=" ";" parts "${entry}")
+    list(GET parts 0 pattern)
+    list(GET parts 1 lock)
+    gtest_discover_tests(${name}
+      TEST_FILTER "${pattern}"
+      PROPERTIES LABELS integration TIMEOUT 300 RESOURCE_LOCK ${lock}
+      DISCOVERY_MODE PRE_TEST)
+    list(APPEND unlocked "${pattern}")
+  endforeach()
+  list(JOIN unlocked ":" unlockedFilter)
   gtest_discover_tests(${name}
-    TEST_FILTER "*Integration.*"
+    TEST_FILTER "*Integration.*-${unlockedFilter}"
     PROPERTIES LABELS integration TIMEOUT 300
     DISCOVERY_MODE PRE_TEST)
 endfunction()
