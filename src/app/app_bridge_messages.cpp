@@ -20,6 +20,7 @@
 #include "platform/display_sleep_inhibitor.h"
 #include "platform/message_routes.h"
 #include "platform/page_payload.h"
+#include "platform/queue_checker.h"
 
 namespace orvik {
 namespace {
@@ -177,6 +178,7 @@ std::vector<std::string_view> AppBridgeMessages::messageNames() {
 }
 
 void AppBridgeMessages::publishRoutes(platform::MessageRoutes& routes) {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   for (const auto& message : messages()) {
     // The update banner's messages belong to whoever shows it.
     if (message.needsUpdates && !collaborators_.updates) continue;
@@ -192,6 +194,7 @@ void AppBridgeMessages::postVoiceRecordingActive(bool active) {
 }
 
 void AppBridgeMessages::sendDeviceInfo() {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   const DeviceFacts facts = collaborators_.deviceFacts ? collaborators_.deviceFacts() : readDeviceFacts();
   if (facts.model.empty()) return;
   reply("onDeviceResponse", {nlohmann::json{{"deviceModel", facts.model},
@@ -202,6 +205,7 @@ void AppBridgeMessages::sendDeviceInfo() {
 }
 
 void AppBridgeMessages::sendDeviceUdid() {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   // The answer may come after this object is gone: it holds only the page
   // (weakly) and the log path.
   auto answer = [page = collaborators_.page, logTo = collaborators_.log](const std::string& udid) {
@@ -224,6 +228,7 @@ void AppBridgeMessages::sendDeviceUdid() {
 }
 
 void AppBridgeMessages::sendAppVersion() {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   const std::string version = collaborators_.shortVersion.empty() ? "1.0" : collaborators_.shortVersion;
   const std::string build = collaborators_.build.empty() ? "1" : collaborators_.build;
   reply("onAppVersionResponse",
@@ -231,10 +236,12 @@ void AppBridgeMessages::sendAppVersion() {
 }
 
 void AppBridgeMessages::setAllowedFileTypes(const std::string& messageText) {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   if (collaborators_.setAllowedFileTypes) collaborators_.setAllowedFileTypes(allowedFileTypesFor(messageText));
 }
 
 void AppBridgeMessages::setVoiceRecordingActive(bool active) {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   if (active) {
     ++voiceRecordingCount_;
     if (voiceRecordingActivity_) return;
@@ -252,6 +259,7 @@ void AppBridgeMessages::setVoiceRecordingActive(bool active) {
 }
 
 void AppBridgeMessages::handleCheckForUpdates(const std::string& messageText) {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   const auto anchor = updateAnchorFrom(messageText);
   queue().post([updates = collaborators_.updates, anchor] {
     updates->setUserLoggedIn(true);
@@ -262,10 +270,12 @@ void AppBridgeMessages::handleCheckForUpdates(const std::string& messageText) {
 }
 
 void AppBridgeMessages::setUpdateUIVisible(bool visible) {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   queue().post([updates = collaborators_.updates, visible] { updates->setUserLoggedIn(visible); });
 }
 
 void AppBridgeMessages::setUpdateAnchor(const std::string& messageText) {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   const auto anchor = updateAnchorFrom(messageText);
   if (!anchor) return;
   queue().post([updates = collaborators_.updates, anchor = *anchor, page = collaborators_.page] {
@@ -276,6 +286,7 @@ void AppBridgeMessages::setUpdateAnchor(const std::string& messageText) {
 }
 
 void AppBridgeMessages::setInspectorAllowed(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   const bool allowed = platform::payloadFlag(payload, "allowed").value_or(false);
   inspectorAllowed_ = allowed;
   if (collaborators_.applyInspectorAllowed) collaborators_.applyInspectorAllowed(allowed);
@@ -287,6 +298,7 @@ void AppBridgeMessages::setInspectorAllowed(const nlohmann::json& payload) {
 }
 
 void AppBridgeMessages::setScreenshotProtected(const nlohmann::json&) {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   // Nothing on Linux keeps a window out of other programs' screen captures.
   if (screenshotProtectionLogged_) return;
   screenshotProtectionLogged_ = true;
@@ -294,12 +306,14 @@ void AppBridgeMessages::setScreenshotProtected(const nlohmann::json&) {
 }
 
 void AppBridgeMessages::securityStateChanged(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   if (!collaborators_.calls) return;
   collaborators_.calls->setSecurityState(platform::payloadFlag(payload, "maskData").value_or(false),
                                          platform::payloadFlag(payload, "isReversePinTriggered").value_or(false));
 }
 
 void AppBridgeMessages::setIncomingRingtone(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   const auto name = platform::payloadString(payload, "ringtone");
   if (!name || !collaborators_.defaults) return;
   const int index = incomingRingtoneIndex(*name);
@@ -308,6 +322,7 @@ void AppBridgeMessages::setIncomingRingtone(const nlohmann::json& payload) {
 }
 
 void AppBridgeMessages::previewIncomingRingtone(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   const auto name = platform::payloadString(payload, "ringtone");
   if (!name) return;
   const int index = incomingRingtoneIndex(*name);
@@ -316,12 +331,14 @@ void AppBridgeMessages::previewIncomingRingtone(const nlohmann::json& payload) {
 }
 
 void AppBridgeMessages::setRingtoneVolumes(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   if (collaborators_.tones.setToneVolumes) {
     collaborators_.tones.setToneVolumes(platform::payloadObject(payload, "volumes").value_or(nlohmann::json::object()));
   }
 }
 
 void AppBridgeMessages::openURL(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   const auto url = platform::payloadString(payload, "url");
   if (!url || url->empty()) return;
   if (collaborators_.opener) {
@@ -332,6 +349,7 @@ void AppBridgeMessages::openURL(const nlohmann::json& payload) {
 }
 
 void AppBridgeMessages::writeDebugLog(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   if (!collaborators_.debugLog || !payload.is_object()) return;
   nlohmann::json entry = payload;
   entry.erase("eventType");
@@ -339,6 +357,7 @@ void AppBridgeMessages::writeDebugLog(const nlohmann::json& payload) {
 }
 
 void AppBridgeMessages::getDebugLogSize() {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   if (!collaborators_.debugLog) return;
   collaborators_.debugLog->getLogSize([page = collaborators_.page](std::int64_t size) {
     platform::callPage(page, platform::pageFunctionCall("onDebugLogSizeReceived", {size}));
@@ -346,6 +365,7 @@ void AppBridgeMessages::getDebugLogSize() {
 }
 
 void AppBridgeMessages::getDebugLogContent() {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   if (!collaborators_.debugLog) return;
   collaborators_.debugLog->getLogContent([page = collaborators_.page](std::optional<std::string> content) {
     platform::callPage(page, platform::pageFunctionCall("onDebugLogContentReceived",
@@ -354,12 +374,14 @@ void AppBridgeMessages::getDebugLogContent() {
 }
 
 void AppBridgeMessages::clearDebugLog() {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   if (!collaborators_.debugLog) return;
   collaborators_.debugLog->clearLogs(
       [page = collaborators_.page] { platform::callPage(page, platform::pageFunctionCall("onDebugLogCleared")); });
 }
 
 void AppBridgeMessages::themeChanged(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_QUEUE(queue());
   if (collaborators_.theme) collaborators_.theme->setDarkMode(platform::payloadFlag(payload, "isDarkMode").value_or(true));
 }
 

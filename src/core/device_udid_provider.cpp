@@ -5,6 +5,7 @@
 #include "core/device_identity_manager.h"
 #include "core/native_logger.h"
 #include "platform/dispatch/serial_queue.h"
+#include "platform/queue_checker.h"
 
 namespace orvik {
 
@@ -26,6 +27,7 @@ KeyringDeviceUdidProvider::KeyringDeviceUdidProvider(Lookup lookup, platform::Ta
 }
 
 void KeyringDeviceUdidProvider::requestDeviceUdid(Done done) {
+  ORVIK_ASSERT_ON_QUEUE(main_);
   auto request = std::make_shared<Request>();
   request->done = std::move(done);
   auto known = known_;

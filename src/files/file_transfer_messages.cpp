@@ -7,6 +7,7 @@
 #include "platform/local_schemes.h"
 #include "platform/message_routes.h"
 #include "platform/page_payload.h"
+#include "platform/queue_checker.h"
 
 namespace orvik {
 namespace fs = std::filesystem;
@@ -81,6 +82,7 @@ constexpr std::array<std::string_view, kFileMessages.size()> kFileMessageNames =
 std::span<const std::string_view> FileTransferMessages::messageNames() { return kFileMessageNames; }
 
 bool FileTransferMessages::handle(std::string_view eventType, const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   for (const auto& [name, handler] : kFileMessages) {
     if (name == eventType) {
       (this->*handler)(payload);
@@ -91,6 +93,7 @@ bool FileTransferMessages::handle(std::string_view eventType, const nlohmann::js
 }
 
 void FileTransferMessages::publishRoutes(platform::MessageRoutes& routes) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   for (const auto& [name, handler] : kFileMessages) {
     [[maybe_unused]] const bool known =
         routes.route(name, [this, handler = handler](const nlohmann::json& body) { (this->*handler)(body); });
@@ -98,6 +101,7 @@ void FileTransferMessages::publishRoutes(platform::MessageRoutes& routes) {
 }
 
 void FileTransferMessages::docTransferStart(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   const auto transferId = payloadString(payload, "transferId");
   const auto fileName = payloadString(payload, "fileName");
   if (!transferId || !fileName || !payloadString(payload, "mimeType") || !payloadInteger(payload, "totalSize")) return;
@@ -105,12 +109,14 @@ void FileTransferMessages::docTransferStart(const nlohmann::json& payload) {
 }
 
 void FileTransferMessages::imgTransferStart(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   const auto transferId = payloadString(payload, "transferId");
   if (!transferId || !payloadInteger(payload, "totalSize")) return;
   (void)images_.start(*transferId, payloadString(payload, "fileName"));
 }
 
 void FileTransferMessages::videoTransferStart(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   const auto transferId = payloadString(payload, "transferId");
   const auto totalSize = payloadInteger(payload, "totalSize");
   if (!transferId || !totalSize) return;
@@ -132,11 +138,18 @@ void FileTransferMessages::chunk(Manager& manager, const nlohmann::json& payload
   (void)manager.append(*transferId, *bytes);
 }
 
-void FileTransferMessages::docTransferChunk(const nlohmann::json& payload) { chunk(documents_, payload); }
-void FileTransferMessages::imgTransferChunk(const nlohmann::json& payload) { chunk(images_, payload); }
+void FileTransferMessages::docTransferChunk(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
+  chunk(documents_, payload);
+}
+void FileTransferMessages::imgTransferChunk(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
+  chunk(images_, payload);
+}
 void FileTransferMessages::videoTransferChunk(const nlohmann::json& payload) { chunk(videos_, payload); }
 
 void FileTransferMessages::docTransferEnd(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   const auto transferId = payloadString(payload, "transferId");
   if (!transferId) return;
   const TransferFinish done = documents_.finish(*transferId);
@@ -145,6 +158,7 @@ void FileTransferMessages::docTransferEnd(const nlohmann::json& payload) {
 }
 
 void FileTransferMessages::imgTransferEnd(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   const auto transferId = payloadString(payload, "transferId");
   if (!transferId) return;
   const TransferFinish done = images_.finish(*transferId);
@@ -153,6 +167,7 @@ void FileTransferMessages::imgTransferEnd(const nlohmann::json& payload) {
 }
 
 void FileTransferMessages::videoTransferEnd(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   const auto transferId = payloadString(payload, "transferId");
   if (!transferId) return;
   const TransferFinish done = videos_.finish(*transferId);
@@ -178,6 +193,7 @@ void FileTransferMessages::sendFileSavedWithThumbnail(const std::string& transfe
 }
 
 void FileTransferMessages::getThumbnail(const nlohmann::json& payload) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   const auto transferId = payloadString(payload, "transferId");
   const auto url = payloadString(payload, "localUrl");
   if (!transferId || !url) return;

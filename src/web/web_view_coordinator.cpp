@@ -1,6 +1,7 @@
 #include "web/web_view_coordinator.h"
 
 #include "core/load_diagnostics.h"
+#include "platform/queue_checker.h"
 #include "web/credential_fetcher.h"
 #include "web/web_view_state.h"
 
@@ -30,6 +31,7 @@ void WebViewCoordinator::postStep(std::function<void(WebViewCoordinator&)> step)
 }
 
 void WebViewCoordinator::handleDidStartLoading(const std::optional<std::string>& uri) {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   diagnostics_.loadStarted(uri);
   state_->invalidateRenderChecks();
   if (credentials_) credentials_->resetForNewLoad();
@@ -45,10 +47,12 @@ void WebViewCoordinator::handleDidStartLoading(const std::optional<std::string>&
 }
 
 void WebViewCoordinator::handleDidCommitNavigation() {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   postStep([](WebViewCoordinator& self) { self.state_->setLoadingProgress(0.5); });
 }
 
 void WebViewCoordinator::handleDidFinishLoading(const std::optional<std::string>& uri) {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   diagnostics_.loadFinished(uri);
   state_->cancelLoadingTimeout();
   postStep([uri](WebViewCoordinator& self) {
@@ -91,6 +95,7 @@ void WebViewCoordinator::handleCancelledNavigation(const std::optional<std::stri
 }
 
 void WebViewCoordinator::handleNavigationFailure(const std::optional<std::string>& uri, const LoadError& error) {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   if (classifyLoadError(error) == LoadErrorKind::cancelled) {
     handleCancelledNavigation(uri);
     return;
@@ -105,6 +110,7 @@ void WebViewCoordinator::handleNavigationFailure(const std::optional<std::string
 
 void WebViewCoordinator::handleProvisionalNavigationFailure(const std::optional<std::string>& uri,
                                                             const LoadError& error) {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   const auto kind = classifyLoadError(error);
   if (kind == LoadErrorKind::cancelled) {
     handleCancelledNavigation(uri);
@@ -126,6 +132,7 @@ void WebViewCoordinator::handleProvisionalNavigationFailure(const std::optional<
 }
 
 void WebViewCoordinator::handleContentProcessTermination(const std::optional<std::string>& uri) {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   if (hooks_.cancelFileChooser) hooks_.cancelFileChooser();
   const auto now = clock_.monotonicNow();
   while (!contentProcessTerminations_.empty() &&
@@ -147,10 +154,12 @@ void WebViewCoordinator::handleContentProcessTermination(const std::optional<std
 }
 
 void WebViewCoordinator::handlePinningRefused(const std::string& host) {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   diagnostics_.loadFailed("certificatePinning", std::nullopt, "host=" + host);
 }
 
 bool WebViewCoordinator::decideNavigationPolicy(const std::optional<std::string>& uri) const {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
   if (!uri || uri->rfind("file:", 0) != 0) return true;
   return hooks_.isFileInsideAppFolders && hooks_.isFileInsideAppFolders(*uri);
 }
