@@ -399,8 +399,11 @@ void WebViewHost::onLoadChanged(int event) {
   }
   switch (event) {
     case WEBKIT_LOAD_STARTED:
+      // The bridge stays as it is: until the new document commits, the one
+      // on screen is still the old one, and a load that fails or is
+      // cancelled before commit (a download, a refused connection, a
+      // scheme WebKit cannot load) leaves it there.
       loadFailed_ = false;
-      bridgeOpen_ = false;
       coordinator_->handleDidStartLoading(uri());
       break;
     case WEBKIT_LOAD_COMMITTED: {
@@ -415,6 +418,7 @@ void WebViewHost::onLoadChanged(int event) {
         }
       }
       bridgeOpen_ = true;
+      shownURI_ = current;
       coordinator_->handleDidCommitNavigation();
       break;
     }
@@ -581,9 +585,9 @@ bool WebViewHost::onPermissionRequest(WebKitPermissionRequest* request) {
   auto* media = WEBKIT_USER_MEDIA_PERMISSION_REQUEST(request);
   // Requests carry no frame: the top document decides. A cross-origin frame
   // reaches this point only when the trusted top page delegated capture to it.
-  const std::string current = uri().value_or("");
-  const bool trustedTop = bridgeOpen_ && schemeOf(current) == "https" &&
-                          options_.service->isTrustedWebHost(hostOf(current));
+  // The document that asks is the one shown, not one still loading.
+  const bool trustedTop = bridgeOpen_ && schemeOf(shownURI_) == "https" &&
+                          options_.service->isTrustedWebHost(hostOf(shownURI_));
   if (!trustedTop || webkit_user_media_permission_is_for_display_device(media)) {
     webkit_permission_request_deny(request);
     return TRUE;

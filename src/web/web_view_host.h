@@ -195,8 +195,10 @@ class WebViewHost {
   std::vector<std::string> allowedFileTypes_;
   GtkNativeDialog* fileChooser_ = nullptr;
   WebKitFileChooserRequest* fileChooserRequest_ = nullptr;
-  // The current document passed the pin test (or its host is not pinned).
+  // The document shown (the last one committed) passed the pin test, or its
+  // host is not pinned; a load that never commits changes neither.
   bool bridgeOpen_ = false;
+  std::string shownURI_;
   bool loadFailed_ = false;
   Refusal refusal_ = Refusal::none;
   int stepsBeforeLoad_ = 0;
