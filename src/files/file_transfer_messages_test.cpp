@@ -115,6 +115,21 @@ TEST_F(FileTransferMessagesTest, DocumentTransferRepliesWithExactlyThreeKeys) {
   EXPECT_TRUE(thumbnailed_.empty());
 }
 
+TEST_F(FileTransferMessagesTest, IdsWithDotsColonsAndEqualsStillGetTheirReply) {
+  auto messages = makeMessages({recordingMaker("image", false), recordingMaker("video", false)});
+  const std::string id = "msg:42.part=1";
+  send(messages, "doc", id, {"text"}, {{"fileName", "notes.txt"}, {"mimeType", "text/plain"}, {"totalSize", 4}});
+  send(messages, "img", id, {"png"}, {{"fileName", "cat.png"}, {"totalSize", 3}});
+  const auto replies = calls();
+  ASSERT_EQ(replies.size(), 2u);
+  const std::string notes = (documentsDirectory() / "notes.txt").string();
+  const std::string cat = (documentsDirectory() / "cat.png").string();
+  EXPECT_EQ(replies[0].argument, (json{{"transferId", id}, {"path", notes}, {"localUrl", "orvikfile://" + notes}}));
+  EXPECT_EQ(replies[1].argument,
+            (json{{"transferId", id}, {"path", cat}, {"localUrl", "orvikfile://" + cat}, {"thumbUrl", ""}}));
+  EXPECT_EQ(TempDir::readFile(notes), "text");
+}
+
 TEST_F(FileTransferMessagesTest, ImageAndVideoEndsMakeTheirThumbnailThenReply) {
   auto messages = makeMessages({recordingMaker("image", true), recordingMaker("video", false)});
   send(messages, "img", "i1", {"png bytes"}, {{"totalSize", 9}});
@@ -146,7 +161,8 @@ TEST_F(FileTransferMessagesTest, StartsWithMissingOrMistypedValuesOpenNothing) {
       {"imgTransferStart", {{"transferId", "a"}, {"totalSize", 1.5}}},
       {"videoTransferStart", {{"totalSize", 1}}},
       {"videoTransferStart", json::array({"a", 1})},
-      {"docTransferStart", {{"transferId", "../a"}, {"fileName", "x.pdf"}, {"mimeType", "m"}, {"totalSize", 1}}},
+      // The id would become the video's file name.
+      {"videoTransferStart", {{"transferId", "../a"}, {"totalSize", 1}}},
   };
   for (const auto& [name, payload] : starts) EXPECT_TRUE(messages.handle(name, payload));
   for (const char* end : {"docTransferEnd", "imgTransferEnd", "videoTransferEnd"}) {

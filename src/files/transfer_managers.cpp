@@ -48,7 +48,7 @@ ChunkedFileWriter::~ChunkedFileWriter() {
 }
 
 TransferStatus ChunkedFileWriter::start(std::string_view transferId, const std::string& fileName) {
-  if (!isValidTransferId(transferId)) return TransferStatus::invalidTransferId;
+  if (!isAcceptableTransferId(transferId)) return TransferStatus::invalidTransferId;
   const fs::path folder = folder_();
 
   // A start for an open id starts that transfer over: its handle is closed
@@ -126,8 +126,9 @@ TransferFinish DocTransferManager::finish(std::string_view transferId) {
 ImgTransferManager::ImgTransferManager(ChunkedFileWriter::FolderProvider folder) : writer_(std::move(folder)) {}
 
 TransferStatus ImgTransferManager::start(std::string_view transferId, const std::optional<std::string>& fileName) {
-  return writer_.start(transferId,
-                       fileName ? FileSecurity::sanitizedFileName(*fileName) : std::string(transferId) + ".jpg");
+  if (fileName) return writer_.start(transferId, FileSecurity::sanitizedFileName(*fileName));
+  if (!isValidTransferId(transferId)) return TransferStatus::invalidTransferId;
+  return writer_.start(transferId, std::string(transferId) + ".jpg");
 }
 
 VideoTransferManager::VideoTransferManager(ChunkedFileWriter::FolderProvider folder) : writer_(std::move(folder)) {}
@@ -144,6 +145,7 @@ std::string VideoTransferManager::fileExtension(std::string_view mimeType) {
 
 TransferStatus VideoTransferManager::start(std::string_view transferId, std::string_view mimeType,
                                            std::int64_t /*totalSize*/) {
+  if (!isValidTransferId(transferId)) return TransferStatus::invalidTransferId;
   return writer_.start(transferId, std::string(transferId) + "." + fileExtension(mimeType));
 }
 
