@@ -476,16 +476,19 @@ bool WebViewHost::onLoadFailedWithTLSErrors(const char* failingURI, GTlsCertific
   const std::string failing = failingURI ? failingURI : "";
   const std::string host = hostOf(failing);
   const ServiceConfig& service = *options_.service;
+  // Every build records a TLS failure on the pinned host as a pinning
+  // failure; WebKit then fails the load with the TLS error.
+  const auto refuse = [&] {
+    if (host == service.pinnedWebHost) coordinator_->handlePinningRefused(host);
+    return FALSE;
+  };
   if (!serviceOverrideBuild() || !trust_ || service.extraCAFile.empty() || !service.isTrustedWebHost(host) ||
       hostsAllowedByExtraCA_.count(host)) {
-    return FALSE;
+    return refuse();
   }
   const auto chain = chainOf(certificate);
-  if (!trust_->verifies(chain, host, std::nullopt)) return FALSE;
-  if (host == service.pinnedWebHost && !evaluatePinnedTrust(*trust_, chain, host, service.webPins)) {
-    coordinator_->handlePinningRefused(host);
-    return FALSE;
-  }
+  if (!trust_->verifies(chain, host, std::nullopt)) return refuse();
+  if (host == service.pinnedWebHost && !evaluatePinnedTrust(*trust_, chain, host, service.webPins)) return refuse();
   hostsAllowedByExtraCA_.insert(host);
   loadFailed_ = true;  // WebKit still reports this load as finished
   webkit_network_session_allow_tls_certificate_for_host(session_.networkSession(), certificate,

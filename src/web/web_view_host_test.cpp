@@ -373,6 +373,33 @@ TEST_F(WebViewHostIntegration, ANavigationThatNeverCommitsLeavesTheShownPageItsB
   EXPECT_EQ(pageValue("window.capture"), "granted");
 }
 
+TEST_F(WebViewHostIntegration, ATLSFailureOnThePinnedHostIsRecordedAsPinningInEveryBuild) {
+  // No extra CA, as in a build that reads no override: the chain is unknown.
+  TestCertificates certificates(dir_.path());
+  ASSERT_TRUE(certificates.ok);
+  LocalWebServer server(&certificates);
+  server.route("/", {200, "text/html", kBridgePage});
+  struct Case {
+    std::string host;
+    bool pinning;
+  };
+  for (const auto& c : std::vector<Case>{{"127.0.0.1", true}, {"localhost", false}}) {
+    SCOPED_TRACE(c.host);
+    host_.reset();
+    if (window_) gtk_window_destroy(GTK_WINDOW(window_));
+    window_ = nullptr;
+    diagnostics_.lines.clear();
+    config_.pinnedWebHost = "127.0.0.1";
+    config_.webPins = {pemPin(certificates.leafFile)};
+    config_.extraCAFile.clear();
+    makeHost(server.url("/", c.host));
+    ASSERT_TRUE(runUntil([&] { return state_->errorMessage().has_value(); }));
+    EXPECT_EQ(diagnostics_.has("FAIL stage=certificatePinning details=host=" + c.host), c.pinning);
+    EXPECT_TRUE(diagnostics_.has("FAIL stage=didFailProvisionalNavigation")) << ::testing::PrintToString(diagnostics_.lines);
+    EXPECT_TRUE(messages_.empty());
+  }
+}
+
 TEST_F(WebViewHostIntegration, AKilledWebProcessReloadsThePage) {
   if (!serviceOverrideBuild()) GTEST_SKIP() << "a local CA and loopback pages are trusted only in override builds";
   ASSERT_TRUE(serveTrusted(kBridgePage));
