@@ -220,7 +220,7 @@ void AppBridgeMessages::setVoiceRecordingActive(bool active) {
     ++voiceRecordingCount_;
     if (voiceRecordingActivity_) return;
     voiceRecordingActivity_ =
-        collaborators_.displaySleep ? collaborators_.displaySleep->inhibit(kVoiceRecordingReason) : 0u;
+        collaborators_.displaySleep ? collaborators_.displaySleep->inhibitSuspend(kVoiceRecordingReason) : 0u;
     log("[VoiceRecording] activity assertion held");
     return;
   }

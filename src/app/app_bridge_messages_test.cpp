@@ -135,7 +135,7 @@ TEST_F(AppBridgeMessagesTest, NestedVoiceRecordingsHoldOneActivityUntilTheLastSt
   EXPECT_FALSE(messages_->holdsVoiceRecordingActivity());
   send("voiceRecordingStopped");  // surplus: nothing
   EXPECT_EQ(messages_->voiceRecordingCount(), 0);
-  EXPECT_THAT(displaySleep_.calls, ElementsAre("inhibit Orvik voice note recording", "uninhibit 1"));
+  EXPECT_THAT(displaySleep_.calls, ElementsAre("inhibitSuspend Orvik voice note recording", "uninhibit 1"));
   EXPECT_THAT(logged_, ElementsAre("[VoiceRecording] activity assertion held",
                                    "[VoiceRecording] activity assertion released"));
 }
@@ -144,7 +144,7 @@ TEST_F(AppBridgeMessagesTest, ARecordingStillHeldWhenTheMessagesGoIsReleased) {
   send("voiceRecordingStarted");
   ASSERT_TRUE(messages_->holdsVoiceRecordingActivity());
   messages_.reset();
-  EXPECT_THAT(displaySleep_.calls, ElementsAre("inhibit Orvik voice note recording", "uninhibit 1"));
+  EXPECT_THAT(displaySleep_.calls, ElementsAre("inhibitSuspend Orvik voice note recording", "uninhibit 1"));
 }
 
 TEST_F(AppBridgeMessagesTest, UpdateBannerPlacement) {
