@@ -259,9 +259,9 @@ void AppBridgeMessages::setUpdateAnchor(const std::string& messageText) {
 void AppBridgeMessages::setInspectorAllowed(const nlohmann::json& payload) {
   const bool allowed = platform::payloadFlag(payload, "allowed").value_or(false);
   inspectorAllowed_ = allowed;
-  if (collaborators_.applyInspectorAllowed) collaborators_.applyInspectorAllowed(allowed);
+  const bool closedOne = collaborators_.applyInspectorAllowed && collaborators_.applyInspectorAllowed(allowed);
   NativeLogger::shared().setWebConsoleAllowed(allowed);
-  if (!allowed && !collaborators_.page.expired()) {
+  if (closedOne) {
     NativeLogger::shared().log("[Inspector] access revoked — open inspector closed", "NATIVE",
                                NativeLogger::ForwardToWeb{true});
   }

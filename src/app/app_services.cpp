@@ -192,7 +192,7 @@ void AppServices::publishRoutes(MainWebView& web) {
   app.shortVersion = appInfo_.shortVersion;
   app.build = appInfo_.build;
   WebViewHost& host = web.host();
-  app.applyInspectorAllowed = [&host](bool allowed) { host.setInspectorAllowed(allowed); };
+  app.applyInspectorAllowed = [&host](bool allowed) { return host.setInspectorAllowed(allowed); };
   app.setAllowedFileTypes = [&host](std::vector<std::string> types) { host.setAllowedFileTypes(std::move(types)); };
   app.displaySleep = displaySleep_.get();
   // The tones load the call audio (and GStreamer) the first time the page uses them.

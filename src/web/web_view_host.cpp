@@ -671,9 +671,14 @@ void WebViewHost::onScriptMessage(const char* handler, JSCValue* value) {
   if (bridgeHandler_) bridgeHandler_(message);
 }
 
-void WebViewHost::setInspectorAllowed(bool allowed) {
+bool WebViewHost::setInspectorAllowed(bool allowed) {
   webkit_settings_set_enable_developer_extras(webkit_web_view_get_settings(view_), allowed);
-  if (!allowed) webkit_web_inspector_close(webkit_web_view_get_inspector(view_));
+  if (allowed) return false;
+  WebKitWebInspector* inspector = webkit_web_view_get_inspector(view_);
+  // The inspector has a view of its own only while it is open.
+  const bool open = webkit_web_inspector_get_web_view(inspector) != nullptr;
+  if (open) webkit_web_inspector_close(inspector);
+  return open;
 }
 
 // ---------------------------------------------------------------- thunks

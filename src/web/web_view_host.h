@@ -127,8 +127,9 @@ class WebViewHost {
   void setBridgeMessageHandler(BridgeMessageHandler handler) { bridgeHandler_ = std::move(handler); }
   // MIME types the page's file input offers; empty offers every type.
   void setAllowedFileTypes(std::vector<std::string> mimeTypes) { allowedFileTypes_ = std::move(mimeTypes); }
-  // The page's permission for the web inspector; false also closes an open one.
-  void setInspectorAllowed(bool allowed);
+  // The page's permission for the web inspector; false also closes an open
+  // one. True when an open inspector was closed.
+  bool setInspectorAllowed(bool allowed);
 
   // Whether a page of `origin` ("https://host:port") may use the bridge and
   // the local schemes: https and a trusted host.

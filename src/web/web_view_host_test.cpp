@@ -400,6 +400,21 @@ TEST_F(WebViewHostIntegration, ATLSFailureOnThePinnedHostIsRecordedAsPinningInEv
   }
 }
 
+TEST_F(WebViewHostIntegration, RevokingTheInspectorAnswersWhetherAnOpenOneWasClosed) {
+  LocalWebServer server;
+  server.route("/", {200, "text/html", "<div id=root><p>x</p></div>"});
+  makeHost(server.url("/"));
+  ASSERT_TRUE(loaded());
+  EXPECT_FALSE(host_->setInspectorAllowed(false));
+  EXPECT_FALSE(host_->setInspectorAllowed(true));
+  WebKitWebInspector* inspector = webkit_web_view_get_inspector(host_->webView());
+  webkit_web_inspector_show(inspector);
+  ASSERT_TRUE(runUntil([&] { return webkit_web_inspector_get_web_view(inspector) != nullptr; }));
+  EXPECT_TRUE(host_->setInspectorAllowed(false));
+  ASSERT_TRUE(runUntil([&] { return webkit_web_inspector_get_web_view(inspector) == nullptr; }));
+  EXPECT_FALSE(host_->setInspectorAllowed(false));
+}
+
 TEST_F(WebViewHostIntegration, AKilledWebProcessReloadsThePage) {
   if (!serviceOverrideBuild()) GTEST_SKIP() << "a local CA and loopback pages are trusted only in override builds";
   ASSERT_TRUE(serveTrusted(kBridgePage));
