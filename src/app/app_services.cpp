@@ -35,6 +35,7 @@
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/serial_queue.h"
 #include "platform/dispatch/task_queue.h"
+#include "platform/dispatch/worker_pool.h"
 #include "platform/display_sleep_inhibitor.h"
 #include "platform/local_schemes.h"
 #include "platform/login_item.h"
@@ -50,6 +51,9 @@
 
 namespace orvik {
 namespace {
+
+// Threads that make thumbnails and the replies that wait for them.
+constexpr int kThumbnailWorkers = 3;
 
 // No call engine runs in this build yet, so there is never a call to end.
 class NoCallEngine final : public CallControl {
@@ -207,7 +211,9 @@ void AppServices::publishRoutes(MainWebView& web) {
   appMessages_ = std::make_unique<AppBridgeMessages>(std::move(app));
   appMessages_->publishRoutes(web.routes());
 
-  thumbnailQueue_ = std::make_unique<platform::SerialQueue>("com.orvik.thumbnails");
+  // Several at once, so that one stuck video (each step has its own
+  // time-out) does not hold every other thumbnail and reply behind it.
+  thumbnailQueue_ = std::make_unique<platform::WorkerPool>("com.orvik.thumbnails", kThumbnailWorkers);
   fileMessages_ =
       std::make_unique<FileTransferMessages>(page, *documents_, *images_, *videos_, *thumbnailQueue_, *fileAccess_);
   fileMessages_->publishRoutes(web.routes());

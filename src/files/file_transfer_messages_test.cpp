@@ -3,12 +3,17 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "files/documents_folder.h"
 #include "files/files_test_support.h"
 #include "platform/dispatch/virtual_queue.h"
+#include "platform/dispatch/worker_pool.h"
 #include "platform/recording_page_script_sink.h"
 
 namespace orvik {
@@ -149,6 +154,42 @@ TEST_F(FileTransferMessagesTest, ImageAndVideoEndsMakeTheirThumbnailThenReply) {
                                        {"localUrl", "orvikfile://" + video},
                                        {"thumbUrl", ""}}));
   EXPECT_EQ(thumbnailed_, (std::vector<std::string>{"image:i1", "video:v1"}));
+}
+
+TEST_F(FileTransferMessagesTest, AStuckVideoThumbnailHoldsBackNoOtherReply) {
+  platform::WorkerPool pool("com.orvik.thumbnails", 3);
+  // Declared after the pool, so the stuck task is let go before the pool joins.
+  struct Release {
+    std::promise<void> promise;
+    std::shared_future<void> released = promise.get_future().share();
+    bool done = false;
+    void now() {
+      if (!std::exchange(done, true)) promise.set_value();
+    }
+    ~Release() { now(); }
+  } release;
+  FileTransferMessages::ThumbnailMaker stuckVideo = [released = release.released](const fs::path&, std::string_view) {
+    released.wait();
+    return std::optional<fs::path>();
+  };
+  FileTransferMessages messages(page_, docs_, images_, videos_, pool, policy_, {recordingMaker("image", false), stuckVideo});
+  send(messages, "video", "v1", {"webm"}, {{"totalSize", 4}, {"mimeType", "video/webm"}});
+  send(messages, "img", "i1", {"png"}, {{"totalSize", 3}});
+
+  std::vector<PageCall> replies;
+  const auto waitForReplies = [&](std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (replies.size() < count && std::chrono::steady_clock::now() < deadline) {
+      for (auto& call : calls()) replies.push_back(std::move(call));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return replies.size() >= count;
+  };
+  ASSERT_TRUE(waitForReplies(1));
+  EXPECT_EQ(replies[0].argument["transferId"], "i1");
+  release.now();
+  ASSERT_TRUE(waitForReplies(2));
+  EXPECT_EQ(replies[1].argument["transferId"], "v1");
 }
 
 TEST_F(FileTransferMessagesTest, StartsWithMissingOrMistypedValuesOpenNothing) {
