@@ -15,6 +15,7 @@
 #include "core/web_load_diagnostics.h"
 #include "platform/fake_secret_store.h"
 #include "platform/test_support/local_web_server.h"
+#include "platform/test_support/scoped_environment.h"
 #include "platform/test_support/temp_dir.h"
 
 namespace orvik {
@@ -30,8 +31,10 @@ using testing::TestCertificates;
 TEST(AppServicesIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownAsAnError) {
   if (!serviceOverrideBuild()) GTEST_SKIP() << "only builds that read the override trust a local CA";
   TempDir home;
+  // Restored when the test ends: later tests in this process start programs.
+  orvik::testing::ScopedEnvironment environment;
   for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
-    setenv(name, home.path().c_str(), 1);
+    environment.set(name, home.path().string());
   }
   TestCertificates certificates(home.path());
   ASSERT_TRUE(certificates.ok);
@@ -41,7 +44,7 @@ TEST(AppServicesIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownA
   TempDir::writeFile(config, R"({"webAppURL": ")" + server.url("/") + R"(", "webHosts": ["127.0.0.1"],
       "pinnedWebHost": "127.0.0.1", "webPins": ["AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="],
       "extraCAFile": ")" + certificates.caFile.string() + R"("})");
-  setenv("ORVIK_SERVICE_CONFIG", config.c_str(), 1);
+  environment.set("ORVIK_SERVICE_CONFIG", config.string());
 
   gtk_init();
   Gtk::init_gtkmm_internals();
