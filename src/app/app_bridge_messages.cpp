@@ -246,7 +246,7 @@ void AppBridgeMessages::setVoiceRecordingActive(bool active) {
     ++voiceRecordingCount_;
     if (voiceRecordingActivity_) return;
     voiceRecordingActivity_ =
-        collaborators_.displaySleep ? collaborators_.displaySleep->inhibit(kVoiceRecordingReason) : 0u;
+        collaborators_.displaySleep ? collaborators_.displaySleep->inhibitSuspend(kVoiceRecordingReason) : 0u;
     log("[VoiceRecording] activity assertion held");
     return;
   }
@@ -289,9 +289,9 @@ void AppBridgeMessages::setInspectorAllowed(const nlohmann::json& payload) {
   ORVIK_ASSERT_ON_QUEUE(queue());
   const bool allowed = platform::payloadFlag(payload, "allowed").value_or(false);
   inspectorAllowed_ = allowed;
-  if (collaborators_.applyInspectorAllowed) collaborators_.applyInspectorAllowed(allowed);
+  const bool closedOne = collaborators_.applyInspectorAllowed && collaborators_.applyInspectorAllowed(allowed);
   NativeLogger::shared().setWebConsoleAllowed(allowed);
-  if (!allowed && !collaborators_.page.expired()) {
+  if (closedOne) {
     NativeLogger::shared().log("[Inspector] access revoked — open inspector closed", "NATIVE",
                                NativeLogger::ForwardToWeb{true});
   }

@@ -75,10 +75,12 @@ class AppBridgeMessages {
     std::function<void(std::function<void(const std::string& udid)> done)> deviceUdid;
     std::string shortVersion;
     std::string build;
-    // The web view's inspector setting; closes an open inspector when false.
-    std::function<void(bool allowed)> applyInspectorAllowed;
+    // The web view's inspector setting; closes an open inspector when false
+    // and answers whether it closed one.
+    std::function<bool(bool allowed)> applyInspectorAllowed;
     std::function<void(std::vector<std::string> mimeTypes)> setAllowedFileTypes;
-    // Keeps the session awake while a voice note is recorded; none: nothing.
+    // Keeps the machine from suspending while a voice note is recorded (the
+    // screen may still lock); none: nothing.
     platform::DisplaySleepInhibitor* displaySleep = nullptr;
     CallToneSettings tones;
     CallCredentialsSink* calls = nullptr;

@@ -3,8 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
+
 #include "calls/signaling/test_support/recording_call_credentials_sink.h"
 #include "core/incoming_ringtone.h"
+#include "core/native_logger.h"
 #include "core/theme_manager.h"
 #include "core/update_banner.h"
 #include "platform/dispatch/virtual_queue.h"
@@ -41,7 +45,10 @@ class AppBridgeMessagesTest : public ::testing::Test {
     c.deviceUdid = [this](auto done) { done(udid_); };
     c.shortVersion = "1.4.2";
     c.build = "142";
-    c.applyInspectorAllowed = [this](bool allowed) { inspector_.push_back(allowed); };
+    c.applyInspectorAllowed = [this](bool allowed) {
+      inspector_.push_back(allowed);
+      return !allowed && std::exchange(inspectorOpen_, false);
+    };
     c.setAllowedFileTypes = [this](std::vector<std::string> types) { fileTypes_ = std::move(types); };
     c.displaySleep = &displaySleep_;
     c.tones.setToneVolumes = [this](const json& volumes) { volumes_.push_back(volumes); };
@@ -79,6 +86,7 @@ class AppBridgeMessagesTest : public ::testing::Test {
   std::string udid_ = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
   std::vector<bool> inspector_;
   std::vector<std::string> fileTypes_{"unset"}, logged_;
+  bool inspectorOpen_ = false;
   platform::RecordingDisplaySleepInhibitor displaySleep_;
   std::vector<json> volumes_;
   std::vector<int> previews_;
@@ -143,7 +151,7 @@ TEST_F(AppBridgeMessagesTest, NestedVoiceRecordingsHoldOneActivityUntilTheLastSt
   EXPECT_FALSE(messages_->holdsVoiceRecordingActivity());
   send("voiceRecordingStopped");  // surplus: nothing
   EXPECT_EQ(messages_->voiceRecordingCount(), 0);
-  EXPECT_THAT(displaySleep_.calls, ElementsAre("inhibit Orvik voice note recording", "uninhibit 1"));
+  EXPECT_THAT(displaySleep_.calls, ElementsAre("inhibitSuspend Orvik voice note recording", "uninhibit 1"));
   EXPECT_THAT(logged_, ElementsAre("[VoiceRecording] activity assertion held",
                                    "[VoiceRecording] activity assertion released"));
 }
@@ -152,7 +160,7 @@ TEST_F(AppBridgeMessagesTest, ARecordingStillHeldWhenTheMessagesGoIsReleased) {
   send("voiceRecordingStarted");
   ASSERT_TRUE(messages_->holdsVoiceRecordingActivity());
   messages_.reset();
-  EXPECT_THAT(displaySleep_.calls, ElementsAre("inhibit Orvik voice note recording", "uninhibit 1"));
+  EXPECT_THAT(displaySleep_.calls, ElementsAre("inhibitSuspend Orvik voice note recording", "uninhibit 1"));
 }
 
 TEST_F(AppBridgeMessagesTest, UpdateBannerPlacement) {
@@ -174,6 +182,25 @@ TEST_F(AppBridgeMessagesTest, UpdateBannerPlacement) {
   EXPECT_THAT(updates_.events, ElementsAre("loggedIn=1", "anchor=70", "loggedIn=0"));
   EXPECT_THAT(page_->scripts, ElementsAre("if (typeof window.__orvikSetUpdateAvailable === 'function') "
                                           "window.__orvikSetUpdateAvailable(true);"));
+}
+
+TEST_F(AppBridgeMessagesTest, RevokingTheInspectorSaysAnInspectorClosedOnlyWhenOneWasOpen) {
+  std::vector<std::string> printed;
+  NativeLogger::shared().setPrintFunction([&](const std::string& line) { printed.push_back(line); });
+  const auto closedLines = [&] {
+    return std::count_if(printed.begin(), printed.end(), [](const std::string& line) {
+      return line.find("[Inspector] access revoked — open inspector closed") != std::string::npos;
+    });
+  };
+  send({{"eventType", "setInspectorAllowed"}, {"allowed", false}});
+  EXPECT_EQ(closedLines(), 0);
+  send({{"eventType", "setInspectorAllowed"}, {"allowed", true}});
+  inspectorOpen_ = true;
+  send({{"eventType", "setInspectorAllowed"}, {"allowed", false}});
+  EXPECT_EQ(closedLines(), 1);
+  send({{"eventType", "setInspectorAllowed"}, {"allowed", false}});  // nothing left to close
+  EXPECT_EQ(closedLines(), 1);
+  NativeLogger::shared().setPrintFunction({});
 }
 
 TEST_F(AppBridgeMessagesTest, SettingsTakeTheirDefaultsForMissingOrMistypedValues) {

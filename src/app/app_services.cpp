@@ -37,6 +37,7 @@
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/serial_queue.h"
 #include "platform/dispatch/task_queue.h"
+#include "platform/dispatch/worker_pool.h"
 #include "platform/display_sleep_inhibitor.h"
 #include "platform/local_schemes.h"
 #include "platform/login_item.h"
@@ -52,6 +53,9 @@
 
 namespace orvik {
 namespace {
+
+// Threads that make thumbnails and the replies that wait for them.
+constexpr int kThumbnailWorkers = 3;
 
 // No call engine runs in this build yet, so there is never a call to end.
 class NoCallEngine final : public CallControl {
@@ -201,7 +205,7 @@ void AppServices::publishRoutes(MainWebView& web) {
   app.shortVersion = appInfo_.shortVersion;
   app.build = appInfo_.build;
   WebViewHost& host = web.host();
-  app.applyInspectorAllowed = [&host](bool allowed) { host.setInspectorAllowed(allowed); };
+  app.applyInspectorAllowed = [&host](bool allowed) { return host.setInspectorAllowed(allowed); };
   app.setAllowedFileTypes = [&host](std::vector<std::string> types) { host.setAllowedFileTypes(std::move(types)); };
   app.displaySleep = displaySleep_.get();
   // The tones load the call audio (and GStreamer) the first time the page uses them.
@@ -216,7 +220,9 @@ void AppServices::publishRoutes(MainWebView& web) {
   appMessages_ = std::make_unique<AppBridgeMessages>(std::move(app));
   appMessages_->publishRoutes(web.routes());
 
-  thumbnailQueue_ = std::make_unique<platform::SerialQueue>("com.orvik.thumbnails");
+  // Several at once, so that one stuck video (each step has its own
+  // time-out) does not hold every other thumbnail and reply behind it.
+  thumbnailQueue_ = std::make_unique<platform::WorkerPool>("com.orvik.thumbnails", kThumbnailWorkers);
   fileMessages_ =
       std::make_unique<FileTransferMessages>(page, *documents_, *images_, *videos_, *thumbnailQueue_, *fileAccess_);
   fileMessages_->publishRoutes(web.routes());

@@ -69,6 +69,7 @@ class SerialQueue;
 class SystemLog;
 class SystemOpener;
 class UserDefaults;
+class WorkerPool;
 }  // namespace platform
 
 class AppServices {
@@ -172,7 +173,7 @@ class AppServices {
   std::weak_ptr<platform::PageScriptSink> mainPage_;
   std::unique_ptr<CredentialFetcher> credentials_;
   std::unique_ptr<AppBridgeMessages> appMessages_;
-  std::unique_ptr<platform::SerialQueue> thumbnailQueue_;
+  std::unique_ptr<platform::WorkerPool> thumbnailQueue_;
   std::unique_ptr<FileTransferMessages> fileMessages_;
 };
 

@@ -42,7 +42,7 @@ TEST(AppServicesIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownA
   TempDir::writeFile(config, R"({"webAppURL": ")" + server.url("/") + R"(", "webHosts": ["127.0.0.1"],
       "pinnedWebHost": "127.0.0.1", "webPins": ["AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="],
       "extraCAFile": ")" + certificates.caFile.string() + R"("})");
-  setenv("ORVIK_SERVICE_CONFIG", config.c_str(), 1);
+  environment.set("ORVIK_SERVICE_CONFIG", config.string());
 
   gtk_init();
   Gtk::init_gtkmm_internals();

@@ -89,21 +89,10 @@ void ProgramLaunchSteps::registerSupplementalDecoder() {
   nativeLog("[Media] VP9 supplemental decoder registered — hardware VP9 decode: false");
 }
 
-bool ProgramLaunchSteps::refuseDiskImageLocation() {
-  const auto& info = platform::AppInfo::current();
-  if (!isRunningFromReadOnlyImage(info.installFolder)) return false;
-  if (!gtk_init_check()) return true;
-  Gtk::MessageDialog alert("Move to Applications First", false, Gtk::MessageType::WARNING, Gtk::ButtonsType::OK,
-                           true);
-  alert.set_secondary_text("Please drag " + info.displayName +
-                           " to your Applications folder, then open it from there.");
-  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-  alert.signal_response().connect([loop](int) { g_main_loop_quit(loop); });
-  alert.present();
-  g_main_loop_run(loop);
-  g_main_loop_unref(loop);
-  return true;
-}
+// An AppImage always runs from its own read-only mount, and Linux has no
+// Applications folder to move a program into: that is a normal install, and
+// no location is refused.
+bool ProgramLaunchSteps::refuseDiskImageLocation() { return false; }
 
 void ProgramLaunchSteps::setDarkAppearance() {
   // The composition root binds GTK's own widgets to the program's theme

@@ -1,14 +1,17 @@
-// Real orvikdesk programs on a private session bus of each test's own: one
+// Real orvikdesk programs on a display and a session bus of each test's own: one
 // running instance, a second launch handing back to it, and a newer copy
 // taking over from an older one (played by orvik_fake_instance).
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/instance_bus.h"
+#include "platform/test_support/background_process.h"
+#include "platform/test_support/private_session_bus.h"
 #include "platform/test_support/scoped_environment.h"
 #include "platform/test_support/subprocess.h"
 #include "platform/test_support/temp_dir.h"
@@ -22,18 +25,36 @@ const std::string kFakeInstance = std::string(ORVIK_BINARY_DIR) + "/src/app/orvi
 class SingleInstanceIntegration : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::getenv("DISPLAY") || !orvik::testing::hasProgram("dbus-daemon")) {
-      GTEST_SKIP() << "needs a display and dbus-daemon";
+    if (!orvik::testing::hasProgram("Xvfb") || !orvik::testing::hasProgram("dbus-daemon")) {
+      GTEST_SKIP() << "needs Xvfb and dbus-daemon";
     }
-    // Tests run in parallel: each gets a bus where it alone runs instances.
-    // Bringing it up unsets DISPLAY (against X11 bus autolaunch); the
-    // programs still need the display.
-    const std::string display = std::getenv("DISPLAY");
-    testBus = g_test_dbus_new(G_TEST_DBUS_NONE);
-    g_test_dbus_up(testBus);
-    setenv("DISPLAY", display.c_str(), 1);
-    setenv("GSK_RENDERER", "cairo", 1);
-    bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    // Each test brings up a display and a session bus of its own, so that
+    // neither what an earlier test left behind (in this process or in the
+    // environment) nor another test running in parallel is seen here.
+    display = orvik::testing::BackgroundProcess::start(
+        {"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
+    ASSERT_TRUE(display);
+    const auto number = display->waitForLine([](const std::string& line) { return !line.empty(); }, 60.0);
+    ASSERT_TRUE(number) << "Xvfb gave no display";
+    sessionBus = std::make_unique<orvik::testing::PrivateSessionBus>();
+    ASSERT_FALSE(sessionBus->address().empty());
+    // Every program started here inherits these: nothing touches a real home.
+    environment.set("DISPLAY", ":" + *number);
+    environment.unset("WAYLAND_DISPLAY");
+    environment.set("HOME", home.path().string());
+    environment.set("XDG_CONFIG_HOME", (home / "config").string());
+    environment.set("XDG_DATA_HOME", (home / "data").string());
+    environment.set("XDG_CACHE_HOME", (home / "cache").string());
+    environment.set("GSK_RENDERER", "cairo");
+    // The program's own service, whatever an earlier test pointed it at.
+    environment.unset("ORVIK_SERVICE_CONFIG");
+    // A connection of the test's own: the process's shared session bus
+    // connection may belong to a bus an earlier test used.
+    bus = g_dbus_connection_new_for_address_sync(
+        sessionBus->address().c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
     ASSERT_NE(bus, nullptr);
     ASSERT_FALSE(ownerOfName()) << "another instance already runs on this bus";
   }
@@ -44,10 +65,9 @@ class SingleInstanceIntegration : public ::testing::Test {
       g_subprocess_wait(process, nullptr, nullptr);
       g_object_unref(process);
     }
-    if (bus) g_object_unref(bus);
-    if (testBus) {
-      g_test_dbus_down(testBus);
-      g_object_unref(testBus);
+    if (bus) {
+      g_dbus_connection_close_sync(bus, nullptr, nullptr);
+      g_object_unref(bus);
     }
   }
 
@@ -101,9 +121,10 @@ class SingleInstanceIntegration : public ::testing::Test {
     return g_subprocess_get_if_exited(process) ? g_subprocess_get_exit_status(process) : -1;
   }
 
-  // Every program started here inherits its folders: nothing touches a real home.
-  orvik::testing::TestHome home;
-  GTestDBus* testBus = nullptr;
+  orvik::testing::TempDir home;
+  std::unique_ptr<orvik::testing::BackgroundProcess> display;
+  std::unique_ptr<orvik::testing::PrivateSessionBus> sessionBus;
+  orvik::testing::ScopedEnvironment environment;
   GDBusConnection* bus = nullptr;
   std::vector<GSubprocess*> processes;
 };

@@ -33,6 +33,8 @@ bool isValidTransferId(std::string_view id) {
   return true;
 }
 
+bool isAcceptableTransferId(std::string_view id) { return !id.empty() && id.size() <= kMaxTransferIdLength; }
+
 std::string numberedCopyName(std::string_view name, int k) {
   const std::size_t dot = name.rfind('.');
   const std::string number = " " + std::to_string(k);

@@ -21,6 +21,11 @@ std::filesystem::path documentsDirectory();
 // letter, digit, "_" or "-".
 bool isValidTransferId(std::string_view id);
 
+// Ids that never become part of a file name (documents, images sent with a
+// name) only key the open transfer: any text of 1 to 256 bytes.
+inline constexpr std::size_t kMaxTransferIdLength = 256;
+bool isAcceptableTransferId(std::string_view id);
+
 // The name a copy gets when `name` is taken: "photo.jpg" → "photo 2.jpg" for
 // k = 2; a name without an extension gets only the blank and k
 // ("README 2"). A leading dot does not start an extension (".profile 2").

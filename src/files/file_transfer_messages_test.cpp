@@ -3,12 +3,17 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "files/documents_folder.h"
 #include "files/files_test_support.h"
 #include "platform/dispatch/virtual_queue.h"
+#include "platform/dispatch/worker_pool.h"
 #include "platform/recording_page_script_sink.h"
 
 namespace orvik {
@@ -115,6 +120,21 @@ TEST_F(FileTransferMessagesTest, DocumentTransferRepliesWithExactlyThreeKeys) {
   EXPECT_TRUE(thumbnailed_.empty());
 }
 
+TEST_F(FileTransferMessagesTest, IdsWithDotsColonsAndEqualsStillGetTheirReply) {
+  auto messages = makeMessages({recordingMaker("image", false), recordingMaker("video", false)});
+  const std::string id = "msg:42.part=1";
+  send(messages, "doc", id, {"text"}, {{"fileName", "notes.txt"}, {"mimeType", "text/plain"}, {"totalSize", 4}});
+  send(messages, "img", id, {"png"}, {{"fileName", "cat.png"}, {"totalSize", 3}});
+  const auto replies = calls();
+  ASSERT_EQ(replies.size(), 2u);
+  const std::string notes = (documentsDirectory() / "notes.txt").string();
+  const std::string cat = (documentsDirectory() / "cat.png").string();
+  EXPECT_EQ(replies[0].argument, (json{{"transferId", id}, {"path", notes}, {"localUrl", "orvikfile://" + notes}}));
+  EXPECT_EQ(replies[1].argument,
+            (json{{"transferId", id}, {"path", cat}, {"localUrl", "orvikfile://" + cat}, {"thumbUrl", ""}}));
+  EXPECT_EQ(TempDir::readFile(notes), "text");
+}
+
 TEST_F(FileTransferMessagesTest, ImageAndVideoEndsMakeTheirThumbnailThenReply) {
   auto messages = makeMessages({recordingMaker("image", true), recordingMaker("video", false)});
   send(messages, "img", "i1", {"png bytes"}, {{"totalSize", 9}});
@@ -136,6 +156,42 @@ TEST_F(FileTransferMessagesTest, ImageAndVideoEndsMakeTheirThumbnailThenReply) {
   EXPECT_EQ(thumbnailed_, (std::vector<std::string>{"image:i1", "video:v1"}));
 }
 
+TEST_F(FileTransferMessagesTest, AStuckVideoThumbnailHoldsBackNoOtherReply) {
+  platform::WorkerPool pool("com.orvik.thumbnails", 3);
+  // Declared after the pool, so the stuck task is let go before the pool joins.
+  struct Release {
+    std::promise<void> promise;
+    std::shared_future<void> released = promise.get_future().share();
+    bool done = false;
+    void now() {
+      if (!std::exchange(done, true)) promise.set_value();
+    }
+    ~Release() { now(); }
+  } release;
+  FileTransferMessages::ThumbnailMaker stuckVideo = [released = release.released](const fs::path&, std::string_view) {
+    released.wait();
+    return std::optional<fs::path>();
+  };
+  FileTransferMessages messages(page_, docs_, images_, videos_, pool, policy_, {recordingMaker("image", false), stuckVideo});
+  send(messages, "video", "v1", {"webm"}, {{"totalSize", 4}, {"mimeType", "video/webm"}});
+  send(messages, "img", "i1", {"png"}, {{"totalSize", 3}});
+
+  std::vector<PageCall> replies;
+  const auto waitForReplies = [&](std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (replies.size() < count && std::chrono::steady_clock::now() < deadline) {
+      for (auto& call : calls()) replies.push_back(std::move(call));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return replies.size() >= count;
+  };
+  ASSERT_TRUE(waitForReplies(1));
+  EXPECT_EQ(replies[0].argument["transferId"], "i1");
+  release.now();
+  ASSERT_TRUE(waitForReplies(2));
+  EXPECT_EQ(replies[1].argument["transferId"], "v1");
+}
+
 TEST_F(FileTransferMessagesTest, StartsWithMissingOrMistypedValuesOpenNothing) {
   auto messages = makeMessages({recordingMaker("image", true), recordingMaker("video", true)});
   const std::vector<std::pair<std::string, json>> starts = {
@@ -146,7 +202,8 @@ TEST_F(FileTransferMessagesTest, StartsWithMissingOrMistypedValuesOpenNothing) {
       {"imgTransferStart", {{"transferId", "a"}, {"totalSize", 1.5}}},
       {"videoTransferStart", {{"totalSize", 1}}},
       {"videoTransferStart", json::array({"a", 1})},
-      {"docTransferStart", {{"transferId", "../a"}, {"fileName", "x.pdf"}, {"mimeType", "m"}, {"totalSize", 1}}},
+      // The id would become the video's file name.
+      {"videoTransferStart", {{"transferId", "../a"}, {"totalSize", 1}}},
   };
   for (const auto& [name, payload] : starts) EXPECT_TRUE(messages.handle(name, payload));
   for (const char* end : {"docTransferEnd", "imgTransferEnd", "videoTransferEnd"}) {

@@ -50,7 +50,7 @@ ChunkedFileWriter::~ChunkedFileWriter() {
 
 TransferStatus ChunkedFileWriter::start(std::string_view transferId, const std::string& fileName) {
   ORVIK_ASSERT_ON_MAIN_QUEUE();
-  if (!isValidTransferId(transferId)) return TransferStatus::invalidTransferId;
+  if (!isAcceptableTransferId(transferId)) return TransferStatus::invalidTransferId;
   const fs::path folder = folder_();
 
   // A start for an open id starts that transfer over: its handle is closed
@@ -134,8 +134,9 @@ ImgTransferManager::ImgTransferManager(ChunkedFileWriter::FolderProvider folder)
 
 TransferStatus ImgTransferManager::start(std::string_view transferId, const std::optional<std::string>& fileName) {
   ORVIK_ASSERT_ON_MAIN_QUEUE();
-  return writer_.start(transferId,
-                       fileName ? FileSecurity::sanitizedFileName(*fileName) : std::string(transferId) + ".jpg");
+  if (fileName) return writer_.start(transferId, FileSecurity::sanitizedFileName(*fileName));
+  if (!isValidTransferId(transferId)) return TransferStatus::invalidTransferId;
+  return writer_.start(transferId, std::string(transferId) + ".jpg");
 }
 
 VideoTransferManager::VideoTransferManager(ChunkedFileWriter::FolderProvider folder) : writer_(std::move(folder)) {}
@@ -153,6 +154,7 @@ std::string VideoTransferManager::fileExtension(std::string_view mimeType) {
 TransferStatus VideoTransferManager::start(std::string_view transferId, std::string_view mimeType,
                                            std::int64_t /*totalSize*/) {
   ORVIK_ASSERT_ON_MAIN_QUEUE();
+  if (!isValidTransferId(transferId)) return TransferStatus::invalidTransferId;
   return writer_.start(transferId, std::string(transferId) + "." + fileExtension(mimeType));
 }
 

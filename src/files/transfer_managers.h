@@ -4,8 +4,10 @@
 // path. DocTransferManager, ImgTransferManager and VideoTransferManager
 // differ only in how the file is named and whether it is marked quarantined.
 //
-// Names never leave the documents folder: ids must pass isValidTransferId and
-// names are reduced to their last component by FileSecurity. A name that is
+// Names never leave the documents folder: an id that becomes part of the
+// file's name (videos, images sent without a name) must pass
+// isValidTransferId, any other only isAcceptableTransferId, and names are
+// reduced to their last component by FileSecurity. A name that is
 // taken (by an earlier file, or by another open transfer) gets the next free
 // "name 2.ext", so a later transfer never destroys a file the chat already
 // links to; a second start with the id of an open transfer starts that
@@ -30,7 +32,7 @@ namespace orvik {
 
 enum class [[nodiscard]] TransferStatus {
   ok,
-  invalidTransferId,  // the id breaks the id rule; nothing was opened
+  invalidTransferId,  // the id breaks the rule for its use; nothing was opened
   unknownTransfer,    // no open transfer has that id
   cannotCreateFile,   // the file could not be created in the documents folder
   writeFailed,        // a chunk could not be written (or decoded): the transfer is failed

@@ -179,13 +179,52 @@ TEST_F(TransferManagersTest, NamesFromThePageNeverLeaveTheDocumentsFolder) {
   EXPECT_FALSE(fs::exists(home_.dataHome() / "evil.jpg"));
 }
 
-TEST_F(TransferManagersTest, IdsThatBreakTheIdRuleOpenNothing) {
-  for (const std::string& id : std::vector<std::string>{"", "../up", "a/b", "thumb.x", std::string(81, 'z')}) {
-    EXPECT_EQ(docs_.start(id, "a.pdf"), TransferStatus::invalidTransferId) << id;
-    EXPECT_EQ(images_.start(id, std::nullopt), TransferStatus::invalidTransferId) << id;
-    EXPECT_EQ(videos_.start(id, "video/mp4", 1), TransferStatus::invalidTransferId) << id;
+TEST_F(TransferManagersTest, TheIdRuleAppliesOnlyWhereTheIdBecomesPartOfAFileName) {
+  // Documents and named images use the id only as the transfer's key; images
+  // without a name and videos are stored under it.
+  struct Case {
+    std::string id;
+    bool keyOnly;   // document, image with a name
+    bool fileName;  // image without a name, video
+  };
+  const std::vector<Case> cases = {
+      {"", false, false},
+      {"abc_DEF-1", true, true},
+      {"msg:42.part=1", true, false},
+      {"../up", true, false},
+      {"a/b", true, false},
+      {"thumb.x", true, false},
+      {std::string(81, 'z'), true, false},
+      {std::string(kMaxTransferIdLength, 'z'), true, false},
+      {std::string(kMaxTransferIdLength + 1, 'z'), false, false},
+  };
+  ImgTransferManager unnamedImages{documentsDirectory};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id.substr(0, 20));
+    const auto expected = [](bool ok) { return ok ? TransferStatus::ok : TransferStatus::invalidTransferId; };
+    ASSERT_EQ(docs_.start(c.id, "a.pdf"), expected(c.keyOnly));
+    ASSERT_EQ(images_.start(c.id, std::string("cat.png")), expected(c.keyOnly));
+    ASSERT_EQ(unnamedImages.start(c.id, std::nullopt), expected(c.fileName));
+    ASSERT_EQ(videos_.start(c.id, "video/mp4", 1), expected(c.fileName));
+    if (c.keyOnly) {
+      ASSERT_EQ(docs_.append(c.id, "pdf"), TransferStatus::ok);
+      const TransferFinish document = docs_.finish(c.id);
+      ASSERT_EQ(document.status, TransferStatus::ok);
+      EXPECT_EQ(document.file.parent_path(), folder());
+      EXPECT_EQ(read(document.file), "pdf");
+      const TransferFinish image = images_.finish(c.id);
+      ASSERT_EQ(image.status, TransferStatus::ok);
+      EXPECT_EQ(image.file.parent_path(), folder());
+    }
+    if (c.fileName) {
+      EXPECT_EQ(unnamedImages.finish(c.id).file, folder() / (c.id + ".jpg"));
+      EXPECT_EQ(videos_.finish(c.id).file, folder() / (c.id + ".mp4"));
+    }
   }
-  EXPECT_TRUE(folderListing(documentsDirectory()).empty());
+  // Nothing but the documents, named images and the files named after good ids.
+  for (const auto& name : folderListing(folder())) {
+    EXPECT_TRUE(name.rfind("a", 0) == 0 || name.rfind("cat", 0) == 0) << name;
+  }
 }
 
 TEST_F(TransferManagersTest, ImageAndVideoNames) {

@@ -1,7 +1,9 @@
-// Keeping the session awake: while an inhibition is held the screen does not
-// blank and the machine does not suspend for idleness (a call, a voice note
-// being recorded). The Linux backend asks GTK (which asks the session's
-// org.freedesktop.ScreenSaver / logind) on behalf of a window.
+// Keeping the session awake: while an inhibition is held the machine does not
+// suspend, and with `inhibit` the screen does not blank or lock for idleness
+// either (a call). A voice note being recorded holds only `inhibitSuspend`:
+// the user may still walk away and have the screen lock. The Linux backend
+// asks GTK (which asks the session manager or the inhibit portal) on behalf
+// of a window.
 //
 // THREAD-SAFETY: main queue only.
 #pragma once
@@ -20,6 +22,8 @@ class DisplaySleepInhibitor {
   // Holds an inhibition, `reason` shown by the session; the cookie ends it.
   // 0 when none could be held (no GTK application, a refusing session).
   virtual unsigned inhibit(const std::string& reason) = 0;
+  // The same for suspend only: the screen may still blank and lock.
+  virtual unsigned inhibitSuspend(const std::string& reason) = 0;
   // Ends the inhibition `cookie`; 0 does nothing.
   virtual void uninhibit(unsigned cookie) = 0;
 };

@@ -15,12 +15,13 @@ class GtkDisplaySleepInhibitor final : public DisplaySleepInhibitor {
   explicit GtkDisplaySleepInhibitor(std::function<GtkWindow*()> window) : window_(std::move(window)) {}
 
   unsigned inhibit(const std::string& reason) override {
-    GtkApplication* application = defaultApplication();
-    if (!application) return 0;
-    return gtk_application_inhibit(application, window_ ? window_() : nullptr,
-                                   static_cast<GtkApplicationInhibitFlags>(GTK_APPLICATION_INHIBIT_IDLE |
-                                                                           GTK_APPLICATION_INHIBIT_SUSPEND),
-                                   reason.c_str());
+    return inhibitFor(static_cast<GtkApplicationInhibitFlags>(GTK_APPLICATION_INHIBIT_IDLE |
+                                                              GTK_APPLICATION_INHIBIT_SUSPEND),
+                      reason);
+  }
+
+  unsigned inhibitSuspend(const std::string& reason) override {
+    return inhibitFor(GTK_APPLICATION_INHIBIT_SUSPEND, reason);
   }
 
   void uninhibit(unsigned cookie) override {
@@ -29,6 +30,12 @@ class GtkDisplaySleepInhibitor final : public DisplaySleepInhibitor {
   }
 
  private:
+  unsigned inhibitFor(GtkApplicationInhibitFlags flags, const std::string& reason) {
+    GtkApplication* application = defaultApplication();
+    if (!application) return 0;
+    return gtk_application_inhibit(application, window_ ? window_() : nullptr, flags, reason.c_str());
+  }
+
   std::function<GtkWindow*()> window_;
 };
 

@@ -1,5 +1,6 @@
 // Test double of DisplaySleepInhibitor: hands out cookies 1, 2, … and keeps
-// every call as a line ("inhibit <reason>", "uninhibit <cookie>").
+// every call as a line ("inhibit <reason>", "inhibitSuspend <reason>",
+// "uninhibit <cookie>").
 #pragma once
 
 #include <string>
@@ -13,6 +14,10 @@ class RecordingDisplaySleepInhibitor final : public DisplaySleepInhibitor {
  public:
   unsigned inhibit(const std::string& reason) override {
     calls.push_back("inhibit " + reason);
+    return ++lastCookie;
+  }
+  unsigned inhibitSuspend(const std::string& reason) override {
+    calls.push_back("inhibitSuspend " + reason);
     return ++lastCookie;
   }
   void uninhibit(unsigned cookie) override { calls.push_back("uninhibit " + std::to_string(cookie)); }

@@ -76,12 +76,14 @@ void centre(Gtk::Widget& widget) {
 
 OverlaySelection selectOverlays(bool isLoading, bool isOffline, bool hasErrorMessage, bool isConnected) {
   OverlaySelection selection;
-  if (isLoading) {
-    selection.main = MainOverlay::loading;
-  } else if (isOffline) {
+  // What went wrong stays in sight while a retry loads: "No Connection"
+  // and the error card go above the loading cover.
+  if (isOffline) {
     selection.main = MainOverlay::offline;
   } else if (hasErrorMessage) {
     selection.main = MainOverlay::error;
+  } else if (isLoading) {
+    selection.main = MainOverlay::loading;
   }
   selection.offlineToast = !isConnected && !isOffline;
   return selection;

@@ -12,14 +12,16 @@
 namespace orvik {
 namespace {
 
-TEST(LoadOverlays, TheWindowShowsLoadingThenOfflineThenErrorAndTheToastOnlyOverAVisiblePage) {
+TEST(LoadOverlays, OfflineThenErrorGoAboveLoadingAndTheToastOnlyOverAVisiblePage) {
   struct Case {
     bool loading, offline, error, connected;
     MainOverlay main;
     bool toast;
   };
   const std::vector<Case> cases = {
-      {true, true, true, true, MainOverlay::loading, false},
+      {true, true, true, true, MainOverlay::offline, false},
+      {true, true, false, false, MainOverlay::offline, false},
+      {true, false, true, true, MainOverlay::error, false},
       {false, true, true, false, MainOverlay::offline, false},
       {false, false, true, true, MainOverlay::error, false},
       {false, false, false, true, MainOverlay::none, false},
@@ -112,6 +114,18 @@ TEST_F(LoadOverlaysIntegration, CoversFollowTheStateAndButtonsCallTheirActionEve
   network(true);
   EXPECT_EQ(layer.mainOverlay(), nullptr);
   EXPECT_EQ(layer.toast(), nullptr);
+}
+
+TEST_F(LoadOverlaysIntegration, NoConnectionStaysInSightWhileARetryLoads) {
+  WebOverlayLayer layer(overlay_, state_, *monitor_, [] { return false; }, {[] {}, [] {}});
+  state_->setLoading(false);
+  state_->setOffline(true);
+  auto* offline = dynamic_cast<OfflineOverlayView*>(layer.mainOverlay());
+  ASSERT_NE(offline, nullptr);
+  state_->setLoading(true);  // the user pressed Try Again
+  EXPECT_EQ(layer.mainOverlay(), offline);
+  state_->setOffline(false);  // the page came back: only the loader is left
+  EXPECT_NE(dynamic_cast<LoadingOverlayView*>(layer.mainOverlay()), nullptr);
 }
 
 TEST_F(LoadOverlaysIntegration, TheDefaultReloadClearsTheErrorAndShowsTheLoader) {

@@ -399,8 +399,11 @@ void WebViewHost::onLoadChanged(int event) {
   }
   switch (event) {
     case WEBKIT_LOAD_STARTED:
+      // The bridge stays as it is: until the new document commits, the one
+      // on screen is still the old one, and a load that fails or is
+      // cancelled before commit (a download, a refused connection, a
+      // scheme WebKit cannot load) leaves it there.
       loadFailed_ = false;
-      bridgeOpen_ = false;
       coordinator_->handleDidStartLoading(uri());
       break;
     case WEBKIT_LOAD_COMMITTED: {
@@ -415,6 +418,7 @@ void WebViewHost::onLoadChanged(int event) {
         }
       }
       bridgeOpen_ = true;
+      shownURI_ = current;
       coordinator_->handleDidCommitNavigation();
       break;
     }
@@ -472,16 +476,19 @@ bool WebViewHost::onLoadFailedWithTLSErrors(const char* failingURI, GTlsCertific
   const std::string failing = failingURI ? failingURI : "";
   const std::string host = hostOf(failing);
   const ServiceConfig& service = *options_.service;
+  // Every build records a TLS failure on the pinned host as a pinning
+  // failure; WebKit then fails the load with the TLS error.
+  const auto refuse = [&] {
+    if (host == service.pinnedWebHost) coordinator_->handlePinningRefused(host);
+    return FALSE;
+  };
   if (!serviceOverrideBuild() || !trust_ || service.extraCAFile.empty() || !service.isTrustedWebHost(host) ||
       hostsAllowedByExtraCA_.count(host)) {
-    return FALSE;
+    return refuse();
   }
   const auto chain = chainOf(certificate);
-  if (!trust_->verifies(chain, host, std::nullopt)) return FALSE;
-  if (host == service.pinnedWebHost && !evaluatePinnedTrust(*trust_, chain, host, service.webPins)) {
-    coordinator_->handlePinningRefused(host);
-    return FALSE;
-  }
+  if (!trust_->verifies(chain, host, std::nullopt)) return refuse();
+  if (host == service.pinnedWebHost && !evaluatePinnedTrust(*trust_, chain, host, service.webPins)) return refuse();
   hostsAllowedByExtraCA_.insert(host);
   loadFailed_ = true;  // WebKit still reports this load as finished
   webkit_network_session_allow_tls_certificate_for_host(session_.networkSession(), certificate,
@@ -581,9 +588,9 @@ bool WebViewHost::onPermissionRequest(WebKitPermissionRequest* request) {
   auto* media = WEBKIT_USER_MEDIA_PERMISSION_REQUEST(request);
   // Requests carry no frame: the top document decides. A cross-origin frame
   // reaches this point only when the trusted top page delegated capture to it.
-  const std::string current = uri().value_or("");
-  const bool trustedTop = bridgeOpen_ && schemeOf(current) == "https" &&
-                          options_.service->isTrustedWebHost(hostOf(current));
+  // The document that asks is the one shown, not one still loading.
+  const bool trustedTop = bridgeOpen_ && schemeOf(shownURI_) == "https" &&
+                          options_.service->isTrustedWebHost(hostOf(shownURI_));
   if (!trustedTop || webkit_user_media_permission_is_for_display_device(media)) {
     webkit_permission_request_deny(request);
     return TRUE;
@@ -664,9 +671,14 @@ void WebViewHost::onScriptMessage(const char* handler, JSCValue* value) {
   if (bridgeHandler_) bridgeHandler_(message);
 }
 
-void WebViewHost::setInspectorAllowed(bool allowed) {
+bool WebViewHost::setInspectorAllowed(bool allowed) {
   webkit_settings_set_enable_developer_extras(webkit_web_view_get_settings(view_), allowed);
-  if (!allowed) webkit_web_inspector_close(webkit_web_view_get_inspector(view_));
+  if (allowed) return false;
+  WebKitWebInspector* inspector = webkit_web_view_get_inspector(view_);
+  // The inspector has a view of its own only while it is open.
+  const bool open = webkit_web_inspector_get_web_view(inspector) != nullptr;
+  if (open) webkit_web_inspector_close(inspector);
+  return open;
 }
 
 // ---------------------------------------------------------------- thunks

@@ -128,8 +128,9 @@ class WebViewHost {
   void setBridgeMessageHandler(BridgeMessageHandler handler) { bridgeHandler_ = std::move(handler); }
   // MIME types the page's file input offers; empty offers every type.
   void setAllowedFileTypes(std::vector<std::string> mimeTypes) { allowedFileTypes_ = std::move(mimeTypes); }
-  // The page's permission for the web inspector; false also closes an open one.
-  void setInspectorAllowed(bool allowed);
+  // The page's permission for the web inspector; false also closes an open
+  // one. True when an open inspector was closed.
+  bool setInspectorAllowed(bool allowed);
 
   // Whether a page of `origin` ("https://host:port") may use the bridge and
   // the local schemes: https and a trusted host.
@@ -196,8 +197,10 @@ class WebViewHost {
   std::vector<std::string> allowedFileTypes_;
   GtkNativeDialog* fileChooser_ = nullptr;
   WebKitFileChooserRequest* fileChooserRequest_ = nullptr;
-  // The current document passed the pin test (or its host is not pinned).
+  // The document shown (the last one committed) passed the pin test, or its
+  // host is not pinned; a load that never commits changes neither.
   bool bridgeOpen_ = false;
+  std::string shownURI_;
   bool loadFailed_ = false;
   Refusal refusal_ = Refusal::none;
   int stepsBeforeLoad_ = 0;

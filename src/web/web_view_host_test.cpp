@@ -317,6 +317,98 @@ TEST_F(WebViewHostIntegration, PinMismatchStopsTheLoadAtTheTLSErrorAndAtCommit) 
   EXPECT_TRUE(state_->errorMessage().has_value());
 }
 
+// Posts to the bridge and asks for the camera when the test says.
+constexpr const char* kStayingPage = R"(<!DOCTYPE html><div id="root"><p>x</p></div><script>
+  window.say = function (word) { window.webkit.messageHandlers.nativeApp.postMessage(word); };
+  window.askCapture = function () {
+    navigator.mediaDevices.getUserMedia({ audio: true, video: true }).then(
+      function (stream) { window.capture = 'granted'; stream.getTracks().forEach(function (t) { t.stop(); }); },
+      function (error) { window.capture = 'refused: ' + error.name; });
+  };
+</script>)";
+
+TEST_F(WebViewHostIntegration, ANavigationThatNeverCommitsLeavesTheShownPageItsBridgeAndCamera) {
+  if (!serviceOverrideBuild()) GTEST_SKIP() << "a local CA and loopback pages are trusted only in override builds";
+  ASSERT_TRUE(serveTrusted(kStayingPage));
+  // Bytes the view does not show: WebKit drops the load before it commits,
+  // as it does when a link leads to a download.
+  server_->route("/report.bin", {200, "application/octet-stream", "not a page"});
+  const std::string closedPort = [] {
+    LocalWebServer gone;
+    return gone.url("/");
+  }();
+  makeHost(server_->url("/"));
+  ASSERT_TRUE(loaded());
+  const std::string shown = server_->url("/");
+
+  struct Case {
+    std::string name, target;
+  };
+  const std::vector<Case> cases = {
+      {"download", server_->url("/report.bin")},
+      {"closed port", closedPort},
+      {"mailto", "mailto:someone@example.org"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto starts = diagnostics_.count("started ");
+    host_->page()->evaluateScript("location.href = " + nlohmann::json(c.target).dump());
+    ASSERT_TRUE(runUntil([&] {
+      return diagnostics_.count("started ") > starts && !webkit_web_view_is_loading(host_->webView());
+    }));
+    EXPECT_EQ(host_->page()->currentURI(), shown);
+    const auto before = messages_.size();
+    host_->page()->evaluateScript("window.say(" + nlohmann::json(c.name).dump() + ")");
+    ASSERT_TRUE(runUntil([&] { return messages_.size() > before || !refused_.empty(); }));
+    ASSERT_TRUE(refused_.empty()) << "refused after " << c.name;
+    EXPECT_EQ(messages_.back().body, c.name);
+  }
+  host_->page()->evaluateScript("window.askCapture()");
+  EXPECT_EQ(pageValue("window.capture"), "granted");
+}
+
+TEST_F(WebViewHostIntegration, ATLSFailureOnThePinnedHostIsRecordedAsPinningInEveryBuild) {
+  // No extra CA, as in a build that reads no override: the chain is unknown.
+  TestCertificates certificates(dir_.path());
+  ASSERT_TRUE(certificates.ok);
+  LocalWebServer server(&certificates);
+  server.route("/", {200, "text/html", kBridgePage});
+  struct Case {
+    std::string host;
+    bool pinning;
+  };
+  for (const auto& c : std::vector<Case>{{"127.0.0.1", true}, {"localhost", false}}) {
+    SCOPED_TRACE(c.host);
+    host_.reset();
+    if (window_) gtk_window_destroy(GTK_WINDOW(window_));
+    window_ = nullptr;
+    diagnostics_.lines.clear();
+    config_.pinnedWebHost = "127.0.0.1";
+    config_.webPins = {pemPin(certificates.leafFile)};
+    config_.extraCAFile.clear();
+    makeHost(server.url("/", c.host));
+    ASSERT_TRUE(runUntil([&] { return state_->errorMessage().has_value(); }));
+    EXPECT_EQ(diagnostics_.has("FAIL stage=certificatePinning details=host=" + c.host), c.pinning);
+    EXPECT_TRUE(diagnostics_.has("FAIL stage=didFailProvisionalNavigation")) << ::testing::PrintToString(diagnostics_.lines);
+    EXPECT_TRUE(messages_.empty());
+  }
+}
+
+TEST_F(WebViewHostIntegration, RevokingTheInspectorAnswersWhetherAnOpenOneWasClosed) {
+  LocalWebServer server;
+  server.route("/", {200, "text/html", "<div id=root><p>x</p></div>"});
+  makeHost(server.url("/"));
+  ASSERT_TRUE(loaded());
+  EXPECT_FALSE(host_->setInspectorAllowed(false));
+  EXPECT_FALSE(host_->setInspectorAllowed(true));
+  WebKitWebInspector* inspector = webkit_web_view_get_inspector(host_->webView());
+  webkit_web_inspector_show(inspector);
+  ASSERT_TRUE(runUntil([&] { return webkit_web_inspector_get_web_view(inspector) != nullptr; }));
+  EXPECT_TRUE(host_->setInspectorAllowed(false));
+  ASSERT_TRUE(runUntil([&] { return webkit_web_inspector_get_web_view(inspector) == nullptr; }));
+  EXPECT_FALSE(host_->setInspectorAllowed(false));
+}
+
 TEST_F(WebViewHostIntegration, AKilledWebProcessReloadsThePage) {
   if (!serviceOverrideBuild()) GTEST_SKIP() << "a local CA and loopback pages are trusted only in override builds";
   ASSERT_TRUE(serveTrusted(kBridgePage));

@@ -1,7 +1,10 @@
-// Runs a task every `interval` seconds on a queue until stopped. The first
-// run is one interval after start(). Main-queue (or owning-queue) only: start
-// and stop from the queue the timer runs on. Stopping, restarting or
-// destroying the timer means no earlier-scheduled tick runs.
+// Runs a task every `interval` seconds on a queue until stopped. Ticks are due
+// at start + n × interval on the queue's clock, so a late tick does not push
+// the later ones: a tick that runs late (the queue was busy) runs once, and
+// the next one is due at the next point of that schedule still ahead.
+// Main-queue (or owning-queue) only: start and stop from the queue the timer
+// runs on. Stopping, restarting or destroying the timer means no
+// earlier-scheduled tick runs.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +21,7 @@ class RepeatingTimer {
   RepeatingTimer(const RepeatingTimer&) = delete;
   RepeatingTimer& operator=(const RepeatingTimer&) = delete;
 
+  // The first tick is due one interval from now.
   void start();
   void stop();
   bool isRunning() const { return current_ != nullptr; }

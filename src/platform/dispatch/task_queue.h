@@ -18,6 +18,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -56,6 +57,9 @@ class TaskQueue {
   // Runs `task` no earlier than `seconds` from now (negative counts as 0).
   virtual void postAfter(double seconds, Task task) = 0;
   virtual bool isCurrent() const = 0;
+  // The time on the clock the queue measures delays on: the system's
+  // monotonic clock unless the queue says otherwise.
+  virtual std::chrono::steady_clock::time_point monotonicNow() const { return std::chrono::steady_clock::now(); }
 
   // Convenience for cancellable work: the queue keeps the item alive until
   // it is due, then runs it unless it was cancelled.

@@ -45,12 +45,15 @@ class VirtualClock final : public Clock {
 
 class VirtualQueue final : public TaskQueue {
  public:
+  using MonotonicTime = Clock::MonotonicTime;
+
   // Uses `clock` when given (several queues may share one), else its own.
   explicit VirtualQueue(VirtualClock* clock = nullptr);
 
   void post(Task task) override;
   void postAfter(double seconds, Task task) override;
   bool isCurrent() const override;
+  MonotonicTime monotonicNow() const override { return clock_->monotonicNow(); }
 
   using TaskQueue::post;
   using TaskQueue::postAfter;
