@@ -51,10 +51,18 @@ class NativeCallManagerIntegration : public ::testing::Test {
     manager_.reset();
   }
 
+  // The server's first report at `from` or later that `match` accepts, while
+  // the main loop runs (the manager's socket lives on it).
+  std::optional<json> awaitReport(const std::function<bool(const json&)>& match, std::size_t from,
+                                  double timeoutSeconds = 10.0) {
+    std::optional<json> found;
+    runMainLoopUntil([&] { return (found = server_->waitForReport(match, 0.01, from)).has_value(); }, timeoutSeconds);
+    return found;
+  }
   std::optional<json> connectionOf(const std::string& userNumber, std::size_t from) {
-    return server_->waitForReport(
+    return awaitReport(
         [&](const json& r) { return r.value("event", "") == "connection" && r["query"].value("userNumber", "") == userNumber; },
-        10.0, from);
+        from);
   }
   bool callIsReady() { return manager_->state().call.peerConnIsReady; }
 
@@ -92,9 +100,8 @@ TEST_F(NativeCallManagerIntegration, PlacingHangingUpWhileItRingsAndRedialingRun
   mark = server_->reportCount();
   manager_->endCall();
   for (const char* type : {"endCall", "StopRinging"}) {
-    const auto frame = server_->waitForReport(
-        [type](const json& r) { return r.value("event", "") == "call" && r["frame"].value("type", "") == type; },
-        10.0, mark);
+    const auto frame = awaitReport(
+        [type](const json& r) { return r.value("event", "") == "call" && r["frame"].value("type", "") == type; }, mark);
     ASSERT_TRUE(frame) << type;
     EXPECT_EQ((*frame)["frame"]["to"], "4712");
     EXPECT_EQ((*frame)["frame"]["from"], "4711_deskA");
@@ -119,13 +126,12 @@ TEST_F(NativeCallManagerIntegration, PlacingHangingUpWhileItRingsAndRedialingRun
   for (std::size_t i = portsMark; i < ports_.size(); ++i) EXPECT_NE(ports_[i].rfind("close", 0), 0u) << ports_[i];
   const std::string secondId = (*second)["id"];
   EXPECT_FALSE(server_->waitForReport(
-      [&](const json& r) { return r.value("event", "") == "disconnect" && r.value("id", "") == secondId; }, 0.1, mark));
+      [&](const json& r) { return r.value("event", "") == "disconnect" && r.value("id", "") == secondId; }, 0.01, mark));
 
   manager_->endCall();
   ASSERT_TRUE(runMainLoopUntil([this] { return manager_->callState() == CallState(CallState::Kind::idle); }, 10.0));
-  EXPECT_TRUE(server_->waitForReport(
-      [&](const json& r) { return r.value("event", "") == "disconnect" && r.value("id", "") == secondId; }, 10.0,
-      mark));
+  EXPECT_TRUE(awaitReport(
+      [&](const json& r) { return r.value("event", "") == "disconnect" && r.value("id", "") == secondId; }, mark));
 }
 
 }  // namespace
