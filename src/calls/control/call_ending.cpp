@@ -50,12 +50,12 @@ void NativeCallManager::endCall() {
     const std::string device = connected ? call.remoteDeviceUdid.value_or("") : "";
     log("[NativeCallMgr] endCall — sending endCall (callState=" + stateText + " connected=" +
         (connected ? "true" : "false") + ") to=" + (device.empty() ? remote + " (all devices)" : remote + "_" + device));
-    signaling_->sendEndCall(remote, device, *from);
+    signaling().sendEndCall(remote, device, *from);
     if (!connected) {
-      signaling_->sendStopRinging(remote, device, *from);
+      signaling().sendStopRinging(remote, device, *from);
       if (session && session->direction == CallDirection::outgoing) cancelRingingDevices(remote, *from);
     }
-    if (mediaUnderway) peerConn_->sendDataChannelMessage("endCall");
+    if (mediaUnderway && peerConn_) peerConn_->sendDataChannelMessage("endCall");
   } else {
     log("[NativeCallMgr] endCall — NOT sending (remoteUserNumber/from missing)");
   }
@@ -77,7 +77,7 @@ void NativeCallManager::endCall() {
   // replaced.
   postForThisCall(0, [](NativeCallManager& self) {
     self.c_.capture.stopCapture();
-    self.peerConn_->close();
+    if (self.peerConn_) self.peerConn_->close();
   });
 
   const double closeAfter =
@@ -93,8 +93,8 @@ void NativeCallManager::cancelRingingDevices(const std::string& remote, const st
   log("[NativeCallMgr] cancel → also targeting " + std::to_string(devices.size()) + " ringing device(s) of " + remote);
   for (const auto& device : devices) {
     const std::string to = device.empty() ? remote : remote + "_" + device;
-    signaling_->emitCall(nlohmann::json{{"type", "endCall"}, {"to", to}, {"from", from}});
-    signaling_->emitCall(nlohmann::json{{"type", "StopRinging"}, {"to", to}, {"from", from}});
+    signaling().emitCall(nlohmann::json{{"type", "endCall"}, {"to", to}, {"from", from}});
+    signaling().emitCall(nlohmann::json{{"type", "StopRinging"}, {"to", to}, {"from", from}});
   }
 }
 

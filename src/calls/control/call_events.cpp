@@ -40,7 +40,7 @@ void NativeCallManager::signalingDidReceiveIceServers(const std::vector<ICEServe
   const auto& session = state_.call.currentSession;
   const bool isCaller = session && session->direction == CallDirection::outgoing;
   const bool isVideo = session && session->type == CallType::video;
-  peerConn_->build(PeerConnectionSetup{servers, policy, isVideo, isCaller},
+  peerConnection().build(PeerConnectionSetup{servers, policy, isVideo, isCaller},
                    [weak = weak_from_this(), generation = state_.kept.callGeneration, isVideo](BuildResult result) {
                      auto self = weak.lock();
                      if (!self || self->state_.kept.callGeneration != generation) return;

@@ -131,7 +131,7 @@ void NativeCallManager::makeCall(const CallUser& callee, CallType type, std::opt
 
   attachDelegates();
   const std::string pushToken = c_.pushToken ? c_.pushToken() : std::string();
-  signaling_->connect(CallingSocketParams{*kept.myAuthToken, *kept.myUserNumber, *kept.myDeviceUdid, pushToken, "false"});
+  signaling().connect(CallingSocketParams{*kept.myAuthToken, *kept.myUserNumber, *kept.myDeviceUdid, pushToken, "false"});
 }
 
 void NativeCallManager::buildAddRecord(const std::optional<nlohmann::json>& deviceRecord) {

@@ -11,7 +11,7 @@
 namespace orvik {
 
 bool DeviceCallCapture::hasMicrophone() {
-  const auto device = hardware_.defaultInputDevice();
+  const auto device = hardware_().defaultInputDevice();
   return device && *device != platform::kNoAudioDevice;
 }
 

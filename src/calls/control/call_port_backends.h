@@ -21,7 +21,8 @@ class AudioHardware;
 // capture node (/dev/video*). TODO(capture issue): the camera itself.
 class DeviceCallCapture final : public CallCapture {
  public:
-  explicit DeviceCallCapture(platform::AudioHardware& hardware) : hardware_(hardware) {}
+  // `hardware` is asked for the sound system when a call first needs it.
+  explicit DeviceCallCapture(std::function<platform::AudioHardware&()> hardware) : hardware_(std::move(hardware)) {}
   bool hasMicrophone() override;
   bool hasCamera() override;
   void prewarmCamera() override {}
@@ -30,7 +31,7 @@ class DeviceCallCapture final : public CallCapture {
   void stopCapture() override {}
 
  private:
-  platform::AudioHardware& hardware_;
+  std::function<platform::AudioHardware&()> hardware_;
 };
 
 // The call tones of CallAudioManager, built when first played.

@@ -70,6 +70,16 @@ void NativeCallManager::log(const std::string& line) const {
   }
 }
 
+CallSignalingService& NativeCallManager::signaling() {
+  if (!signaling_) signaling_ = c_.makeSignaling();
+  return *signaling_;
+}
+
+PeerConnection& NativeCallManager::peerConnection() {
+  if (!peerConn_) peerConn_ = c_.makePeerConnection();
+  return *peerConn_;
+}
+
 platform::Clock& NativeCallManager::clock() const { return c_.clock ? *c_.clock : platform::systemClock(); }
 
 CallStrings& NativeCallManager::strings() const { return c_.strings ? *c_.strings : CallStrings::shared(); }
@@ -280,9 +290,9 @@ void NativeCallManager::cleanup() {
   c_.tones.stopTone();
   if (call.isScreenSharing) c_.screenShare.stopCapture();
   c_.capture.stopCapture();
-  peerConn_->close();
+  if (peerConn_) peerConn_->close();
   iceManager_.reset();
-  signaling_->disconnect();
+  if (signaling_) signaling_->disconnect();
 
   // Every per-call field, the per-call negotiation state included, back to
   // its default; the timers were cancelled above.
@@ -308,13 +318,14 @@ std::optional<CallLogContext> NativeCallManager::makeCallLogContext() const {
 
 void NativeCallManager::attachDelegates() {
   const auto self = shared_from_this();
-  signaling_->setDelegate(std::weak_ptr<CallSignalingDelegate>(self));
-  peerConn_->setDelegate(std::weak_ptr<CallPeerConnectionDelegate>(self));
+  signaling().setDelegate(std::weak_ptr<CallSignalingDelegate>(self));
+  peerConnection().setDelegate(std::weak_ptr<CallPeerConnectionDelegate>(self));
   timers_.setDelegate(std::weak_ptr<CallTimerDelegate>(self));
   iceManager_.onApplyCandidate = [weak = weak_from_this()](const std::string& candidate,
                                                           const std::optional<std::string>& sdpMid,
                                                           std::int32_t sdpMLineIndex) {
-    if (auto manager = weak.lock()) manager->peerConn_->addICECandidate(candidate, sdpMid, sdpMLineIndex);
+    auto manager = weak.lock();
+    if (manager && manager->peerConn_) manager->peerConn_->addICECandidate(candidate, sdpMid, sdpMLineIndex);
   };
 }
 

@@ -227,6 +227,8 @@ class NativeCallManager final : public CallSignalingDelegate,
   using LogFunction = std::function<void(const std::string& line)>;
 
   struct Collaborators {
+    // Null: made by makeSignaling / makePeerConnection when a call first
+    // needs them, so the call engine loads only when it is used.
     std::shared_ptr<CallSignalingService> signaling;
     std::shared_ptr<PeerConnection> peerConnection;
     CallTones& tones;
@@ -248,6 +250,8 @@ class NativeCallManager final : public CallSignalingDelegate,
     platform::Clock* clock = nullptr;
     // Empty: nativeLog.
     LogFunction log{};
+    std::function<std::shared_ptr<CallSignalingService>()> makeSignaling{};
+    std::function<std::shared_ptr<PeerConnection>()> makePeerConnection{};
   };
 
   static std::shared_ptr<NativeCallManager> create(Collaborators collaborators);
@@ -365,6 +369,9 @@ class NativeCallManager final : public CallSignalingDelegate,
 
   void log(const std::string& line) const;
   platform::Clock& clock() const;
+  // Made on first use.
+  CallSignalingService& signaling();
+  PeerConnection& peerConnection();
   CallStrings& strings() const;
   // Runs `step` on the main queue after `seconds` when the manager still
   // exists and no later call has begun.
