@@ -392,7 +392,7 @@ void NativeCallManager::applyScreenshotAccess(bool allowed) {
 }
 
 void NativeCallManager::handleScreenShareStreamDidStop() {
-  log("[ScreenShare] stream stopped by the system");
+  // TODO(screen-share issue): stop the share and bring the camera back.
 }
 
 bool NativeCallManager::wasRecentlyEndedIncoming(const std::string& pushId) const {
