@@ -567,6 +567,16 @@ TEST_F(NativeCallManagerTest, TheMainWindowComesForwardBesideTheCallWindowUnless
   }
 }
 
+TEST_F(NativeCallManagerTest, AStalePanelOrWindowGoesOnlyWhenNoCallIsInProgress) {
+  manager->dismissCallUIIfIdle();
+  EXPECT_EQ(ports, (Strings{"dismiss panel", "close audio", "close video", "floating end"}));
+  signIn();
+  placeCall();
+  const auto mark = portsMark();
+  manager->dismissCallUIIfIdle();
+  EXPECT_TRUE(portsSince(mark).empty());
+}
+
 TEST_F(NativeCallManagerTest, HangingUpEndsOnlyACallInProgress) {
   for (Kind kind : {Kind::idle, Kind::ended, Kind::failed, Kind::missed}) {
     ManagerHarness h;
