@@ -1,7 +1,7 @@
 // What the signalling client, the peer connection and the call timers tell
 // the manager, on the main queue. The socket-level events build the peer
 // connection of every call; the negotiation, candidate, recovery and
-// remote-ending handlers that follow are later pieces of this class and log
+// remote-ending handlers that follow are still to be written in this class and log
 // what they received until then.
 #include "calls/control/native_call_manager.h"
 #include "core/native_logger.h"
