@@ -4,10 +4,15 @@
 
 #include "app/app_bridge_messages.h"
 #include "app/call_control.h"
+#include "app/call_engine_ports.h"
 #include "app/distribution_log.h"
 #include "app/main_titlebar_layout.h"
 #include "app/main_window.h"
 #include "calls/media/call_audio_device.h"
+#include "calls/control/call_bridge_messages.h"
+#include "calls/control/call_port_backends.h"
+#include "calls/control/call_strings.h"
+#include "calls/control/native_call_manager.h"
 #include "calls/media/call_audio_manager.h"
 #include "calls/media/call_peer_connection.h"
 #include "calls/signaling/call_credentials_sink.h"
@@ -57,28 +62,6 @@ namespace {
 // Threads that make thumbnails and the replies that wait for them.
 constexpr int kThumbnailWorkers = 3;
 
-// No call engine runs in this build yet, so there is never a call to end.
-class NoCallEngine final : public CallControl {
- public:
-  bool isCallActive() const override { return false; }
-  void hangUpCurrentCall() override {}
-};
-
-// No call engine in this build yet: the credentials are kept (so that fetching
-// stops once they are known), not used.
-class HeldCallCredentials final : public CallCredentialsSink {
- public:
-  bool hasCredentials() const override { return !credentials_.userNumber.empty(); }
-  void setCredentials(const CallCredentials& credentials) override { credentials_ = credentials; }
-  void clearCredentials() override { credentials_ = {}; }
-  void setSecurityState(bool, bool) override {
-    nativeLog("[WebView] bridge message 'securityStateChanged' not handled yet");
-  }
-
- private:
-  CallCredentials credentials_;
-};
-
 }  // namespace
 
 AppServices::AppServices(Options options)
@@ -111,19 +94,40 @@ AppServices::AppServices(Options options)
       nullptr, {}});
   loadRecorder_ = std::make_unique<WebLoadDiagnosticsRecorder>(*webLoadDiagnostics_);
   captureAuthorization_ = std::make_unique<platform::DevicePresenceCaptureAuthorization>();
-  displaySleep_ = platform::makeGtkDisplaySleepInhibitor([this]() -> GtkWindow* {
+  auto mainWindow = [this]() -> GtkWindow* {
     if (!mainWebView_) return nullptr;
     GtkRoot* root = gtk_widget_get_root(mainWebView_->host().widget());
     return GTK_IS_WINDOW(root) ? GTK_WINDOW(root) : nullptr;
-  });
-  calls_ = std::make_unique<NoCallEngine>();
-  callCredentials_ = std::make_unique<HeldCallCredentials>();
+  };
+  displaySleep_ = platform::makeGtkDisplaySleepInhibitor(mainWindow);
+
+  callTones_ = std::make_unique<CallAudioTones>([this]() -> CallAudioManager& { return callAudio(); });
+  callWindows_ = std::make_unique<ShellCallWindows>(mainWindow);
+  callAlerts_ = std::make_unique<GtkCallAlerts>();
+  callCapture_ = std::make_unique<DeviceCallCapture>([this]() -> platform::AudioHardware& { return audioHardware(); });
+  screenShare_ = std::make_unique<NoCallScreenShare>();
+  NativeCallManager::Collaborators call{nullptr,      nullptr,       *callTones_,    *callWindows_, *callAlerts_,
+                                        *callCapture_, *screenShare_, *displaySleep_, defaults_};
+  call.fetchCredentials = [this](const std::string& reason) {
+    if (credentials_) credentials_->fetchCredentials(reason);
+  };
+  call.makeSignaling = [this] {
+    signaling();
+    return signaling_;
+  };
+  call.makePeerConnection = [this] {
+    return std::shared_ptr<PeerConnection>(CallPeerConnection::create(peerConnectionOptions()));
+  };
+  callManager_ = NativeCallManager::create(std::move(call));
+  calls_ = std::make_unique<ManagerCallControl>(*callManager_);
   documents_ = std::make_unique<DocTransferManager>(documentsDirectory);
   images_ = std::make_unique<ImgTransferManager>(documentsDirectory);
   videos_ = std::make_unique<VideoTransferManager>(documentsDirectory);
 }
 
 AppServices::~AppServices() = default;
+
+CallCredentialsSink& AppServices::callCredentials() { return *callManager_; }
 
 DeviceUdidProvider& AppServices::deviceUdid() {
   if (!deviceUdid_) {
@@ -177,7 +181,7 @@ void AppServices::installMainWebView(HomeView& home) {
   options.filterStoreFolder = platform::applicationSupportFolder() / "content-filters";
   options.logDistribution = [](std::string_view line) { logDistribution(line); };
   options.filesPicked = [this](const std::string& path) { fileAccess_->allowPickedFile(path); };
-  options.hasCredentials = [this] { return callCredentials_->hasCredentials(); };
+  options.hasCredentials = [this] { return callManager_->hasCredentials(); };
   options.fetchCredentials = [this](const std::string& reason) {
     if (credentials_) credentials_->fetchCredentials(reason);
   };
@@ -194,7 +198,7 @@ void AppServices::installMainWebView(HomeView& home) {
 void AppServices::publishRoutes(MainWebView& web) {
   const std::weak_ptr<platform::PageScriptSink> page = web.host().page();
   credentials_ =
-      std::make_unique<CredentialFetcher>(platform::mainQueue(), platform::systemClock(), *callCredentials_, page);
+      std::make_unique<CredentialFetcher>(platform::mainQueue(), platform::systemClock(), *callManager_, page);
   // TODO(updater issue): the update service's isUserLoggedIn (setUserLoggedIn).
   web.host().coordinator().setCredentialFetcher(credentials_.get());
   credentials_->publishRoutes(web.routes());
@@ -212,7 +216,7 @@ void AppServices::publishRoutes(MainWebView& web) {
   app.tones.setToneVolumes = [this](const nlohmann::json& volumes) { callAudio().setToneVolumes(volumes); };
   app.tones.previewRingtone = [this](int ringtone) { callAudio().previewRingtone(ringtone); };
   app.tones.stopRingtonePreview = [this] { callAudio().stopRingtonePreview(); };
-  app.calls = callCredentials_.get();
+  app.calls = callManager_.get();
   app.theme = theme_.get();
   app.debugLog = debugLog_.get();
   app.defaults = &defaults_;
@@ -228,7 +232,10 @@ void AppServices::publishRoutes(MainWebView& web) {
   fileMessages_->publishRoutes(web.routes());
   // TODO(notifications issue): getDeviceToken, showLocalNotification:, clearBadge, setUnreadTotal:,
   // clearChatNotifications:, setNotificationSound, previewNotificationSound, requestMediaPermission.
-  // TODO(call control and call windows issues): the call and call-window messages.
+  callManager_->setWebView(page);
+  callMessages_ = std::make_unique<CallBridgeMessages>(*callManager_, CallStrings::shared());
+  callMessages_->publishRoutes(web.routes());
+  // TODO(call windows and incoming calls issues): the other call and call-window messages.
   // TODO(viewers issue): the viewer, save and share messages, deleteLocalFiles, readVideoForPlayback.
   // TODO(file drag issue): beginFileDrag.
 }

@@ -8,11 +8,13 @@
 //     scheme handler → network monitor, theme, web-load diagnostics
 //   → the main web view (built first among the windows' contents, so its load
 //     starts as early as it can) and the bridge routes of each subsystem
+//   → the call manager (its signalling, peer connection and tones are made
+//     when a call first needs them)
 //   → on first use: device identity, launch at login, call audio and tones,
 //     audio hardware, signalling (the call engine is loaded only when used).
 //
-// Slots still to be filled: the call manager (CallControl and
-// CallCredentialsSink stand in for it), the call windows and the updater.
+// Slots still to be filled: the call windows (the call manager drives them
+// through a port that only knows the main window so far) and the updater.
 //
 // The logger (NativeLogger::shared, behind nativeLog) and the platform
 // defaults (AppInfo::current, UserDefaults::standard, AudioHardware::shared,
@@ -35,11 +37,17 @@
 namespace orvik {
 
 class AppBridgeMessages;
+class CallAlerts;
 class CallAudioManager;
+class CallBridgeMessages;
+class CallCapture;
 class CallControl;
 class CallCredentialsSink;
+class CallScreenShare;
 class CallSignalingService;
 struct CallPeerConnectionOptions;
+class CallTones;
+class CallWindows;
 class CredentialFetcher;
 class DebugLogManager;
 class DeviceUdidProvider;
@@ -52,6 +60,7 @@ class LaunchAtLoginManager;
 class LoadDiagnostics;
 class MainTitlebarLayout;
 class MainWebView;
+class NativeCallManager;
 class NativeLogger;
 class NetworkMonitor;
 class OrvikFileSchemeHandler;
@@ -111,13 +120,13 @@ class AppServices {
   // What each peer connection takes from the program: the custom audio
   // device flag from the defaults and a device factory that publishes each
   // call's device in callAudioDevices(), where the audio router finds it.
-  // TODO(call control issue): the call manager builds its connections with these.
   CallPeerConnectionOptions peerConnectionOptions();
   CallAudioDeviceSlot& callAudioDevices() { return callAudioDevices_; }
 
-  // TODO(call control issue): the call manager takes both slots.
+  NativeCallManager& callManager() { return *callManager_; }
+  // The shell's and the bridge's views of the call manager.
   CallControl& calls() { return *calls_; }
-  CallCredentialsSink& callCredentials() { return *callCredentials_; }
+  CallCredentialsSink& callCredentials();
   // TODO(call windows issue): the call windows. TODO(updater issue): the update service.
 
   // Builds the main web view into the home view's page slot, starts its
@@ -152,8 +161,13 @@ class AppServices {
   std::unique_ptr<LoadDiagnostics> loadRecorder_;
   std::unique_ptr<platform::CaptureAuthorization> captureAuthorization_;
   std::unique_ptr<platform::DisplaySleepInhibitor> displaySleep_;
+  std::unique_ptr<CallTones> callTones_;
+  std::unique_ptr<CallWindows> callWindows_;
+  std::unique_ptr<CallAlerts> callAlerts_;
+  std::unique_ptr<CallCapture> callCapture_;
+  std::unique_ptr<CallScreenShare> screenShare_;
+  std::shared_ptr<NativeCallManager> callManager_;
   std::unique_ptr<CallControl> calls_;
-  std::unique_ptr<CallCredentialsSink> callCredentials_;
   std::unique_ptr<DocTransferManager> documents_;
   std::unique_ptr<ImgTransferManager> images_;
   std::unique_ptr<VideoTransferManager> videos_;
@@ -173,6 +187,7 @@ class AppServices {
   std::weak_ptr<platform::PageScriptSink> mainPage_;
   std::unique_ptr<CredentialFetcher> credentials_;
   std::unique_ptr<AppBridgeMessages> appMessages_;
+  std::unique_ptr<CallBridgeMessages> callMessages_;
   std::unique_ptr<platform::WorkerPool> thumbnailQueue_;
   std::unique_ptr<FileTransferMessages> fileMessages_;
 };

@@ -1,0 +1,65 @@
+// The shell's side of the call engine: the call control the main window and
+// the quit path use (ManagerCallControl over the call manager), and the call
+// windows' port while the program has no call windows yet (ShellCallWindows:
+// only the main window, which it brings forward beside an answered call).
+//
+// THREAD-SAFETY: main queue only.
+#pragma once
+
+#include <functional>
+
+#include "app/call_control.h"
+#include "calls/control/call_ports.h"
+
+typedef struct _GtkWindow GtkWindow;
+
+namespace orvik {
+
+class NativeCallManager;
+
+class ManagerCallControl final : public CallControl {
+ public:
+  explicit ManagerCallControl(NativeCallManager& manager) : manager_(manager) {}
+  bool isCallActive() const override;
+  void hangUpCurrentCall() override;
+
+ private:
+  NativeCallManager& manager_;
+};
+
+// TODO(call windows issue): the audio and video call windows, the incoming
+// panel and the floating panel take these operations over.
+class ShellCallWindows final : public CallWindows {
+ public:
+  // `mainWindow`: the main window while it exists, else null.
+  explicit ShellCallWindows(std::function<GtkWindow*()> mainWindow) : mainWindow_(std::move(mainWindow)) {}
+
+  void publishTimerText(const std::string&) override {}
+  void publishConnected(bool) override {}
+  void closeAudioCallWindow() override {}
+  void closeVideoCallWindow() override {}
+  void dismissIncomingCallPanel() override {}
+  void floatingPanelCallDidStart(const std::string&, const std::string&, bool, bool) override {}
+  void floatingPanelCallDidEnd() override {}
+  void markCameraOff() override {}
+  void setVideoCameraSession(CameraSessionHandle) override {}
+  void markVideoCallEnded() override {}
+  void resetVideoCallModel() override {}
+  void hideCallLimitBanner() override {}
+  std::vector<std::uint64_t> ownCallWindowNumbers() override { return {}; }
+  bool hasCallWindow() override { return false; }
+  void raiseCallWindows() override {}
+  // GTK presents the window the application shows; there is nothing else to
+  // activate.
+  void activateApplication() override {}
+  // Which desktop (workspace) a window is on is not known portably on Linux:
+  // a main window that exists counts as available here.
+  MainWindowPlacement mainWindowPlacement() override;
+  // The desktop decides whether the window also takes the focus.
+  void presentMainWindow() override;
+
+ private:
+  std::function<GtkWindow*()> mainWindow_;
+};
+
+}  // namespace orvik

@@ -1,0 +1,128 @@
+// What the call manager drives outside the call engine, each behind a small
+// port so that the manager runs whole calls against recording fakes
+// (test_support/recording_call_ports.h) and the windows, screens and capture
+// can be built later without touching it:
+//   CallWindows      the call windows, the incoming-call panel, the floating
+//                    panel and the screen models the manager writes;
+//   CallAlerts       the user-facing alerts of a call;
+//   CallCapture      microphone and camera presence, the camera preview and
+//                    the capture's teardown;
+//   CallTones        the call tones (CallAudioManager in the program);
+//   CallScreenShare  the screen share of a running call.
+//
+// THREAD-SAFETY: every port is called on the main queue only.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orvik {
+
+// A camera capture session of the engine, opaque here: the video call
+// window's local preview shows it.
+struct CameraSessionRef;
+using CameraSessionHandle = std::shared_ptr<CameraSessionRef>;
+
+// Where the main window stands when a call is answered.
+enum class MainWindowPlacement {
+  none,            // no main window exists
+  onOtherDesktop,  // visible, but on another desktop (workspace)
+  available,       // hidden, minimised or on the current desktop
+};
+
+class CallWindows {
+ public:
+  virtual ~CallWindows() = default;
+
+  // The timer slot of the audio window's, the video window's and the
+  // floating panel's models (the duration and the status texts).
+  virtual void publishTimerText(const std::string& text) = 0;
+  virtual void publishConnected(bool connected) = 0;
+
+  virtual void closeAudioCallWindow() = 0;
+  virtual void closeVideoCallWindow() = 0;
+  virtual void dismissIncomingCallPanel() = 0;
+
+  virtual void floatingPanelCallDidStart(const std::string& name, const std::string& avatarURL, bool isAudio,
+                                         bool startsRinging) = 0;
+  virtual void floatingPanelCallDidEnd() = 0;
+
+  // The video window's and the floating panel's camera-off flags.
+  virtual void markCameraOff() = 0;
+  // The video window's local preview (none clears it).
+  virtual void setVideoCameraSession(CameraSessionHandle session) = 0;
+  // The video window's model: the call ended (shown until the window closes).
+  virtual void markVideoCallEnded() = 0;
+  // The video window's model back to no remote video, no preview, no share.
+  virtual void resetVideoCallModel() = 0;
+  virtual void hideCallLimitBanner() = 0;
+
+  // The native window ids (X11) of the video call window and of its
+  // picture-in-picture panel, those that exist, in that order.
+  virtual std::vector<std::uint64_t> ownCallWindowNumbers() = 0;
+
+  // Showing the main window beside an answered call (see
+  // NativeCallManager::showMainAppWindow).
+  virtual bool hasCallWindow() = 0;
+  // Brings each call window to the current desktop and to the front, without
+  // taking the focus.
+  virtual void raiseCallWindows() = 0;
+  virtual void activateApplication() = 0;
+  virtual MainWindowPlacement mainWindowPlacement() = 0;
+  virtual void presentMainWindow() = 0;
+};
+
+class CallAlerts {
+ public:
+  virtual ~CallAlerts() = default;
+  // A warning with one "OK" button. Never blocks: the caller's next steps
+  // run at once.
+  virtual void showCallAlert(const std::string& title, const std::string& message) = 0;
+};
+
+class CallCapture {
+ public:
+  virtual ~CallCapture() = default;
+  // Whether the system has a default audio capture device.
+  virtual bool hasMicrophone() = 0;
+  // Whether a camera is attached.
+  virtual bool hasCamera() = 0;
+  // Starts the camera early for a video call.
+  virtual void prewarmCamera() = 0;
+  // The camera capturer's session, for the local preview; none without one.
+  virtual CameraSessionHandle cameraSession() = 0;
+  // The video call goes on without the camera: marked camera-off, the local
+  // video track disabled.
+  virtual void startWithCameraOff() = 0;
+  // Not capturing any more; the camera capturer is stopped and dropped.
+  virtual void stopCapture() = 0;
+};
+
+class CallTones {
+ public:
+  enum class Tone { incomingRingtone, ringback, connecting };
+  virtual ~CallTones() = default;
+  // Loops `tone`, replacing the one playing.
+  virtual void startTone(Tone tone) = 0;
+  virtual void stopTone() = 0;
+  virtual void playEndTone() = 0;
+};
+
+class CallScreenShare {
+ public:
+  virtual ~CallScreenShare() = default;
+  // Whether the running share shows one of the program's own windows.
+  virtual bool isSharingOwnWindow() = 0;
+  virtual void stopCapture() = 0;
+  // Keeps the program's own call windows out of a display share, or lets
+  // them in.
+  virtual void setExcludedWindows(const std::vector<std::uint64_t>& windows, bool exclude) = 0;
+  // Our in-process notice "orvik.screenShareStreamDidStop": the system
+  // stopped the share's stream. Set once, by the call manager.
+  virtual void setStreamDidStopHandler(std::function<void()> handler) = 0;
+};
+
+}  // namespace orvik

@@ -1,0 +1,403 @@
+// NativeCallManager: the one owner of a call. One state machine on the main
+// queue that places, ends and tears down audio and video calls, keeps every
+// per-call field in one state record (NativeCallState), and drives the
+// signalling client, the peer connection, tones, timers and, through ports
+// (call_ports.h), the windows, alerts, capture and screen share.
+//
+// Every call attempt gets a new `callGeneration`. Delayed steps of a call
+// (the connecting watchdog, the window close and clean-up after an end, the
+// media teardown) capture the generation and the manager weakly, and do
+// nothing once a later call has begun: they are retired, not cancelled. Only
+// the timers kept in the record are cancellable work items, cancelled by
+// their owners and by cleanup().
+//
+// The behaviour is split by concern over several files of this class:
+//   native_call_manager.cpp  state, updateState, watchdog, cleanup, helpers
+//   call_placing.cpp         makeCall and the side effects of an active call
+//   call_ending.cpp          endCall and cancelRingingDevices
+//   call_events.cpp          signalling, peer-connection and timer events
+//   call_credentials.cpp     the page's credentials and security state
+//
+//   auto manager = NativeCallManager::create(collaborators);
+//   manager->setCredentials({"4711", "deskA", token, "Ann", ""});
+//   manager->makeCall(callee, CallType::audio);
+//   manager->endCall();
+//
+// Owner: the composition root (app/app_services.h), for the life of the
+// process; windows, the bridge and the shell reach the call engine only
+// through it. THREAD-SAFETY: main queue only, except endCall and
+// showCallAlert, which move there themselves.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "calls/control/call_ports.h"
+#include "calls/media/call_ice_manager.h"
+#include "calls/media/call_timer_manager.h"
+#include "calls/media/peer_connection.h"
+#include "calls/signaling/call_credentials_sink.h"
+#include "calls/signaling/call_model.h"
+#include "calls/signaling/call_signaling_service.h"
+#include "calls/signaling/native_call_log_bridge.h"
+#include "core/call_timeline.h"
+#include "platform/dispatch/clock.h"
+#include "platform/dispatch/task_queue.h"
+
+namespace orvik {
+
+class CallStrings;
+namespace platform {
+class DisplaySleepInhibitor;
+class PageScriptSink;
+class UserDefaults;
+}  // namespace platform
+
+// The caller's offer kept until the call is accepted.
+struct PendingRemoteOffer {
+  std::string from;
+  SDPPayload sdp;
+  bool isAudio = true;
+  std::optional<std::string> remoteDeviceUdid;
+  friend bool operator==(const PendingRemoteOffer&, const PendingRemoteOffer&) = default;
+};
+
+// The one incoming call parked until the page hands credentials over.
+struct DeferredIncoming {
+  std::string from;
+  std::string fromName;
+  bool isAudio = true;
+  std::string pushId;
+  std::string imageUrl;
+  bool fromPush = false;
+  bool remoteIsSubscribed = false;
+  bool isDarkMode = true;
+  bool identityGuessed = false;
+  bool acceptWhenReady = false;
+  platform::Clock::WallTime at{};
+  friend bool operator==(const DeferredIncoming&, const DeferredIncoming&) = default;
+};
+
+// A local candidate held back until the answer arrives.
+struct HeldLocalCandidate {
+  std::string sdpMid;
+  int sdpMLineIndex = 0;
+  std::string candidate;
+  friend bool operator==(const HeldLocalCandidate&, const HeldLocalCandidate&) = default;
+};
+
+// The manager's fields: what survives cleanup() (`kept`) and what a call
+// owns (`call`, every value back to its default at cleanup()).
+struct NativeCallState {
+  using WallTime = platform::Clock::WallTime;
+  using Timer = std::shared_ptr<platform::WorkItem>;
+
+  struct Kept {
+    // Grows by one whenever a call attempt starts; never reset.
+    std::int64_t callGeneration = 0;
+    bool otherDeviceBusy = false;
+    // The page's call credentials.
+    std::optional<std::string> myUserNumber;
+    std::optional<std::string> myDeviceUdid;
+    std::optional<std::string> myAuthToken;
+    std::optional<WallTime> lastCredentialsSetAt;
+    std::string myDisplayName;
+    std::string myAvatarURL;
+    // The page's security flags, persisted in the user defaults.
+    bool isMasked = false;
+    bool isWiped = false;
+    bool isScreenshotAccessAllowed = false;
+    bool pendingIsDarkMode = true;
+    std::optional<WallTime> screenShareStartedAt;
+    // Video upgrade.
+    bool isSendingVideoUpgradeOffer = false;
+    bool isAnsweringVideoUpgrade = false;
+    std::optional<std::pair<SDPPayload, std::string>> pendingVideoUpgradeOffer;
+    std::optional<std::string> pendingUpgradeAnswerTarget;
+    Timer videoUpgradeAnswerTimer;
+    std::optional<DeferredIncoming> deferredIncoming;
+    std::optional<WallTime> outgoingRingStartedAt;
+    // Call limits set by the page.
+    bool callLimitExempt = false;
+    std::set<std::string> specialCallingNumbers;
+    bool localIsSubscribed = false;
+    friend bool operator==(const Kept&, const Kept&) = default;
+  };
+
+  struct PerCall {
+    // Identity and state.
+    std::shared_ptr<CallSession> currentSession;
+    CallState callState;
+    std::optional<std::int64_t> currentCallId;
+    std::optional<std::string> remoteUserNumber;
+    std::optional<std::string> remoteDeviceUdid;
+    std::optional<nlohmann::json> outgoingAddRecord;
+    bool incomingFromPush = false;
+    bool reauthAttempted = false;
+    bool awaitingReauth = false;
+    // Display sleep: the inhibition held for the call (0: none).
+    unsigned powerAssertionID = 0;
+    bool powerAssertionActive = false;
+    // Local media.
+    bool localMuted = false;
+    bool localCameraOff = false;
+    // Screen share.
+    VideoTrackHandle savedCameraVideoTrack;
+    bool isScreenSharing = false;
+    // Answering side.
+    std::optional<PendingRemoteOffer> pendingRemoteOffer;
+    bool captureReadyForAnswer = false;
+    bool answerInProgress = false;
+    bool pendingAutoAccept = false;
+    bool peerConnIsReady = false;
+    bool acceptBroadcastSent = false;
+    bool localAnswerSent = false;
+    Timer acceptWatchdogTimer;
+    // Outgoing negotiation.
+    std::optional<std::string> pendingOfferSDP;
+    bool deviceFetchDone = false;
+    std::set<std::string> ringingDeviceUdids;
+    std::set<std::string> ignoredAnswerUdids;
+    bool remoteAnswerReceived = false;
+    // Candidates.
+    std::vector<HeldLocalCandidate> pendingLocalCandidates;
+    std::vector<HeldLocalCandidate> localCandidatesThisGeneration;
+    int remoteCandidatesReceived = 0;
+    Timer candidateResendTimer;
+    int candidateResendsDone = 0;
+    // ICE recovery.
+    Timer iceAttemptTimer;
+    Timer iceDisconnectTimer;
+    Timer iceWatchdogTimer;
+    std::optional<WallTime> iceAttemptStartedAt;
+    std::optional<WallTime> lastIceRecoverAt;
+    std::optional<WallTime> lastPeerMidCallOfferAt;
+    std::optional<WallTime> serverCallFinishedAt;
+    int iceRestartCount = 0;
+    int iceRestartRequestsSent = 0;
+    int callSocketConnects = 0;
+    bool iceRestartInFlight = false;
+    bool midCallOfferInProgress = false;
+    bool plainRestartInFlight = false;
+    std::set<std::string> iceRestartCapablePeers;
+    std::optional<std::string> originalRemoteOfferSDP;
+    std::optional<std::string> remoteDeviceSource;
+    // Call limits.
+    int callCapSeconds = 3600;
+    int callExtendCount = 0;
+    bool peerCallLimitExempt = false;
+    std::set<int> sentCallLimitExemptAt;
+    std::set<int> firedCallLimitWarnings;
+    std::set<int> firedDailyVideoWarnings;
+    int videoDailyUsedAtStart = 0;
+    friend bool operator==(const PerCall&, const PerCall&) = default;
+  };
+
+  Kept kept;
+  PerCall call;
+};
+
+class NativeCallManager final : public CallSignalingDelegate,
+                                public CallPeerConnectionDelegate,
+                                public CallTimerDelegate,
+                                public CallCredentialsSink,
+                                public std::enable_shared_from_this<NativeCallManager> {
+ public:
+  static constexpr double kConnectingWatchdogSeconds = 60.0;
+  static constexpr double kWindowCloseAfterConnectedSeconds = 2.0;
+  static constexpr double kWindowCloseSeconds = 0.3;
+  static constexpr double kCleanupAfterWindowCloseSeconds = 2.6;
+  static constexpr double kRecentlyEndedIncomingSeconds = 180.0;
+  static constexpr const char* kDisplaySleepReason = "Orvik Call In Progress";
+  static constexpr const char* kMaskDataKey = "orvik.security.maskData";
+  static constexpr const char* kReversePinKey = "orvik.security.isReversePinTriggered";
+  static constexpr const char* kScreenshotAccessKey = "orvik.security.screenshotAccessAllowed";
+  static constexpr const char* kScreenShareStreamDidStop = "orvik.screenShareStreamDidStop";
+
+  using LogFunction = std::function<void(const std::string& line)>;
+
+  struct Collaborators {
+    // Null: made by makeSignaling / makePeerConnection when a call first
+    // needs them, so the call engine loads only when it is used.
+    std::shared_ptr<CallSignalingService> signaling;
+    std::shared_ptr<PeerConnection> peerConnection;
+    CallTones& tones;
+    CallWindows& windows;
+    CallAlerts& alerts;
+    CallCapture& capture;
+    CallScreenShare& screenShare;
+    platform::DisplaySleepInhibitor& displaySleep;
+    platform::UserDefaults& defaults;
+    // Empty: CallStrings::shared().
+    CallStrings* strings = nullptr;
+    // The shared audio router's automatic output switching; empty: nothing.
+    std::function<void()> stopAudioAutoSwitching{};
+    // This device's push token; empty function or text: "".
+    std::function<std::string()> pushToken{};
+    // Asks the page for the call credentials (the credential fetcher).
+    std::function<void(const std::string& reason)> fetchCredentials{};
+    // Null: the process-wide clock.
+    platform::Clock* clock = nullptr;
+    // Empty: nativeLog.
+    LogFunction log{};
+    std::function<std::shared_ptr<CallSignalingService>()> makeSignaling{};
+    std::function<std::shared_ptr<PeerConnection>()> makePeerConnection{};
+  };
+
+  static std::shared_ptr<NativeCallManager> create(Collaborators collaborators);
+  ~NativeCallManager() override;
+  NativeCallManager(const NativeCallManager&) = delete;
+  NativeCallManager& operator=(const NativeCallManager&) = delete;
+
+  // The main web view, held weakly; page calls and call records go there.
+  void setWebView(std::weak_ptr<platform::PageScriptSink> webView) { webView_ = std::move(webView); }
+
+  // Core.
+  bool isInCall() const { return state_.call.callState.isInCall(); }
+  bool isMaskedOrWiped() const { return state_.kept.isMasked || state_.kept.isWiped; }
+  const CallState& callState() const { return state_.call.callState; }
+  std::int64_t callGeneration() const { return state_.kept.callGeneration; }
+  // Quitting or closing the main window: ends a call in progress, declines
+  // a ringing one, nothing otherwise.
+  void hangUpCurrentCall();
+  void updateState(const CallState& newState);
+  // Tears the call down to idle; safe to run twice.
+  void cleanup();
+
+  // Placing and ending.
+  void makeCall(const CallUser& callee, CallType type, std::optional<nlohmann::json> addRecord = std::nullopt);
+  // Any thread.
+  void endCall();
+  void cancelRingingDevices(const std::string& remote, const std::string& from);
+  // Builds the offer's add-record from the callee's device record.
+  void buildAddRecord(const std::optional<nlohmann::json>& deviceRecord);
+
+  // Side effects of an active call.
+  void notifyWebNativeCallActive(bool active);
+  void preventDisplaySleep();
+  void showMainAppWindow();
+
+  // Helpers shared by the call's behaviours.
+  void attachDelegates();
+  // Any thread.
+  void showCallAlert(const std::string& title, const std::string& message);
+  std::optional<CallLogContext> makeCallLogContext() const;
+  void publishCallDuration(const std::string& text);
+  void publishConnected(bool connected);
+  void closeCallWindows();
+  void dismissCallUIIfIdle();
+  void markCameraOffInWindows();
+  static std::string dataChannelFlagMessage(const std::string& type, bool flag);
+  std::vector<std::uint64_t> ownCallWindowNumbers();
+  void applyScreenshotAccess(bool allowed);
+  void resetIceRestartState();
+  // The in-process notice "orvik.screenShareStreamDidStop" (a stream the
+  // system stopped). TODO(screen-share issue): stop the share and bring the
+  // camera back.
+  void handleScreenShareStreamDidStop();
+  // Whether an incoming call with this push id ended here less than 180 s ago.
+  bool wasRecentlyEndedIncoming(const std::string& pushId) const;
+
+  // The page's credentials and security state (CallCredentialsSink).
+  bool hasCredentials() const override { return state_.kept.myUserNumber.has_value(); }
+  void setCredentials(const CallCredentials& credentials) override;
+  void clearCredentials() override;
+  void setSecurityState(bool maskData, bool isReversePinTriggered) override;
+
+  // "<myUserNumber>_<myDeviceUdid>" when both are known.
+  std::optional<std::string> myFromAddress() const;
+
+  // The state record, for tests and diagnostics.
+  const NativeCallState& state() const { return state_; }
+  // Tests put the record into states the later call behaviours reach.
+  NativeCallState& stateForTesting() { return state_; }
+  CallTimeline& timeline() { return timeline_; }
+
+  // CallSignalingDelegate.
+  void signalingDidConnect() override;
+  void signalingDidDisconnect() override;
+  void signalingDidReceiveIceServers(const std::vector<ICEServer>& servers, const std::string& policy) override;
+  void signalingDidFailAuth() override;
+  void signalingDidReceiveCallRecordId(std::int64_t recordId) override;
+  void signalingDidReceiveOffer(const std::string& from, const SDPPayload& offer, bool isAudio,
+                                const std::optional<std::string>& deviceUdid,
+                                const std::optional<std::string>& callerName,
+                                const std::optional<std::string>& callerPicture) override;
+  void signalingDidReceiveAnswer(const SDPPayload& answer, const std::optional<std::string>& deviceUdid) override;
+  void signalingDidReceiveCandidate(const std::string& candidate, const std::optional<std::string>& sdpMid,
+                                    std::int32_t sdpMLineIndex, const std::optional<std::string>& deviceUdid) override;
+  void signalingDidReceiveOfferReceived(const std::optional<std::string>& from) override;
+  void signalingDidReceiveUserBusy(const std::optional<std::string>& from) override;
+  void signalingDidReceiveEndCall(const std::optional<std::string>& from) override;
+  void signalingDidReceiveRestartCapability(const std::optional<std::string>& from) override;
+  void signalingDidReceiveRestartOffer(const SDPPayload& offer, std::optional<std::int64_t> attempt,
+                                       const std::optional<std::string>& from) override;
+  void signalingDidReceiveRestartAnswer(const SDPPayload& answer, std::optional<std::int64_t> attempt,
+                                        const std::optional<std::string>& from) override;
+  void signalingDidReceiveRestartRequest(const std::optional<std::string>& from) override;
+  void signalingDidReceiveVideoUpgradeAnswer(const SDPPayload& answer,
+                                             const std::optional<std::string>& deviceUdid) override;
+  void signalingDidReceivePendingCall() override;
+  void handleSendToMyDevices(const std::string& action) override;
+
+  // CallPeerConnectionDelegate.
+  void peerConnectionDidFail(const PeerConnectionError& error) override;
+  void peerConnectionDidGenerateCandidate(const LocalIceCandidate& candidate) override;
+  void peerConnectionDidChangeIceState(PeerConnectionState state) override;
+  void peerConnectionDidCreateOffer(const std::optional<std::string>& description) override;
+  void peerConnectionDidCreateAnswer(const std::optional<std::string>& description) override;
+  void peerConnectionDidReceiveDataChannelMessage(const std::string& text) override;
+  void peerConnectionDidOpenRemoteDataChannel() override;
+  void attachRemoteTrack(const RemoteMediaTrack& track) override;
+
+  // CallTimerDelegate.
+  void ringTimerDidExpire() override;
+  void callTimerDidTick(double elapsedSeconds) override;
+
+ private:
+  explicit NativeCallManager(Collaborators collaborators);
+
+  void log(const std::string& line) const;
+  platform::Clock& clock() const;
+  // Made on first use.
+  CallSignalingService& signaling();
+  PeerConnection& peerConnection();
+  CallStrings& strings() const;
+  // Runs `step` on the main queue after `seconds` when the manager still
+  // exists and no later call has begun.
+  void postForThisCall(double seconds, std::function<void(NativeCallManager&)> step);
+  void armConnectingWatchdog();
+  void connectingWatchdogFired();
+  // The reset that runs at the start of each call attempt and in cleanup().
+  void resetPerCallSignalingState();
+  void peerConnectionSetupDidComplete(bool isVideo);
+  void rejectCall();
+
+  Collaborators c_;
+  std::shared_ptr<CallSignalingService> signaling_;
+  std::shared_ptr<PeerConnection> peerConn_;
+  CallICEManager iceManager_;
+  CallTimerManager timers_;
+  NativeCallLogBridge callLogBridge_;
+  CallTimeline timeline_;
+  std::weak_ptr<platform::PageScriptSink> webView_;
+
+  NativeCallState state_;
+
+  // Push ids of incoming calls torn down here, with the time; the only field
+  // read off the main queue.
+  mutable std::mutex recentlyEndedIncomingLock_;
+  std::map<std::string, platform::Clock::WallTime> recentlyEndedIncoming_;
+};
+
+}  // namespace orvik

@@ -1,0 +1,145 @@
+// Recording fakes of the call manager's ports (call_ports.h) and of the
+// display-sleep inhibitor. Every fake writes what it was told, in order, to
+// one shared list of lines, so a test reads a whole call as one sequence:
+//   "timer Calling...", "floating start Bob audio ringing=false",
+//   "tone connecting", "close audio", "inhibit Orvik Call In Progress", …
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "calls/control/call_ports.h"
+#include "platform/display_sleep_inhibitor.h"
+
+namespace orvik {
+// The engine's camera session is opaque outside it; tests hand out empty ones.
+struct CameraSessionRef {};
+}  // namespace orvik
+
+namespace orvik::testing {
+
+using PortLog = std::vector<std::string>;
+
+class RecordingCallWindows final : public CallWindows {
+ public:
+  explicit RecordingCallWindows(PortLog& log) : log_(log) {}
+  void publishTimerText(const std::string& text) override { log_.push_back("timer " + text); }
+  void publishConnected(bool connected) override {
+    log_.push_back(std::string("connected ") + (connected ? "true" : "false"));
+  }
+  void closeAudioCallWindow() override { log_.push_back("close audio"); }
+  void closeVideoCallWindow() override { log_.push_back("close video"); }
+  void dismissIncomingCallPanel() override { log_.push_back("dismiss panel"); }
+  void floatingPanelCallDidStart(const std::string& name, const std::string& avatarURL, bool isAudio,
+                                 bool startsRinging) override {
+    log_.push_back("floating start " + name + " avatar=" + avatarURL + (isAudio ? " audio" : " video") +
+                   (startsRinging ? " ringing=true" : " ringing=false"));
+  }
+  void floatingPanelCallDidEnd() override { log_.push_back("floating end"); }
+  void markCameraOff() override { log_.push_back("camera off in windows"); }
+  void setVideoCameraSession(CameraSessionHandle session) override {
+    log_.push_back(session ? "preview set" : "preview none");
+  }
+  void markVideoCallEnded() override { log_.push_back("video ended"); }
+  void resetVideoCallModel() override { log_.push_back("reset video model"); }
+  void hideCallLimitBanner() override { log_.push_back("hide limit banner"); }
+  std::vector<std::uint64_t> ownCallWindowNumbers() override { return windowNumbers; }
+  bool hasCallWindow() override { return callWindow; }
+  void raiseCallWindows() override { log_.push_back("raise call windows"); }
+  void activateApplication() override { log_.push_back("activate"); }
+  MainWindowPlacement mainWindowPlacement() override { return placement; }
+  void presentMainWindow() override { log_.push_back("present main"); }
+
+  std::vector<std::uint64_t> windowNumbers;
+  bool callWindow = false;
+  MainWindowPlacement placement = MainWindowPlacement::available;
+
+ private:
+  PortLog& log_;
+};
+
+class RecordingCallAlerts final : public CallAlerts {
+ public:
+  explicit RecordingCallAlerts(PortLog& log) : log_(log) {}
+  void showCallAlert(const std::string& title, const std::string& message) override {
+    log_.push_back("alert " + title);
+    shown.emplace_back(title, message);
+  }
+  std::vector<std::pair<std::string, std::string>> shown;
+
+ private:
+  PortLog& log_;
+};
+
+class FakeCallCapture final : public CallCapture {
+ public:
+  explicit FakeCallCapture(PortLog& log) : log_(log) {}
+  bool hasMicrophone() override { return microphone; }
+  bool hasCamera() override { return camera; }
+  void prewarmCamera() override { log_.push_back("prewarm camera"); }
+  CameraSessionHandle cameraSession() override { return camera ? session : nullptr; }
+  void startWithCameraOff() override { log_.push_back("capture camera off"); }
+  void stopCapture() override { log_.push_back("stop capture"); }
+
+  bool microphone = true;
+  bool camera = true;
+  CameraSessionHandle session = std::make_shared<CameraSessionRef>();
+
+ private:
+  PortLog& log_;
+};
+
+class RecordingCallTones final : public CallTones {
+ public:
+  explicit RecordingCallTones(PortLog& log) : log_(log) {}
+  void startTone(Tone tone) override {
+    log_.push_back(tone == Tone::connecting  ? "tone connecting"
+                   : tone == Tone::ringback ? "tone ringback"
+                                            : "tone ringtone");
+  }
+  void stopTone() override { log_.push_back("stop tone"); }
+  void playEndTone() override { log_.push_back("end tone"); }
+
+ private:
+  PortLog& log_;
+};
+
+class FakeCallScreenShare final : public CallScreenShare {
+ public:
+  explicit FakeCallScreenShare(PortLog& log) : log_(log) {}
+  bool isSharingOwnWindow() override { return sharingOwnWindow; }
+  void stopCapture() override { log_.push_back("stop share"); }
+  void setExcludedWindows(const std::vector<std::uint64_t>& windows, bool exclude) override {
+    std::string line = exclude ? "exclude" : "include";
+    for (auto window : windows) line += " " + std::to_string(window);
+    log_.push_back(line);
+  }
+  void setStreamDidStopHandler(std::function<void()> handler) override { streamDidStop = std::move(handler); }
+
+  bool sharingOwnWindow = false;
+  std::function<void()> streamDidStop;
+
+ private:
+  PortLog& log_;
+};
+
+// Hands out cookies 1, 2, …, or 0 (a refusing session) when `refuse` is set.
+class FakeDisplaySleepInhibitor final : public platform::DisplaySleepInhibitor {
+ public:
+  explicit FakeDisplaySleepInhibitor(PortLog& log) : log_(log) {}
+  unsigned inhibit(const std::string& reason) override {
+    log_.push_back("inhibit " + reason);
+    return refuse ? 0 : ++lastCookie;
+  }
+  void uninhibit(unsigned cookie) override { log_.push_back("uninhibit " + std::to_string(cookie)); }
+
+  bool refuse = false;
+  unsigned lastCookie = 0;
+
+ private:
+  PortLog& log_;
+};
+
+}  // namespace orvik::testing
