@@ -34,6 +34,8 @@ using testing::TestCertificates;
 TEST(AppServicesIntegration, APinMismatchIsRecordedInTheDiagnosticsFileAndShownAsAnError) {
   if (!serviceOverrideBuild()) GTEST_SKIP() << "only builds that read the override trust a local CA";
   TestHome home;
+  // Restored when the test ends: later tests in this process start programs.
+  orvik::testing::ScopedEnvironment environment;
   TestCertificates certificates(home.outside());
   ASSERT_TRUE(certificates.ok);
   LocalWebServer server(&certificates);

@@ -73,7 +73,7 @@ class SingleInstanceIntegration : public ::testing::Test {
 
   GSubprocess* start(const std::vector<std::string>& argv, const std::string& logName) {
     GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_NONE);
-    g_subprocess_launcher_set_stdout_file_path(launcher, (home.outside() / logName).c_str());
+    g_subprocess_launcher_set_stdout_file_path(launcher, (home / logName).c_str());
     std::vector<const char*> args;
     for (const auto& arg : argv) args.push_back(arg.c_str());
     args.push_back(nullptr);
@@ -83,7 +83,7 @@ class SingleInstanceIntegration : public ::testing::Test {
     return process;
   }
 
-  std::string log(const std::string& logName) { return orvik::testing::TempDir::readFile(home.outside() / logName); }
+  std::string log(const std::string& logName) { return orvik::testing::TempDir::readFile(home / logName); }
 
   bool logHas(const std::string& logName, const std::string& text) { return log(logName).find(text) != std::string::npos; }
 

@@ -353,13 +353,13 @@ TEST_F(WebViewHostIntegration, ANavigationThatNeverCommitsLeavesTheShownPageItsB
     SCOPED_TRACE(c.name);
     const auto starts = diagnostics_.count("started ");
     host_->page()->evaluateScript("location.href = " + nlohmann::json(c.target).dump());
-    ASSERT_TRUE(runUntil([&] {
+    ASSERT_TRUE(runMainLoopUntil([&] {
       return diagnostics_.count("started ") > starts && !webkit_web_view_is_loading(host_->webView());
     }));
     EXPECT_EQ(host_->page()->currentURI(), shown);
     const auto before = messages_.size();
     host_->page()->evaluateScript("window.say(" + nlohmann::json(c.name).dump() + ")");
-    ASSERT_TRUE(runUntil([&] { return messages_.size() > before || !refused_.empty(); }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return messages_.size() > before || !refused_.empty(); }));
     ASSERT_TRUE(refused_.empty()) << "refused after " << c.name;
     EXPECT_EQ(messages_.back().body, c.name);
   }
@@ -387,7 +387,7 @@ TEST_F(WebViewHostIntegration, ATLSFailureOnThePinnedHostIsRecordedAsPinningInEv
     config_.webPins = {pemPin(certificates.leafFile)};
     config_.extraCAFile.clear();
     makeHost(server.url("/", c.host));
-    ASSERT_TRUE(runUntil([&] { return state_->errorMessage().has_value(); }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return state_->errorMessage().has_value(); }));
     EXPECT_EQ(diagnostics_.has("FAIL stage=certificatePinning details=host=" + c.host), c.pinning);
     EXPECT_TRUE(diagnostics_.has("FAIL stage=didFailProvisionalNavigation")) << ::testing::PrintToString(diagnostics_.lines);
     EXPECT_TRUE(messages_.empty());
@@ -403,9 +403,9 @@ TEST_F(WebViewHostIntegration, RevokingTheInspectorAnswersWhetherAnOpenOneWasClo
   EXPECT_FALSE(host_->setInspectorAllowed(true));
   WebKitWebInspector* inspector = webkit_web_view_get_inspector(host_->webView());
   webkit_web_inspector_show(inspector);
-  ASSERT_TRUE(runUntil([&] { return webkit_web_inspector_get_web_view(inspector) != nullptr; }));
+  ASSERT_TRUE(runMainLoopUntil([&] { return webkit_web_inspector_get_web_view(inspector) != nullptr; }));
   EXPECT_TRUE(host_->setInspectorAllowed(false));
-  ASSERT_TRUE(runUntil([&] { return webkit_web_inspector_get_web_view(inspector) == nullptr; }));
+  ASSERT_TRUE(runMainLoopUntil([&] { return webkit_web_inspector_get_web_view(inspector) == nullptr; }));
   EXPECT_FALSE(host_->setInspectorAllowed(false));
 }
 

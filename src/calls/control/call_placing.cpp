@@ -1,7 +1,6 @@
 // Placing a call (makeCall), the offer's add-record and the side effects of
 // an active call: the page is told, the session is kept awake, and the main
 // window comes forward beside an answered call.
-#include <cassert>
 
 #include "calls/control/call_strings.h"
 #include "calls/control/native_call_manager.h"
@@ -9,14 +8,13 @@
 #include "core/native_logger.h"
 #include "platform/display_sleep_inhibitor.h"
 #include "platform/page_call.h"
+#include "platform/queue_checker.h"
 
 namespace orvik {
 
 std::string callStateName(const CallState& state);
 
 namespace {
-
-void expectMainQueue() { assert(platform::mainQueue().isCurrent()); }
 
 bool isBlankOrTabs(std::string_view text) { return text.find_first_not_of(" \t") == std::string_view::npos; }
 
@@ -25,7 +23,7 @@ const char* typeName(CallType type) { return type == CallType::audio ? "audio" :
 }  // namespace
 
 void NativeCallManager::makeCall(const CallUser& callee, CallType type, std::optional<nlohmann::json> addRecord) {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   auto& call = state_.call;
   auto& kept = state_.kept;
 
@@ -135,7 +133,7 @@ void NativeCallManager::makeCall(const CallUser& callee, CallType type, std::opt
 }
 
 void NativeCallManager::buildAddRecord(const std::optional<nlohmann::json>& deviceRecord) {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   const auto token = deviceTokenOf(deviceRecord);
   const auto& kept = state_.kept;
   const auto& call = state_.call;
@@ -179,7 +177,7 @@ void NativeCallManager::preventDisplaySleep() {
 }
 
 void NativeCallManager::showMainAppWindow() {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   auto& windows = c_.windows;
   const bool callWindow = windows.hasCallWindow();
   if (callWindow) windows.raiseCallWindows();

@@ -1,19 +1,13 @@
 #include "calls/control/native_call_manager.h"
 
-#include <cassert>
-
 #include "calls/control/call_strings.h"
 #include "core/native_logger.h"
 #include "platform/display_sleep_inhibitor.h"
 #include "platform/page_call.h"
+#include "platform/queue_checker.h"
 #include "platform/user_defaults.h"
 
 namespace orvik {
-namespace {
-
-void expectMainQueue() { assert(platform::mainQueue().isCurrent()); }
-
-}  // namespace
 
 std::string callStateName(const CallState& state) {
   switch (state.kind()) {
@@ -123,7 +117,7 @@ void NativeCallManager::rejectCall() {
 }
 
 void NativeCallManager::updateState(const CallState& newState) {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   auto& call = state_.call;
   const CallState old = call.callState;
   log("[NativeCallMgr] updateState — " + callStateName(old) + " → " + callStateName(newState) + " session=" +
@@ -240,7 +234,7 @@ void NativeCallManager::resetPerCallSignalingState() {
 }
 
 void NativeCallManager::cleanup() {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   auto& call = state_.call;
   const auto& session = call.currentSession;
   log("[NativeCallMgr] cleanup() — tearing down session=" +
@@ -352,14 +346,14 @@ void NativeCallManager::publishConnected(bool connected) {
 }
 
 void NativeCallManager::closeCallWindows() {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   c_.windows.closeAudioCallWindow();
   c_.windows.closeVideoCallWindow();
   c_.windows.dismissIncomingCallPanel();
 }
 
 void NativeCallManager::dismissCallUIIfIdle() {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (isInCall()) return;
   c_.windows.dismissIncomingCallPanel();
   c_.windows.closeAudioCallWindow();
@@ -368,7 +362,7 @@ void NativeCallManager::dismissCallUIIfIdle() {
 }
 
 void NativeCallManager::markCameraOffInWindows() {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   c_.windows.markCameraOff();
 }
 
@@ -380,7 +374,7 @@ std::string NativeCallManager::dataChannelFlagMessage(const std::string& type, b
 std::vector<std::uint64_t> NativeCallManager::ownCallWindowNumbers() { return c_.windows.ownCallWindowNumbers(); }
 
 void NativeCallManager::applyScreenshotAccess(bool allowed) {
-  expectMainQueue();
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
   if (!allowed && c_.screenShare.isSharingOwnWindow()) {
     log("[NativeCallMgr] screenshot access revoked while sharing an Orvik window — stopping share");
     // TODO(screen-share issue): the whole stop, camera back included.

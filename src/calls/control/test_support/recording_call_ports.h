@@ -133,6 +133,10 @@ class FakeDisplaySleepInhibitor final : public platform::DisplaySleepInhibitor {
     log_.push_back("inhibit " + reason);
     return refuse ? 0 : ++lastCookie;
   }
+  unsigned inhibitSuspend(const std::string& reason) override {
+    log_.push_back("inhibitSuspend " + reason);
+    return refuse ? 0 : ++lastCookie;
+  }
   void uninhibit(unsigned cookie) override { log_.push_back("uninhibit " + std::to_string(cookie)); }
 
   bool refuse = false;
