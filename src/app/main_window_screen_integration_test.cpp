@@ -17,6 +17,7 @@
 #include "app/main_titlebar_layout.h"
 #include "app/main_window.h"
 #include "app/testing/x_screen.h"
+#include "app/window_identity.h"
 #include "core/network_monitor.h"
 #include "core/theme_gtk.h"
 #include "platform/app_info.h"
@@ -139,6 +140,7 @@ class MainWindowScreenIntegration : public ::testing::TestWithParam<Setting> {
     }
 
     ASSERT_TRUE(bindThemeToGtk(theme));
+    ASSERT_TRUE(applyWindowIdentity(platform::AppInfo::current(), display_));
     window = std::make_unique<MainWindow>(nullptr, MainWindowServices{defaults, calls, network, theme, layout});
     window->present();
     ASSERT_TRUE(waitFor([&] { return window->get_mapped() && window->home().get_width() > 0; }));
@@ -276,6 +278,15 @@ class MainWindowScreenIntegration : public ::testing::TestWithParam<Setting> {
 TEST_P(MainWindowScreenIntegration, TheTitleStripIsTheWindowsTopEdgeInBothThemes) {
   expectStripOnTop(true);
   expectStripOnTop(false);
+}
+
+// The desktop groups the window under the program's desktop entry and shows
+// the application icon, taken from the icon theme (the build tree's rendered
+// icons here).
+TEST_P(MainWindowScreenIntegration, TheWindowCarriesTheApplicationsClassAndIcon) {
+  GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window->gobj()));
+  EXPECT_EQ(orvik::testing::windowClass(surface), "com.orvik.desk");
+  EXPECT_TRUE(orvik::testing::hasWindowIcon(surface));
 }
 
 INSTANTIATE_TEST_SUITE_P(Displays, MainWindowScreenIntegration,

@@ -52,6 +52,21 @@ ScreenRect visibleFrame(GdkSurface* surface) {
           attributes.height - static_cast<int>(extents[2] + extents[3])};
 }
 
+std::string windowClass(GdkSurface* surface) {
+  Display* x = gdk_x11_display_get_xdisplay(gdk_surface_get_display(surface));
+  XClassHint hint{};
+  if (!XGetClassHint(x, gdk_x11_surface_get_xid(surface), &hint)) return {};
+  std::string result = hint.res_class ? hint.res_class : "";
+  if (hint.res_name) XFree(hint.res_name);
+  if (hint.res_class) XFree(hint.res_class);
+  return result;
+}
+
+bool hasWindowIcon(GdkSurface* surface) {
+  Display* x = gdk_x11_display_get_xdisplay(gdk_surface_get_display(surface));
+  return cardinals(x, gdk_x11_surface_get_xid(surface), "_NET_WM_ICON").size() > 2;
+}
+
 std::vector<unsigned char> grabScreen(GdkDisplay* display, ScreenRect& rect) {
   Display* x = gdk_x11_display_get_xdisplay(display);
   XSync(x, False);

@@ -5,6 +5,7 @@
 
 #include <gdk/gdk.h>
 
+#include <string>
 #include <vector>
 
 namespace orvik::testing {
@@ -24,6 +25,11 @@ bool hasWindowManager(GdkDisplay* display);
 // Where the window of `surface` is on screen, without the shadow that a
 // client-side decorated window draws around itself when composited.
 ScreenRect visibleFrame(GdkSurface* surface);
+
+// The class part of the window's WM_CLASS, which desktops match with a
+// desktop entry's StartupWMClass; and whether the window carries an icon.
+std::string windowClass(GdkSurface* surface);
+bool hasWindowIcon(GdkSurface* surface);
 
 // The screen's pixels in `rect` (cut to the screen), RGB, row after row;
 // `rect` is updated to what was taken.
