@@ -144,9 +144,15 @@ DeviceUdidProvider& AppServices::deviceUdid() {
 
 LaunchAtLoginManager& AppServices::launchAtLogin() {
   if (!launchAtLogin_) {
+    // The session starts what the desktop entry starts: the installed
+    // launcher, or the AppImage file itself (its mount changes every run).
+    const char* appImage = g_getenv("APPIMAGE");
+    std::filesystem::path program = appImage && *appImage ? std::filesystem::path(appImage) : appInfo_.launcher;
+    if (program.empty()) program = platform::runningProgramPath();
     loginItem_ = platform::makeXdgAutostartLoginItem(platform::configHome(), appInfo_.bundleIdentifier,
-                                                     appInfo_.displayName, platform::runningProgramPath());
-    launchAtLogin_ = std::make_unique<LaunchAtLoginManager>(*loginItem_, defaults_, appInfo_.installFolder.string());
+                                                     appInfo_.displayName, program, appInfo_.desktopEntry);
+    launchAtLogin_ = std::make_unique<LaunchAtLoginManager>(*loginItem_, defaults_, appInfo_.installFolder.string(),
+                                                            appInfo_.isInstalled);
   }
   return *launchAtLogin_;
 }

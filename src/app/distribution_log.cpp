@@ -62,7 +62,8 @@ DistributionFacts currentDistributionFacts() {
   facts.shortVersion = info.shortVersion;
   facts.build = info.build;
   std::error_code ec;
-  facts.installerEmbedded = std::filesystem::is_regular_file(info.installFolder / "orvik-installer", ec);
+  facts.installerEmbedded =
+      !info.installFolder.empty() && std::filesystem::is_regular_file(info.installFolder / "orvik-installer", ec);
   return facts;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/application.h"
+#include "app/window_identity.h"
 #include "core/native_logger.h"
 #include "platform/dispatch/glib_main_queue.h"
 
@@ -33,6 +34,7 @@ int main(int, char** argv) {
     orvik::nativeLog("[Launch] ❌ no display server: " + displayNamed() + " — cannot open a window, exiting");
     return 1;
   }
+  orvik::applyWindowIdentity(orvik::platform::AppInfo::current());
   // Without a session bus the program still runs, as the only instance and
   // without a keyring (the device identity falls back to its private file).
   GError* error = nullptr;

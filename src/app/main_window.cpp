@@ -21,7 +21,13 @@ constexpr int kLeadingTitleMargin = 80;
 
 const char* kStyleSheet = R"css(
 .orvik-titlebar .orvik-title { font-size: 14px; font-weight: normal; }
-.orvik-titlebar.dark .orvik-title { color: rgb(0, 0, 0); }
+.orvik-titlebar.dark .orvik-title {
+  color: rgb(0, 0, 0);
+  /* Black on the dark strip is close to invisible: a light halo keeps the
+     title readable without changing its colour. */
+  text-shadow: 0 0 1px rgba(255, 255, 255, 0.9), 0 0 2px rgba(255, 255, 255, 0.9), 0 0 3px rgba(255, 255, 255, 0.8),
+               0 0 3px rgba(255, 255, 255, 0.8);
+}
 .orvik-titlebar.light .orvik-title { color: rgb(64, 64, 64); }
 .orvik-titlebar windowcontrols { margin: 0 4px; }
 .orvik-titlebar windowcontrols button { min-height: 18px; min-width: 18px; padding: 0; margin: 0 2px; }
@@ -29,13 +35,25 @@ const char* kStyleSheet = R"css(
 .orvik-titlebar menubutton > button { min-height: 18px; min-width: 18px; padding: 0 4px; margin: 0; }
 .orvik-titlebar menubutton > button image { -gtk-icon-size: 14px; }
 .orvik-page { background-color: rgb(16, 6, 36); }
+/* The window's title bar is an empty widget: the theme would give it a title
+   bar's height and colour above the strip. It takes no room at all, so the
+   strip is the window's top edge. */
+window.orvik-main > .titlebar.orvik-empty-titlebar {
+  min-height: 0; padding: 0; margin: 0; border-width: 0; background: none; box-shadow: none;
+}
+/* Square corners: the strip is drawn to the window's edges. Without a
+   compositor the theme frames the window for its resize edges; the frame
+   stays on the sides and at the bottom but not above the strip. */
+window.orvik-main.csd, window.orvik-main.solid-csd { border-radius: 0; }
+window.orvik-main.solid-csd { padding-top: 0; border-top-width: 0; }
 )css";
 
+// Once per display: a window may open on a display other than the first.
 void installStyleSheet() {
-  static bool installed = false;
+  static constexpr const char* kInstalledKey = "orvik-main-window-style";
   auto display = Gdk::Display::get_default();
-  if (installed || !display) return;
-  installed = true;
+  if (!display || g_object_get_data(G_OBJECT(display->gobj()), kInstalledKey)) return;
+  g_object_set_data(G_OBJECT(display->gobj()), kInstalledKey, GINT_TO_POINTER(1));
   auto provider = Gtk::CssProvider::create();
   provider->load_from_data(kStyleSheet);
   Gtk::StyleContext::add_provider_for_display(display, provider, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
@@ -284,7 +302,10 @@ MainWindow::MainWindow(const Glib::RefPtr<Gio::MenuModel>& menu, const MainWindo
       home_(control(), menu, services) {
   set_title(platform::AppInfo::current().displayName);
   // An empty title bar keeps the window's own decorations (resize edges,
-  // shadow) while the strip in the content takes the title bar's place.
+  // shadow) while the strip in the content takes the title bar's place; the
+  // style sheet gives the empty one no height.
+  add_css_class("orvik-main");
+  emptyTitlebar_.add_css_class("orvik-empty-titlebar");
   set_titlebar(emptyTitlebar_);
   set_child(home_);
   home_.configureMainWindow(*this);

@@ -18,7 +18,9 @@ const std::set<std::string, std::less<>>& blockedFileExtensions() {
   static const std::set<std::string, std::less<>> extensions = {
       "command", "sh",     "bash", "zsh", "csh", "ksh",      "py",       "rb",  "pl",
       "php",     "scpt",   "scptd", "applescript", "app", "action", "workflow", "term", "terminal",
-      "exe",     "bat",    "cmd",  "com", "jar", "dmg",      "pkg",      "mpkg"};
+      "exe",     "bat",    "cmd",  "com", "jar", "dmg",      "pkg",      "mpkg",
+      // What a Linux desktop starts or installs when the file is opened.
+      "desktop", "appimage", "run", "deb", "rpm", "flatpakref", "snap"};
   return extensions;
 }
 

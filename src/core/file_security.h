@@ -21,7 +21,8 @@
 
 namespace orvik {
 
-// The 26 lower-case extensions of files that are never opened or accepted;
+// The 33 lower-case extensions of files that are never opened or accepted
+// (the macOS set plus the Linux launchables and installers);
 // callers lower-case an extension before they look it up.
 const std::set<std::string, std::less<>>& blockedFileExtensions();
 
@@ -31,7 +32,8 @@ inline constexpr const char* quarantineAttribute = "user.orvik.quarantine";
 
 // Whether the file URL names the install folder or the documents folder, or
 // something inside them, once symbolic links and ".." are resolved. Anything
-// but a local file URL is outside.
+// but a local file URL is outside. The install folder is AppInfo's: the
+// program's own folder, never a shared one such as the launcher's /usr/bin.
 bool isFileInsideAppFolders(std::string_view url);
 
 // The last path component of `name`; "file" when that is empty, ".", ".."

@@ -76,6 +76,33 @@ TEST_F(AppFoldersContainmentTest, SymbolicLinksAreJudgedByWhereTheyLead) {
   EXPECT_TRUE(FileSecurity::isFileInsideAppFolders(fileURL(home.path() / "shortcut.pdf")));
 }
 
+// The program's own folder is its install folder, never the shared folder its
+// launcher or a bare copy lies in.
+TEST_F(AppFoldersContainmentTest, TheInstallFolderCountsButNoSharedSystemFolder) {
+  const fs::path prefix = home.path() / "usr";
+  const fs::path install = prefix / "lib" / "orvikdesk";
+  fs::create_directories(install / "resources");
+  fs::create_directories(prefix / "bin");
+  TempDir::writeFile(install / "manifest.json", "{}");
+  TempDir::writeFile(install / "orvikdesk", "");
+  TempDir::writeFile(prefix / "bin" / "other-program", "");
+  fs::create_symlink(install / "orvikdesk", prefix / "bin" / "orvikdesk");
+
+  // Installed: the launcher's folder is someone else's.
+  const fs::path build = home.path() / "build";
+  const fs::path sources = home.path() / "src";
+  platform::AppInfo::setCurrent(platform::AppInfo::forProgramFolder(install, build, sources));
+  EXPECT_TRUE(FileSecurity::isFileInsideAppFolders(fileURL(install / "resources")));
+  EXPECT_FALSE(FileSecurity::isFileInsideAppFolders(fileURL(prefix / "bin" / "other-program")));
+  EXPECT_FALSE(FileSecurity::isFileInsideAppFolders(fileURL(prefix / "bin")));
+
+  // A bare copy in the shared folder has no folder of its own there.
+  fs::remove(install / "manifest.json");
+  platform::AppInfo::setCurrent(platform::AppInfo::forProgramFolder(prefix / "bin", build, sources));
+  EXPECT_FALSE(FileSecurity::isFileInsideAppFolders(fileURL(prefix / "bin" / "other-program")));
+  EXPECT_TRUE(FileSecurity::isFileInsideAppFolders(fileURL(documents() / "x.pdf")));
+}
+
 TEST(FileSecurity, SanitizedFileNameKeepsOnlyAUsableLastComponent) {
   struct Case {
     const char* name;
@@ -113,8 +140,11 @@ TEST(FileSecurity, MarkQuarantinedSetsTheAttributeWithoutTerminatingZero) {
 
 TEST(FileSecurity, BlockedExtensionsAreExecutablesAndInstallersOnly) {
   const auto& blocked = blockedFileExtensions();
-  EXPECT_EQ(blocked.size(), 26u);
-  for (const char* extension : {"app", "pkg", "sh", "command", "exe", "jar", "dmg", "mpkg"}) {
+  EXPECT_EQ(blocked.size(), 33u);
+  // Linux launchables as well: desktop entries, self-running images and
+  // installers, package files and store references.
+  for (const char* extension : {"app", "pkg", "sh", "command", "exe", "jar", "dmg", "mpkg", "desktop", "appimage",
+                                "run", "deb", "rpm", "flatpakref", "snap"}) {
     EXPECT_TRUE(blocked.contains(extension)) << extension;
   }
   for (const char* extension : {"zip", "pdf", "png", "txt", "APP"}) EXPECT_FALSE(blocked.contains(extension)) << extension;

@@ -10,8 +10,12 @@ namespace orvik {
 using platform::LoginItemStatus;
 
 LaunchAtLoginManager::LaunchAtLoginManager(platform::LoginItem& loginItem, platform::UserDefaults& defaults,
-                                           std::string appPath, LogFunction log)
-    : loginItem_(loginItem), defaults_(defaults), appPath_(std::move(appPath)), log_(std::move(log)) {}
+                                           std::string appPath, bool isInstalled, LogFunction log)
+    : loginItem_(loginItem),
+      defaults_(defaults),
+      appPath_(std::move(appPath)),
+      isInstalled_(isInstalled),
+      log_(std::move(log)) {}
 
 void LaunchAtLoginManager::log(std::string_view message, std::string_view level) const {
   if (log_) {
@@ -44,7 +48,21 @@ void LaunchAtLoginManager::registerLaunchAtLogin() {
     return;
   }
 
+  // A development run must not leave the user's session starting a build.
+  if (!isInstalled_) {
+    log("Not an installed copy — skipping registration", "warn");
+    return;
+  }
+
   const std::optional<std::string> last = defaults_.string(lastRegisteredPathKey);
+  if (status == LoginItemStatus::requiresApproval) {
+    log("Switched off by the user — leaving it off");
+    return;
+  }
+  if (status != LoginItemStatus::enabled && last) {
+    log("Removed by the user — leaving it off");
+    return;
+  }
   if (status == LoginItemStatus::enabled) {
     if (last == appPath_) {
       log("Already enabled at the current path — skipping re-register");

@@ -1,8 +1,10 @@
-// Registers the program to start at login, once per launch, and keeps that
-// registration pointing at the copy running now: an entry made by another
-// copy (another install folder) is removed and made anew. There is no
-// setting to turn it off, so an entry the user switched off comes back at
-// the next launch. Every line is logged with the tag "LOGIN-ITEM".
+// Registers the program to start at login on its first run, and keeps that
+// registration pointing at the copy running now: an enabled entry made by
+// another copy (another install folder) is removed and made anew. The user's
+// word stands: once registered, an entry the user switched off or removed
+// stays so, whichever copy runs. A program run from a build tree (not an
+// installed copy) registers nothing. Every line is logged with the tag
+// "LOGIN-ITEM".
 // THREAD-SAFETY: main queue, during start-up.
 #pragma once
 
@@ -23,12 +25,11 @@ class LaunchAtLoginManager {
   // Logs one line at "log", "warn" or "error".
   using LogFunction = std::function<void(std::string_view message, std::string_view level)>;
 
-  // `appPath` is the install folder of the running copy; `log` empty means
-  // the native logger with the tag "LOGIN-ITEM".
+  // `appPath` is the install folder of the running copy, `isInstalled`
+  // whether it is an installed copy; `log` empty means the native logger
+  // with the tag "LOGIN-ITEM".
   LaunchAtLoginManager(platform::LoginItem& loginItem, platform::UserDefaults& defaults, std::string appPath,
-                       LogFunction log = {});
-
-  // The program's autostart entry, its settings and install folder.
+                       bool isInstalled, LogFunction log = {});
 
   // Errors are logged, never returned.
   void registerLaunchAtLogin();
@@ -43,6 +44,7 @@ class LaunchAtLoginManager {
   platform::LoginItem& loginItem_;
   platform::UserDefaults& defaults_;
   const std::string appPath_;
+  const bool isInstalled_;
   LogFunction log_;
 };
 

@@ -22,10 +22,11 @@ std::ostream& operator<<(std::ostream& out, const Line& line) { return out << li
 
 class LaunchAtLoginManagerTest : public ::testing::Test {
  protected:
-  void run(const std::string& appPath = kPath) {
-    LaunchAtLoginManager manager(item, defaults, appPath, [this](std::string_view message, std::string_view level) {
-      lines.push_back({std::string(level), std::string(message)});
-    });
+  void run(const std::string& appPath = kPath, bool installed = true) {
+    LaunchAtLoginManager manager(item, defaults, appPath, installed,
+                                 [this](std::string_view message, std::string_view level) {
+                                   lines.push_back({std::string(level), std::string(message)});
+                                 });
     manager.registerLaunchAtLogin();
   }
 
@@ -83,17 +84,58 @@ TEST_F(LaunchAtLoginManagerTest, FailuresAreLoggedAndLeaveTheRememberedPath) {
   EXPECT_EQ(lines[3], (Line{"error", "Registration failed: Could not write it"}));
 }
 
-TEST_F(LaunchAtLoginManagerTest, EveryStatusButEnabledRegistersAgain) {
-  for (auto status : {LoginItemStatus::requiresApproval, LoginItemStatus::notFound, static_cast<LoginItemStatus>(7)}) {
-    item.currentStatus = status;
+// What the user did to the entry outlives launches: only a first run, or an
+// enabled entry of another copy, leads to a register.
+TEST_F(LaunchAtLoginManagerTest, TheUsersChoiceIsKept) {
+  struct Case {
+    LoginItemStatus status;
+    std::optional<std::string> remembered;
+    int registers;
+    int unregisters;
+    std::string lastLine;
+  };
+  const std::string registered = "Registered successfully from: /usr/lib/orvikdesk";
+  const std::string switchedOff = "Switched off by the user — leaving it off";
+  const std::string removed = "Removed by the user — leaving it off";
+  const Case cases[] = {
+      {LoginItemStatus::notRegistered, std::nullopt, 1, 0, registered},
+      {LoginItemStatus::notRegistered, kPath, 0, 0, removed},
+      {LoginItemStatus::notRegistered, "/opt/old", 0, 0, removed},
+      {LoginItemStatus::requiresApproval, std::nullopt, 0, 0, switchedOff},
+      {LoginItemStatus::requiresApproval, kPath, 0, 0, switchedOff},
+      {LoginItemStatus::requiresApproval, "/opt/old", 0, 0, switchedOff},
+      {LoginItemStatus::notFound, std::nullopt, 1, 0, registered},
+      {LoginItemStatus::notFound, kPath, 0, 0, removed},
+      {static_cast<LoginItemStatus>(7), std::nullopt, 1, 0, registered},
+      {LoginItemStatus::enabled, kPath, 0, 0, "Already enabled at the current path — skipping re-register"},
+      {LoginItemStatus::enabled, "/opt/old", 1, 1, registered},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(LaunchAtLoginManager::statusName(c.status) + " " + c.remembered.value_or("(none)"));
+    item = platform::FakeLoginItem();
+    item.currentStatus = c.status;
+    if (c.remembered) defaults.setString(kKey, *c.remembered); else defaults.remove(kKey);
     lines.clear();
-    const int before = item.registers;
     run();
-    EXPECT_EQ(item.registers, before + 1);
+    EXPECT_EQ(item.registers, c.registers);
+    EXPECT_EQ(item.unregisters, c.unregisters);
+    EXPECT_EQ(lines.back().message, c.lastLine);
+    EXPECT_EQ(defaults.string(kKey), c.registers ? std::optional<std::string>(kPath) : c.remembered);
   }
-  EXPECT_EQ(lines.front(), (Line{"log", "Current status: unknown(7)"}));
+  EXPECT_EQ(LaunchAtLoginManager::statusName(static_cast<LoginItemStatus>(7)), "unknown(7)");
   EXPECT_EQ(LaunchAtLoginManager::statusName(LoginItemStatus::requiresApproval), "requiresApproval");
   EXPECT_EQ(LaunchAtLoginManager::statusName(LoginItemStatus::notFound), "notFound");
+}
+
+TEST_F(LaunchAtLoginManagerTest, ABuildTreeProgramRegistersNothing) {
+  for (auto status : {LoginItemStatus::notRegistered, LoginItemStatus::enabled}) {
+    item.currentStatus = status;
+    lines.clear();
+    run("/home/dev/orvikdesk/build/src/app", false);
+    EXPECT_EQ(item.registers + item.unregisters, 0);
+    EXPECT_FALSE(defaults.string(kKey));
+    EXPECT_EQ(lines.back(), (Line{"warn", "Not an installed copy — skipping registration"}));
+  }
 }
 
 TEST_F(LaunchAtLoginManagerTest, ATranslocatedCopyRegistersNothing) {

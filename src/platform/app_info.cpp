@@ -16,22 +16,53 @@ std::shared_ptr<const AppInfo> gCurrent;
 fs::path runningProgramFolder() {
   std::error_code ec;
   fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? fs::current_path(ec) : exe.parent_path();
+  return ec ? fs::path() : exe.parent_path();
+}
+
+fs::path resolved(const fs::path& path) {
+  std::error_code ec;
+  fs::path real = fs::weakly_canonical(path, ec);
+  return ec ? path.lexically_normal() : real;
+}
+
+bool isSameOrInside(const fs::path& path, const fs::path& folder) {
+  if (path.empty() || folder.empty()) return false;
+  const fs::path relative = path.lexically_relative(folder);
+  return !relative.empty() && *relative.begin() != "..";
 }
 
 }  // namespace
 
-AppInfo AppInfo::compiledIn() {
+AppInfo AppInfo::forProgramFolder(const fs::path& programFolder, const fs::path& buildTree,
+                                  const fs::path& sourceResources) {
   AppInfo info;
   info.displayName = kAppDisplayName;
   info.bundleIdentifier = kAppBundleIdentifier;
   info.shortVersion = kAppShortVersion;
   info.build = kAppBuild;
-  info.installFolder = runningProgramFolder();
+  info.resourcesFolder = sourceResources;
+  if (programFolder.empty()) return info;
+
+  const fs::path folder = resolved(programFolder);
   std::error_code ec;
-  fs::path installed = info.installFolder / "resources";
-  info.resourcesFolder = fs::is_directory(installed, ec) ? installed : fs::path(kAppSourceResources);
+  if (fs::is_regular_file(folder / kInstallManifestName, ec)) {
+    // <prefix>/lib/orvikdesk
+    const fs::path prefix = folder.parent_path().parent_path();
+    info.isInstalled = true;
+    info.installFolder = folder;
+    info.resourcesFolder = folder / "resources";
+    info.launcher = prefix / "bin" / "orvikdesk";
+    info.desktopEntry = prefix / "share" / "applications" / (info.bundleIdentifier + ".desktop");
+    info.iconsFolder = prefix / "share" / "icons";
+  } else if (!buildTree.empty() && isSameOrInside(folder, resolved(buildTree))) {
+    info.installFolder = folder;
+    info.iconsFolder = resolved(buildTree) / "share" / "icons";
+  }
   return info;
+}
+
+AppInfo AppInfo::compiledIn() {
+  return forProgramFolder(runningProgramFolder(), kAppBuildTree, kAppSourceResources);
 }
 
 const AppInfo& AppInfo::current() {

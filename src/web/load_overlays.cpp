@@ -121,10 +121,20 @@ LoadingOverlayView::LoadingOverlayView(bool isDarkMode) : isDarkMode_(isDarkMode
   fill(background_);
   set_child(background_);
 
+  // Drawn from its SVG source (gdk-pixbuf's SVG loader), sharp at any scale.
   const auto logoFile = platform::AppInfo::current().resourcesFolder / "images" /
-                        (isDarkMode_ ? "orvik_desktop_logo.png" : "orvik_desktop_logo_light.png");
-  if (std::filesystem::exists(logoFile)) {
-    logo_.set_filename(logoFile.string());
+                        (isDarkMode_ ? "orvik_desktop_logo.svg" : "orvik_desktop_logo_light.svg");
+  Glib::RefPtr<Gdk::Texture> logo;
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(logoFile, ec)) {
+    try {
+      logo = Gdk::Texture::create_from_filename(logoFile.string());
+    } catch (const Glib::Error&) {
+      logo.reset();
+    }
+  }
+  if (logo) {
+    logo_.set_paintable(logo);
     logo_.set_can_shrink(true);
     logo_.set_size_request(250, -1);
     column_.append(logo_);

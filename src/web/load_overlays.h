@@ -57,6 +57,10 @@ class LoadingOverlayView : public Gtk::Overlay {
   explicit LoadingOverlayView(bool isDarkMode);
   ~LoadingOverlayView() override;
   const Gtk::Label& status() const { return status_; }
+  // The logo image when it could be read, else null (the name is shown).
+  Glib::RefPtr<const Gdk::Paintable> logo() const {
+    return logo_.get_parent() ? logo_.get_paintable() : Glib::RefPtr<const Gdk::Paintable>();
+  }
 
  private:
   void drawBackground(const Cairo::RefPtr<Cairo::Context>& cr, int width, int height);

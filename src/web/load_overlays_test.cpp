@@ -80,6 +80,22 @@ class LoadOverlaysIntegration : public ::testing::Test {
   Gtk::Overlay overlay_;
 };
 
+TEST_F(LoadOverlaysIntegration, TheLoadingCoverShowsTheLogoOfItsTheme) {
+  std::vector<guchar> pixels[2];
+  for (bool dark : {true, false}) {
+    SCOPED_TRACE(dark ? "dark" : "light");
+    LoadingOverlayView cover(dark);
+    auto logo = std::dynamic_pointer_cast<const Gdk::Texture>(cover.logo());
+    ASSERT_TRUE(logo) << "the logo image is missing from the resources or unreadable";
+    EXPECT_GE(logo->get_width(), 250) << "drawn at least at the size the cover shows it";
+    EXPECT_EQ(logo->get_width(), logo->get_height());
+    auto& bytes = pixels[dark];
+    bytes.resize(static_cast<std::size_t>(logo->get_width()) * logo->get_height() * 4);
+    logo->download(bytes.data(), static_cast<std::size_t>(logo->get_width()) * 4);
+  }
+  EXPECT_NE(pixels[0], pixels[1]) << "each theme has its own logo";
+}
+
 TEST_F(LoadOverlaysIntegration, CoversFollowTheStateAndButtonsCallTheirActionEveryClick) {
   int retries = 0, reloads = 0;
   WebOverlayLayer layer(overlay_, state_, *monitor_, [] { return false; },

@@ -102,7 +102,8 @@ function busWithoutServices(home) {
 
 // Starts the program with `home` and the service's override file. Resolves
 // at once; `lines` collects its standard output.
-export function startProgram({ home, config, keyring = 'unlocked' }) {
+// `executable` is the built program unless told otherwise (an installed copy).
+export function startProgram({ home, config, keyring = 'unlocked', executable = program }) {
   const env = {
     ...process.env,
     HOME: home,
@@ -116,8 +117,8 @@ export function startProgram({ home, config, keyring = 'unlocked' }) {
   if (keyring === 'nobus') delete env.DBUS_SESSION_BUS_ADDRESS;
   const script = (keyringScripts[keyring] ?? '') + 'exec "$0"';
   const bus = keyring === 'none' ? ['--config-file', busWithoutServices(home)] : [];
-  const command = keyring === 'nobus' ? ['bash', '-c', script, program]
-    : ['dbus-run-session', ...bus, '--', 'bash', '-c', script, program];
+  const command = keyring === 'nobus' ? ['bash', '-c', script, executable]
+    : ['dbus-run-session', ...bus, '--', 'bash', '-c', script, executable];
   const child = spawn(command[0], command.slice(1), {
     env,
     stdio: ['ignore', 'pipe', 'pipe'],
