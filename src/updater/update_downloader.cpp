@@ -115,10 +115,22 @@ ArchiveVerdict checkDownloadedArchive(const std::filesystem::path& file, const s
   return verdict;
 }
 
+// Everything a transfer uses: the worker never touches the downloader, which
+// may be gone before a transfer stuck in a name lookup ends.
 struct UpdateDownloader::Job {
   std::string url;
   std::string expectedSHA256;
   std::filesystem::path folder;
+  std::string supportEmail;
+  std::shared_ptr<UpdateHttpClient> client;
+  platform::TaskQueue* queue;
+  std::weak_ptr<UpdateDownloader*> alive;
+
+  void post(std::function<void(UpdateDownloader&)> task) const {
+    queue->post([alive = alive, task = std::move(task)] {
+      if (auto self = alive.lock()) task(**self);
+    });
+  }
 };
 
 UpdateDownloader::UpdateDownloader(Dependencies dependencies)
@@ -129,7 +141,7 @@ UpdateDownloader::UpdateDownloader(Dependencies dependencies)
 UpdateDownloader::~UpdateDownloader() {
   self_.reset();
   client_->cancel();
-  worker_.reset();
+  (void)worker_.release();
 }
 
 std::filesystem::path UpdateDownloader::folder() {
@@ -160,15 +172,11 @@ void UpdateDownloader::downloadAndInstall(const std::string& url, const std::str
   state_.errorMessage.reset();
   staged_.reset();
   changed.notify();
-  auto job = std::make_shared<Job>(Job{url, expectedSHA256, folder()});
-  worker_->post([this, job, client = client_, alive = std::weak_ptr<UpdateDownloader*>(self_)] {
-    // The downloader outlives its worker (the destructor joins it).
-    if (alive.expired()) return;
-    runJob(job);
-  });
+  Job job{url, expectedSHA256, folder(), d_.supportEmail, client_, &d_.queue, self_};
+  worker_->post([job = std::move(job)] { runJob(job); });
 }
 
-void UpdateDownloader::runJob(const std::shared_ptr<Job>& job) {
+void UpdateDownloader::runJob(const Job& job) {
   std::filesystem::path file;
   int fd = -1;
   int status = 0;
@@ -176,17 +184,17 @@ void UpdateDownloader::runJob(const std::shared_ptr<Job>& job) {
   std::optional<std::uint64_t> total;
   std::uint64_t written = 0;
   double lastPosted = -1.0;
-  const auto result = client_->get(
-      job->url,
+  const auto result = job.client->get(
+      job.url,
       [&](const UpdateHttpClient::Response& response) {
         status = response.status;
         if (status != 200) return false;
-        if (job->folder.empty()) {
+        if (job.folder.empty()) {
           writeFailed = true;
           return false;
         }
         char* uuid = g_uuid_string_random();
-        file = job->folder / ("OrvikUpdate_" + std::string(uuid) + ".tar");
+        file = job.folder / ("OrvikUpdate_" + std::string(uuid) + ".tar");
         g_free(uuid);
         fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0) {
@@ -207,7 +215,7 @@ void UpdateDownloader::runJob(const std::shared_ptr<Job>& job) {
           const double progress = std::min(1.0, static_cast<double>(written) / static_cast<double>(*total));
           if (progress - lastPosted >= 0.005 || progress >= 1.0) {
             lastPosted = progress;
-            post([progress](UpdateDownloader& self) { self.setProgress(progress); });
+            job.post([progress](UpdateDownloader& self) { self.setProgress(progress); });
           }
         }
         return true;
@@ -221,39 +229,39 @@ void UpdateDownloader::runJob(const std::shared_ptr<Job>& job) {
   }
   if (result.outcome == Outcome::refused) {
     const auto refusal = result.refusal.value_or(UpdateTrustEvent{"", UpdateTrustVerdict::untrusted});
-    post([text = downloadSecurityAlertText(refusal.verdict, refusal.host)](UpdateDownloader& self) {
+    job.post([text = downloadSecurityAlertText(refusal.verdict, refusal.host)](UpdateDownloader& self) {
       self.showSecurityAlert(text);
     });
     // The refused transfer ends with an error, reported like any other.
-    post([](UpdateDownloader& self) { self.reportFailure(UpdateError::downloadFailed()); });
+    job.post([](UpdateDownloader& self) { self.reportFailure(UpdateError::downloadFailed()); });
     return;
   }
   if (result.outcome != Outcome::completed || writeFailed) {
     removeQuietly(file);
-    post([](UpdateDownloader& self) { self.reportFailure(UpdateError::downloadFailed()); });
+    job.post([](UpdateDownloader& self) { self.reportFailure(UpdateError::downloadFailed()); });
     return;
   }
-  const ArchiveVerdict verdict = checkDownloadedArchive(file, job->expectedSHA256);
+  const ArchiveVerdict verdict = checkDownloadedArchive(file, job.expectedSHA256);
   switch (verdict.check) {
     case ArchiveCheck::accepted:
-      post([file](UpdateDownloader& self) { self.verified(file); });
+      job.post([file](UpdateDownloader& self) { self.verified(file); });
       return;
     case ArchiveCheck::tooSmall:
       removeQuietly(file);
-      post([kb = verdict.size / 1024](UpdateDownloader& self) {
+      job.post([kb = verdict.size / 1024](UpdateDownloader& self) {
         self.reportFailure(UpdateError::installFailed("Download failed: received invalid file (" + std::to_string(kb) +
                                                       " KB). Please check your connection and try again."));
       });
       return;
     case ArchiveCheck::unreadable:
       removeQuietly(file);
-      post([](UpdateDownloader& self) {
+      job.post([](UpdateDownloader& self) {
         self.reportFailure(UpdateError::installFailed("Could not verify file integrity."));
       });
       return;
     case ArchiveCheck::tampered:
       removeQuietly(file);
-      post([text = tamperedAlertText(d_.supportEmail)](UpdateDownloader& self) { self.showSecurityAlert(text); });
+      job.post([text = tamperedAlertText(job.supportEmail)](UpdateDownloader& self) { self.showSecurityAlert(text); });
       return;
   }
 }

@@ -77,8 +77,8 @@ class UpdateDownloader {
   };
 
   explicit UpdateDownloader(Dependencies dependencies);
-  // Cancels a running transfer and waits for the queue to end; a partly
-  // written file is deleted.
+  // Cancels a running transfer without waiting for it (a name lookup cannot
+  // be cancelled); a partly written file is deleted when it ends.
   ~UpdateDownloader();
   UpdateDownloader(const UpdateDownloader&) = delete;
   UpdateDownloader& operator=(const UpdateDownloader&) = delete;
@@ -98,7 +98,7 @@ class UpdateDownloader {
 
  private:
   struct Job;
-  void runJob(const std::shared_ptr<Job>& job);
+  static void runJob(const Job& job);
   void setProgress(double progress);
   void verified(const std::filesystem::path& file);
   void post(std::function<void(UpdateDownloader&)> task);

@@ -11,7 +11,10 @@ PinnedFeedSource::PinnedFeedSource(std::string url, UpdateConnectionSettings set
 
 PinnedFeedSource::~PinnedFeedSource() {
   client_->cancel();
-  queue_.reset();
+  // A name lookup cannot be cancelled: joining a worker that sits in one would
+  // hold up the exit. The worker keeps only what it shares (the client) and
+  // ends once the lookup returns.
+  (void)queue_.release();
 }
 
 void PinnedFeedSource::fetch(std::function<void(FetchedFeed)> done) {

@@ -39,7 +39,7 @@ class PinnedFeedSource final : public UpdateFeedSource {
   static constexpr std::size_t kMaxFeedBytes = 1024 * 1024;
 
   PinnedFeedSource(std::string url, UpdateConnectionSettings settings);
-  // Cancels a running fetch and waits for the queue to end.
+  // Cancels a running fetch; never waits for it.
   ~PinnedFeedSource() override;
 
   void fetch(std::function<void(FetchedFeed)> done) override;
