@@ -125,10 +125,13 @@ struct UpdateDownloader::Job {
   std::shared_ptr<UpdateHttpClient> client;
   platform::TaskQueue* queue;
   std::weak_ptr<UpdateDownloader*> alive;
+  std::shared_ptr<UpdateWorkerGate> gate;
 
   void post(std::function<void(UpdateDownloader&)> task) const {
-    queue->post([alive = alive, task = std::move(task)] {
-      if (auto self = alive.lock()) task(**self);
+    gate->pass([&] {
+      queue->post([alive = alive, task = std::move(task)] {
+        if (auto self = alive.lock()) task(**self);
+      });
     });
   }
 };
@@ -139,6 +142,7 @@ UpdateDownloader::UpdateDownloader(Dependencies dependencies)
       worker_(std::make_unique<platform::SerialQueue>("com.orvik.updateDownloader")) {}
 
 UpdateDownloader::~UpdateDownloader() {
+  gate_->close();
   self_.reset();
   client_->cancel();
   (void)worker_.release();
@@ -172,7 +176,7 @@ void UpdateDownloader::downloadAndInstall(const std::string& url, const std::str
   state_.errorMessage.reset();
   staged_.reset();
   changed.notify();
-  Job job{url, expectedSHA256, folder(), d_.supportEmail, client_, &d_.queue, self_};
+  Job job{url, expectedSHA256, folder(), d_.supportEmail, client_, &d_.queue, self_, gate_};
   worker_->post([job = std::move(job)] { runJob(job); });
 }
 

@@ -108,6 +108,7 @@ class UpdateDownloader {
   UpdateDownloadState state_;
   std::optional<std::filesystem::path> staged_;
   std::shared_ptr<UpdateHttpClient> client_;
+  std::shared_ptr<UpdateWorkerGate> gate_ = std::make_shared<UpdateWorkerGate>();
   std::unique_ptr<platform::SerialQueue> worker_;
   std::shared_ptr<UpdateDownloader*> self_ = std::make_shared<UpdateDownloader*>(this);
 };

@@ -10,6 +10,7 @@ PinnedFeedSource::PinnedFeedSource(std::string url, UpdateConnectionSettings set
       queue_(std::make_unique<platform::SerialQueue>("com.orvik.updateService")) {}
 
 PinnedFeedSource::~PinnedFeedSource() {
+  gate_->close();
   client_->cancel();
   // A name lookup cannot be cancelled: joining a worker that sits in one would
   // hold up the exit. The worker keeps only what it shares (the client) and
@@ -18,7 +19,7 @@ PinnedFeedSource::~PinnedFeedSource() {
 }
 
 void PinnedFeedSource::fetch(std::function<void(FetchedFeed)> done) {
-  queue_->post([client = client_, url = url_, done = std::move(done)] {
+  queue_->post([client = client_, gate = gate_, url = url_, done = std::move(done)] {
     std::string body;
     bool tooLarge = false;
     const auto result = client->get(
@@ -39,7 +40,8 @@ void PinnedFeedSource::fetch(std::function<void(FetchedFeed)> done) {
       fetched.error = tooLarge ? "the feed is larger than " + std::to_string(kMaxFeedBytes) + " bytes"
                                : (result.error.empty() ? "unknown" : result.error);
     }
-    if (result.outcome != UpdateHttpClient::Outcome::cancelled) done(std::move(fetched));
+    if (result.outcome == UpdateHttpClient::Outcome::cancelled) return;
+    gate->pass([&] { done(std::move(fetched)); });
   });
 }
 

@@ -47,6 +47,7 @@ class PinnedFeedSource final : public UpdateFeedSource {
  private:
   const std::string url_;
   std::shared_ptr<UpdateHttpClient> client_;
+  std::shared_ptr<UpdateWorkerGate> gate_ = std::make_shared<UpdateWorkerGate>();
   std::unique_ptr<platform::SerialQueue> queue_;
 };
 

@@ -44,6 +44,27 @@ struct UpdateTrustEvent {
   UpdateTrustVerdict verdict = UpdateTrustVerdict::accepted;
 };
 
+// What a worker that may outlive its owner checks before it hands anything
+// on: the owner closes it when it goes, and nothing passes after that (the
+// program's main queue may be gone by the time a stuck lookup returns).
+class UpdateWorkerGate {
+ public:
+  // Runs `pass` only while the gate is open.
+  template <typename F>
+  void pass(F&& f) {
+    std::lock_guard lock(mutex_);
+    if (open_) f();
+  }
+  void close() {
+    std::lock_guard lock(mutex_);
+    open_ = false;
+  }
+
+ private:
+  std::mutex mutex_;
+  bool open_ = true;
+};
+
 class UpdateHttpClient {
  public:
   struct Response {
