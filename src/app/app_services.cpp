@@ -1,6 +1,7 @@
 #include "app/app_services.h"
 
 #include <gtk/gtk.h>
+#include <gtkmm.h>
 
 #include "app/app_bridge_messages.h"
 #include "app/call_control.h"
@@ -51,6 +52,13 @@
 #include "platform/system_log.h"
 #include "platform/system_opener.h"
 #include "platform/user_defaults.h"
+#include "updater/update_alerts_gtk.h"
+#include "updater/update_card.h"
+#include "updater/update_check_schedule.h"
+#include "updater/update_downloader.h"
+#include "updater/update_feed_source.h"
+#include "updater/update_server_trust.h"
+#include "updater/update_service.h"
 #include "web/credential_fetcher.h"
 #include "web/main_web_view.h"
 #include "web/web_session.h"
@@ -61,6 +69,17 @@ namespace {
 
 // Threads that make thumbnails and the replies that wait for them.
 constexpr int kThumbnailWorkers = 3;
+
+// The deployment's address for users whose update keeps failing its checks.
+constexpr const char* kUpdateSupportEmail = "support@orvikdesk.example";
+
+std::string hostOfURL(const std::string& url) {
+  GUri* uri = g_uri_parse(url.c_str(), G_URI_FLAGS_NONE, nullptr);
+  if (!uri) return {};
+  std::string host = g_uri_get_host(uri) ? g_uri_get_host(uri) : "";
+  g_uri_unref(uri);
+  return host;
+}
 
 }  // namespace
 
@@ -123,9 +142,50 @@ AppServices::AppServices(Options options)
   documents_ = std::make_unique<DocTransferManager>(documentsDirectory);
   images_ = std::make_unique<ImgTransferManager>(documentsDirectory);
   videos_ = std::make_unique<VideoTransferManager>(documentsDirectory);
+
+  // The updater trusts the system's anchors (and the override's CA) for its
+  // hosts, and only keys it pins.
+  UpdateConnectionSettings connection;
+  connection.allowedHosts = service_.updateHosts;
+  connection.pins = service_.updatePins;
+  std::string anchorError;
+  auto anchors = UpdateTrustAnchors::make(true, service_.extraCAFile, anchorError);
+  if (!anchors) {
+    nativeLog("[Updater] " + anchorError + " — only the system's anchors are trusted");
+    anchors = UpdateTrustAnchors::make(true, "", anchorError);
+  }
+  connection.anchors = std::move(anchors);
+  updateFeed_ = std::make_unique<PinnedFeedSource>(service_.updateFeedURL, connection);
+  updateAlerts_ = std::make_unique<GtkUpdateAlerts>([this]() -> Gtk::Window* {
+    if (!mainWebView_) return nullptr;
+    GtkRoot* root = gtk_widget_get_root(mainWebView_->host().widget());
+    return GTK_IS_WINDOW(root) ? Glib::wrap(GTK_WINDOW(root)) : nullptr;
+  });
+  updates_ = std::make_unique<UpdateService>(UpdateService::Dependencies{
+      platform::mainQueue(), platform::systemClock(), defaults_, *updateFeed_, *updateAlerts_,
+      [this] { return mainPage_; }, appInfo_.build, appInfo_.displayName, hostOfURL(service_.updateFeedURL), {}});
+  updateDownloader_ = std::make_unique<UpdateDownloader>(
+      UpdateDownloader::Dependencies{platform::mainQueue(), *updateAlerts_, connection, {}, kUpdateSupportEmail});
+  updateSchedule_ =
+      std::make_unique<UpdateCheckSchedule>(platform::mainQueue(), [this] { updates_->checkForUpdates(true); });
 }
 
-AppServices::~AppServices() = default;
+void AppServices::startUpdateChecks(Gtk::Window& window) {
+  if (updateChecksStarted_) return;
+  updateChecksStarted_ = true;
+  updateSchedule_->start();
+  window.property_is_active().signal_changed().connect([this, &window] {
+    if (window.is_active()) updateSchedule_->applicationBecameActive();
+  });
+}
+
+AppServices::~AppServices() {
+  // The checks and the card's sources go before what they call.
+  updateSchedule_.reset();
+  updateDownloader_.reset();
+  updates_.reset();
+  updateFeed_.reset();
+}
 
 CallCredentialsSink& AppServices::callCredentials() { return *callManager_; }
 
@@ -199,13 +259,17 @@ void AppServices::installMainWebView(HomeView& home) {
   mainPage_ = web->host().page();
   publishRoutes(*web);
   home.attachWebView(std::move(web));
+  // Above the page and its overlays.
+  home.pageOverlay().add_overlay(
+      *Gtk::make_managed<UpdateCard>(*updates_, *updateDownloader_, [this] { return theme_->isDarkMode(); }));
 }
 
 void AppServices::publishRoutes(MainWebView& web) {
   const std::weak_ptr<platform::PageScriptSink> page = web.host().page();
-  credentials_ =
-      std::make_unique<CredentialFetcher>(platform::mainQueue(), platform::systemClock(), *callManager_, page);
-  // TODO(updater issue): the update service's isUserLoggedIn (setUserLoggedIn).
+  CredentialFetcher::Collaborators fetcher;
+  fetcher.setUserLoggedIn = [this](bool loggedIn) { updates_->setUserLoggedIn(loggedIn); };
+  credentials_ = std::make_unique<CredentialFetcher>(platform::mainQueue(), platform::systemClock(), *callManager_,
+                                                     page, std::move(fetcher));
   web.host().coordinator().setCredentialFetcher(credentials_.get());
   credentials_->publishRoutes(web.routes());
 
@@ -226,7 +290,7 @@ void AppServices::publishRoutes(MainWebView& web) {
   app.theme = theme_.get();
   app.debugLog = debugLog_.get();
   app.defaults = &defaults_;
-  // TODO(updater issue): app.updates, the update service.
+  app.updates = updates_.get();
   appMessages_ = std::make_unique<AppBridgeMessages>(std::move(app));
   appMessages_->publishRoutes(web.routes());
 

@@ -10,11 +10,13 @@
 //     starts as early as it can) and the bridge routes of each subsystem
 //   → the call manager (its signalling, peer connection and tones are made
 //     when a call first needs them)
+//   → the updater: update check, downloader, their alerts (the card joins the
+//     main window with the web view; the checks start when it is shown)
 //   → on first use: device identity, launch at login, call audio and tones,
 //     audio hardware, signalling (the call engine is loaded only when used).
 //
 // Slots still to be filled: the call windows (the call manager drives them
-// through a port that only knows the main window so far) and the updater.
+// through a port that only knows the main window so far).
 //
 // The logger (NativeLogger::shared, behind nativeLog) and the platform
 // defaults (AppInfo::current, UserDefaults::standard, AudioHardware::shared,
@@ -33,6 +35,10 @@
 #include "platform/observer_list.h"
 #include "platform/page_call.h"
 #include "platform/secret_store.h"
+
+namespace Gtk {
+class Window;
+}  // namespace Gtk
 
 namespace orvik {
 
@@ -65,6 +71,11 @@ class NativeLogger;
 class NetworkMonitor;
 class OrvikFileSchemeHandler;
 class ThemeManager;
+class UpdateAlerts;
+class UpdateCheckSchedule;
+class UpdateDownloader;
+class UpdateFeedSource;
+class UpdateService;
 class VideoTransferManager;
 class WebLoadDiagnostics;
 class WebSession;
@@ -127,7 +138,12 @@ class AppServices {
   // The shell's and the bridge's views of the call manager.
   CallControl& calls() { return *calls_; }
   CallCredentialsSink& callCredentials();
-  // TODO(call windows issue): the call windows. TODO(updater issue): the update service.
+  // TODO(call windows issue): the call windows.
+  UpdateService& updates() { return *updates_; }
+  UpdateDownloader& updateDownloader() { return *updateDownloader_; }
+  // The silent checks: 2 s from now, every 1800 s, and whenever `window`
+  // becomes the active window; once.
+  void startUpdateChecks(Gtk::Window& window);
 
   // Builds the main web view into the home view's page slot, starts its
   // load, and publishes every subsystem's page messages on its bridge; once.
@@ -171,6 +187,12 @@ class AppServices {
   std::unique_ptr<DocTransferManager> documents_;
   std::unique_ptr<ImgTransferManager> images_;
   std::unique_ptr<VideoTransferManager> videos_;
+  std::unique_ptr<UpdateFeedSource> updateFeed_;
+  std::unique_ptr<UpdateAlerts> updateAlerts_;
+  std::unique_ptr<UpdateService> updates_;
+  std::unique_ptr<UpdateDownloader> updateDownloader_;
+  std::unique_ptr<UpdateCheckSchedule> updateSchedule_;
+  bool updateChecksStarted_ = false;
 
   // First use.
   std::unique_ptr<platform::SecretStore> secretStore_;

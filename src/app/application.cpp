@@ -2,6 +2,7 @@
 
 #include "app/call_control.h"
 #include "app/instance_bus.h"
+#include "updater/update_service.h"
 #include "core/native_logger.h"
 #include "core/web_load_diagnostics.h"
 #include "platform/app_info.h"
@@ -39,7 +40,11 @@ int OrvikApplication::runProgram(char* programName) {
 }
 
 Glib::RefPtr<Gio::Menu> OrvikApplication::makeMenu() {
-  add_action("check-for-updates", [] { platform::mainQueue().post([] { checkForUpdatesFromMenu(); }); });
+  add_action("check-for-updates", [this] {
+    platform::mainQueue().post([this] {
+      if (services_) checkForUpdatesFromMenu(services_->updates());
+    });
+  });
   add_action("show-web-load-diagnostics", [this] {
     if (services_) services_->webLoadDiagnostics().revealInFinder();
   });
@@ -78,7 +83,10 @@ void OrvikApplication::on_startup() {
 void OrvikApplication::on_activate() {
   if (!activatedOnce_) {
     activatedOnce_ = true;
-    if (mainWindow_) mainWindow_->present();
+    if (mainWindow_) {
+      mainWindow_->present();
+      services_->startUpdateChecks(*mainWindow_);
+    }
     return;
   }
   if (!steps_.observesShowMainWindowRequests()) return;

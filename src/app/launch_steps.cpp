@@ -15,6 +15,7 @@
 #include "app/instance_settler.h"
 #include "core/launch_at_login_manager.h"
 #include "core/native_logger.h"
+#include "core/update_banner.h"
 #include "platform/app_folders.h"
 #include "platform/app_info.h"
 #include "platform/dispatch/task_queue.h"
@@ -50,9 +51,9 @@ std::weak_ptr<platform::PageScriptSink> ProgramLaunchSteps::shellPage() const {
   return services ? services->mainPage() : std::weak_ptr<platform::PageScriptSink>();
 }
 
-void checkForUpdatesFromMenu() {
-  // TODO: updater — hide the update callout, then check with silent false.
-  nativeLog("[Updater] Check for Updates… is not available in this build yet");
+void checkForUpdatesFromMenu(UpdateBanner& updates) {
+  updates.setShowUpdateDialog(false);
+  updates.checkForUpdates(false);
 }
 
 bool isRunningFromReadOnlyImage(const std::filesystem::path& folder) {

@@ -17,6 +17,8 @@
 
 namespace orvik {
 
+class UpdateBanner;
+
 class AppServices;
 
 class ProgramLaunchSteps final : public LaunchSteps {
@@ -64,7 +66,8 @@ class ProgramLaunchSteps final : public LaunchSteps {
 // cannot update itself.
 bool isRunningFromReadOnlyImage(const std::filesystem::path& folder);
 
-// The menu command "Check for Updates…".
-void checkForUpdatesFromMenu();
+// The menu command "Check for Updates…": hides a card on screen, then checks
+// as a check the user asked for.
+void checkForUpdatesFromMenu(UpdateBanner& updates);
 
 }  // namespace orvik

@@ -20,7 +20,10 @@
 //
 // Options: --dir DIR (state folder, default a new temp folder), --page PATH
 // (the start page, default /), --wrong-pin (pin a key the server does not
-// have), --call-server URL (written as callServerURL).
+// have), --call-server URL (written as callServerURL), --update-ready LINE
+// (the ready line of update-feed.js: its feed, pins and CA are written as
+// the update host's; without it the update keys point at this server, which
+// serves no feed).
 // Only Node's built-in modules: no npm package is needed.
 'use strict';
 
@@ -40,6 +43,7 @@ const dir = path.resolve(option('--dir', fs.mkdtempSync(path.join(os.tmpdir(), '
 const startPage = option('--page', '/');
 const wrongPin = process.argv.includes('--wrong-pin');
 const callServerURL = option('--call-server', 'http://127.0.0.1:9');
+const updateReady = JSON.parse(option('--update-ready', 'null'));
 fs.mkdirSync(dir, { recursive: true });
 
 function openssl(...args) {
@@ -150,16 +154,22 @@ server.listen(0, '127.0.0.1', async () => {
   const url = `https://127.0.0.1:${port}${startPage}`;
   const config = path.join(dir, 'service.json');
   const pin = wrongPin ? crypto.createHash('sha256').update('not this key').digest('base64') : pinOf(certificates.cert);
+  // One CA file for both hosts: this server's CA and the update host's.
+  let extraCAFile = certificates.ca;
+  if (updateReady) {
+    extraCAFile = path.join(dir, 'ca-bundle.pem');
+    fs.writeFileSync(extraCAFile, Buffer.concat([fs.readFileSync(certificates.ca), fs.readFileSync(updateReady.ca)]));
+  }
   fs.writeFileSync(config, JSON.stringify({
     webAppURL: url,
     webHosts: ['127.0.0.1'],
     pinnedWebHost: '127.0.0.1',
     webPins: [pin],
     callServerURL,
-    updateFeedURL: `https://127.0.0.1:${port}/update-feed.json`,
+    updateFeedURL: updateReady ? updateReady.feed : `https://127.0.0.1:${port}/update-feed.json`,
     updateHosts: ['127.0.0.1'],
-    updatePins: [pinOf(certificates.cert)],
-    extraCAFile: certificates.ca,
+    updatePins: updateReady ? updateReady.pins : [pinOf(certificates.cert)],
+    extraCAFile,
   }, null, 2));
   process.stdout.write(JSON.stringify({ event: 'ready', url, config, reports: reportsFile, dir, foreign: foreignURL }) +
     '\n');

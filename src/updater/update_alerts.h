@@ -1,0 +1,23 @@
+// The updater's modal alerts: the critical security alerts and the
+// informational "You're up to date!". The program's backend shows GTK message
+// dialogs over the main window, one after another; tests record them.
+// THREAD-SAFETY: main queue only.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace orvik {
+
+class UpdateAlerts {
+ public:
+  virtual ~UpdateAlerts() = default;
+  // A critical alert with one "OK" button; `acknowledged` runs when the user
+  // closes it.
+  virtual void showCritical(const std::string& message, const std::string& informative,
+                            std::function<void()> acknowledged) = 0;
+  // An informational alert with one "OK" button.
+  virtual void showInformational(const std::string& message, const std::string& informative) = 0;
+};
+
+}  // namespace orvik
