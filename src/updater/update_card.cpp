@@ -130,10 +130,7 @@ UpdateCard::UpdateCard(UpdateService& service, UpdateDownloader& downloader, std
   render();
 }
 
-UpdateCard::~UpdateCard() {
-  service_.changed.remove(serviceObserver_);
-  downloader_.changed.remove(downloaderObserver_);
-}
+UpdateCard::~UpdateCard() = default;
 
 void UpdateCard::pressUpdate() {
   const auto& info = service_.updateInfo();

@@ -47,8 +47,8 @@ class UpdateCard : public Gtk::Revealer {
   std::function<bool()> isDarkMode_;
   UpdateCardModel model_;
   bool dark_ = true;
-  platform::ObserverList<>::Id serviceObserver_ = 0;
-  platform::ObserverList<>::Id downloaderObserver_ = 0;
+  platform::Subscription serviceObserver_;
+  platform::Subscription downloaderObserver_;
 
   Gtk::Box outer_{Gtk::Orientation::HORIZONTAL};
   Gtk::DrawingArea arrow_;

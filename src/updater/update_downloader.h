@@ -9,7 +9,7 @@
 // deleted. The trust refusals of the update connection and a digest mismatch
 // show a critical alert; every failure ends as an UpdateError text.
 //
-//   downloader.changed.add([&] { card.render(downloader.state()); });
+//   auto subscription = downloader.changed.add([&] { card.render(downloader.state()); });
 //   downloader.downloadAndInstall(info.downloadUrl, info.sha256.value_or(""));
 //
 // Owner: the composition root. THREAD-SAFETY: main queue only; the transfer

@@ -153,7 +153,7 @@ TEST_P(UpdateDownloadTableIntegration, EndsInTheRightStateAndKeepsOnlyAVerifiedA
     case Digest::exact: expected = digestOf(testing::updateArchiveBytes(512000)); break;
   }
   int changes = 0;
-  downloader_->changed.add([&] { ++changes; });
+  const auto subscription = downloader_->changed.add([&] { ++changes; });
   downloader_->downloadAndInstall(base + c.path, expected);
   EXPECT_TRUE(downloader_->state().isDownloading);
   waitUntilIdle();

@@ -7,7 +7,7 @@
 // critical alert, for silent checks too.
 //
 //   UpdateService updates({queue, clock, defaults, feed, alerts, page, build, name, host});
-//   updates.changed.add([&] { render(updates); });
+//   auto subscription = updates.changed.add([&] { render(updates); });
 //   updates.checkForUpdates(/*silent=*/true);
 //
 // There is no in-flight flag: two checks started back to back make two

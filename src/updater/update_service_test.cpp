@@ -84,7 +84,7 @@ TEST_P(UpdateCheckTableTest, PublishesTellsThePageAndAlertsAsTheRulesSay) {
   auto service = make("500");
   service->setUserLoggedIn(c.loggedIn);
   int changes = 0;
-  service->changed.add([&] { ++changes; });
+  const auto subscription = service->changed.add([&] { ++changes; });
 
   service->checkForUpdates(c.silent);
   ASSERT_EQ(feed_.pending.size(), 1u);
