@@ -1,0 +1,102 @@
+// Native → page calls: every value, page text included, becomes an argument
+// literal that a JavaScript engine (node, kept running beside the fuzzer)
+// evaluates back to the same value, calling the named function exactly once
+// and nothing else.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "fuzz_support.h"
+#include "platform/json_limits.h"
+#include "platform/page_call.h"
+
+extern char** environ;
+
+using namespace orvik;
+using nlohmann::json;
+
+namespace {
+
+// Reads one request per line: [script, expected arguments as JSON text].
+constexpr const char* kEvaluator = R"JS(
+const vm = require('vm');
+const readline = require('readline');
+const context = vm.createContext({});
+readline.createInterface({input: process.stdin}).on('line', (line) => {
+  let reply = 'ok';
+  try {
+    const [script, expected] = JSON.parse(line);
+    let calls = 0, got;
+    context.window = {f(...args) { calls++; got = args; }};
+    vm.runInContext(script, context, {timeout: 2000});
+    if (calls !== 1) reply = 'called ' + calls + ' times';
+    else if (JSON.stringify(got) !== JSON.stringify(JSON.parse(expected))) reply = 'got ' + JSON.stringify(got);
+  } catch (e) {
+    reply = 'threw ' + e;
+  }
+  process.stdout.write(reply.replace(/\n/g, ' ') + '\n');
+});
+)JS";
+
+class Evaluator {
+ public:
+  Evaluator() {
+    int toChild[2], fromChild[2];
+    if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
+    posix_spawn_file_actions_addclose(&actions, toChild[1]);
+    posix_spawn_file_actions_addclose(&actions, fromChild[0]);
+    char* argv[] = {const_cast<char*>("node"), const_cast<char*>("-e"), const_cast<char*>(kEvaluator), nullptr};
+    const int failed = posix_spawnp(&child_, "node", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    if (failed) {
+      std::fprintf(stderr, "page_call_fuzzer: node not found; literals are built but not evaluated\n");
+      ::close(toChild[1]);
+      ::close(fromChild[0]);
+      return;
+    }
+    in_ = ::fdopen(toChild[1], "w");
+    out_ = ::fdopen(fromChild[0], "r");
+  }
+
+  // "ok", or what went wrong.
+  std::string evaluate(const std::string& script, const std::string& expected) {
+    if (!in_ || !out_) return "ok";
+    const std::string line = json::array({script, expected}).dump(-1, ' ', true, json::error_handler_t::replace);
+    std::fputs(line.c_str(), in_);
+    std::fputc('\n', in_);
+    std::fflush(in_);
+    std::string reply;
+    for (int c = std::fgetc(out_); c != EOF && c != '\n'; c = std::fgetc(out_)) reply.push_back(static_cast<char>(c));
+    return reply.empty() ? "node stopped answering" : reply;
+  }
+
+ private:
+  pid_t child_ = 0;
+  std::FILE* in_ = nullptr;
+  std::FILE* out_ = nullptr;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static Evaluator evaluator;
+  const std::string_view input = fuzz::text(data, size);
+  std::vector<json> args{json(std::string(input))};
+  if (auto parsed = platform::parseOutsideJson(input, input.size())) args.push_back(std::move(*parsed));
+  const std::string script = platform::pageFunctionCall("f", args);
+  const std::string expected = json(args).dump(-1, ' ', false, json::error_handler_t::replace);
+  const std::string verdict = evaluator.evaluate(script, expected);
+  if (verdict != "ok") std::fprintf(stderr, "script: %s\nverdict: %s\n", script.c_str(), verdict.c_str());
+  fuzz::check(verdict == "ok", "the literal evaluates to the value");
+  return 0;
+}
