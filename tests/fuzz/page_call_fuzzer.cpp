@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -44,7 +45,26 @@ readline.createInterface({input: process.stdin}).on('line', (line) => {
 
 class Evaluator {
  public:
-  Evaluator() {
+  Evaluator() { start(); }
+
+  // "ok", or what went wrong. A node that went away (the machine's memory
+  // killer, say) is started again and asked once more: only an answer about
+  // the script counts.
+  std::string evaluate(const std::string& script, const std::string& expected) {
+    if (!in_ || !out_) return "ok";
+    std::string reply = ask(script, expected);
+    if (reply.empty()) {
+      stop();
+      start();
+      reply = ask(script, expected);
+    }
+    return reply.empty() ? "node stopped answering" : reply;
+  }
+
+ private:
+  void start() {
+    // A node that went away must not take the fuzzer with it on the next write.
+    std::signal(SIGPIPE, SIG_IGN);
     int toChild[2], fromChild[2];
     if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0) return;
     posix_spawn_file_actions_t actions;
@@ -68,19 +88,26 @@ class Evaluator {
     out_ = ::fdopen(fromChild[0], "r");
   }
 
-  // "ok", or what went wrong.
-  std::string evaluate(const std::string& script, const std::string& expected) {
-    if (!in_ || !out_) return "ok";
+  void stop() {
+    std::fclose(in_);
+    std::fclose(out_);
+    in_ = out_ = nullptr;
+    int status = 0;
+    ::waitpid(child_, &status, 0);
+    std::fprintf(stderr, "page_call_fuzzer: node ended (%s %d); starting it again\n",
+                 WIFSIGNALED(status) ? "signal" : "status", WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status));
+  }
+
+  std::string ask(const std::string& script, const std::string& expected) {
     const std::string line = json::array({script, expected}).dump(-1, ' ', true, json::error_handler_t::replace);
     std::fputs(line.c_str(), in_);
     std::fputc('\n', in_);
     std::fflush(in_);
     std::string reply;
     for (int c = std::fgetc(out_); c != EOF && c != '\n'; c = std::fgetc(out_)) reply.push_back(static_cast<char>(c));
-    return reply.empty() ? "node stopped answering" : reply;
+    return reply;
   }
 
- private:
   pid_t child_ = 0;
   std::FILE* in_ = nullptr;
   std::FILE* out_ = nullptr;
