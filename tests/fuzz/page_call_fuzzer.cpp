@@ -2,10 +2,12 @@
 // literal that a JavaScript engine (node, kept running beside the fuzzer)
 // evaluates back to the same value, calling the named function exactly once
 // and nothing else.
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -51,7 +53,7 @@ class Evaluator {
   // killer, say) is started again and asked once more: only an answer about
   // the script counts.
   std::string evaluate(const std::string& script, const std::string& expected) {
-    if (!in_ || !out_) return "ok";
+    if (in_ < 0 || out_ < 0) return "ok";
     std::string reply = ask(script, expected);
     if (reply.empty()) {
       stop();
@@ -66,7 +68,7 @@ class Evaluator {
     // A node that went away must not take the fuzzer with it on the next write.
     std::signal(SIGPIPE, SIG_IGN);
     int toChild[2], fromChild[2];
-    if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0) return;
+    if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
@@ -84,33 +86,44 @@ class Evaluator {
       ::close(fromChild[0]);
       return;
     }
-    in_ = ::fdopen(toChild[1], "w");
-    out_ = ::fdopen(fromChild[0], "r");
+    in_ = toChild[1];
+    out_ = fromChild[0];
   }
 
   void stop() {
-    std::fclose(in_);
-    std::fclose(out_);
-    in_ = out_ = nullptr;
+    ::close(in_);
+    ::close(out_);
+    in_ = out_ = -1;
     int status = 0;
     ::waitpid(child_, &status, 0);
     std::fprintf(stderr, "page_call_fuzzer: node ended (%s %d); starting it again\n",
                  WIFSIGNALED(status) ? "signal" : "status", WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status));
   }
 
+  // libFuzzer's once-a-second timer interrupts blocking calls (EINTR): they
+  // are repeated, or a busy node would look like one that went away.
   std::string ask(const std::string& script, const std::string& expected) {
-    const std::string line = json::array({script, expected}).dump(-1, ' ', true, json::error_handler_t::replace);
-    std::fputs(line.c_str(), in_);
-    std::fputc('\n', in_);
-    std::fflush(in_);
+    const std::string line =
+        json::array({script, expected}).dump(-1, ' ', true, json::error_handler_t::replace) + "\n";
+    for (std::size_t written = 0; written < line.size();) {
+      const ssize_t n = ::write(in_, line.data() + written, line.size() - written);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return {};
+      written += static_cast<std::size_t>(n);
+    }
     std::string reply;
-    for (int c = std::fgetc(out_); c != EOF && c != '\n'; c = std::fgetc(out_)) reply.push_back(static_cast<char>(c));
+    for (char c = 0;;) {
+      const ssize_t n = ::read(out_, &c, 1);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0 || c == '\n') break;
+      reply.push_back(c);
+    }
     return reply;
   }
 
   pid_t child_ = 0;
-  std::FILE* in_ = nullptr;
-  std::FILE* out_ = nullptr;
+  int in_ = -1;
+  int out_ = -1;
 };
 
 }  // namespace
