@@ -65,7 +65,34 @@ bool isFileInsideAppFolders(std::string_view url) {
   return false;
 }
 
-std::string sanitizedFileName(std::string_view name) {
+namespace {
+
+// `name` without control characters: C0 (NUL included), DEL, and C1 as
+// UTF-8 encodes it (0xC2 0x80-0x9F). A NUL would end the name the file system
+// sees while the name we keep and report goes on.
+std::string withoutControlCharacters(std::string_view name) {
+  std::string kept;
+  kept.reserve(name.size());
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (c < 0x20 || c == 0x7F) continue;
+    if (c == 0xC2 && i + 1 < name.size()) {
+      const auto next = static_cast<unsigned char>(name[i + 1]);
+      if (next >= 0x80 && next <= 0x9F) {
+        ++i;
+        continue;
+      }
+    }
+    kept.push_back(static_cast<char>(c));
+  }
+  return kept;
+}
+
+}  // namespace
+
+std::string sanitizedFileName(std::string_view original) {
+  const std::string cleaned = withoutControlCharacters(original);
+  std::string_view name = cleaned;
   while (name.size() > 1 && name.ends_with('/')) name.remove_suffix(1);
   const std::size_t slash = name.rfind('/');
   const std::string_view last = slash == std::string_view::npos || name == "/" ? name : name.substr(slash + 1);

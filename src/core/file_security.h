@@ -36,8 +36,9 @@ inline constexpr const char* quarantineAttribute = "user.orvik.quarantine";
 // program's own folder, never a shared one such as the launcher's /usr/bin.
 bool isFileInsideAppFolders(std::string_view url);
 
-// The last path component of `name`; "file" when that is empty, ".", ".."
-// or "/".
+// The last path component of `name` once its control characters (NUL, the
+// rest of C0, DEL, C1) are removed; "file" when that is empty, ".", ".." or
+// "/".
 std::string sanitizedFileName(std::string_view name);
 
 // Sets the quarantine attribute on `file`; a failure is ignored.

@@ -3,6 +3,8 @@
 #include <sys/xattr.h>
 
 #include <cerrno>
+#include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -112,6 +114,28 @@ TEST(FileSecurity, SanitizedFileNameKeepsOnlyAUsableLastComponent) {
                         Case{"report.pdf", "report.pdf"}, Case{"..", "file"}, Case{".", "file"}, Case{"", "file"},
                         Case{"/", "file"}, Case{"//", "file"}, Case{"a/..", "file"}, Case{"a\\b.txt", "a\\b.txt"}}) {
     EXPECT_EQ(FileSecurity::sanitizedFileName(c.name), c.sanitized) << c.name;
+  }
+}
+
+TEST(FileSecurity, SanitizedFileNamesNeverCarryControlCharacters) {
+  using namespace std::string_literals;
+  const std::pair<std::string, std::string> cases[] = {
+      {".\0"s, "file"},
+      {"..\0"s, "file"},
+      {"\0"s, "file"},
+      {"report.pdf\0.sh"s, "report.pdf.sh"},
+      {"a/\0/b\0c.txt"s, "bc.txt"},
+      {"line\nbreak\r\t.txt", "linebreak.txt"},
+      {"bell\x07\x1b[31m.txt", "bell[31m.txt"},
+      {"del\x7f.txt", "del.txt"},
+      {"c1\xc2\x85\xc2\x9f.txt", "c1.txt"},
+      {"caf\xc3\xa9 \xc2\xa0ok.txt", "caf\xc3\xa9 \xc2\xa0ok.txt"},  // é and a no-break space stay
+      {"trailing\xc2", "trailing\xc2"},
+  };
+  for (const auto& [name, sanitized] : cases) {
+    const std::string result = FileSecurity::sanitizedFileName(name);
+    EXPECT_EQ(result, sanitized) << name;
+    for (const char c : result) EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7F) << name;
   }
 }
 

@@ -9,6 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/json_limits.h"
+
 namespace orvik {
 namespace {
 
@@ -118,7 +120,9 @@ std::optional<ServiceConfig> ServiceConfig::load(const std::filesystem::path& fi
   }
   std::stringstream text;
   text << in.rdbuf();
-  const auto json = nlohmann::json::parse(text.str(), nullptr, false);
+  // An override file is a few lines; far more, or deep nesting, is no such file.
+  const auto parsed = platform::parseOutsideJson(text.str(), 1024 * 1024);
+  const nlohmann::json json = parsed ? *parsed : nlohmann::json();
   if (!json.is_object()) {
     error = file.string() + ": not a JSON object";
     return std::nullopt;

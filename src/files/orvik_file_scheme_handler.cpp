@@ -131,27 +131,33 @@ std::optional<ByteRange> OrvikFileSchemeHandler::parseRange(std::string_view val
   if (!value.starts_with(prefix)) return std::nullopt;
   std::string_view rest = value.substr(prefix.size());
   if (total == 0) return std::nullopt;
-  const auto maxIndex = static_cast<std::int64_t>(std::min<std::uint64_t>(total - 1, std::numeric_limits<std::int64_t>::max()));
+  // All arithmetic in unsigned 64 bits, where total - 1 and total - count
+  // cannot wrap, whatever the file's length.
+  const std::uint64_t maxIndex = total - 1;
 
-  // "bytes=-N": the last N bytes (all of them when the file is shorter).
+  // "bytes=-N": the last N bytes (all of them when the file is shorter, and
+  // when N does not even fit 64 bits).
   if (rest.starts_with('-')) {
     const std::string_view digits = rest.substr(1);
     if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
-    const std::optional<std::int64_t> count = parseInteger(digits);
-    if (!count || *count <= 0) return std::nullopt;
-    const std::int64_t first = *count > maxIndex ? 0 : maxIndex + 1 - *count;
-    return ByteRange{static_cast<std::uint64_t>(first), static_cast<std::uint64_t>(maxIndex)};
+    std::uint64_t count = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), count);
+    if (error == std::errc::result_out_of_range) return ByteRange{0, maxIndex};
+    if (error != std::errc() || end != digits.data() + digits.size() || count == 0) return std::nullopt;
+    return ByteRange{count >= total ? 0 : total - count, maxIndex};
   }
 
   const std::size_t dash = rest.find('-');
   const std::string_view firstText = rest.substr(0, dash);
   const std::string_view lastText = dash == std::string_view::npos ? std::string_view() : rest.substr(dash + 1);
   const std::optional<std::int64_t> first = parseInteger(firstText);
-  if (!first) return std::nullopt;
-  std::optional<std::int64_t> last = lastText.empty() ? std::nullopt : parseInteger(lastText);
-  if (!last) last = maxIndex;
-  if (*first < 0 || *first > *last || *last > maxIndex) return std::nullopt;
-  return ByteRange{static_cast<std::uint64_t>(*first), static_cast<std::uint64_t>(*last)};
+  if (!first || *first < 0) return std::nullopt;
+  const std::optional<std::int64_t> lastRead = lastText.empty() ? std::nullopt : parseInteger(lastText);
+  if (lastRead && *lastRead < 0) return std::nullopt;
+  const auto from = static_cast<std::uint64_t>(*first);
+  const std::uint64_t to = lastRead ? static_cast<std::uint64_t>(*lastRead) : maxIndex;
+  if (from > to || to > maxIndex) return std::nullopt;
+  return ByteRange{from, to};
 }
 
 std::optional<std::string> OrvikFileSchemeHandler::filePath(std::string_view url) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,6 +57,32 @@ TEST(OrvikFileParseRange, AgainstAThousandByteFile) {
   for (const auto& c : cases) EXPECT_EQ(Handler::parseRange(c.value, 1000), c.range) << c.value;
   EXPECT_EQ(Handler::parseRange("bytes=0-", 0), std::nullopt);
   EXPECT_EQ(Handler::parseRange("bytes=-10", 0), std::nullopt);
+}
+
+TEST(OrvikFileParseRange, LengthsAtAndBeyondTwoToTheSixtyThirdNeverOverflow) {
+  constexpr std::uint64_t kHalf = std::uint64_t{1} << 63;
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  struct Case {
+    std::string value;
+    std::uint64_t total;
+    std::optional<ByteRange> range;
+  };
+  const std::vector<Case> cases = {
+      {"bytes=-10", kHalf, ByteRange{kHalf - 10, kHalf - 1}},
+      {"bytes=-10", kHalf + 1, ByteRange{kHalf - 9, kHalf}},
+      {"bytes=-10", kMax, ByteRange{kMax - 10, kMax - 1}},
+      {"bytes=-9223372036854775808", kHalf, ByteRange{0, kHalf - 1}},
+      {"bytes=-9223372036854775807", kHalf, ByteRange{1, kHalf - 1}},
+      {"bytes=-18446744073709551615", kMax, ByteRange{0, kMax - 1}},
+      {"bytes=-99999999999999999999999", kMax, ByteRange{0, kMax - 1}},
+      {"bytes=-99999999999999999999999", 1000, ByteRange{0, 999}},
+      {"bytes=0-", kMax, ByteRange{0, kMax - 1}},
+      {"bytes=9223372036854775807-", kMax, ByteRange{kHalf - 1, kMax - 1}},
+      {"bytes=5-9223372036854775807", kHalf, ByteRange{5, kHalf - 1}},
+      {"bytes=5-9223372036854775807", kHalf - 1, std::nullopt},
+      {"bytes=-1", 1, ByteRange{0, 0}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Handler::parseRange(c.value, c.total), c.range) << c.value << " of " << c.total;
 }
 
 TEST(OrvikFileMimeType, ByLowerCasedExtension) {

@@ -164,6 +164,10 @@ TEST_F(TransferManagersTest, NamesFromThePageNeverLeaveTheDocumentsFolder) {
       {"..", "file"},                 {"", "file"},
       {".", "file"},                  {"a/b/", "b"},
       {"/etc/passwd", "passwd"},
+      // Page JSON can carry "\u0000": the name on disk and the one reported must agree.
+      {std::string(".\0", 2), "file"},   {std::string("..\0", 3), "file"},
+      {std::string("report.pdf\0.sh", 14), "report.pdf.sh"},
+      {"tab\there.txt", "tabhere.txt"},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -173,6 +177,8 @@ TEST_F(TransferManagersTest, NamesFromThePageNeverLeaveTheDocumentsFolder) {
     ASSERT_EQ(done.status, TransferStatus::ok);
     EXPECT_EQ(done.file.parent_path(), folder()) << c.name;
     EXPECT_EQ(done.file.filename().string().substr(0, c.written.size()), c.written) << c.name;
+    EXPECT_EQ(done.file.string().find('\0'), std::string::npos) << c.name;
+    EXPECT_TRUE(fs::is_regular_file(done.file)) << c.name;
   }
   ASSERT_EQ(images_.start("img", "../../evil.jpg"), TransferStatus::ok);
   EXPECT_EQ(images_.finish("img").file, folder() / "evil.jpg");

@@ -1,6 +1,7 @@
 #include "platform/page_call.h"
 
 #include "platform/dispatch/task_queue.h"
+#include "platform/json_limits.h"
 #include "platform/platform_log.h"
 
 namespace orvik::platform {
@@ -43,6 +44,12 @@ std::string buildMethodCall(std::string_view object, std::string_view method, co
 }  // namespace
 
 std::string jsLiteral(const nlohmann::json& value) {
+  // Printing recurses once per level: a value nested deeper than any page
+  // message (only outside input gets there) goes as null.
+  if (isNestedDeeperThan(value)) {
+    platformLog("[PageCall] a value nested too deeply was sent as null");
+    return "null";
+  }
   std::string text = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   // Valid in JSON, but line terminators inside string literals of older
   // JavaScript engines.

@@ -45,7 +45,8 @@ class PageScriptSink {
 };
 
 // A JavaScript literal for `value`: compact JSON, U+2028/U+2029 escaped,
-// invalid UTF-8 replaced by U+FFFD.
+// invalid UTF-8 replaced by U+FFFD; "null" for a value nested deeper than
+// platform::kMaxJsonDepth.
 std::string jsLiteral(const nlohmann::json& value);
 
 // Whether `name` is a plain JavaScript identifier (what page functions and

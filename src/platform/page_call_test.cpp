@@ -28,6 +28,19 @@ TEST(PageCall, EscapesLineSeparatorsAndReplacesInvalidUtf8) {
   EXPECT_EQ(jsLiteral("</script>\n"), "\"</script>\\n\"");
 }
 
+TEST(PageCall, AValueNestedDeeperThanAnyMessageGoesAsNull) {
+  nlohmann::json deep = nlohmann::json::array();
+  for (int i = 0; i < 200000; ++i) deep = nlohmann::json::array({std::move(deep)});
+  EXPECT_EQ(jsLiteral(deep), "null");
+  std::vector<nlohmann::json> args;
+  args.emplace_back(1);
+  args.push_back(std::move(deep));  // moved: a copy would recurse as deeply
+  EXPECT_EQ(pageFunctionCall("f", args), "if (typeof window.f === 'function') window.f(1, null);");
+  nlohmann::json shallow = 1;
+  for (int i = 0; i < 64; ++i) shallow = nlohmann::json::array({std::move(shallow)});
+  EXPECT_EQ(jsLiteral(shallow), std::string(64, '[') + "1" + std::string(64, ']'));
+}
+
 TEST(PageCall, RefusesNamesThatAreNotIdentifiers) {
   const orvik::testing::LogCapture quiet(orvik::testing::LogCapture::Source::platformLog);
   for (const char* name : {"", "a.b", "f()", "x;alert(1)", "1abc", "a b"}) {

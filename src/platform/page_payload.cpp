@@ -1,5 +1,7 @@
 #include "platform/page_payload.h"
 
+#include "platform/json_limits.h"
+
 namespace orvik::platform {
 namespace {
 
@@ -37,8 +39,8 @@ std::optional<double> payloadNumber(const nlohmann::json& payload, std::string_v
 
 std::optional<std::int64_t> payloadInteger(const nlohmann::json& payload, std::string_view key) {
   const auto* value = valueAt(payload, key);
-  if (!value || !value->is_number_integer()) return std::nullopt;
-  return value->get<std::int64_t>();
+  if (!value) return std::nullopt;
+  return jsonInteger(*value);
 }
 
 std::optional<nlohmann::json> payloadObject(const nlohmann::json& payload, std::string_view key) {

@@ -24,7 +24,7 @@ std::optional<std::string> payloadString(const nlohmann::json& payload, std::str
 std::optional<bool> payloadFlag(const nlohmann::json& payload, std::string_view key);
 // Any JSON number, integer or not.
 std::optional<double> payloadNumber(const nlohmann::json& payload, std::string_view key);
-// A JSON integer (a number with a fraction is not one).
+// A JSON integer that fits 64 bits signed (a number with a fraction is not one).
 std::optional<std::int64_t> payloadInteger(const nlohmann::json& payload, std::string_view key);
 // A JSON object (a dictionary with string keys).
 std::optional<nlohmann::json> payloadObject(const nlohmann::json& payload, std::string_view key);

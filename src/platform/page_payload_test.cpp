@@ -29,6 +29,9 @@ TEST(PagePayload, MistypedOrMissingValuesReadAsAbsent) {
   EXPECT_EQ(payloadNumber(payload, "b"), std::nullopt);  // a boolean is never a number
   EXPECT_EQ(payloadInteger(payload, "i"), 3);
   EXPECT_EQ(payloadInteger(payload, "n"), std::nullopt);
+  const json huge = json::parse(R"({"u": 18446744073709551615, "past": 1e19})");
+  EXPECT_EQ(payloadInteger(huge, "u"), std::nullopt);
+  EXPECT_EQ(payloadInteger(huge, "past"), std::nullopt);
   EXPECT_EQ(payloadObject(payload, "o"), (json{{"k", 1}}));
   EXPECT_EQ(payloadObject(payload, "a"), std::nullopt);
   EXPECT_EQ(payloadArray(payload, "a"), (json{1, 2}));

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/app_info.h"
+#include "platform/json_limits.h"
 #include "platform/platform_log.h"
 
 namespace orvik::platform {
@@ -30,6 +31,10 @@ bool writeAll(int fd, const std::string& data) {
   }
   return true;
 }
+
+// Far beyond any settings file the program writes; a larger one was not
+// written by it.
+constexpr std::size_t kMaxSettingsBytes = 16 * 1024 * 1024;
 
 fs::path freeCorruptPath(const fs::path& file) {
   fs::path candidate = file;
@@ -73,9 +78,11 @@ void UserDefaults::load() {
   }
   std::stringstream text;
   text << in.rdbuf();
-  nlohmann::json parsed = nlohmann::json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
-  if (!parsed.is_discarded() && parsed.is_object()) {
-    stored_ = std::move(parsed);
+  // Too large or too deeply nested counts as corrupt: every write prints the
+  // whole store, and a deep value would overflow the stack there.
+  auto parsed = parseOutsideJson(text.str(), kMaxSettingsBytes);
+  if (parsed && parsed->is_object()) {
+    stored_ = std::move(*parsed);
     return;
   }
   const fs::path aside = freeCorruptPath(file_);
@@ -124,8 +131,7 @@ bool UserDefaults::boolValue(std::string_view key) const { return optionalBool(k
 std::optional<std::int64_t> UserDefaults::optionalInteger(std::string_view key) const {
   auto value = object(key);
   if (!value) return std::nullopt;
-  if (value->is_number_integer()) return value->get<std::int64_t>();
-  if (value->is_number_float()) return static_cast<std::int64_t>(value->get<double>());
+  if (value->is_number()) return jsonIntegerPart(*value);
   if (value->is_boolean()) return value->get<bool>() ? 1 : 0;
   return std::nullopt;
 }

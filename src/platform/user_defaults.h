@@ -6,6 +6,7 @@
 // A file that cannot be parsed is logged, moved aside as defaults.json.corrupt
 // (or .corrupt-2, -3 ... when an earlier one is kept) and the store starts
 // empty: the program never crashes on it and never overwrites the evidence.
+// So is a file over 16 MiB or one nested deeper than any settings are.
 //
 // THREAD-SAFETY: every method may be called from any thread.
 #pragma once
@@ -41,7 +42,8 @@ class UserDefaults {
   // Typed reads. The plain forms answer false / 0 / 0.0 when the key is absent
   // or holds another type; the optional forms answer nothing then. Numbers
   // convert between integer and floating point, and booleans read as numbers
-  // 0/1, as settings written by older versions may differ in type.
+  // 0/1, as settings written by older versions may differ in type. A number
+  // whose integer part does not fit 64 bits is no integer.
   bool boolValue(std::string_view key) const;
   std::optional<bool> optionalBool(std::string_view key) const;
   std::int64_t integer(std::string_view key) const;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -79,9 +80,22 @@ TEST_F(UserDefaultsTest, MistypedValuesReadAsAbsent) {
   EXPECT_EQ(defaults.stringList("flag"), std::nullopt);
 }
 
+TEST_F(UserDefaultsTest, NumbersBeyondSixtyFourBitsAreNoIntegers) {
+  TempDir::writeFile(file(), R"({"huge": 1e30, "unsigned": 18446744073709551615, "negative": -1e19,
+                                "fraction": 41.9, "max": 9223372036854775807, "flag": true})");
+  UserDefaults defaults(file());
+  EXPECT_EQ(defaults.optionalInteger("huge"), std::nullopt);
+  EXPECT_EQ(defaults.optionalInteger("unsigned"), std::nullopt);
+  EXPECT_EQ(defaults.optionalInteger("negative"), std::nullopt);
+  EXPECT_EQ(defaults.integer("huge"), 0);
+  EXPECT_EQ(defaults.optionalInteger("fraction"), 41);
+  EXPECT_EQ(defaults.optionalInteger("max"), std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(defaults.optionalInteger("flag"), 1);
+}
+
 struct CorruptCase {
   const char* name;
-  const char* contents;
+  std::string contents;
 };
 
 class UserDefaultsCorruptTest : public UserDefaultsTest, public ::testing::WithParamInterface<CorruptCase> {};
@@ -103,7 +117,10 @@ TEST_P(UserDefaultsCorruptTest, CorruptFileIsKeptAsideAndTheStoreStartsEmpty) {
 INSTANTIATE_TEST_SUITE_P(Contents, UserDefaultsCorruptTest,
                          ::testing::Values(CorruptCase{"Garbage", "{\"a\": tru"}, CorruptCase{"Empty", ""},
                                            CorruptCase{"NotAnObject", "[1, 2]"},
-                                           CorruptCase{"BinaryNoise", "\x01\x02\xff"}),
+                                           CorruptCase{"BinaryNoise", "\x01\x02\xff"},
+                                           // Valid, but every later write would print it recursively.
+                                           CorruptCase{"NestedTooDeeply", "{\"a\":" + std::string(100000, '[') +
+                                                                              std::string(100000, ']') + "}"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UserDefaultsTest, ASecondCorruptionDoesNotOverwriteTheFirstEvidence) {

@@ -7,6 +7,7 @@
 
 #include "core/native_logger.h"
 #include "files/file_transfer_messages.h"
+#include "platform/json_limits.h"
 #include "platform/queue_checker.h"
 
 namespace orvik {
@@ -57,7 +58,7 @@ constexpr std::array<std::string_view, 53> kOwnDictionaryNames = {
 
 // A console argument as plain text: strings as they are, anything else as JSON.
 std::string describe(const nlohmann::json& value) {
-  return value.is_string() ? value.get<std::string>() : value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  return value.is_string() ? value.get<std::string>() : platform::describeJson(value);
 }
 
 const std::vector<std::string_view>& allDictionaryNames() {

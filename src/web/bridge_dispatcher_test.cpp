@@ -186,6 +186,39 @@ TEST_F(BridgeDispatcherTest, ConsoleLinesArePrintedAndOnlyWarningsAndErrorsLogge
   EXPECT_TRUE(logger_.pendingLines().empty());
 }
 
+TEST_F(BridgeDispatcherTest, AConsoleLineNestedTooDeeplyIsPrintedWithoutWalkingIt) {
+  // Built as a value: whatever skipped the envelope's depth check, printing it
+  // must not recurse through every level.
+  json deep = json::array();
+  for (int i = 0; i < 200000; ++i) deep = json::array({std::move(deep)});
+  dispatcher_->didReceive(trusted("logger", {{"type", "warn"}, {"args", {"x", std::move(deep)}}}));
+  EXPECT_THAT(printed_, ElementsAre("⚠️  [Web] x <nested too deeply>"));
+}
+
+TEST(BridgeEnvelope, ReadsTheForwardersEnvelopeAndRefusesDeepOrMalformedText) {
+  const auto message = bridgeMessageFromEnvelope(
+      "nativeApp", R"({"body":{"eventType":"getAppVersion"},"top":true,"origin":"https://app.orvik.test:8443"})");
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->handler, "nativeApp");
+  EXPECT_EQ(message->body, (json{{"eventType", "getAppVersion"}}));
+  EXPECT_TRUE(message->isMainFrame);
+  EXPECT_EQ(message->protocol, "https");
+  EXPECT_EQ(message->host, "app.orvik.test");
+  EXPECT_EQ(message->port, 8443);
+  EXPECT_FALSE(message->documentVerified);
+
+  const auto plain = bridgeMessageFromEnvelope("logger", R"({"body":"text","origin":"https://h"})");
+  ASSERT_TRUE(plain);
+  EXPECT_FALSE(plain->isMainFrame);
+  EXPECT_EQ(plain->port, 0);
+
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  for (const std::string& text : {"{\"body\":" + deep + ",\"top\":true}", std::string("[1]"), std::string("{"),
+                                  std::string("")}) {
+    EXPECT_FALSE(bridgeMessageFromEnvelope("nativeApp", text)) << text.substr(0, 20);
+  }
+}
+
 TEST_F(BridgeDispatcherTest, WithoutCredentialsEveryAcceptedMessageFirstAsksForAFetch) {
   std::vector<std::string> order;
   ASSERT_TRUE(dispatcher_->route("getAppVersion", [&](const json&) { order.push_back("handler"); }));

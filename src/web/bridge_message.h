@@ -4,7 +4,10 @@
 // never from fields the page can set.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -23,5 +26,16 @@ struct BridgeMessage {
   // The top document passed the pin test (or its host is not pinned).
   bool documentVerified = false;
 };
+
+// Transfers post their chunks as messages; anything far larger is no message
+// of the web application.
+inline constexpr std::size_t kMaxBridgeMessageBytes = 256 * 1024 * 1024;
+
+// The message in the envelope our isolated-world forwarder posts, given as
+// JSON text ({"body", "top", "origin"}): nothing when the text is not an
+// object, is longer than `kMaxBridgeMessageBytes` or nests deeper than any
+// message does (platform::kMaxJsonDepth). `documentVerified` stays false:
+// only the host knows it.
+std::optional<BridgeMessage> bridgeMessageFromEnvelope(std::string handler, std::string_view envelope);
 
 }  // namespace orvik

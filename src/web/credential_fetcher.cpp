@@ -8,6 +8,7 @@
 #include "core/native_logger.h"
 #include "files/documents_folder.h"
 #include "platform/base64.h"
+#include "platform/json_limits.h"
 #include "platform/message_routes.h"
 #include "platform/page_payload.h"
 #include "platform/queue_checker.h"
@@ -267,7 +268,7 @@ std::optional<std::string> CredentialFetcher::decodeTokenDeviceUdid(std::string_
   while (payload.size() % 4 != 0) payload.push_back('=');
   const auto bytes = platform::decodeBase64Strict(payload);
   if (!bytes) return std::nullopt;
-  const auto claims = nlohmann::json::parse(*bytes, nullptr, false);
+  const auto claims = platform::parseOutsideJson(*bytes, bytes->size()).value_or(nullptr);
   if (!claims.is_object()) return std::nullopt;
   auto claim = platform::payloadString(claims, "deviceUdid");
   if (!claim) claim = platform::payloadString(claims, "Udid");

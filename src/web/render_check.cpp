@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/load_diagnostics.h"
+#include "platform/json_limits.h"
 #include "web/web_page.h"
 
 namespace orvik {
@@ -48,7 +49,7 @@ std::string lowerScheme(const std::string& uri) {
 
 RenderCheckResult parseRenderCheckReply(const std::optional<std::string>& value,
                                         const std::optional<std::string>& evaluationError) {
-  const auto reply = value ? nlohmann::json::parse(*value, nullptr, false) : nlohmann::json();
+  const auto reply = value ? platform::parseOutsideJson(*value, value->size()).value_or(nullptr) : nlohmann::json();
   if (!reply.is_object()) {
     return {false, "evalError=" + evaluationError.value_or("no result")};
   }

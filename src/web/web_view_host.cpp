@@ -12,6 +12,8 @@
 #include "core/native_logger.h"
 #include "core/service_config.h"
 #include "platform/capture_authorization.h"
+#include "platform/json_limits.h"
+#include "web/bridge_message.h"
 #include "web/content_filter_rules.h"
 #include "web/context_menu_trim.h"
 #include "web/page_scripts.h"
@@ -173,8 +175,8 @@ void WebViewPage::evaluateScript(const std::string& script, platform::PageScript
           g_error_free(error);
         } else if (value && !jsc_value_is_undefined(value)) {
           char* json = jsc_value_to_json(value, 0);
-          if (json) answer.value = nlohmann::json::parse(json, nullptr, false);
-          if (answer.value.is_discarded()) answer.value = nullptr;
+          // A page can return anything; a value nested too deeply reads as none.
+          if (json) answer.value = platform::parseOutsideJson(json, kMaxBridgeMessageBytes).value_or(nullptr);
           g_free(json);
         }
         if (value) g_object_unref(value);
@@ -648,24 +650,12 @@ bool WebViewHost::onContextMenu(WebKitContextMenu* menu) {
 
 void WebViewHost::onScriptMessage(const char* handler, JSCValue* value) {
   char* json = jsc_value_to_json(value, 0);
-  auto envelope = json ? nlohmann::json::parse(json, nullptr, false) : nlohmann::json();
-  g_free(json);
   // Only our isolated-world forwarder can post here, and it always sends an
   // envelope built from its own location.
-  if (!envelope.is_object()) return;
-  BridgeMessage message;
-  message.handler = handler;
-  message.body = envelope.value("body", nlohmann::json());
-  const auto top = envelope.find("top");
-  message.isMainFrame = top != envelope.end() && top->is_boolean() && top->get<bool>();
-  const auto origin = envelope.find("origin");
-  if (origin != envelope.end() && origin->is_string()) message.origin = origin->get<std::string>();
-  if (GUri* parsed = g_uri_parse(message.origin.c_str(), G_URI_FLAGS_NONE, nullptr)) {
-    message.protocol = g_uri_get_scheme(parsed) ? g_uri_get_scheme(parsed) : "";
-    message.host = g_uri_get_host(parsed) ? g_uri_get_host(parsed) : "";
-    message.port = std::max(g_uri_get_port(parsed), 0);
-    g_uri_unref(parsed);
-  }
+  auto decoded = json ? bridgeMessageFromEnvelope(handler, json) : std::nullopt;
+  g_free(json);
+  if (!decoded) return;
+  BridgeMessage message = std::move(*decoded);
   // The top document must also still be one that passed pinning.
   message.documentVerified = bridgeOpen_;
   if (bridgeHandler_) bridgeHandler_(message);

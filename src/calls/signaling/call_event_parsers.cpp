@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "platform/json_limits.h"
+
 namespace orvik {
 
 using nlohmann::json;
@@ -9,8 +11,10 @@ using nlohmann::json;
 std::optional<json> parseJSONObject(const json& value) {
   if (value.is_object()) return value;
   if (!value.is_string()) return std::nullopt;
-  json parsed = json::parse(value.get<std::string>(), nullptr, /*allow_exceptions=*/false);
-  if (parsed.is_discarded() || !parsed.is_object()) return std::nullopt;
+  // Text inside a frame may hold JSON nested deeper than the frame itself.
+  const auto& text = value.get_ref<const std::string&>();
+  auto parsed = platform::parseOutsideJson(text, text.size());
+  if (!parsed || !parsed->is_object()) return std::nullopt;
   return parsed;
 }
 
@@ -62,7 +66,7 @@ std::optional<double> pendingRecordAge(const json& serverTime, const json& dateA
 }
 
 bool isStalePendingRecord(const std::optional<double>& age) {
-  return age && (*age > kPendingCallMaxAge || *age < -1.0);
+  return age && (*age > kPendingCallMaxAge || *age < -kPendingCallMaxAge);
 }
 
 bool readFlag(const json& dictionary, const char* key) {

@@ -40,9 +40,11 @@ std::optional<nlohmann::json> parseJSONObject(const nlohmann::json& value);
 // be read.
 std::optional<double> pendingRecordAge(const nlohmann::json& serverTime, const nlohmann::json& dateAdded);
 
-// A pending-call record is stale when older than 75 s, or dated more than a
-// second into the future (a second of slack for clocks read at whole-second
-// resolution). Only an unreadable age counts as fresh.
+// A pending-call record is stale when its age is known and further than the
+// freshness window of 75 s from the server's time, either way: older, or
+// dated that far into the future. A server clock a little ahead of the one
+// that dated the record keeps the record usable. An unknown age counts as
+// fresh.
 bool isStalePendingRecord(const std::optional<double>& age);
 inline constexpr double kPendingCallMaxAge = 75.0;
 

@@ -69,6 +69,13 @@ INSTANTIATE_TEST_SUITE_P(
                       AgeCase{"SeventySixAsText", "1700000076", "2023-11-14T22:13:20Z", true},
                       AgeCase{"ADayOldIsStale", 1700090000, 1700000000, true},
                       AgeCase{"DatedInTheFutureIsStale", 1700000000, 1700000100, true},
+                      // A server clock ahead of the one that dated the record, within the window.
+                      AgeCase{"FutureBy74IsFresh", 1700000000, 1700000074, false},
+                      AgeCase{"FutureByExactly75IsFresh", 1700000000, 1700000075, false},
+                      AgeCase{"FutureBy75AndAHalfIsStale", 1700000000000LL, 1700000075500LL, true},
+                      // Dates the clock cannot hold are unreadable, so the age is unknown.
+                      AgeCase{"CenturiesApartIsUnknown", "2250-01-01T00:00:00Z", "1700-01-01T00:00:00Z", false},
+                      AgeCase{"BeyondTheClockIsUnknown", 1700000000, 9.0e10, false},
                       AgeCase{"SecondResolutionSlack", 1700000000, 1700000000500LL, false},
                       AgeCase{"UnreadableIsFresh", 1700000000, "yesterday", false},
                       AgeCase{"MissingIsFresh", 1700000000, nullptr, false}),

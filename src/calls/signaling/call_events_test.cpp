@@ -170,13 +170,75 @@ TEST_F(CallEventsTest, AFreshPendingCallDeliversIdThenOfferThenCapability) {
 }
 
 TEST_F(CallEventsTest, AStaleOrFutureRecordIsNoPendingCall) {
-  for (double age : {76.0, 86400.0 * 2, -30.0}) {
+  for (double age : {76.0, 86400.0 * 2, -76.0, -86400.0 * 2}) {
     delegate_->events.clear();
     serverSends("getPendingCall", pendingEvent(kRecord, age));
     queue_.runUntilIdle();
     EXPECT_THAT(delegate_->events, ElementsAre("noPendingCall")) << age;
   }
   EXPECT_TRUE(logged("[Signaling] getPendingCall — record is 76s old (> 75s) — stale, treating as no pending call"));
+}
+
+TEST_F(CallEventsTest, ARecordDatedWithinTheWindowAheadOfTheServerIsUsed) {
+  // The server's clock a little behind the one that dated the record.
+  for (double age : {-1.5, -30.0, -75.0}) {
+    delegate_->events.clear();
+    serverSends("getPendingCall", pendingEvent(kRecord, age));
+    queue_.runUntilIdle();
+    EXPECT_THAT(delegate_->events, ElementsAre("recordId 42",
+                                               "offer 9_abc audio udid=abc name=Ola picture=https://img.example/ola.png",
+                                               "restartCapability 9_abc"))
+        << age;
+  }
+}
+
+TEST_F(CallEventsTest, HostileDatesAndIdsNeverStopTheProgram) {
+  struct Case {
+    const char* name;
+    json currentTime;
+    json dateAdded;
+    json id;
+    std::vector<std::string> events;
+  };
+  const std::vector<std::string> offerOnly = {
+      "offer 9_abc audio udid=abc name=Ola picture=https://img.example/ola.png", "restartCapability 9_abc"};
+  std::vector<std::string> withId = offerOnly;
+  withId.insert(withId.begin(), "recordId 42");
+  const Case cases[] = {
+      {"FractionOfHundredsOfDigits", "2023-11-14T22:13:20Z", "2023-11-14T22:13:20." + std::string(400, '0') + "1Z", 42,
+       withId},
+      {"YearsTheClockCannotHold", "9999-12-31T23:59:59Z", "0001-01-01T00:00:00Z", 42, withId},
+      {"NumbersTheClockCannotHold", 9.0e10, 5.0e15, 42, withId},
+      {"IdBeyondSixtyFourBits", 1700000000, 1700000000, json::parse("1e30"), offerOnly},
+      {"IdBeyondTheSignedRange", 1700000000, 1700000000, json::parse("18446744073709551615"), offerOnly},
+      {"NegativeIdBeyondSixtyFourBits", 1700000000, 1700000000, json::parse("-1e19"), offerOnly},
+      {"FractionalIdIsItsIntegerPart", 1700000000, 1700000000, 42.7, withId},
+  };
+  for (const auto& c : cases) {
+    json record = kRecord;
+    record["id"] = c.id;
+    record["dateAdded"] = c.dateAdded;
+    delegate_->events.clear();
+    serverSends("getPendingCall", json::array({{{"data", json::array({record})}, {"currentTime", c.currentTime}}}));
+    queue_.runUntilIdle();
+    EXPECT_EQ(delegate_->events, c.events) << c.name;
+  }
+}
+
+TEST_F(CallEventsTest, FramesNestedTooDeeplyAreRefusedBeforeAnythingWalksThem) {
+  const std::string deep = std::string(200000, '[') + std::string(200000, ']');
+  for (const std::string& frame : {"42[\"call\"," + deep + "]", "42[\"getPendingCall\",{\"data\":" + deep + "}]",
+                                   "42[\"sendToMyDevices\"," + deep + "]"}) {
+    hub_.last()->receive(frame);
+    queue_.runUntilIdle();
+  }
+  // An offer given as text holds its own JSON, nested as deeply.
+  const std::string deepOffer = "{\"type\":\"offer\",\"sdp\":\"v=0\",\"x\":" + deep + "}";
+  EXPECT_TRUE(deliver({{"type", "offer"}, {"from", "9"}, {"sdp", deepOffer}}).empty());
+  EXPECT_TRUE(delegate_->events.empty());
+  // The connection is still up and usable.
+  EXPECT_EQ(deliver({{"type", "offer"}, {"from", "9"}, {"sdp", kOffer}}),
+            std::vector<std::string>{"offer 9 video udid=nil name=nil picture=nil"});
 }
 
 TEST_F(CallEventsTest, EmptyPendingDataIsNoPendingCall) {

@@ -2,18 +2,33 @@
 
 #include <charconv>
 #include <cmath>
-#include <regex>
+#include <cstdint>
+#include <string_view>
 
 namespace orvik {
 namespace {
 
 using TimePoint = std::chrono::system_clock::time_point;
 
+// Server dates are read only between 1970 and 2200: a clock of nanoseconds
+// holds about 292 years either side of 1970, so every date inside converts
+// without overflow and any two of them can be subtracted. Anything outside
+// is an unreadable date, never arithmetic that wraps.
+constexpr std::int64_t kLatestSecond = 7258118400;  // 2200-01-01T00:00:00Z
+
+std::optional<TimePoint> fromSecondsAndNanoseconds(std::int64_t seconds, std::int64_t nanoseconds) {
+  if (seconds < 0 || seconds >= kLatestSecond || (seconds == 0 && nanoseconds <= 0)) return std::nullopt;
+  return TimePoint(std::chrono::duration_cast<TimePoint::duration>(std::chrono::seconds(seconds) +
+                                                                   std::chrono::nanoseconds(nanoseconds)));
+}
+
 std::optional<TimePoint> fromEpochNumber(double value) {
   if (!std::isfinite(value) || value <= 0) return std::nullopt;
   const double seconds = value > 1e11 ? value / 1000.0 : value;
-  if (seconds > 1e13) return std::nullopt;  // beyond any date a server sends; keeps the cast defined
-  return TimePoint(std::chrono::duration_cast<TimePoint::duration>(std::chrono::duration<double>(seconds)));
+  if (seconds >= static_cast<double>(kLatestSecond)) return std::nullopt;
+  const double whole = std::floor(seconds);
+  return fromSecondsAndNanoseconds(static_cast<std::int64_t>(whole),
+                                   static_cast<std::int64_t>(std::llround((seconds - whole) * 1e9)));
 }
 
 std::optional<double> decimalNumber(const std::string& text) {
@@ -24,32 +39,94 @@ std::optional<double> decimalNumber(const std::string& text) {
   return value;
 }
 
-std::optional<TimePoint> fromInternetDateTime(const std::string& text) {
-  static const std::regex pattern(
-      R"(^(\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(\.\d+)?(Z|[+-]\d{2}:\d{2})$)");
-  std::smatch match;
-  if (!std::regex_match(text, match, pattern)) return std::nullopt;
-  auto number = [&match](int index) { return std::stoi(match[index].str()); };
-  const std::chrono::year_month_day date{std::chrono::year(number(1)), std::chrono::month(unsigned(number(2))),
-                                         std::chrono::day(unsigned(number(3)))};
-  const int hour = number(4), minute = number(5), second = number(6);
-  if (!date.ok() || hour > 23 || minute > 59 || second > 60) return std::nullopt;
-  auto time = std::chrono::sys_days(date) + std::chrono::hours(hour) + std::chrono::minutes(minute) +
-              std::chrono::seconds(second);
-  TimePoint result = std::chrono::time_point_cast<TimePoint::duration>(time);
-  if (match[7].matched) {
-    const double fraction = std::stod("0" + match[7].str());
-    result += std::chrono::duration_cast<TimePoint::duration>(std::chrono::duration<double>(fraction));
+// Reads fixed-width fields of an ISO 8601 text from left to right.
+class DateReader {
+ public:
+  explicit DateReader(std::string_view text) : text_(text) {}
+
+  std::optional<int> digits(std::size_t count) {
+    if (text_.size() - position_ < count) return std::nullopt;
+    int value = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      const char c = text_[position_ + i];
+      if (c < '0' || c > '9') return std::nullopt;
+      value = value * 10 + (c - '0');
+    }
+    position_ += count;
+    return value;
   }
-  const std::string zone = match[8].str();
-  if (zone != "Z") {
-    const int offsetHours = std::stoi(zone.substr(1, 2));
-    const int offsetMinutes = std::stoi(zone.substr(4, 2));
-    if (offsetHours > 23 || offsetMinutes > 59) return std::nullopt;
-    const auto offset = std::chrono::hours(offsetHours) + std::chrono::minutes(offsetMinutes);
-    result += zone[0] == '+' ? -offset : offset;
+  bool literal(char expected) {
+    if (position_ >= text_.size() || text_[position_] != expected) return false;
+    ++position_;
+    return true;
   }
-  return result;
+  // The digits of a fraction as nanoseconds; digits past the ninth only
+  // have to be digits. Nothing when no digit follows.
+  std::optional<std::int64_t> fractionNanoseconds() {
+    std::int64_t nanoseconds = 0;
+    std::size_t count = 0;
+    while (position_ < text_.size() && text_[position_] >= '0' && text_[position_] <= '9') {
+      if (count < 9) nanoseconds = nanoseconds * 10 + (text_[position_] - '0');
+      ++count;
+      ++position_;
+    }
+    if (count == 0) return std::nullopt;
+    for (std::size_t i = count; i < 9; ++i) nanoseconds *= 10;
+    return nanoseconds;
+  }
+  bool atEnd() const { return position_ == text_.size(); }
+
+ private:
+  std::string_view text_;
+  std::size_t position_ = 0;
+};
+
+// "YYYY-MM-DDTHH:MM:SS", an optional fraction of any length, then "Z" or
+// "+HH:MM" / "-HH:MM".
+std::optional<TimePoint> fromInternetDateTime(std::string_view text) {
+  DateReader reader(text);
+  const auto year = reader.digits(4);
+  if (!year || !reader.literal('-')) return std::nullopt;
+  const auto month = reader.digits(2);
+  if (!month || !reader.literal('-')) return std::nullopt;
+  const auto day = reader.digits(2);
+  if (!day || !reader.literal('T')) return std::nullopt;
+  const auto hour = reader.digits(2);
+  if (!hour || !reader.literal(':')) return std::nullopt;
+  const auto minute = reader.digits(2);
+  if (!minute || !reader.literal(':')) return std::nullopt;
+  const auto second = reader.digits(2);
+  if (!second) return std::nullopt;
+  std::int64_t nanoseconds = 0;
+  if (reader.literal('.')) {
+    const auto fraction = reader.fractionNanoseconds();
+    if (!fraction) return std::nullopt;
+    nanoseconds = *fraction;
+  }
+  int offsetSeconds = 0;
+  if (!reader.literal('Z')) {
+    int sign = 0;
+    if (reader.literal('+')) {
+      sign = 1;
+    } else if (reader.literal('-')) {
+      sign = -1;
+    } else {
+      return std::nullopt;
+    }
+    const auto offsetHours = reader.digits(2);
+    if (!offsetHours || !reader.literal(':')) return std::nullopt;
+    const auto offsetMinutes = reader.digits(2);
+    if (!offsetMinutes || *offsetHours > 23 || *offsetMinutes > 59) return std::nullopt;
+    offsetSeconds = sign * (*offsetHours * 3600 + *offsetMinutes * 60);
+  }
+  if (!reader.atEnd()) return std::nullopt;
+  const std::chrono::year_month_day date{std::chrono::year(*year), std::chrono::month(static_cast<unsigned>(*month)),
+                                         std::chrono::day(static_cast<unsigned>(*day))};
+  if (!date.ok() || *hour > 23 || *minute > 59 || *second > 60) return std::nullopt;
+  // Years 0000-9999 span under 400,000 days: whole seconds fit easily.
+  const std::int64_t days = std::chrono::sys_days(date).time_since_epoch().count();
+  const std::int64_t seconds = days * 86400 + *hour * 3600 + *minute * 60 + *second - offsetSeconds;
+  return fromSecondsAndNanoseconds(seconds, nanoseconds);
 }
 
 }  // namespace

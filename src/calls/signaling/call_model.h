@@ -100,8 +100,10 @@ struct OutgoingCallMessage {
 };
 
 // A server timestamp: seconds or milliseconds (above 1e11) since 1970, as a
-// number or decimal text, or an ISO 8601 internet date-time. Nothing for zero,
-// negative numbers, empty text and anything unreadable.
+// number or decimal text, or an ISO 8601 internet date-time (a fraction of any
+// length, read to the nanosecond). Nothing for zero, negative numbers, empty
+// text, anything unreadable, and any instant outside 1970 to 2200, which no
+// server sends and the clock type could not hold for every difference.
 std::optional<std::chrono::system_clock::time_point> parseServerDate(const nlohmann::json& value);
 
 }  // namespace orvik

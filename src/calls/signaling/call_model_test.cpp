@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace orvik {
 namespace {
 
@@ -91,6 +93,26 @@ TEST(CallModel, ParsesServerDatesInEveryForm) {
       {nullptr, std::nullopt},
       {json::object(), std::nullopt},
       {1e300, std::nullopt},
+      // Fractions of any length, read to the nanosecond.
+      {"2025-12-10T10:40:00.2500000000000000000000000Z", withMillis},
+      {"2025-12-10T10:40:00." + std::string(400, '0') + "1Z", instant},
+      {"2025-12-10T10:40:00.25" + std::string(100000, '0') + "Z", withMillis},
+      {"2025-12-10T10:40:00.Z", std::nullopt},
+      {"2025-12-10T10:40:00.2x5Z", std::nullopt},
+      {"2025-12-10T10:40:00+02:00trailing", std::nullopt},
+      {"2025-12-10T10:40:00+2:00", std::nullopt},
+      // Instants the clock cannot hold for every difference are unreadable.
+      {"1970-01-01T00:00:01Z", system_clock::time_point(std::chrono::seconds(1))},
+      {"2199-12-31T23:59:59Z", system_clock::time_point(std::chrono::seconds(7258118399))},
+      {"2200-01-01T00:00:00Z", std::nullopt},
+      {"9999-12-31T23:59:59Z", std::nullopt},
+      {"0001-01-01T00:00:00Z", std::nullopt},
+      {"1969-12-31T23:59:59Z", std::nullopt},
+      {"1970-01-01T00:30:00+01:00", std::nullopt},
+      {9.0e10, std::nullopt},
+      {5.0e15, std::nullopt},
+      {"90000000000", std::nullopt},
+      {7258118399, system_clock::time_point(std::chrono::seconds(7258118399))},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value.dump());

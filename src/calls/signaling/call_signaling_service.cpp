@@ -7,6 +7,7 @@
 #include "core/native_logger.h"
 #include "core/service_config.h"
 #include "platform/dispatch/task_queue.h"
+#include "platform/json_limits.h"
 #include "platform/queue_checker.h"
 
 namespace orvik {
@@ -26,7 +27,7 @@ std::string ageText(double seconds) {
   return buffer;
 }
 
-std::string describe(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+std::string describe(const json& value) { return platform::describeJson(value); }
 
 std::string address(const std::string& userNumber, const std::string& deviceId) {
   return deviceId.empty() ? userNumber : userNumber + "_" + deviceId;
@@ -38,13 +39,7 @@ std::optional<std::int64_t> recordId(const json& ackData) {
   if (!ackData.is_array() || ackData.empty() || !ackData[0].is_object()) return std::nullopt;
   const auto id = ackData[0].find("id");
   if (id == ackData[0].end()) return std::nullopt;
-  if (id->is_number_integer()) return id->get<std::int64_t>();
-  if (id->is_number_float()) {
-    const double value = id->get<double>();
-    if (!(value > -9.2e18 && value < 9.2e18)) return std::nullopt;
-    return static_cast<std::int64_t>(value);
-  }
-  return std::nullopt;
+  return platform::jsonIntegerPart(*id);
 }
 
 }  // namespace
@@ -187,8 +182,8 @@ const std::optional<std::string> optionalString(const json& dictionary, const ch
 
 std::optional<std::int64_t> optionalInteger(const json& dictionary, const char* key) {
   const auto value = dictionary.find(key);
-  if (value == dictionary.end() || !value->is_number_integer()) return std::nullopt;
-  return value->get<std::int64_t>();
+  if (value == dictionary.end()) return std::nullopt;
+  return platform::jsonInteger(*value);
 }
 
 std::string sortedKeys(const json& dictionary) {
@@ -320,9 +315,9 @@ void CallSignalingService::handlePendingCall(const json& args) {
     toDelegate([](CallSignalingDelegate& d) { d.signalingDidReceivePendingCall(); });
     return;
   }
-  if (auto id = record.find("id"); id != record.end() && id->is_number()) {
-    const auto recordId = id->is_number_float() ? static_cast<std::int64_t>(id->get<double>()) : id->get<std::int64_t>();
-    toDelegate([recordId](CallSignalingDelegate& d) { d.signalingDidReceiveCallRecordId(recordId); });
+  // An id beyond 64 bits is no id.
+  if (const auto recordId = platform::jsonIntegerPart(record.value("id", json()))) {
+    toDelegate([id = *recordId](CallSignalingDelegate& d) { d.signalingDidReceiveCallRecordId(id); });
   }
   const json rawOffer = record.value("callerOffer", json());
   const auto payload = parseSDPPayload(rawOffer);

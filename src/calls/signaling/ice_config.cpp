@@ -1,6 +1,7 @@
 #include "calls/signaling/ice_config.h"
 
 #include "core/native_logger.h"
+#include "platform/json_limits.h"
 
 namespace orvik {
 namespace {
@@ -58,8 +59,10 @@ std::optional<ICEConfig> parseICEConfig(const nlohmann::json& payload, const Sig
   if (payload.is_object()) {
     object = payload;
   } else if (payload.is_string()) {
-    object = nlohmann::json::parse(payload.get<std::string>(), nullptr, false);
-    if (!object.is_object()) return std::nullopt;
+    const auto& text = payload.get_ref<const std::string&>();
+    auto parsed = platform::parseOutsideJson(text, text.size());
+    if (!parsed || !parsed->is_object()) return std::nullopt;
+    object = std::move(*parsed);
   } else {
     return std::nullopt;
   }
@@ -81,7 +84,7 @@ std::optional<ICEConfig> parseICEConfig(const nlohmann::json& payload, const Sig
     auto urls = entry.find("urls");
     if (urls == entry.end()) urls = entry.find("url");
     log("[ICEConfig] entry " + std::to_string(index++) + ": keys=" + sortedKeys(entry) +
-        " urls=" + (urls == entry.end() ? std::string("-") : urls->dump()));
+        " urls=" + (urls == entry.end() ? std::string("-") : platform::describeJson(*urls)));
     if (auto server = parseICEServerEntry(entry, log)) config.servers.push_back(std::move(*server));
   }
   log("[ICEConfig] " + std::to_string(list->size()) + " received → " + std::to_string(config.servers.size()) +

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "platform/json_limits.h"
+
 namespace orvik::socketio {
 namespace {
 
@@ -15,7 +17,7 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
 std::optional<EnginePacket> decodeEnginePacket(std::string_view text) {
-  if (text.empty() || !isDigit(text[0])) return std::nullopt;
+  if (text.empty() || text.size() > kMaxFrameBytes || !isDigit(text[0])) return std::nullopt;
   const int type = text[0] - '0';
   if (type > static_cast<int>(EnginePacketType::noop)) return std::nullopt;
   return EnginePacket{static_cast<EnginePacketType>(type), std::string(text.substr(1))};
@@ -28,8 +30,9 @@ std::string encodeEnginePacket(EnginePacketType type, std::string_view payload) 
 }
 
 std::optional<OpenHandshake> parseOpenHandshake(std::string_view payload) {
-  const auto json = nlohmann::json::parse(payload, nullptr, false);
-  if (!json.is_object()) return std::nullopt;
+  const auto parsed = platform::parseOutsideJson(payload, kMaxFrameBytes);
+  if (!parsed || !parsed->is_object()) return std::nullopt;
+  const auto& json = *parsed;
   const auto sid = json.find("sid");
   if (sid == json.end() || !sid->is_string()) return std::nullopt;
   OpenHandshake open;
@@ -46,7 +49,7 @@ std::optional<OpenHandshake> parseOpenHandshake(std::string_view payload) {
 }
 
 std::optional<SocketPacket> decodeSocketPacket(std::string_view payload) {
-  if (payload.empty() || !isDigit(payload[0])) return std::nullopt;
+  if (payload.empty() || payload.size() > kMaxFrameBytes || !isDigit(payload[0])) return std::nullopt;
   const int type = payload[0] - '0';
   if (type > static_cast<int>(SocketPacketType::binaryAck)) return std::nullopt;
   SocketPacket packet;
@@ -71,8 +74,9 @@ std::optional<SocketPacket> decodeSocketPacket(std::string_view payload) {
     pos = idEnd;
   }
   if (pos < payload.size()) {
-    packet.data = nlohmann::json::parse(payload.substr(pos), nullptr, false);
-    if (packet.data.is_discarded()) return std::nullopt;
+    auto data = platform::parseOutsideJson(payload.substr(pos), kMaxFrameBytes);
+    if (!data) return std::nullopt;
+    packet.data = std::move(*data);
   }
   switch (packet.type) {
     case SocketPacketType::event:

@@ -10,10 +10,14 @@
 //   "43<id>[...]" acknowledgement of our event <id>
 //   "44{...}"     error
 //
-// Binary attachments are not used by the call server and are rejected.
+// Binary attachments are not used by the call server and are rejected, and so
+// is a frame longer than `kMaxFrameBytes` or whose JSON nests deeper than
+// platform::kMaxJsonDepth: one such frame must not be able to exhaust the
+// stack or the memory of whatever walks it later.
 // No state, no I/O: safe from any thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,6 +26,10 @@
 #include <nlohmann/json.hpp>
 
 namespace orvik::socketio {
+
+// Call frames of a few hundred KiB are normal (descriptions with many
+// candidates); far larger ones are no frame of the call server.
+inline constexpr std::size_t kMaxFrameBytes = 64 * 1024 * 1024;
 
 enum class EnginePacketType { open = 0, close = 1, ping = 2, pong = 3, message = 4, upgrade = 5, noop = 6 };
 

@@ -11,15 +11,15 @@
 #include <memory>
 #include <string>
 
+#include "calls/signaling/socketio/packet_codec.h"
 #include "calls/signaling/socketio/transport.h"
 #include "platform/dispatch/task_queue.h"
 
 namespace orvik::socketio {
 namespace {
 
-// Call frames of a few hundred KiB are normal (descriptions with many
-// candidates); libsoup's 128 KiB default would close the connection.
-constexpr std::uint64_t kMaxIncomingPayload = 64ull * 1024 * 1024;
+// libsoup's 128 KiB default would close the connection on normal call frames.
+constexpr std::uint64_t kMaxIncomingPayload = kMaxFrameBytes;
 
 struct SoupState {
   TransportListener listener;
