@@ -127,6 +127,7 @@ AppServices::AppServices(Options options)
   screenShare_ = std::make_unique<NoCallScreenShare>();
   NativeCallManager::Collaborators call{nullptr,      nullptr,       *callTones_,    *callWindows_, *callAlerts_,
                                         *callCapture_, *screenShare_, *displaySleep_, defaults_};
+  call.strings = &callStrings_;
   call.fetchCredentials = [this](const std::string& reason) {
     if (credentials_) credentials_->fetchCredentials(reason);
   };
@@ -303,7 +304,7 @@ void AppServices::publishRoutes(MainWebView& web) {
   // TODO(notifications issue): getDeviceToken, showLocalNotification:, clearBadge, setUnreadTotal:,
   // clearChatNotifications:, setNotificationSound, previewNotificationSound, requestMediaPermission.
   callManager_->setWebView(page);
-  callMessages_ = std::make_unique<CallBridgeMessages>(*callManager_, CallStrings::shared());
+  callMessages_ = std::make_unique<CallBridgeMessages>(*callManager_, callStrings_);
   callMessages_->publishRoutes(web.routes());
   // TODO(call windows and incoming calls issues): the other call and call-window messages.
   // TODO(viewers issue): the viewer, save and share messages, deleteLocalFiles, readVideoForPlayback.

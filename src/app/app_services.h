@@ -30,6 +30,7 @@
 #include <memory>
 #include <string>
 
+#include "calls/control/call_strings.h"
 #include "calls/media/call_audio_device_slot.h"
 #include "core/service_config.h"
 #include "platform/observer_list.h"
@@ -182,6 +183,8 @@ class AppServices {
   std::unique_ptr<CallAlerts> callAlerts_;
   std::unique_ptr<CallCapture> callCapture_;
   std::unique_ptr<CallScreenShare> screenShare_;
+  // One table for the call manager and every call window.
+  CallStrings callStrings_;
   std::shared_ptr<NativeCallManager> callManager_;
   std::unique_ptr<CallControl> calls_;
   std::unique_ptr<DocTransferManager> documents_;

@@ -144,7 +144,8 @@ class MainWindowScreenIntegration : public ::testing::TestWithParam<Setting> {
       ASSERT_TRUE(waitFor([&] { return gdk_display_is_composited(display_); })) << "xcompmgr did not start";
     }
 
-    ASSERT_TRUE(bindThemeToGtk(theme));
+    themeBinding_ = bindThemeToGtk(theme);
+    ASSERT_TRUE(themeBinding_);
     ASSERT_TRUE(applyWindowIdentity(platform::AppInfo::current(), display_));
     window = std::make_unique<MainWindow>(nullptr, MainWindowServices{defaults, calls, network, theme, layout});
     window->present();
@@ -290,6 +291,7 @@ class MainWindowScreenIntegration : public ::testing::TestWithParam<Setting> {
   std::unique_ptr<BackgroundProcess> server_;
   std::unique_ptr<BackgroundProcess> windowManager_;
   std::unique_ptr<BackgroundProcess> compositor_;
+  platform::Subscription themeBinding_;
   std::string displayName_;
   GdkDisplay* previousDisplay_ = nullptr;
   GdkDisplay* display_ = nullptr;

@@ -11,11 +11,6 @@ bool isBlankOrTabs(std::string_view text) { return text.find_first_not_of(" \t")
 
 }  // namespace
 
-CallStrings& CallStrings::shared() {
-  static CallStrings* strings = new CallStrings();
-  return *strings;
-}
-
 CallStrings::CallStrings(LogFunction log) : log_(std::move(log)) {}
 
 void CallStrings::log(const std::string& line) const {

@@ -4,8 +4,8 @@
 // sends the whole table in one "setCallStrings:" message; every caller looks
 // a text up by key with the text it shows when the page sent none.
 //
-//   CallStrings::shared().setCallStrings(R"(setCallStrings:{"calling":"Llamando...","lang":"es"})");
-//   CallStrings::shared().string(CallStrings::kCalling, CallStrings::kCallingDefault);
+//   strings.setCallStrings(R"(setCallStrings:{"calling":"Llamando...","lang":"es"})");
+//   strings.string(CallStrings::kCalling, CallStrings::kCallingDefault);
 //
 // THREAD-SAFETY: updates come on the main queue; lookups may come from any
 // thread. The table is swapped and read under one lock, never held while
@@ -39,9 +39,6 @@ class CallStrings {
   static constexpr const char* kOrvikIdLabelDefault = "OrvikID:";
 
   using LogFunction = std::function<void(const std::string& line)>;
-
-  // The process-wide table shared by the call manager and every call window.
-  static CallStrings& shared();
 
   // `log` empty means nativeLog. Tests make their own tables.
   explicit CallStrings(LogFunction log = {});

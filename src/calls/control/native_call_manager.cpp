@@ -76,7 +76,7 @@ PeerConnection& NativeCallManager::peerConnection() {
 
 platform::Clock& NativeCallManager::clock() const { return c_.clock ? *c_.clock : platform::systemClock(); }
 
-CallStrings& NativeCallManager::strings() const { return c_.strings ? *c_.strings : CallStrings::shared(); }
+CallStrings& NativeCallManager::strings() const { return c_.strings ? *c_.strings : ownStrings_; }
 
 std::optional<std::string> NativeCallManager::myFromAddress() const {
   if (!state_.kept.myUserNumber || !state_.kept.myDeviceUdid) return std::nullopt;

@@ -43,6 +43,7 @@
 #include <nlohmann/json.hpp>
 
 #include "calls/control/call_ports.h"
+#include "calls/control/call_strings.h"
 #include "calls/media/call_ice_manager.h"
 #include "calls/media/call_timer_manager.h"
 #include "calls/media/peer_connection.h"
@@ -56,7 +57,6 @@
 
 namespace orvik {
 
-class CallStrings;
 namespace platform {
 class DisplaySleepInhibitor;
 class PageScriptSink;
@@ -238,7 +238,8 @@ class NativeCallManager final : public CallSignalingDelegate,
     CallScreenShare& screenShare;
     platform::DisplaySleepInhibitor& displaySleep;
     platform::UserDefaults& defaults;
-    // Empty: CallStrings::shared().
+    // The table the composition root shares with the call windows; empty: a
+    // table of the manager's own.
     CallStrings* strings = nullptr;
     // The shared audio router's automatic output switching; empty: nothing.
     std::function<void()> stopAudioAutoSwitching{};
@@ -384,6 +385,7 @@ class NativeCallManager final : public CallSignalingDelegate,
   void rejectCall();
 
   Collaborators c_;
+  mutable CallStrings ownStrings_;
   std::shared_ptr<CallSignalingService> signaling_;
   std::shared_ptr<PeerConnection> peerConn_;
   CallICEManager iceManager_;
