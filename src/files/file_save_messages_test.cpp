@@ -116,7 +116,11 @@ TEST_F(FileSaveMessagesTest, ImagesOfOneBatchShareOneFolderChooser) {
        {{"localFilePath", clip}, {"fileName", "a.jpg"}, {"batchId", "b"}, {"batchCount", 2}});
   EXPECT_TRUE(panels_.shown.empty());
   send(&FileSaveMessages::saveImageToSystem,
-       {{"base64", "aGVsbG8="}, {"mimeType", "image/jpeg"}, {"fileName", "b.jpg"}, {"batchId", "b"}, {"batchCount", 2.0}});
+       {{"base64", "aGVsbG8="},
+        {"mimeType", "image/jpeg"},
+        {"fileName", "b.jpg"},
+        {"batchId", "b"},
+        {"batchCount", 2.0}});
   ASSERT_EQ(panels_.shown.size(), 1u);
   EXPECT_EQ(panels_.shown[0].kind, RecordingSavePanels::Kind::folder);
 

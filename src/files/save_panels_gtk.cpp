@@ -72,7 +72,7 @@ class GtkSavePanels final : public SavePanels {
     // The chooser is kept in open_ (not in its own handler, which would keep
     // it alive for ever) until its answer has been handed on.
     Gtk::FileChooserNative* raw = chooser.get();
-    raw->signal_response().connect([weak = lifetime_.weak(this), raw, completion = std::move(completion)](int response) {
+    auto onResponse = [weak = lifetime_.weak(this), raw, completion = std::move(completion)](int response) {
       std::optional<std::filesystem::path> chosen;
       if (response == Gtk::ResponseType::ACCEPT) {
         if (auto file = raw->get_file()) {
@@ -85,7 +85,8 @@ class GtkSavePanels final : public SavePanels {
         }
         completion(chosen);
       });
-    });
+    };
+    raw->signal_response().connect(std::move(onResponse));
     chooser->show();
   }
 
