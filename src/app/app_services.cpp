@@ -32,8 +32,11 @@
 #include "core/web_load_diagnostics.h"
 #include "files/documents_folder.h"
 #include "files/file_access_policy.h"
+#include "files/file_save_messages.h"
 #include "files/file_transfer_messages.h"
 #include "files/orvik_file_scheme_webkit.h"
+#include "files/orvik_helper.h"
+#include "files/save_panels.h"
 #include "files/transfer_managers.h"
 #include "platform/app_folders.h"
 #include "platform/app_info.h"
@@ -301,13 +304,22 @@ void AppServices::publishRoutes(MainWebView& web) {
   fileMessages_ =
       std::make_unique<FileTransferMessages>(page, *documents_, *images_, *videos_, *thumbnailQueue_, *fileAccess_);
   fileMessages_->publishRoutes(web.routes());
+  // The main window is whichever window holds the main web view.
+  savePanels_ = makeGtkSavePanels([this]() -> Gtk::Window* {
+    GtkRoot* root = mainWebView_ ? gtk_widget_get_root(mainWebView_->host().widget()) : nullptr;
+    return root && GTK_IS_WINDOW(root) ? Glib::wrap(GTK_WINDOW(root)) : nullptr;
+  });
+  saveQueue_ = std::make_unique<platform::SerialQueue>("com.orvik.fileSaves");
+  fileHelper_ = std::make_unique<OrvikHelper>(*savePanels_, *opener_, defaults_, *saveQueue_);
+  saveMessages_ = std::make_unique<FileSaveMessages>(*fileHelper_, *fileAccess_);
+  saveMessages_->publishRoutes(web.routes());
   // TODO(notifications issue): getDeviceToken, showLocalNotification:, clearBadge, setUnreadTotal:,
   // clearChatNotifications:, setNotificationSound, previewNotificationSound, requestMediaPermission.
   callManager_->setWebView(page);
   callMessages_ = std::make_unique<CallBridgeMessages>(*callManager_, callStrings_);
   callMessages_->publishRoutes(web.routes());
   // TODO(call windows and incoming calls issues): the other call and call-window messages.
-  // TODO(viewers issue): the viewer, save and share messages, deleteLocalFiles, readVideoForPlayback.
+  // TODO(#31): the viewer, share and clipboard messages, openOrSave…, deleteLocalFiles, readVideoForPlayback.
   // TODO(file drag issue): beginFileDrag.
 }
 

@@ -60,6 +60,7 @@ class DebugLogManager;
 class DeviceUdidProvider;
 class DocTransferManager;
 class FileAccessPolicy;
+class FileSaveMessages;
 class FileTransferMessages;
 class HomeView;
 class ImgTransferManager;
@@ -70,7 +71,9 @@ class MainWebView;
 class NativeCallManager;
 class NativeLogger;
 class NetworkMonitor;
+class OrvikHelper;
 class OrvikFileSchemeHandler;
+class SavePanels;
 class ThemeManager;
 class UpdateAlerts;
 class UpdateCheckSchedule;
@@ -215,6 +218,12 @@ class AppServices {
   std::unique_ptr<CallBridgeMessages> callMessages_;
   std::unique_ptr<platform::WorkerPool> thumbnailQueue_;
   std::unique_ptr<FileTransferMessages> fileMessages_;
+  // Saves to places the user picks: copies run on their own queue, so a
+  // large video does not hold the window or the thumbnails.
+  std::unique_ptr<SavePanels> savePanels_;
+  std::unique_ptr<platform::SerialQueue> saveQueue_;
+  std::unique_ptr<OrvikHelper> fileHelper_;
+  std::unique_ptr<FileSaveMessages> saveMessages_;
 };
 
 }  // namespace orvik
