@@ -66,6 +66,8 @@ class LaunchAtLoginManager;
 class LoadDiagnostics;
 class MainTitlebarLayout;
 class MainWebView;
+class MediaPermissionAlerts;
+class MediaPermissionManager;
 class NativeCallManager;
 class NativeLogger;
 class NetworkMonitor;
@@ -212,6 +214,8 @@ class AppServices {
   std::unique_ptr<CallBridgeMessages> callMessages_;
   std::unique_ptr<platform::WorkerPool> thumbnailQueue_;
   std::unique_ptr<FileTransferMessages> fileMessages_;
+  std::unique_ptr<MediaPermissionAlerts> mediaAlerts_;
+  std::unique_ptr<MediaPermissionManager> mediaPermission_;
 };
 
 }  // namespace orvik
