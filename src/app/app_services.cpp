@@ -9,6 +9,8 @@
 #include "app/distribution_log.h"
 #include "app/main_titlebar_layout.h"
 #include "app/main_window.h"
+#include "app/media_permission_alerts_gtk.h"
+#include "app/media_permission_manager.h"
 #include "calls/media/call_audio_device.h"
 #include "calls/control/call_bridge_messages.h"
 #include "calls/control/call_port_backends.h"
@@ -314,7 +316,11 @@ void AppServices::publishRoutes(MainWebView& web) {
   saveMessages_ = std::make_unique<FileSaveMessages>(*fileHelper_, *fileAccess_);
   saveMessages_->publishRoutes(web.routes());
   // TODO(notifications issue): getDeviceToken, showLocalNotification:, clearBadge, setUnreadTotal:,
-  // clearChatNotifications:, setNotificationSound, previewNotificationSound, requestMediaPermission.
+  // clearChatNotifications:, setNotificationSound, previewNotificationSound.
+  mediaAlerts_ = std::make_unique<GtkMediaPermissionAlerts>();
+  mediaPermission_ = std::make_unique<MediaPermissionManager>(MediaPermissionManager::Collaborators{
+      platform::mainQueue(), *captureAuthorization_, defaults_, *mediaAlerts_, page});
+  mediaPermission_->publishRoutes(web.routes());
   callManager_->setWebView(page);
   callMessages_ = std::make_unique<CallBridgeMessages>(*callManager_, callStrings_);
   callMessages_->publishRoutes(web.routes());

@@ -68,6 +68,8 @@ class LaunchAtLoginManager;
 class LoadDiagnostics;
 class MainTitlebarLayout;
 class MainWebView;
+class MediaPermissionAlerts;
+class MediaPermissionManager;
 class NativeCallManager;
 class NativeLogger;
 class NetworkMonitor;
@@ -224,6 +226,8 @@ class AppServices {
   std::unique_ptr<platform::SerialQueue> saveQueue_;
   std::unique_ptr<OrvikHelper> fileHelper_;
   std::unique_ptr<FileSaveMessages> saveMessages_;
+  std::unique_ptr<MediaPermissionAlerts> mediaAlerts_;
+  std::unique_ptr<MediaPermissionManager> mediaPermission_;
 };
 
 }  // namespace orvik

@@ -13,6 +13,7 @@
 #include "app/distribution_log.h"
 #include "app/instance_bus.h"
 #include "app/instance_settler.h"
+#include "app/system_lock_observer.h"
 #include "core/launch_at_login_manager.h"
 #include "core/native_logger.h"
 #include "core/update_banner.h"
@@ -66,6 +67,8 @@ bool isRunningFromReadOnlyImage(const std::filesystem::path& folder) {
 ProgramLaunchSteps::ProgramLaunchSteps(Gtk::Application& application, std::function<AppServices*()> services)
     : application_(application), services_(std::move(services)) {}
 
+ProgramLaunchSteps::~ProgramLaunchSteps() = default;
+
 // A copy on a mounted disk image and a store copy have no Linux twin.
 HandOffResult ProgramLaunchSteps::handOffFromDiskImage() { return HandOffResult::notApplicable; }
 HandOffResult ProgramLaunchSteps::deferToStoreCopy() { return HandOffResult::notApplicable; }
@@ -108,7 +111,14 @@ void ProgramLaunchSteps::observeWindowMinimising() {
 }
 
 void ProgramLaunchSteps::startSystemLockObserver() {
-  // TODO: system lock observer — start observing screen lock and sleep.
+  if (systemLock_) return;
+  auto isActive = [this] {
+    const auto windows = application_.get_windows();
+    return std::any_of(windows.begin(), windows.end(), [](Gtk::Window* window) { return window->is_active(); });
+  };
+  systemLock_ = std::make_unique<SystemLockObserver>(SystemLockObserver::Collaborators{
+      platform::mainQueue(), std::move(isActive), [this] { return shellPage(); }, {}});
+  systemLock_->start(platform::makeLogindSessionMonitor());
 }
 
 void ProgramLaunchSteps::queueWindowTitles() {

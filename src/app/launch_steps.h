@@ -17,6 +17,7 @@
 
 namespace orvik {
 
+class SystemLockObserver;
 class UpdateBanner;
 
 class AppServices;
@@ -25,6 +26,7 @@ class ProgramLaunchSteps final : public LaunchSteps {
  public:
   // `services`: the composition root once start-up has built it, else null.
   ProgramLaunchSteps(Gtk::Application& application, std::function<AppServices*()> services);
+  ~ProgramLaunchSteps() override;
 
   HandOffResult handOffFromDiskImage() override;
   HandOffResult deferToStoreCopy() override;
@@ -58,6 +60,7 @@ class ProgramLaunchSteps final : public LaunchSteps {
   Gtk::Application& application_;
   std::function<AppServices*()> services_;
   std::unique_ptr<WebsiteDataStore> websiteData_;
+  std::unique_ptr<SystemLockObserver> systemLock_;
   bool observesShowMainWindowRequests_ = false;
 };
 
