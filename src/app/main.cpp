@@ -24,8 +24,10 @@ std::string displayNamed() {
 }  // namespace
 
 int main(int, char** argv) {
-  orvik::platform::GlibMainQueue queue;
-  orvik::platform::ScopedMainQueue mainQueue(queue);
+  // Never destroyed: a worker that outlives main (one left stuck in a D-Bus
+  // call at quit) may still post its answer while the process exits.
+  auto* queue = new orvik::platform::GlibMainQueue();
+  orvik::platform::ScopedMainQueue mainQueue(*queue);
   orvik::routePlatformLogToNativeLog();
   // Without a display server there is no window to show: say so and stop
   // with an error, before any launch step runs (GTK would end the process

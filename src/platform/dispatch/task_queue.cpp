@@ -40,8 +40,11 @@ void TaskQueue::postAfter(double seconds, std::shared_ptr<WorkItem> item) {
 
 TaskQueue& mainQueue() {
   if (TaskQueue* installed = gInstalledMainQueue.load(std::memory_order_acquire)) return *installed;
-  static GlibMainQueue defaultQueue;
-  return defaultQueue;
+  // Never destroyed: a worker that outlives main (one left stuck in a D-Bus
+  // call at quit) may still post its answer while the process exits, and a
+  // queue torn down by the static destructors would crash it.
+  static GlibMainQueue* const defaultQueue = new GlibMainQueue();
+  return *defaultQueue;
 }
 
 ScopedMainQueue::ScopedMainQueue(TaskQueue& queue) : previous_(gInstalledMainQueue.exchange(&queue)) {}
