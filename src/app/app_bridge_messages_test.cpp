@@ -17,6 +17,7 @@
 #include "platform/test_support/temp_dir.h"
 #include "platform/user_defaults.h"
 #include "web/bridge_dispatcher.h"
+#include "web/testing/trusted_bridge_message.h"
 
 namespace orvik {
 namespace {
@@ -63,14 +64,7 @@ class AppBridgeMessagesTest : public ::testing::Test {
   }
   // Posts a trusted "nativeApp" message and runs what it queued.
   void send(const json& body) {
-    BridgeMessage message;
-    message.handler = "nativeApp";
-    message.body = body;
-    message.protocol = "https";
-    message.host = "app.orvik.test";
-    message.isMainFrame = true;
-    message.documentVerified = true;
-    dispatcher_.didReceive(message);
+    dispatcher_.didReceive(testing::trustedBridgeMessage("nativeApp", body));
     queue_.runUntilIdle();
   }
 

@@ -12,6 +12,7 @@
 #include "platform/test_support/temp_dir.h"
 #include "platform/user_defaults.h"
 #include "web/bridge_dispatcher.h"
+#include "web/testing/trusted_bridge_message.h"
 
 namespace orvik {
 namespace {
@@ -70,14 +71,7 @@ class MediaPermissionTest : public ::testing::Test {
   }
 
   void send(const json& body) {
-    BridgeMessage message;
-    message.handler = "nativeApp";
-    message.body = body;
-    message.protocol = "https";
-    message.host = "app.orvik.test";
-    message.isMainFrame = true;
-    message.documentVerified = true;
-    dispatcher_.didReceive(message);
+    dispatcher_.didReceive(testing::trustedBridgeMessage("nativeApp", body));
     queue_.runUntilIdle();
   }
 

@@ -14,13 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 using orvik::testing::TempDir;
 
-std::vector<std::string> folderListing(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST(SafeFileCopy, ReplacesTheDestinationWithTheWholeSourceAndLeavesNoStagingFile) {
   TempDir dir;
   const std::string bytes(3 * (1 << 20) + 17, 'x');  // more than one read of the copy loop
@@ -30,7 +23,7 @@ TEST(SafeFileCopy, ReplacesTheDestinationWithTheWholeSourceAndLeavesNoStagingFil
 
   EXPECT_EQ(copyFileReplacing(dir / "source.bin", dir / "out/saved.bin"), SaveCopyStatus::saved);
   EXPECT_EQ(TempDir::readFile(dir / "out/saved.bin"), bytes);
-  EXPECT_EQ(folderListing(dir / "out"), std::vector<std::string>{"saved.bin"});
+  EXPECT_EQ(TempDir::listing(dir / "out"), std::vector<std::string>{"saved.bin"});
   EXPECT_EQ(TempDir::readFile(dir / "source.bin"), bytes);
 }
 
@@ -53,7 +46,7 @@ TEST(SafeFileCopy, AFailedCopyLeavesTheExistingDestinationAsItWas) {
     TempDir::writeFile(dir / "out/keep.txt", "the user's file");
     EXPECT_EQ(copyFileReplacing(c.source(dir), dir / "out/keep.txt"), SaveCopyStatus::failed);
     EXPECT_EQ(TempDir::readFile(dir / "out/keep.txt"), "the user's file");
-    EXPECT_EQ(folderListing(dir / "out"), std::vector<std::string>{"keep.txt"});
+    EXPECT_EQ(TempDir::listing(dir / "out"), std::vector<std::string>{"keep.txt"});
   }
 }
 
@@ -115,7 +108,7 @@ TEST(SafeFileCopy, FreeNamesNumberTakenNamesAndNeverReplaceAnything) {
     EXPECT_EQ(*saved, dir / "out" / c.saved);
     EXPECT_EQ(TempDir::readFile(*saved), "new");
     for (const auto& name : c.existing) EXPECT_EQ(TempDir::readFile(dir / "out" / name), "existing " + name);
-    EXPECT_EQ(folderListing(dir / "out").size(), c.existing.size() + 1);
+    EXPECT_EQ(TempDir::listing(dir / "out").size(), c.existing.size() + 1);
   }
 }
 
@@ -146,7 +139,7 @@ TEST(SafeFileCopy, AFreeNameCopyOfAMissingSourceWritesNothing) {
   TempDir dir;
   fs::create_directory(dir / "out");
   EXPECT_FALSE(copyFileUnderFreeName(dir / "gone", dir / "out", "a.png"));
-  EXPECT_TRUE(folderListing(dir / "out").empty());
+  EXPECT_TRUE(TempDir::listing(dir / "out").empty());
 }
 
 }  // namespace

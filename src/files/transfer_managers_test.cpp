@@ -22,13 +22,6 @@ namespace fs = std::filesystem;
 using orvik::testing::TestHome;
 using orvik::testing::TempDir;
 
-std::vector<std::string> folderListing(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST(DocumentsFolder, LivesUnderTheApplicationsDataFolderAndIsCreatedWhenMissing) {
   TestHome home;
   const fs::path expected = home.dataHome() / "com.orvik.desk/Documents/Orvik";
@@ -228,7 +221,7 @@ TEST_F(TransferManagersTest, TheIdRuleAppliesOnlyWhereTheIdBecomesPartOfAFileNam
     }
   }
   // Nothing but the documents, named images and the files named after good ids.
-  for (const auto& name : folderListing(folder())) {
+  for (const auto& name : TempDir::listing(folder())) {
     EXPECT_TRUE(name.rfind("a", 0) == 0 || name.rfind("cat", 0) == 0) << name;
   }
 }
@@ -266,7 +259,7 @@ TEST_F(TransferManagersTest, EmptyTransferFinishesAsAnEmptyFileEvenAfterTheFolde
 TEST_F(TransferManagersTest, ChunksForUnknownIdsChangeNothing) {
   EXPECT_EQ(docs_.append("nobody", "x"), TransferStatus::unknownTransfer);
   EXPECT_EQ(docs_.finish("nobody").status, TransferStatus::unknownTransfer);
-  EXPECT_TRUE(folderListing(documentsDirectory()).empty());
+  EXPECT_TRUE(TempDir::listing(documentsDirectory()).empty());
 }
 
 TEST_F(TransferManagersTest, AnotherTransferWithTheSameNameGetsTheNextFreeCopyName) {
@@ -308,7 +301,7 @@ TEST_F(TransferManagersTest, SecondStartWithTheSameIdStartsThatTransferOver) {
   const TransferFinish done = docs_.finish("t");
   EXPECT_EQ(done.file.filename(), "a.pdf");
   EXPECT_EQ(read(done.file), "fresh");
-  EXPECT_EQ(folderListing(folder()), std::vector<std::string>{"a.pdf"});
+  EXPECT_EQ(TempDir::listing(folder()), std::vector<std::string>{"a.pdf"});
 
   // With another name the earlier file stays as written so far.
   ASSERT_EQ(docs_.start("u", "b.pdf"), TransferStatus::ok);

@@ -1,4 +1,5 @@
 #include "web/bridge_dispatcher.h"
+#include "web/testing/trusted_bridge_message.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,16 +13,7 @@ using nlohmann::json;
 using ::testing::ElementsAre;
 
 BridgeMessage trusted(std::string handler, json body) {
-  BridgeMessage message;
-  message.handler = std::move(handler);
-  message.body = std::move(body);
-  message.origin = "https://app.orvik.test:8443";
-  message.protocol = "https";
-  message.host = "app.orvik.test";
-  message.port = 8443;
-  message.isMainFrame = true;
-  message.documentVerified = true;
-  return message;
+  return testing::trustedBridgeMessage(std::move(handler), std::move(body));
 }
 
 // Every name routed to a recorder; credentials and output recorded.

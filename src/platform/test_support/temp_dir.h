@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace orvik::testing {
 
@@ -18,6 +19,8 @@ class TempDir {
 
   static void writeFile(const std::filesystem::path& file, const std::string& contents);
   static std::string readFile(const std::filesystem::path& file);
+  // The names in `folder`, sorted.
+  static std::vector<std::string> listing(const std::filesystem::path& folder);
 
  private:
   std::filesystem::path path_;
