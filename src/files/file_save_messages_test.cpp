@@ -12,6 +12,7 @@
 #include "platform/recording_system_opener.h"
 #include "platform/test_support/temp_dir.h"
 #include "platform/user_defaults.h"
+#include "platform/test_support/recording_message_routes.h"
 
 namespace orvik {
 namespace {
@@ -154,14 +155,7 @@ TEST_F(FileSaveMessagesTest, BytesDroppedBecauseAChooserIsOpenLeaveNothingBehind
   EXPECT_TRUE(stagingFolders().empty());
 }
 
-class Routes final : public platform::MessageRoutes {
- public:
-  bool route(std::string_view name, Handler handler) override {
-    handlers[std::string(name)] = std::move(handler);
-    return true;
-  }
-  std::map<std::string, Handler> handlers;
-};
+using Routes = testing::RecordingMessageRoutes;
 
 TEST_F(FileSaveMessagesTest, EachRoutedNameReachesItsOwnHandler) {
   Routes routes;

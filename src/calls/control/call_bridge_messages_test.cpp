@@ -6,20 +6,14 @@
 
 #include "calls/control/test_support/manager_harness.h"
 #include "platform/message_routes.h"
+#include "platform/test_support/recording_message_routes.h"
 
 namespace orvik {
 namespace {
 
 using nlohmann::json;
 
-class Routes final : public platform::MessageRoutes {
- public:
-  bool route(std::string_view name, Handler handler) override {
-    handlers[std::string(name)] = std::move(handler);
-    return true;
-  }
-  std::map<std::string, Handler> handlers;
-};
+using Routes = testing::RecordingMessageRoutes;
 
 class CallBridgeMessagesTest : public ::testing::Test, public testing::ManagerHarness {
  protected:
