@@ -19,5 +19,5 @@ pkg_check_modules(LIBSECRET REQUIRED IMPORTED_TARGET GLOBAL libsecret-1)
 pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET GLOBAL libsystemd)
 pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET GLOBAL libpulse)
 pkg_check_modules(GSTREAMER REQUIRED IMPORTED_TARGET GLOBAL
-  gstreamer-1.0>=1.20 gstreamer-app-1.0 gstreamer-video-1.0)
+  gstreamer-1.0>=1.20 gstreamer-app-1.0 gstreamer-video-1.0 gstreamer-pbutils-1.0)
 pkg_check_modules(MEDIA_FILES REQUIRED IMPORTED_TARGET GLOBAL gdk-pixbuf-2.0 poppler-glib cairo)

@@ -40,6 +40,7 @@
 #include "files/orvik_helper.h"
 #include "files/save_panels.h"
 #include "files/transfer_managers.h"
+#include "files/upload_scheme_webkit.h"
 #include "platform/app_folders.h"
 #include "platform/app_info.h"
 #include "platform/audio/audio_hardware.h"
@@ -148,6 +149,11 @@ AppServices::AppServices(Options options)
   documents_ = std::make_unique<DocTransferManager>(documentsDirectory);
   images_ = std::make_unique<ImgTransferManager>(documentsDirectory);
   videos_ = std::make_unique<VideoTransferManager>(documentsDirectory);
+  // Uploads and transcodings through orvikupload://, from the trusted origin only.
+  uploadScheme_ = std::make_unique<OrvikUploadScheme>(*documents_, *images_, *videos_, [this](std::string_view origin) {
+    return WebViewHost::isTrustedOrigin(service_, origin);
+  });
+  webSession_->setSchemeHandler(platform::kOrvikUploadScheme, uploadScheme_->requestHandler());
 
   // The updater trusts the system's anchors (and the override's CA) for its
   // hosts, and only keys it pins.

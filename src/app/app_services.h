@@ -75,6 +75,7 @@ class NativeLogger;
 class NetworkMonitor;
 class OrvikHelper;
 class OrvikFileSchemeHandler;
+class OrvikUploadScheme;
 class SavePanels;
 class ThemeManager;
 class UpdateAlerts;
@@ -195,6 +196,7 @@ class AppServices {
   std::unique_ptr<DocTransferManager> documents_;
   std::unique_ptr<ImgTransferManager> images_;
   std::unique_ptr<VideoTransferManager> videos_;
+  std::unique_ptr<OrvikUploadScheme> uploadScheme_;
   std::unique_ptr<UpdateFeedSource> updateFeed_;
   std::unique_ptr<UpdateAlerts> updateAlerts_;
   std::unique_ptr<UpdateService> updates_;

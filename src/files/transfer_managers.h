@@ -89,6 +89,7 @@ class DocTransferManager {
   void fail(std::string_view transferId) { writer_.fail(transferId); }
   // Also marks the finished file quarantined.
   TransferFinish finish(std::string_view transferId);
+  bool isOpen(std::string_view transferId) const { return writer_.isOpen(transferId); }
 
  private:
   ChunkedFileWriter writer_;
@@ -103,6 +104,7 @@ class ImgTransferManager {
   TransferStatus append(std::string_view transferId, std::string_view bytes) { return writer_.append(transferId, bytes); }
   void fail(std::string_view transferId) { writer_.fail(transferId); }
   TransferFinish finish(std::string_view transferId) { return writer_.finish(transferId); }
+  bool isOpen(std::string_view transferId) const { return writer_.isOpen(transferId); }
 
  private:
   ChunkedFileWriter writer_;
@@ -121,6 +123,7 @@ class VideoTransferManager {
   TransferStatus append(std::string_view transferId, std::string_view bytes) { return writer_.append(transferId, bytes); }
   void fail(std::string_view transferId) { writer_.fail(transferId); }
   TransferFinish finish(std::string_view transferId) { return writer_.finish(transferId); }
+  bool isOpen(std::string_view transferId) const { return writer_.isOpen(transferId); }
 
  private:
   ChunkedFileWriter writer_;
