@@ -276,7 +276,7 @@ TEST_F(OrvikUploadSchemeIntegration, TranscodingUploadsComeBackAsUprightH264) {
     EXPECT_TRUE(facts.identityMatrix) << c.id;
     EXPECT_TRUE(facts.rowsUniform == (c.spec.rotation != 0)) << c.id;
   }
-  EXPECT_TRUE(TempDir::listing(transcoding_->folder()).empty());
+  EXPECT_EQ(TempDir::listing(transcoding_->folder()), (std::vector<std::string>{TranscodingUploads::kLockFileName}));
 }
 
 TEST_F(OrvikUploadSchemeIntegration, ATranscodingUploadMustBeExactlyTheAnnouncedSize) {
@@ -300,7 +300,7 @@ TEST_F(OrvikUploadSchemeIntegration, ATranscodingUploadMustBeExactlyTheAnnounced
   EXPECT_EQ(result["after"], 404);
   EXPECT_EQ(result["huge"], 413);
   EXPECT_EQ(result["badId"], 400);
-  EXPECT_TRUE(TempDir::listing(transcoding_->folder()).empty());
+  EXPECT_EQ(TempDir::listing(transcoding_->folder()), (std::vector<std::string>{TranscodingUploads::kLockFileName}));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "files/transcoding_uploads.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,9 +79,15 @@ void TranscodeJob::cleanup() {
 
 TranscodingUploads::TranscodingUploads(fs::path folder, platform::TaskQueue& worker, Transcode transcode)
     : folder_(std::move(folder)), worker_(worker), transcode_(std::move(transcode)) {
-  // Whatever a quit left halfway is of no use to anyone.
+  if (ensureFolder()) return;
+  lockFile_ = ::open((folder_ / kLockFileName).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  // Whatever a quit left halfway is of no use to anyone, unless another copy
+  // of the program is using the folder right now.
+  if (lockFile_ < 0 || ::flock(lockFile_, LOCK_EX | LOCK_NB) != 0) return;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(folder_, ec)) fs::remove_all(entry.path(), ec);
+  for (const auto& entry : fs::directory_iterator(folder_, ec)) {
+    if (entry.path().filename() != kLockFileName) fs::remove_all(entry.path(), ec);
+  }
 }
 
 TranscodingUploads::~TranscodingUploads() {
@@ -95,6 +102,7 @@ TranscodingUploads::~TranscodingUploads() {
     // finds no owner and the job cleans up after itself.
     if (!job->running) job->cleanup();
   }
+  if (lockFile_ >= 0) ::close(lockFile_);
 }
 
 fs::path TranscodingUploads::defaultFolder() { return platform::applicationSupportFolder() / "orvik-transcode"; }

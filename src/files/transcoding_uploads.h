@@ -4,9 +4,10 @@
 // the progress meanwhile (transcodeprogress). One TranscodeJob per job id.
 //
 // The temporary files live in a folder of the program's own (0700), named
-// after the job id, which must pass isValidTransferId; the folder is emptied
+// after the job id, which must pass isValidTransferId. The folder is emptied
 // when this object is made, so a job cut short by a quit leaves nothing
-// behind for long. At most kMaxJobs jobs are held at once; a job that is
+// behind for long; a second copy of the program running on the same folder
+// (it holds kLockFileName locked) keeps its files. At most kMaxJobs jobs are held at once; a job that is
 // still receiving and hears nothing for kIdleTimeout seconds is discarded.
 // A transcodestart for an id whose job is transcoding is refused (409): the
 // running job is left alone, and a finished transcoding only ever discards
@@ -66,6 +67,8 @@ class TranscodingUploads : public std::enable_shared_from_this<TranscodingUpload
   static constexpr std::int64_t kMaxInputSize = 200LL * 1024 * 1024;
   static constexpr std::size_t kMaxJobs = 4;
   static constexpr double kIdleTimeout = 600.0;
+  // Held locked by the copy of the program that uses the folder.
+  static constexpr const char* kLockFileName = ".in-use";
 
   // `folder` is made (0700) when missing and emptied now. Transcodings run
   // on `worker`.
@@ -97,6 +100,7 @@ class TranscodingUploads : public std::enable_shared_from_this<TranscodingUpload
   void finish(const std::string& id, const JobPtr& job, VideoTranscoder::Result result, const Reply& reply);
 
   const std::filesystem::path folder_;
+  int lockFile_ = -1;
   platform::TaskQueue& worker_;
   Transcode transcode_;
 

@@ -80,7 +80,11 @@ class TranscodingUploadsTest : public ::testing::Test {
     settle();
   }
 
-  std::vector<std::string> files() { return TempDir::listing(folder_); }
+  std::vector<std::string> files() {
+    std::vector<std::string> names = TempDir::listing(folder_);
+    std::erase(names, TranscodingUploads::kLockFileName);
+    return names;
+  }
 
   orvik::testing::TestHome home_;
   TempDir temp_;
@@ -268,6 +272,11 @@ TEST_F(TranscodingUploadsTest, TheFolderIsPrivateAndEmptiedAtLaunch) {
   TempDir::writeFile(folder_ / "left.out.mp4", "y");
   make();
   EXPECT_TRUE(files().empty());
+
+  // A second copy of the program on the same folder leaves the first one's files alone.
+  ASSERT_EQ(start("mine", 5), kStarted);
+  auto second = std::make_shared<TranscodingUploads>(folder_, worker_, nullptr);
+  EXPECT_EQ(files(), (std::vector<std::string>{"mine.in.mov"}));
 }
 
 }  // namespace
