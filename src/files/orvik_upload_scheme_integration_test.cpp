@@ -238,7 +238,7 @@ TEST_F(OrvikUploadSchemeIntegration, APageOfAnotherSiteCannotUpload) {
   EXPECT_FALSE(fs::exists(docs_ / "x.txt"));
 }
 
-TEST_F(OrvikUploadSchemeIntegration, TranscodingUploadsComeBackAsUprightH264) {
+TEST_F(OrvikUploadSchemeIntegration, TranscodingUploadsComeBackAsUprightEvenSizedH264) {
   struct Case {
     std::string id;
     testing::ClipSpec spec;
@@ -246,8 +246,9 @@ TEST_F(OrvikUploadSchemeIntegration, TranscodingUploadsComeBackAsUprightH264) {
     bool sound;
   };
   const Case cases[] = {
+      {"uhd", {3840, 2160, 30, 6, "hevc", true, 0}, 1920, 1080, true},
       {"turned", {640, 360, 25, 20, "h264", true, 90}, 360, 640, true},
-      {"silent", {320, 240, 15, 10, "vp8", false, 0}, 320, 240, false},
+      {"silent", {321, 241, 15, 10, "vp8", false, 0}, 322, 242, false},
   };
   for (const Case& c : cases) {
     const fs::path clip = docs_ / (c.id + (c.spec.codec == "vp8" ? ".mkv" : ".mp4"));
@@ -271,6 +272,7 @@ TEST_F(OrvikUploadSchemeIntegration, TranscodingUploadsComeBackAsUprightH264) {
     EXPECT_EQ(facts.videoCodec, "video/x-h264") << c.id;
     EXPECT_EQ(facts.profile, "high") << c.id;
     EXPECT_EQ(std::make_pair(facts.width, facts.height), std::make_pair(c.width, c.height)) << c.id;
+    EXPECT_TRUE(facts.width % 2 == 0 && facts.height % 2 == 0 && std::max(facts.width, facts.height) <= 1920);
     EXPECT_EQ(facts.audioCodec, c.sound ? "audio/mpeg4" : "") << c.id;
     EXPECT_TRUE(facts.indexFirst) << c.id;
     EXPECT_TRUE(facts.identityMatrix) << c.id;
