@@ -58,7 +58,7 @@ void onStepRead(GObject* source, GAsyncResult* result, gpointer data) {
     return;
   }
   gsize size = 0;
-  const auto* data_ = static_cast<const char*>(g_bytes_get_data(step, &size));
+  const auto* stepBytes = static_cast<const char*>(g_bytes_get_data(step, &size));
   if (size == 0) {
     g_bytes_unref(step);
     UploadBody body{std::move(read->bytes), true, {}};
@@ -70,7 +70,7 @@ void onStepRead(GObject* source, GAsyncResult* result, gpointer data) {
     finishBody(read, std::move(body));
     return;
   }
-  read->bytes.append(data_, size);
+  read->bytes.append(stepBytes, size);
   g_bytes_unref(step);
   readNextStep(read);
 }

@@ -263,27 +263,31 @@ void VideoTranscoder::transcode(const fs::path& input, const fs::path& output, s
   state.progress = &progress;
 
   GstElement* pipeline = gst_pipeline_new("orvik-transcode");
-  GstElement* source_ = gst_element_factory_make("filesrc", nullptr);
+  GstElement* fileSource = gst_element_factory_make("filesrc", nullptr);
   GstElement* decoder = gst_element_factory_make("decodebin", nullptr);
   GstElement* mux = gst_element_factory_make("mp4mux", nullptr);
   GstElement* sink = gst_element_factory_make("filesink", nullptr);
-  if (!source_ || !decoder) {
-    for (GstElement* e : {source_, decoder, mux, sink}) if (e) gst_object_unref(e);
+  if (!fileSource || !decoder) {
+    for (GstElement* e : {fileSource, decoder, mux, sink}) {
+      if (e) gst_object_unref(gst_object_ref_sink(e));
+    }
     gst_object_unref(pipeline);
     fail(TranscodeError::Kind::readerFailed, "cannot add video output");
     return;
   }
   if (!mux || !sink) {
-    for (GstElement* e : {source_, decoder, mux, sink}) if (e) gst_object_unref(e);
+    for (GstElement* e : {fileSource, decoder, mux, sink}) {
+      if (e) gst_object_unref(gst_object_ref_sink(e));
+    }
     gst_object_unref(pipeline);
     fail(TranscodeError::Kind::writerFailed, "cannot create the MP4 writer");
     return;
   }
-  g_object_set(source_, "location", input.c_str(), nullptr);
+  g_object_set(fileSource, "location", input.c_str(), nullptr);
   g_object_set(mux, "faststart", TRUE, "faststart-file", faststartFile.c_str(), nullptr);
   g_object_set(sink, "location", output.c_str(), nullptr);
-  gst_bin_add_many(GST_BIN(pipeline), source_, decoder, mux, sink, nullptr);
-  gst_element_link(source_, decoder);
+  gst_bin_add_many(GST_BIN(pipeline), fileSource, decoder, mux, sink, nullptr);
+  gst_element_link(fileSource, decoder);
   gst_element_link(mux, sink);
 
   auto cleanUp = [&] {
@@ -358,7 +362,7 @@ void VideoTranscoder::transcode(const fs::path& input, const fs::path& output, s
       }
       gst_object_unref(audioOut);
     } else if (audioBranch) {
-      gst_object_unref(audioBranch);
+      gst_object_unref(gst_object_ref_sink(audioBranch));
     }
     if (audioIn) gst_object_unref(audioIn);
   }
