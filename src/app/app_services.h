@@ -66,6 +66,7 @@ class HomeView;
 class ImgTransferManager;
 class LaunchAtLoginManager;
 class LoadDiagnostics;
+class LocalNotificationManager;
 class MainTitlebarLayout;
 class MainWebView;
 class MediaPermissionAlerts;
@@ -75,6 +76,8 @@ class NativeLogger;
 class NetworkMonitor;
 class OrvikHelper;
 class OrvikFileSchemeHandler;
+class PushNotificationManager;
+class IncomingCallPushTarget;
 class SavePanels;
 class ThemeManager;
 class UpdateAlerts;
@@ -87,6 +90,8 @@ class WebLoadDiagnostics;
 class WebSession;
 namespace platform {
 struct AppInfo;
+class Badge;
+class Notifier;
 class AudioHardware;
 class CaptureAuthorization;
 class DisplaySleepInhibitor;
@@ -145,6 +150,9 @@ class AppServices {
   CallControl& calls() { return *calls_; }
   CallCredentialsSink& callCredentials();
   // TODO(call windows issue): the call windows.
+  PushNotificationManager& pushNotifications() { return *push_; }
+  LocalNotificationManager& localNotifications() { return *localNotifications_; }
+  platform::Notifier& notifier() { return *notifier_; }
   UpdateService& updates() { return *updates_; }
   UpdateDownloader& updateDownloader() { return *updateDownloader_; }
   // The silent checks: 2 s from now, every 1800 s, and whenever `window`
@@ -195,6 +203,12 @@ class AppServices {
   std::unique_ptr<DocTransferManager> documents_;
   std::unique_ptr<ImgTransferManager> images_;
   std::unique_ptr<VideoTransferManager> videos_;
+  std::unique_ptr<platform::Notifier> notifier_;
+  std::unique_ptr<platform::Badge> badge_;
+  std::unique_ptr<IncomingCallPushTarget> pushCalls_;
+  std::unique_ptr<PushNotificationManager> push_;
+  std::unique_ptr<LocalNotificationManager> localNotifications_;
+  platform::Subscription pageLoads_;  // hands a waiting notification click to each new page
   std::unique_ptr<UpdateFeedSource> updateFeed_;
   std::unique_ptr<UpdateAlerts> updateAlerts_;
   std::unique_ptr<UpdateService> updates_;
