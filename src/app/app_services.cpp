@@ -3,6 +3,8 @@
 #include <gtk/gtk.h>
 #include <gtkmm.h>
 
+#include <utility>
+
 #include "app/app_bridge_messages.h"
 #include "app/call_control.h"
 #include "app/call_engine_ports.h"
@@ -12,6 +14,7 @@
 #include "app/media_permission_alerts_gtk.h"
 #include "app/media_permission_manager.h"
 #include "app/local_notification_manager.h"
+#include "app/notification_permission_banner.h"
 #include "app/push_notification_manager.h"
 #include "web/web_view_coordinator.h"
 #include "calls/media/call_audio_device.h"
@@ -198,7 +201,13 @@ AppServices::AppServices(Options options)
   notifier_->setResponseHandler([this](const platform::NotificationResponse& response) {
     push_->didReceive(response, [this] { localNotifications_->clearBadge(); });
   });
-  pageLoads_ = webViewDidFinishLoadingObservers().add([this] { push_->deliverPendingPayload(); });
+  notificationBanner_ = std::make_unique<NotificationPermissionBanner>(
+      [this]() -> Gtk::Overlay* { return home_; }, [this] { localNotifications_->openNotificationSettings(); });
+  pageLoads_ = webViewDidFinishLoadingObservers().add([this] {
+    push_->deliverPendingPayload();
+    // The first load of the page: the card follows the settings once more.
+    if (!std::exchange(firstPageLoaded_, true)) checkNotificationBanner();
+  });
   documents_ = std::make_unique<DocTransferManager>(documentsDirectory);
   images_ = std::make_unique<ImgTransferManager>(documentsDirectory);
   videos_ = std::make_unique<VideoTransferManager>(documentsDirectory);
@@ -299,8 +308,35 @@ CallSignalingService& AppServices::signaling() {
   return *signaling_;
 }
 
+void AppServices::setUpNotifications() {
+  notifier_->settings([this](const platform::NotificationSettings& settings) {
+    if (settings.authorization == platform::NotificationAuthorization::authorized) {
+      push_->registerForRemoteNotifications();
+      notificationBanner_->dismiss();
+    } else if (settings.authorization == platform::NotificationAuthorization::denied) {
+      notificationBanner_->show();
+    }
+  });
+}
+
+void AppServices::checkNotificationBanner() {
+  notifier_->settings([this](const platform::NotificationSettings& settings) {
+    switch (settings.authorization) {
+      case platform::NotificationAuthorization::notDetermined:
+        break;
+      case platform::NotificationAuthorization::denied:
+        notificationBanner_->show();
+        break;
+      case platform::NotificationAuthorization::authorized:
+        notificationBanner_->dismiss();
+        break;
+    }
+  });
+}
+
 void AppServices::installMainWebView(HomeView& home) {
   if (mainWebView_) return;
+  home_ = &home;
   MainWebView::Options options;
   options.deviceUdid = &deviceUdid();
   options.storedRingtone = storedIncomingRingtoneName(defaults_);

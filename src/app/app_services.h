@@ -67,6 +67,7 @@ class ImgTransferManager;
 class LaunchAtLoginManager;
 class LoadDiagnostics;
 class LocalNotificationManager;
+class NotificationPermissionBanner;
 class MainTitlebarLayout;
 class MainWebView;
 class MediaPermissionAlerts;
@@ -153,6 +154,12 @@ class AppServices {
   PushNotificationManager& pushNotifications() { return *push_; }
   LocalNotificationManager& localNotifications() { return *localNotifications_; }
   platform::Notifier& notifier() { return *notifier_; }
+  // Asks whether the user lets the program notify: when they do, the push
+  // registration (which this desktop refuses) and no card; when they refused,
+  // the notification-permission card.
+  void setUpNotifications();
+  // The notification settings decide the card: shown while refused, gone once allowed.
+  void checkNotificationBanner();
   UpdateService& updates() { return *updates_; }
   UpdateDownloader& updateDownloader() { return *updateDownloader_; }
   // The silent checks: 2 s from now, every 1800 s, and whenever `window`
@@ -209,6 +216,9 @@ class AppServices {
   std::unique_ptr<PushNotificationManager> push_;
   std::unique_ptr<LocalNotificationManager> localNotifications_;
   platform::Subscription pageLoads_;  // hands a waiting notification click to each new page
+  bool firstPageLoaded_ = false;
+  std::unique_ptr<NotificationPermissionBanner> notificationBanner_;
+  HomeView* home_ = nullptr;
   std::unique_ptr<UpdateFeedSource> updateFeed_;
   std::unique_ptr<UpdateAlerts> updateAlerts_;
   std::unique_ptr<UpdateService> updates_;

@@ -1,13 +1,21 @@
 #include "app/application.h"
 
+#include <webkit/webkit.h>
+
+
 #include "app/call_control.h"
 #include "app/instance_bus.h"
+#include "app/local_notification_manager.h"
+#include "app/push_notification_manager.h"
 #include "updater/update_service.h"
 #include "core/native_logger.h"
 #include "core/web_load_diagnostics.h"
 #include "platform/app_info.h"
+#include "platform/dispatch/clock.h"
 #include "platform/dispatch/task_queue.h"
 #include "platform/termination_signals.h"
+#include "web/main_web_view.h"
+#include "web/web_view_host.h"
 
 namespace orvik {
 
@@ -71,6 +79,24 @@ void OrvikApplication::on_startup() {
   // seconds later in any case.
   platform::installTerminationSignals([this] { requestTermination(); });
   services_ = std::make_unique<AppServices>();
+  activation_ = std::make_unique<AppActivation>(AppActivation::Collaborators{
+      platform::mainQueue(), platform::systemClock(), services_->defaults(),
+      [this] { return services_->pushNotifications().page(); }, [this] { return services_->calls().isCallActive(); },
+      [this] { services_->localNotifications().clearBadge(); }, [this] { services_->checkNotificationBanner(); },
+      [this] {
+        if (!mainWindow_ || !mainWindow_->get_visible()) return false;
+        GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(mainWindow_->gobj()));
+        return !(surface && GDK_IS_TOPLEVEL(surface) &&
+                 (gdk_toplevel_get_state(GDK_TOPLEVEL(surface)) & GDK_TOPLEVEL_STATE_MINIMIZED));
+      },
+      [this] { return restoreMainWindow(); },
+      [this] {
+        MainWebView* web = services_->mainWebView();
+        if (!web) return false;
+        webkit_web_view_reload(web->host().webView());
+        return true;
+      }});
+  signal_window_added().connect([this](Gtk::Window* window) { watchActivity(window); });
   mainWindow_ = std::make_unique<MainWindow>(
       makeMenu(), MainWindowServices{services_->defaults(), services_->calls(), services_->network(),
                                      services_->theme(), services_->titlebarLayout()});
@@ -92,6 +118,14 @@ void OrvikApplication::on_activate() {
   if (!steps_.observesShowMainWindowRequests()) return;
   nativeLog("[Reopen] showMainWindowNotification received from a second launch attempt");
   restoreMainWindow();
+}
+
+void OrvikApplication::watchActivity(Gtk::Window* window) {
+  window->property_is_active().signal_changed().connect([this] {
+    bool anyActive = false;
+    for (Gtk::Window* each : get_windows()) anyActive = anyActive || each->is_active();
+    if (activation_) activation_->windowActivityChanged(anyActive);
+  });
 }
 
 bool OrvikApplication::restoreMainWindow() {

@@ -103,6 +103,8 @@ void NotificationPermissionBanner::showNow() {
   card.explanation.set_xalign(0);
   card.explanation.set_wrap(true);
   card.explanation.set_lines(2);
+  // Wrapped within the card rather than widening it.
+  card.explanation.set_max_width_chars(28);
   card.explanation.set_ellipsize(Pango::EllipsizeMode::END);
   card.explanation.set_margin_top(5);
   card.openSettings.add_css_class("open-settings");
