@@ -133,6 +133,13 @@ bool OrvikApplication::restoreMainWindow() {
     nativeLog("[Reopen] no main window found to bring forward");
     return false;
   }
+  GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(mainWindow_->gobj()));
+  const bool minimized = surface && GDK_IS_TOPLEVEL(surface) &&
+                         (gdk_toplevel_get_state(GDK_TOPLEVEL(surface)) & GDK_TOPLEVEL_STATE_MINIMIZED);
+  auto flag = [](bool value) { return value ? std::string("true") : std::string("false"); };
+  nativeLog("[Reopen] showing registered main window — MainWindow visible=" + flag(mainWindow_->get_visible()) +
+            " mini=" + flag(minimized) + " fullScreen=" + flag(mainWindow_->is_fullscreen()) +
+            " windows=" + std::to_string(get_windows().size()));
   mainWindow_->restore();
   return true;
 }
@@ -144,7 +151,13 @@ void OrvikApplication::requestTermination() {
   }
   nativeLog("[AppDelegate] terminate requested during active call — hanging up before quit");
   services_->calls().hangUpCurrentCall();
-  platform::mainQueue().postAfter(kQuitDelayAfterHangUp, [this] { quit(); });
+  // The end frames go out meanwhile; closing the last window must not end
+  // the program before they have.
+  hold();
+  platform::mainQueue().postAfter(kQuitDelayAfterHangUp, [this] {
+    release();
+    quit();
+  });
 }
 
 bool OrvikApplication::dbus_register_vfunc(const Glib::RefPtr<Gio::DBus::Connection>& connection,
