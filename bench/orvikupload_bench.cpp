@@ -156,7 +156,7 @@ int transcodingAgainstFfmpeg(const fs::path& folder) {
         "-movflags +faststart '" + (folder / "theirs.mp4").string() + "'";
     const auto ffmpegStart = Clock::now();
     if (std::system(command.c_str()) != 0) {
-      std::printf("ffmpeg failed (is the ffmpeg package installed?)\n");
+      std::printf("ffmpeg failed (the yardstick needs Debian's ffmpeg package: apt-get install ffmpeg)\n");
       return 1;
     }
     theirs = std::min(theirs, seconds(ffmpegStart));

@@ -66,6 +66,8 @@ class HomeView;
 class ImgTransferManager;
 class LaunchAtLoginManager;
 class LoadDiagnostics;
+class LocalNotificationManager;
+class NotificationPermissionBanner;
 class MainTitlebarLayout;
 class MainWebView;
 class MediaPermissionAlerts;
@@ -76,6 +78,8 @@ class NetworkMonitor;
 class OrvikHelper;
 class OrvikFileSchemeHandler;
 class OrvikUploadScheme;
+class PushNotificationManager;
+class IncomingCallPushTarget;
 class SavePanels;
 class ThemeManager;
 class UpdateAlerts;
@@ -88,6 +92,8 @@ class WebLoadDiagnostics;
 class WebSession;
 namespace platform {
 struct AppInfo;
+class Badge;
+class Notifier;
 class AudioHardware;
 class CaptureAuthorization;
 class DisplaySleepInhibitor;
@@ -146,6 +152,15 @@ class AppServices {
   CallControl& calls() { return *calls_; }
   CallCredentialsSink& callCredentials();
   // TODO(call windows issue): the call windows.
+  PushNotificationManager& pushNotifications() { return *push_; }
+  LocalNotificationManager& localNotifications() { return *localNotifications_; }
+  platform::Notifier& notifier() { return *notifier_; }
+  // Asks whether the user lets the program notify: when they do, the push
+  // registration (which this desktop refuses) and no card; when they refused,
+  // the notification-permission card.
+  void setUpNotifications();
+  // The notification settings decide the card: shown while refused, gone once allowed.
+  void checkNotificationBanner();
   UpdateService& updates() { return *updates_; }
   UpdateDownloader& updateDownloader() { return *updateDownloader_; }
   // The silent checks: 2 s from now, every 1800 s, and whenever `window`
@@ -197,6 +212,15 @@ class AppServices {
   std::unique_ptr<ImgTransferManager> images_;
   std::unique_ptr<VideoTransferManager> videos_;
   std::unique_ptr<OrvikUploadScheme> uploadScheme_;
+  std::unique_ptr<platform::Notifier> notifier_;
+  std::unique_ptr<platform::Badge> badge_;
+  std::unique_ptr<IncomingCallPushTarget> pushCalls_;
+  std::unique_ptr<PushNotificationManager> push_;
+  std::unique_ptr<LocalNotificationManager> localNotifications_;
+  platform::Subscription pageLoads_;  // hands a waiting notification click to each new page
+  bool firstPageLoaded_ = false;
+  std::unique_ptr<NotificationPermissionBanner> notificationBanner_;
+  HomeView* home_ = nullptr;
   std::unique_ptr<UpdateFeedSource> updateFeed_;
   std::unique_ptr<UpdateAlerts> updateAlerts_;
   std::unique_ptr<UpdateService> updates_;

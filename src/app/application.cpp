@@ -1,13 +1,21 @@
 #include "app/application.h"
 
+#include <webkit/webkit.h>
+
+
 #include "app/call_control.h"
 #include "app/instance_bus.h"
+#include "app/local_notification_manager.h"
+#include "app/push_notification_manager.h"
 #include "updater/update_service.h"
 #include "core/native_logger.h"
 #include "core/web_load_diagnostics.h"
 #include "platform/app_info.h"
+#include "platform/dispatch/clock.h"
 #include "platform/dispatch/task_queue.h"
 #include "platform/termination_signals.h"
+#include "web/main_web_view.h"
+#include "web/web_view_host.h"
 
 namespace orvik {
 
@@ -71,6 +79,24 @@ void OrvikApplication::on_startup() {
   // seconds later in any case.
   platform::installTerminationSignals([this] { requestTermination(); });
   services_ = std::make_unique<AppServices>();
+  activation_ = std::make_unique<AppActivation>(AppActivation::Collaborators{
+      platform::mainQueue(), platform::systemClock(), services_->defaults(),
+      [this] { return services_->pushNotifications().page(); }, [this] { return services_->calls().isCallActive(); },
+      [this] { services_->localNotifications().clearBadge(); }, [this] { services_->checkNotificationBanner(); },
+      [this] {
+        if (!mainWindow_ || !mainWindow_->get_visible()) return false;
+        GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(mainWindow_->gobj()));
+        return !(surface && GDK_IS_TOPLEVEL(surface) &&
+                 (gdk_toplevel_get_state(GDK_TOPLEVEL(surface)) & GDK_TOPLEVEL_STATE_MINIMIZED));
+      },
+      [this] { return restoreMainWindow(); },
+      [this] {
+        MainWebView* web = services_->mainWebView();
+        if (!web) return false;
+        webkit_web_view_reload(web->host().webView());
+        return true;
+      }});
+  signal_window_added().connect([this](Gtk::Window* window) { watchActivity(window); });
   mainWindow_ = std::make_unique<MainWindow>(
       makeMenu(), MainWindowServices{services_->defaults(), services_->calls(), services_->network(),
                                      services_->theme(), services_->titlebarLayout()});
@@ -94,11 +120,26 @@ void OrvikApplication::on_activate() {
   restoreMainWindow();
 }
 
+void OrvikApplication::watchActivity(Gtk::Window* window) {
+  window->property_is_active().signal_changed().connect([this] {
+    bool anyActive = false;
+    for (Gtk::Window* each : get_windows()) anyActive = anyActive || each->is_active();
+    if (activation_) activation_->windowActivityChanged(anyActive);
+  });
+}
+
 bool OrvikApplication::restoreMainWindow() {
   if (!mainWindow_) {
     nativeLog("[Reopen] no main window found to bring forward");
     return false;
   }
+  GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(mainWindow_->gobj()));
+  const bool minimized = surface && GDK_IS_TOPLEVEL(surface) &&
+                         (gdk_toplevel_get_state(GDK_TOPLEVEL(surface)) & GDK_TOPLEVEL_STATE_MINIMIZED);
+  auto flag = [](bool value) { return value ? std::string("true") : std::string("false"); };
+  nativeLog("[Reopen] showing registered main window — MainWindow visible=" + flag(mainWindow_->get_visible()) +
+            " mini=" + flag(minimized) + " fullScreen=" + flag(mainWindow_->is_fullscreen()) +
+            " windows=" + std::to_string(get_windows().size()));
   mainWindow_->restore();
   return true;
 }
@@ -110,7 +151,13 @@ void OrvikApplication::requestTermination() {
   }
   nativeLog("[AppDelegate] terminate requested during active call — hanging up before quit");
   services_->calls().hangUpCurrentCall();
-  platform::mainQueue().postAfter(kQuitDelayAfterHangUp, [this] { quit(); });
+  // The end frames go out meanwhile; closing the last window must not end
+  // the program before they have.
+  hold();
+  platform::mainQueue().postAfter(kQuitDelayAfterHangUp, [this] {
+    release();
+    quit();
+  });
 }
 
 bool OrvikApplication::dbus_register_vfunc(const Glib::RefPtr<Gio::DBus::Connection>& connection,

@@ -11,6 +11,7 @@
 
 #include <memory>
 
+#include "app/app_activation.h"
 #include "app/app_delegate.h"
 #include "app/app_services.h"
 #include "app/launch_steps.h"
@@ -48,12 +49,15 @@ class OrvikApplication : public Gtk::Application {
 
  private:
   Glib::RefPtr<Gio::Menu> makeMenu();
+  // Follows the focus of every window the program opens.
+  void watchActivity(Gtk::Window* window);
 
   ProgramLaunchSteps steps_;
   AppDelegate delegate_;
   // Outlives the main window, whose web view its wiring serves.
   std::unique_ptr<AppServices> services_;
   std::unique_ptr<MainWindow> mainWindow_;
+  std::unique_ptr<AppActivation> activation_;
   bool activatedOnce_ = false;
   unsigned instanceRegistration_ = 0;
 };

@@ -13,6 +13,8 @@
 #include "app/distribution_log.h"
 #include "app/instance_bus.h"
 #include "app/instance_settler.h"
+#include "app/keyboard_input_direction.h"
+#include "app/push_notification_manager.h"
 #include "app/system_lock_observer.h"
 #include "core/launch_at_login_manager.h"
 #include "core/native_logger.h"
@@ -47,9 +49,8 @@ void observeSurfaceOf(Gtk::Window& window, ProgramLaunchSteps* steps) {
 }  // namespace
 
 std::weak_ptr<platform::PageScriptSink> ProgramLaunchSteps::shellPage() const {
-  // TODO: notifications — the push manager's weak reference to the main web view.
   AppServices* services = services_();
-  return services ? services->mainPage() : std::weak_ptr<platform::PageScriptSink>();
+  return services ? services->pushNotifications().page() : std::weak_ptr<platform::PageScriptSink>();
 }
 
 void checkForUpdatesFromMenu(UpdateBanner& updates) {
@@ -232,18 +233,18 @@ void ProgramLaunchSteps::registerLaunchAtLogin() {
 }
 
 void ProgramLaunchSteps::setUpNotifications() {
-  // TODO: notifications — the notification delegate, the permission request
-  // and, after a grant, push registration.
+  if (AppServices* services = services_()) services->setUpNotifications();
 }
 
-void ProgramLaunchSteps::observeFirstPageLoad() {
-  // TODO: notifications — observe the first "webViewDidFinishLoading"
-  // (webViewDidFinishLoadingObservers(), web/web_view_coordinator.h); the
-  // notification settings then decide the permission banner.
-}
+// The composition root watches every finished load from the start: the first
+// one re-checks the notification card, each one hands over a waiting click.
+void ProgramLaunchSteps::observeFirstPageLoad() {}
 
 void ProgramLaunchSteps::observeKeyboardInputSource() {
-  // TODO: keyboard input direction — follow the input source's direction.
+  if (inputDirection_) return;
+  inputSource_ = makeDesktopInputSource();
+  inputDirection_ = std::make_unique<KeyboardInputDirection>(*inputSource_, [this] { return shellPage(); });
+  inputDirection_->start();
 }
 
 void ProgramLaunchSteps::observeShowMainWindowRequests() { observesShowMainWindowRequests_ = true; }

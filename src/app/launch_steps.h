@@ -22,6 +22,9 @@ class UpdateBanner;
 
 class AppServices;
 
+class InputSource;
+class KeyboardInputDirection;
+
 class ProgramLaunchSteps final : public LaunchSteps {
  public:
   // `services`: the composition root once start-up has built it, else null.
@@ -61,6 +64,8 @@ class ProgramLaunchSteps final : public LaunchSteps {
   std::function<AppServices*()> services_;
   std::unique_ptr<WebsiteDataStore> websiteData_;
   std::unique_ptr<SystemLockObserver> systemLock_;
+  std::unique_ptr<InputSource> inputSource_;
+  std::unique_ptr<KeyboardInputDirection> inputDirection_;
   bool observesShowMainWindowRequests_ = false;
 };
 

@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include <gio/gdesktopappinfo.h>
 #include <gtk/gtk.h>
 
 #include "core/native_logger.h"
 #include "platform/capture_authorization.h"
+#include "platform/system_opener.h"
 
 namespace orvik {
 namespace {
@@ -25,16 +25,7 @@ std::vector<std::string> captureSettingsPanels(platform::CaptureDevice device) {
 
 // Starts the first of those panels this desktop has; logged when none.
 void openCaptureSettings(platform::CaptureDevice device) {
-  for (const std::string& id : captureSettingsPanels(device)) {
-    GDesktopAppInfo* panel = g_desktop_app_info_new(id.c_str());
-    if (!panel) continue;
-    GError* error = nullptr;
-    const bool launched = g_app_info_launch(G_APP_INFO(panel), nullptr, nullptr, &error);
-    g_object_unref(panel);
-    if (launched) return;
-    nativeLog("[MediaPermission] could not open " + id + ": " + (error ? error->message : "unknown error"));
-    g_clear_error(&error);
-  }
+  if (platform::makeGioSystemOpener()->openDesktopApplication(captureSettingsPanels(device))) return;
   nativeLog("[MediaPermission] this desktop has no privacy settings panel to open");
 }
 

@@ -16,10 +16,15 @@ class RecordingSystemOpener final : public SystemOpener {
     return openResult;
   }
   void revealFile(const std::filesystem::path& file) override { revealedFiles.push_back(file); }
+  bool openDesktopApplication(const std::vector<std::string>& desktopIds) override {
+    openedApplications.push_back(desktopIds);
+    return openResult;
+  }
 
   bool openResult = true;
   std::vector<std::string> openedURLs;
   std::vector<std::filesystem::path> revealedFiles;
+  std::vector<std::vector<std::string>> openedApplications;
 };
 
 }  // namespace orvik::platform

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace orvik::platform {
 
@@ -23,6 +24,9 @@ class SystemOpener {
   // Asks the file manager to show `file` selected; the answer comes later
   // and is not reported.
   virtual void revealFile(const std::filesystem::path& file) = 0;
+  // Starts the first of these desktop applications (desktop entry ids, like
+  // a settings panel's) that this desktop has; false when none started.
+  virtual bool openDesktopApplication(const std::vector<std::string>& desktopIds) = 0;
 };
 
 std::unique_ptr<SystemOpener> makeGioSystemOpener();

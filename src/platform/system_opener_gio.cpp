@@ -1,5 +1,9 @@
+#include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 
+#include <string>
+
+#include "platform/platform_log.h"
 #include "platform/system_opener.h"
 
 namespace orvik::platform {
@@ -15,6 +19,20 @@ bool launchDefault(const char* uri) {
 class GioSystemOpener final : public SystemOpener {
  public:
   bool openURL(const std::string& url) override { return launchDefault(url.c_str()); }
+
+  bool openDesktopApplication(const std::vector<std::string>& desktopIds) override {
+    for (const std::string& id : desktopIds) {
+      GDesktopAppInfo* application = g_desktop_app_info_new(id.c_str());
+      if (!application) continue;
+      GError* error = nullptr;
+      const bool launched = g_app_info_launch(G_APP_INFO(application), nullptr, nullptr, &error);
+      g_object_unref(application);
+      if (launched) return true;
+      platformLog("could not start " + id + ": " + (error ? error->message : "unknown error"));
+      g_clear_error(&error);
+    }
+    return false;
+  }
 
   void revealFile(const std::filesystem::path& file) override {
     gchar* fileUri = g_filename_to_uri(file.c_str(), nullptr, nullptr);

@@ -65,7 +65,6 @@ void WebViewCoordinator::handleDidFinishLoading(const std::optional<std::string>
     if (uri) state.setLoadedURL(uri);
     webViewDidFinishLoadingObservers().notify();
     // TODO(updater issue): background update check 2.5 s later.
-    // TODO(#4): deliver a pending notification tap to the page.
     if (self.hooks_.focusWebView) self.hooks_.focusWebView();
   });
   if (hooks_.pageReadyForLogs) hooks_.pageReadyForLogs();
