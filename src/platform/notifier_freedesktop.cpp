@@ -239,8 +239,12 @@ class FreedesktopNotifier final : public Notifier {
   // Banners of other programs share the server's signals; only ours count.
   void respond(std::uint32_t serverId, NotificationAction action) {
     auto entry = std::find_if(shown_.begin(), shown_.end(), [&](const Entry& e) { return e.serverId == serverId; });
-    if (entry == shown_.end() || !handler_) return;
+    if (entry == shown_.end()) return;
     const NotificationResponse response{entry->request.identifier, entry->request.userInfo, action};
+    // One answer per banner: the server closes an opened banner next, and
+    // that close is no second answer.
+    shown_.erase(entry);
+    if (!handler_) return;
     // The handler may withdraw banners, this one included.
     ResponseHandler handler = handler_;
     handler(response);

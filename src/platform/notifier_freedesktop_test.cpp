@@ -22,6 +22,7 @@ namespace {
 
 using orvik::testing::BackgroundProcess;
 using orvik::testing::PrivateSessionBus;
+using orvik::testing::drainMainLoop;
 using orvik::testing::runMainLoopUntil;
 using orvik::testing::runProcess;
 
@@ -114,9 +115,16 @@ TEST_F(FreedesktopNotifierIntegration, OpeningABannerRespondsWithItsUserInfoAndC
   EXPECT_EQ(responses[0].action, NotificationAction::open);
   EXPECT_EQ(responses[0].userInfo, (nlohmann::json{{"chatId", "c1"}}));
 
+  // Closing an opened banner is no second answer.
+  ASSERT_EQ(runProcess({"dunstctl", "close-all"}).exitCode, 0);
+  ASSERT_TRUE(runMainLoopUntil([] { return NotificationServer::displayedCount() == 0; }));
+  drainMainLoop();
+  EXPECT_EQ(responses.size(), 1u);
+  EXPECT_TRUE(notifier->delivered().empty());
+
   responses.clear();
   post(*notifier, message("second", {{"chatId", "c2"}}));
-  ASSERT_TRUE(runMainLoopUntil([] { return NotificationServer::displayedCount() >= 1; }));
+  ASSERT_TRUE(runMainLoopUntil([] { return NotificationServer::displayedCount() == 1; }));
   ASSERT_EQ(runProcess({"dunstctl", "close"}).exitCode, 0);
   ASSERT_TRUE(runMainLoopUntil([&] { return !responses.empty(); }));
   ASSERT_EQ(responses.size(), 1u);

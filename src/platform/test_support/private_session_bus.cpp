@@ -40,6 +40,14 @@ PrivateSessionBus::PrivateSessionBus() {
 }
 
 PrivateSessionBus::~PrivateSessionBus() {
+  // GIO keeps the process's session bus connection, and a connection whose
+  // bus goes away raises SIGTERM in the process unless told otherwise.
+  if (isProcessSessionBus()) {
+    if (GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
+      g_dbus_connection_set_exit_on_close(connection, FALSE);
+      g_object_unref(connection);
+    }
+  }
   if (pid_ > 0) {
     ::kill(pid_, SIGTERM);
     ::waitpid(pid_, nullptr, 0);
