@@ -286,7 +286,9 @@ void NativeCallManager::signalingDidReceiveAnswer(const SDPPayload& answer,
 
 void NativeCallManager::remoteAnswerDidApply() {
   iceManager_.remoteDescriptionWasSet();
-  flushPendingLocalCandidates();
+  // While the socket waits for fresh credentials the held candidates stay
+  // held; the reconnect sends them (signalingDidConnect).
+  if (!state_.call.awaitingReauth) flushPendingLocalCandidates();
   postForThisCall(0, [](NativeCallManager& self) {
     self.armIceAttemptTimer("answer applied");
     self.scheduleCandidateResend();
