@@ -4,6 +4,7 @@
 //
 //   node call_server.js [--port N] [--tls-cert FILE --tls-key FILE]
 //                       [--ping-interval MS] [--ping-timeout MS]
+//                       [--ice-servers JSON]
 //
 // Port 0 (the default, or env ORVIK_CALL_SERVER_PORT) picks a free port. The
 // first line on standard output is {"listening": PORT, "url": "..."}; after it
@@ -59,8 +60,11 @@ const io = new Server(httpServer, {
   maxHttpBufferSize: 16 * 1024 * 1024,
 });
 
+// --ice-servers replaces the list (a JSON array of {urls, username,
+// credential}), for calls through a relay started elsewhere.
+const iceServersOption = option('ice-servers', '');
 const iceConfig = {
-  iceServers: [
+  iceServers: iceServersOption ? JSON.parse(iceServersOption) : [
     { urls: 'stun:127.0.0.1:3478' },
     { urls: ['turn:127.0.0.1:3478?transport=udp'], username: 'devuser', credential: 'devpass' },
   ],

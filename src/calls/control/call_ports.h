@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,10 @@ class CallWindows {
   virtual void activateApplication() = 0;
   virtual MainWindowPlacement mainWindowPlacement() = 0;
   virtual void presentMainWindow() = 0;
+
+  // The audio call window's model: whether the peer is offered an upgrade
+  // to video (only a desktop peer is).
+  virtual void setCanRequestVideoUpgrade(bool /*supported*/) {}
 };
 
 class CallAlerts {
@@ -99,6 +104,12 @@ class CallCapture {
   virtual void startWithCameraOff() = 0;
   // Not capturing any more; the camera capturer is stopped and dropped.
   virtual void stopCapture() = 0;
+
+  // Starts the microphone and, with `startVideo`, the camera for the call.
+  // `completion` gets an error text or nothing, on any thread, never inside
+  // this call.
+  using CaptureCompletion = std::function<void(const std::optional<std::string>& error)>;
+  virtual void startCapture(bool startVideo, CaptureCompletion completion) = 0;
 };
 
 class CallTones {

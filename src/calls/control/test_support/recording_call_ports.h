@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "calls/control/call_ports.h"
+#include "platform/dispatch/task_queue.h"
 #include "platform/display_sleep_inhibitor.h"
 
 namespace orvik {
@@ -51,6 +52,9 @@ class RecordingCallWindows final : public CallWindows {
   void activateApplication() override { log_.push_back("activate"); }
   MainWindowPlacement mainWindowPlacement() override { return placement; }
   void presentMainWindow() override { log_.push_back("present main"); }
+  void setCanRequestVideoUpgrade(bool supported) override {
+    log_.push_back(std::string("video upgrade ") + (supported ? "offered" : "not offered"));
+  }
 
   std::vector<std::uint64_t> windowNumbers;
   bool callWindow = false;
@@ -82,7 +86,22 @@ class FakeCallCapture final : public CallCapture {
   CameraSessionHandle cameraSession() override { return camera ? session : nullptr; }
   void startWithCameraOff() override { log_.push_back("capture camera off"); }
   void stopCapture() override { log_.push_back("stop capture"); }
+  // Completes in a later turn with `captureError`, or, with `holdCapture`,
+  // when the test calls `finishCapture()`.
+  void startCapture(bool startVideo, CaptureCompletion completion) override {
+    log_.push_back(startVideo ? "start capture video" : "start capture audio");
+    heldCapture = std::move(completion);
+    if (!holdCapture) finishCapture();
+  }
+  void finishCapture() {
+    if (!heldCapture) return;
+    platform::mainQueue().post([done = std::move(heldCapture), error = captureError] { done(error); });
+    heldCapture = nullptr;
+  }
 
+  bool holdCapture = false;
+  std::optional<std::string> captureError;
+  CaptureCompletion heldCapture;
   bool microphone = true;
   bool camera = true;
   CameraSessionHandle session = std::make_shared<CameraSessionRef>();

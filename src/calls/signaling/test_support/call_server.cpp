@@ -25,6 +25,7 @@ std::unique_ptr<CallServer> CallServer::start(const CallServerOptions& options, 
   if (!options.certFile.empty()) {
     argv.insert(argv.end(), {"--tls-cert", options.certFile.string(), "--tls-key", options.keyFile.string()});
   }
+  if (!options.iceServersJson.empty()) argv.insert(argv.end(), {"--ice-servers", options.iceServersJson});
   auto server = std::unique_ptr<CallServer>(new CallServer());
   server->process_ = BackgroundProcess::start(argv);
   if (!server->process_) {

@@ -23,6 +23,8 @@ struct CallServerOptions {
   std::filesystem::path keyFile{};
   int pingIntervalMs = 25000;
   int pingTimeoutMs = 20000;
+  // Not empty: the ICE servers the server hands out, as a JSON array.
+  std::string iceServersJson{};
 };
 
 class CallServer {
