@@ -55,19 +55,14 @@ void NativeCallManager::peerConnectionSetupDidComplete(bool /*isVideo*/) {
   log(std::string("[NativeCallMgr] PeerConn setup complete — direction=") +
       (!session ? "nil" : session->direction == CallDirection::outgoing ? "outgoing" : "incoming"));
   // TODO(outgoing negotiation issue): capture, the callee's devices
-  // (buildAddRecord) and the offer. TODO(incoming calls issue): the answer.
+  // (buildAddRecord) and the offer.
+  if (session && session->direction == CallDirection::incoming) incomingPeerConnectionReady();
 }
 
 void NativeCallManager::signalingDidFailAuth() { log("[NativeCallMgr] signaling auth failed"); }
 
 void NativeCallManager::signalingDidReceiveCallRecordId(std::int64_t recordId) {
   log("[NativeCallMgr] call record id " + std::to_string(recordId));
-}
-
-void NativeCallManager::signalingDidReceiveOffer(const std::string& from, const SDPPayload&, bool,
-                                                 const std::optional<std::string>&, const std::optional<std::string>&,
-                                                 const std::optional<std::string>&) {
-  log("[NativeCallMgr] offer from " + from + " — incoming calls are not taken in yet");
 }
 
 void NativeCallManager::signalingDidReceiveAnswer(const SDPPayload&, const std::optional<std::string>& deviceUdid) {
@@ -96,10 +91,6 @@ void NativeCallManager::signalingDidReceiveRestartAnswer(const SDPPayload&, std:
                                                          const std::optional<std::string>&) {}
 void NativeCallManager::signalingDidReceiveRestartRequest(const std::optional<std::string>&) {}
 void NativeCallManager::signalingDidReceiveVideoUpgradeAnswer(const SDPPayload&, const std::optional<std::string>&) {}
-void NativeCallManager::signalingDidReceivePendingCall() {}
-void NativeCallManager::handleSendToMyDevices(const std::string& action) {
-  log("[NativeCallMgr] sendToMyDevices action=" + action);
-}
 
 void NativeCallManager::peerConnectionDidFail(const PeerConnectionError& error) {
   log("[NativeCallMgr] peer connection failed: " + error.description);
@@ -107,7 +98,6 @@ void NativeCallManager::peerConnectionDidFail(const PeerConnectionError& error) 
 void NativeCallManager::peerConnectionDidGenerateCandidate(const LocalIceCandidate&) {}
 void NativeCallManager::peerConnectionDidChangeIceState(PeerConnectionState) {}
 void NativeCallManager::peerConnectionDidCreateOffer(const std::optional<std::string>&) {}
-void NativeCallManager::peerConnectionDidCreateAnswer(const std::optional<std::string>&) {}
 void NativeCallManager::peerConnectionDidReceiveDataChannelMessage(const std::string&) {}
 void NativeCallManager::peerConnectionDidOpenRemoteDataChannel() {}
 void NativeCallManager::attachRemoteTrack(const RemoteMediaTrack&) {}

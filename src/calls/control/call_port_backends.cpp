@@ -7,6 +7,7 @@
 
 #include "calls/media/call_audio_manager.h"
 #include "platform/audio/audio_hardware.h"
+#include "platform/dispatch/task_queue.h"
 
 namespace orvik {
 
@@ -21,6 +22,10 @@ bool DeviceCallCapture::hasCamera() {
     if (entry.path().filename().string().starts_with("video")) return true;
   }
   return false;
+}
+
+void DeviceCallCapture::startCapture(bool, CaptureCompletion completion) {
+  platform::mainQueue().post([completion = std::move(completion)] { completion(std::nullopt); });
 }
 
 void CallAudioTones::startTone(Tone tone) {

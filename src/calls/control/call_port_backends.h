@@ -29,6 +29,9 @@ class DeviceCallCapture final : public CallCapture {
   CameraSessionHandle cameraSession() override { return nullptr; }
   void startWithCameraOff() override {}
   void stopCapture() override {}
+  // The microphone runs through the call's audio device once the connection
+  // sends; nothing to start here yet. TODO(capture issue): the camera.
+  void startCapture(bool startVideo, CaptureCompletion completion) override;
 
  private:
   std::function<platform::AudioHardware&()> hardware_;

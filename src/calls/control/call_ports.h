@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,30 @@ class CallWindows {
   virtual void closeAudioCallWindow() = 0;
   virtual void closeVideoCallWindow() = 0;
   virtual void dismissIncomingCallPanel() = 0;
+
+  // ---- Incoming calls ----
+  // The audio call window for one caller: `connecting` shows "Connecting..."
+  // (an answered call), otherwise an incoming call shows its Accept state.
+  virtual void openAudioCallWindow(const std::string& name, const std::string& userNumber,
+                                   const std::string& imageUrl, bool isSubscribed, bool isDarkMode, bool connecting,
+                                   bool outgoing) = 0;
+  // The video call window; the own name and picture stay empty.
+  virtual void openVideoCallWindow(const std::string& name, const std::string& userNumber,
+                                   const std::string& imageUrl, bool isSubscribed, bool isDarkMode,
+                                   bool connecting) = 0;
+  // The audio and video window models leave their incoming state.
+  virtual void clearIncomingFlag() = 0;
+  // The floating panel's model waits for (or no longer waits for) Accept.
+  virtual void setFloatingAwaitingAccept(bool awaiting) = 0;
+  // The incoming-call panel shows a corrected caller.
+  virtual void updateIncomingPanelIdentity(const std::string& name, const std::string& orvikID,
+                                           const std::string& avatarURL, bool isSubscribed) = 0;
+  // Reveals an incoming-call panel that waits for the caller's identity.
+  virtual void incomingPanelIdentityResolved() = 0;
+  // The call screen's model (audio or video) and the floating panel's model
+  // show a corrected caller.
+  virtual void updateCallScreenIdentity(bool isAudio, const std::string& name, const std::string& orvikID,
+                                        const std::string& avatarURL, bool isSubscribed) = 0;
 
   virtual void floatingPanelCallDidStart(const std::string& name, const std::string& avatarURL, bool isAudio,
                                          bool startsRinging) = 0;
@@ -99,6 +124,12 @@ class CallCapture {
   virtual void startWithCameraOff() = 0;
   // Not capturing any more; the camera capturer is stopped and dropped.
   virtual void stopCapture() = 0;
+
+  // Starts the microphone and, with `startVideo`, the camera for the call.
+  // `completion` gets an error text or nothing, on any thread, never inside
+  // this call.
+  using CaptureCompletion = std::function<void(const std::optional<std::string>& error)>;
+  virtual void startCapture(bool startVideo, CaptureCompletion completion) = 0;
 };
 
 class CallTones {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "calls/control/call_ports.h"
+#include "platform/dispatch/task_queue.h"
 #include "platform/display_sleep_inhibitor.h"
 
 namespace orvik {
@@ -32,6 +33,31 @@ class RecordingCallWindows final : public CallWindows {
   void closeAudioCallWindow() override { log_.push_back("close audio"); }
   void closeVideoCallWindow() override { log_.push_back("close video"); }
   void dismissIncomingCallPanel() override { log_.push_back("dismiss panel"); }
+  void openAudioCallWindow(const std::string& name, const std::string& userNumber, const std::string& imageUrl,
+                           bool isSubscribed, bool isDarkMode, bool connecting, bool outgoing) override {
+    log_.push_back("open audio " + name + " " + userNumber + " image=" + imageUrl + (isSubscribed ? " gold" : "") +
+                   (isDarkMode ? " dark" : " light") + (connecting ? " connecting" : " incoming") +
+                   (outgoing ? " outgoing" : ""));
+  }
+  void openVideoCallWindow(const std::string& name, const std::string& userNumber, const std::string& imageUrl,
+                           bool isSubscribed, bool isDarkMode, bool connecting) override {
+    log_.push_back("open video " + name + " " + userNumber + " image=" + imageUrl + (isSubscribed ? " gold" : "") +
+                   (isDarkMode ? " dark" : " light") + (connecting ? " connecting" : " incoming"));
+  }
+  void clearIncomingFlag() override { log_.push_back("clear incoming"); }
+  void setFloatingAwaitingAccept(bool awaiting) override {
+    log_.push_back(std::string("floating awaitingAccept ") + (awaiting ? "true" : "false"));
+  }
+  void updateIncomingPanelIdentity(const std::string& name, const std::string& orvikID, const std::string& avatarURL,
+                                   bool isSubscribed) override {
+    log_.push_back("panel identity " + name + " " + orvikID + " image=" + avatarURL + (isSubscribed ? " gold" : ""));
+  }
+  void incomingPanelIdentityResolved() override { log_.push_back("panel revealed"); }
+  void updateCallScreenIdentity(bool isAudio, const std::string& name, const std::string& orvikID,
+                                const std::string& avatarURL, bool isSubscribed) override {
+    log_.push_back(std::string(isAudio ? "audio" : "video") + " screen identity " + name + " " + orvikID +
+                   " image=" + avatarURL + (isSubscribed ? " gold" : ""));
+  }
   void floatingPanelCallDidStart(const std::string& name, const std::string& avatarURL, bool isAudio,
                                  bool startsRinging) override {
     log_.push_back("floating start " + name + " avatar=" + avatarURL + (isAudio ? " audio" : " video") +
@@ -82,7 +108,22 @@ class FakeCallCapture final : public CallCapture {
   CameraSessionHandle cameraSession() override { return camera ? session : nullptr; }
   void startWithCameraOff() override { log_.push_back("capture camera off"); }
   void stopCapture() override { log_.push_back("stop capture"); }
+  // Completes in a later turn with `captureError`, or, with `holdCapture`,
+  // when the test calls `finishCapture()`.
+  void startCapture(bool startVideo, CaptureCompletion completion) override {
+    log_.push_back(startVideo ? "start capture video" : "start capture audio");
+    heldCapture = std::move(completion);
+    if (!holdCapture) finishCapture();
+  }
+  void finishCapture() {
+    if (!heldCapture) return;
+    platform::mainQueue().post([done = std::move(heldCapture), error = captureError] { done(error); });
+    heldCapture = nullptr;
+  }
 
+  bool holdCapture = false;
+  std::optional<std::string> captureError;
+  CaptureCompletion heldCapture;
   bool microphone = true;
   bool camera = true;
   CameraSessionHandle session = std::make_shared<CameraSessionRef>();
