@@ -553,6 +553,44 @@ TEST_F(IncomingCallTest, AcceptWithoutAMicrophoneEndsTheCallWithAnAlert) {
   EXPECT_EQ(alerts.shown[0].first, "No Microphone Found");
 }
 
+TEST_F(IncomingCallTest, AcceptOnAStalePanelOfACallEndedHereIsIgnored) {
+  signIn();
+  ring();
+  manager->rejectCall();
+  queue.advance(NativeCallManager::kRejectCleanupSeconds);
+  const auto connections = hub.connections.size();
+  queue.advance(10.0);
+  const auto mark = portsMark();
+  manager->acceptIncomingFromPanel("4712", "Bob", true, "PUSH-1", true);
+  queue.runUntilIdle();
+  EXPECT_EQ(manager->callState(), CallState(Kind::idle));
+  EXPECT_EQ(hub.connections.size(), connections);
+  EXPECT_EQ(portsSince(mark), (Strings{"dismiss panel", "close audio", "close video", "floating end"}));
+}
+
+TEST_F(IncomingCallTest, AVideoCallAnsweredWithoutACameraGoesOnWithTheCameraOff) {
+  signIn();
+  manager->prepareSignalingForIncoming("4712", std::optional<std::string>("Bob"), false, "PUSH-1", "", false, false,
+                                       false, false);
+  acceptSocket();
+  sendIceServers();
+  capture.camera = false;
+  const auto mark = portsMark();
+  manager->acceptIncomingFromPanel("4712", "Bob", false, "PUSH-1", false);
+  queue.runUntilIdle();
+  EXPECT_EQ(manager->callState(), CallState(Kind::connecting));
+  ASSERT_EQ(alerts.shown.size(), 1u);
+  EXPECT_EQ(alerts.shown[0], (std::pair<std::string, std::string>{
+                                 "No Camera Found", "No camera is connected. The call will continue with audio only."}));
+  const auto since = portsSince(mark);
+  for (const char* line : {"open video Bob 4712 image= light connecting", "capture camera off",
+                           "camera off in windows", "start capture video", "clear incoming",
+                           "floating awaitingAccept false"}) {
+    EXPECT_NE(std::find(since.begin(), since.end(), line), since.end()) << line;
+  }
+  EXPECT_EQ(session()->type, CallType::video);
+}
+
 TEST_F(IncomingCallTest, WithoutACallSocketTheAcceptGoesThroughThePage) {
   signIn();
   ringConnected();
