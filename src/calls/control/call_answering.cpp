@@ -407,27 +407,7 @@ void NativeCallManager::handleSendToMyDevices(const std::optional<std::string>& 
   timeline_.step("my OTHER device says: " + *type);
   if (!reason) return;
   timeline_.noteEndReason(reason);
-  dismissRingOnMyOtherDevice();
-}
-
-void NativeCallManager::dismissRingOnMyOtherDevice() {
-  // TODO(remote endings issue): one dismissal with dismissRingHandledElsewhere.
-  const auto& call = state_.call;
-  log("[MultiDeviceCall] DISMISS local ringing — handled on another device | state=" + callStateName(call.callState) +
-      " session=" + (call.currentSession ? firstCharacters(call.currentSession->sessionId, 8) : std::string("none")));
-  timers_.stopRingTimer();
-  c_.tones.stopTone();
-  platform::mainQueue().post([weak = weak_from_this()] {
-    auto self = weak.lock();
-    if (!self) return;
-    self->c_.windows.dismissIncomingCallPanel();
-    self->c_.windows.closeAudioCallWindow();
-    self->c_.windows.closeVideoCallWindow();
-    self->c_.windows.floatingPanelCallDidEnd();
-  });
-  if (call.callState.kind() != CallState::Kind::ringing) return;
-  updateState(CallState::Kind::ended);
-  postForThisCall(0, [](NativeCallManager& self) { self.cleanup(); });
+  dismissRingHandledElsewhere();
 }
 
 }  // namespace orvik

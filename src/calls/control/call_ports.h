@@ -98,6 +98,10 @@ class CallWindows {
   virtual void activateApplication() = 0;
   virtual MainWindowPlacement mainWindowPlacement() = 0;
   virtual void presentMainWindow() = 0;
+
+  // The audio call window's model: whether the peer is offered an upgrade
+  // to video (only a desktop peer is).
+  virtual void setCanRequestVideoUpgrade(bool /*supported*/) {}
 };
 
 class CallAlerts {

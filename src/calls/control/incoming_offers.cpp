@@ -100,9 +100,7 @@ void NativeCallManager::storeRemoteOffer(const std::string& from, const SDPPaylo
                                          const std::optional<std::string>& callerName,
                                          const std::optional<std::string>& callerProfileImage) {
   auto& call = state_.call;
-  // TODO(outgoing negotiation issue): noteRemoteDeviceSource also decides
-  // whether the audio screen offers the upgrade to video.
-  call.remoteDeviceSource = sdp.deviceSource;
+  noteRemoteDeviceSource(sdp.deviceSource, "offer");
   call.originalRemoteOfferSDP = sdp.sdp;
   if (fromDeviceUdid && !fromDeviceUdid->empty()) call.remoteDeviceUdid = fromDeviceUdid;
   const std::string callerUser = splitCallAddress(from).first;
@@ -218,9 +216,9 @@ void NativeCallManager::sendAnswerToRemote(const std::string& sdp) {
     if (auto self = weak.lock()) self->answerWatchdogFired();
   });
   platform::mainQueue().postAfter(kAnswerWatchdogSeconds, call.iceWatchdogTimer);
-  // TODO(ICE restart issue): armIceAttemptTimer("answer sent").
-  // TODO(candidate exchange issue): schedule the candidate re-sends and flush
-  // the local candidates held back until now.
+  armIceAttemptTimer("answer sent");
+  scheduleCandidateResend();
+  if (!call.pendingLocalCandidates.empty()) flushPendingLocalCandidates();
 }
 
 void NativeCallManager::answerWatchdogFired() {

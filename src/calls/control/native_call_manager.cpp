@@ -180,9 +180,7 @@ void NativeCallManager::connectingWatchdogFired() {
   if (call.callState.kind() != CallState::Kind::connecting) return;
   if (call.currentSession && call.currentSession->connectedAt) return;
   const int seconds = static_cast<int>(kConnectingWatchdogSeconds);
-  // TODO(connection-state issue): the peer's last ICE state (connected or
-  // completed) once the peer connection reports it.
-  const bool iceConnected = false;
+  const bool iceConnected = isIceUp();
   log("[NativeCallMgr] ❌ CONNECTING HARD LIMIT: still connecting " + std::to_string(seconds) +
       "s after it started — ending (answerSent=" + (call.localAnswerSent ? "true" : "false") +
       " answerReceived=" + (call.remoteAnswerReceived ? "true" : "false") +

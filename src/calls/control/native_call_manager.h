@@ -264,6 +264,11 @@ class NativeCallManager final : public CallSignalingDelegate,
     std::function<std::shared_ptr<CallSignalingService>()> makeSignaling{};
     std::function<std::shared_ptr<PeerConnection>()> makePeerConnection{};
 
+    // --- Connection states ---
+    // The shared audio router follows output-device changes for the rest of
+    // the call; empty: nothing.
+    std::function<void()> startAudioAutoSwitching{};
+
     // ---- Incoming calls ----
     // The microphone permission asked when a call is answered; null: granted
     // (Linux has no per-application prompt; a missing microphone is caught
@@ -326,13 +331,53 @@ class NativeCallManager final : public CallSignalingDelegate,
   bool wasRecentlyEndedIncoming(const std::string& pushId) const;
 
   // The page's credentials and security state (CallCredentialsSink).
-  bool hasCredentials() const override { return state_.kept.myUserNumber.has_value(); }
+  // Complete only with all three: a token the server rejected is dropped
+  // while the user's identity stays.
+  bool hasCredentials() const override {
+    return state_.kept.myUserNumber && state_.kept.myDeviceUdid && state_.kept.myAuthToken;
+  }
   void setCredentials(const CallCredentials& credentials) override;
   void clearCredentials() override;
   void setSecurityState(bool maskData, bool isReversePinTriggered) override;
 
   // "<myUserNumber>_<myDeviceUdid>" when both are known.
   std::optional<std::string> myFromAddress() const;
+
+  // --- Outgoing negotiation, candidate exchange, connection states and
+  // remote endings (outgoing_negotiation.cpp, candidate_exchange.cpp,
+  // connection_states.cpp, remote_endings.cpp) ---
+  static constexpr double kCandidateResendOffsets[2] = {6.0, 12.0};
+  static constexpr double kReconnectWindowSeconds = 45.0;
+  static constexpr double kServerFinishedRecentlySeconds = 60.0;
+  static constexpr double kBusyEndedSeconds = 2.5;
+  static constexpr double kBusyCloseSeconds = 4.0;
+  static constexpr double kMissedCloseSeconds = 2.0;
+  // Candidates: the caller holds its own until the answer; the callee sends
+  // at once, by broadcast until it knows the caller's device.
+  void sendOrBufferLocalCandidate(const LocalIceCandidate& candidate);
+  void sendLocalCandidate(const LocalIceCandidate& candidate, const std::string& toUser, const std::string& toDevice,
+                          const std::string& from);
+  void flushPendingLocalCandidates();
+  // Re-sends at 6 s and 12 s after the first call while ICE is not up.
+  void scheduleCandidateResend();
+  void resendCandidatesByBroadcast(const std::string& reason);
+  // The other side ended the call; `force` when that is certain.
+  void handleRemoteEnd(bool force);
+  void handleBusyOrDecline();
+  // Another of my devices took, declined or ended the ringing call.
+  void dismissRingHandledElsewhere();
+  // Whether ICE of the current connection is up (connected or completed).
+  bool isIceUp() const;
+  // Opens the 45 s window in which a dropped connected call may recover.
+  void beginReconnectWindow(const std::string& reason, const std::string& statusText);
+  // The peer's device source ("desktop" is offered the video upgrade), from
+  // its offer or answer.
+  void noteRemoteDeviceSource(const std::optional<std::string>& source, const std::string& via);
+  void armIceAttemptTimer(const std::string& reason, std::optional<double> timeout = std::nullopt);
+  void handleIceFailure(const std::string& reason);
+  bool peerCanRestartIce() const;
+  // Tests stand in for events that stop or start the call timers.
+  CallTimerManager& timersForTesting() { return timers_; }
 
   // The state record, for tests and diagnostics.
   const NativeCallState& state() const { return state_; }
@@ -350,7 +395,8 @@ class NativeCallManager final : public CallSignalingDelegate,
                                 const std::optional<std::string>& deviceUdid,
                                 const std::optional<std::string>& callerName,
                                 const std::optional<std::string>& callerPicture) override;
-  void signalingDidReceiveAnswer(const SDPPayload& answer, const std::optional<std::string>& deviceUdid) override;
+  void signalingDidReceiveAnswer(const SDPPayload& answer, const std::optional<std::string>& deviceUdid,
+                                 const std::optional<std::string>& from) override;
   void signalingDidReceiveCandidate(const std::string& candidate, const std::optional<std::string>& sdpMid,
                                     std::int32_t sdpMLineIndex, const std::optional<std::string>& deviceUdid) override;
   void signalingDidReceiveOfferReceived(const std::optional<std::string>& from) override;
@@ -456,7 +502,6 @@ class NativeCallManager final : public CallSignalingDelegate,
   void clearIncomingFlagOnCallWindows();
   void startWithCameraOff();
   void broadcastRejectThroughWeb();
-  void dismissRingOnMyOtherDevice();
 
  private:
   explicit NativeCallManager(Collaborators collaborators);
@@ -475,6 +520,17 @@ class NativeCallManager final : public CallSignalingDelegate,
   // The reset that runs at the start of each call attempt and in cleanup().
   void resetPerCallSignalingState();
   void peerConnectionSetupDidComplete(bool isVideo);
+
+  // --- Outgoing negotiation and remote endings ---
+  void outgoingCaptureDidStart(const std::optional<std::string>& error, bool startVideo);
+  void publishLocalCameraSession();
+  void userDevicesDidArrive(const std::optional<nlohmann::json>& deviceRecord);
+  void sendPreparedOffer(const std::string& sdp);
+  void remoteAnswerDidApply();
+  void plainRestartAnswerDidApply(bool applied);
+  void candidateResendDue(double offset);
+  // Stops media of the call: the connection, the capture and the camera.
+  void stopMedia();
 
   Collaborators c_;
   mutable CallStrings ownStrings_;

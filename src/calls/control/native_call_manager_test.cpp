@@ -233,6 +233,7 @@ TEST_F(NativeCallManagerTest, TheMediaTeardownOfAnEndedCallSkipsACallPlacedInThe
 TEST_F(NativeCallManagerTest, TheConnectingWatchdogEndsACallStuckForExactlySixtySeconds) {
   signIn();
   placeCall();
+  manager->timersForTesting().stopRingTimer();  // as the answer does
   manager->updateState(Kind::connecting);
   queue.advance(30.0);
   manager->updateState(Kind::connecting);  // no second watchdog, no tone change
@@ -254,6 +255,7 @@ TEST_F(NativeCallManagerTest, TheWatchdogOfAnEarlierCallAndOfAConnectedCallDoNot
   manager->endCall();
   queue.advance(1.0);
   placeCall();
+  manager->timersForTesting().stopRingTimer();
   manager->updateState(Kind::connecting);  // the new call's own watchdog: due at 71 s
   queue.advance(59.0);                     // 70 s: the first call's watchdog has passed
   EXPECT_EQ(manager->callState(), CallState(Kind::connecting));
@@ -261,6 +263,7 @@ TEST_F(NativeCallManagerTest, TheWatchdogOfAnEarlierCallAndOfAConnectedCallDoNot
   ManagerHarness connected;
   connected.signIn();
   connected.placeCall();
+  connected.manager->timersForTesting().stopRingTimer();
   connected.manager->updateState(Kind::connecting);
   connected.manager->stateForTesting().call.currentSession->connectedAt = connected.queue.clock().now();
   connected.queue.advance(61.0);

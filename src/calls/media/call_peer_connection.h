@@ -127,7 +127,7 @@ class CallPeerConnection final : public PeerConnection, public std::enable_share
 
   // "[ICE] <role> +<seconds>s · <text>"; any thread.
   void iceTimeline(const std::string& text) const;
-  IceConnectionState lastIceState() const;
+  IceConnectionState lastIceState() const override;
   std::vector<std::string> iceGatherErrors() const;
 
   // Peer queue: what the current build holds.

@@ -147,6 +147,10 @@ class PeerConnection {
   // and a one-line state snapshot.
   virtual void checkStillConnecting() = 0;
   virtual void logDiagnostics() = 0;
+
+  // The last ICE connection state WebRTC reported for the current
+  // connection; connected and completed count as up. Any thread.
+  virtual IceConnectionState lastIceState() const = 0;
 };
 
 }  // namespace orvik

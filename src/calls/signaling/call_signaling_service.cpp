@@ -240,7 +240,9 @@ void CallSignalingService::handleCallEvent(const json& args) {
   } else if (type == "answer") {
     if (!payload) return sdpFailed("answer");
     log_("[Signaling] answer parsed OK type=" + payload->type + " fromDeviceUdid=" + deviceUdid.value_or("nil"));
-    toDelegate([answer = *payload, deviceUdid](CallSignalingDelegate& d) { d.signalingDidReceiveAnswer(answer, deviceUdid); });
+    toDelegate([answer = *payload, deviceUdid, from](CallSignalingDelegate& d) {
+      d.signalingDidReceiveAnswer(answer, deviceUdid, from);
+    });
   } else if (type == "candidate") {
     if (!hasCandidate) return log_("[Signaling] candidate — missing 'candidate' field");
     const auto parsed = parseCandidate(*candidate);

@@ -66,7 +66,10 @@ class CallSignalingDelegate {
                                         const std::optional<std::string>& deviceUdid,
                                         const std::optional<std::string>& callerName,
                                         const std::optional<std::string>& callerPicture) = 0;
-  virtual void signalingDidReceiveAnswer(const SDPPayload& answer, const std::optional<std::string>& deviceUdid) = 0;
+  // `from`: the answering device's whole address, so the call manager can
+  // check whose answer it is.
+  virtual void signalingDidReceiveAnswer(const SDPPayload& answer, const std::optional<std::string>& deviceUdid,
+                                         const std::optional<std::string>& from) = 0;
   virtual void signalingDidReceiveCandidate(const std::string& candidate, const std::optional<std::string>& sdpMid,
                                             std::int32_t sdpMLineIndex,
                                             const std::optional<std::string>& deviceUdid) = 0;

@@ -77,6 +77,9 @@ class RecordingCallWindows final : public CallWindows {
   void activateApplication() override { log_.push_back("activate"); }
   MainWindowPlacement mainWindowPlacement() override { return placement; }
   void presentMainWindow() override { log_.push_back("present main"); }
+  void setCanRequestVideoUpgrade(bool supported) override {
+    log_.push_back(std::string("video upgrade ") + (supported ? "offered" : "not offered"));
+  }
 
   std::vector<std::uint64_t> windowNumbers;
   bool callWindow = false;

@@ -85,7 +85,8 @@ class CallSide : public RecordingSignalingDelegate,
     peer->setRemoteDescription(offer, [this] { candidates.remoteDescriptionWasSet(); });
     peer->createAnswer();
   }
-  void signalingDidReceiveAnswer(const SDPPayload& answer, const std::optional<std::string>&) override {
+  void signalingDidReceiveAnswer(const SDPPayload& answer, const std::optional<std::string>&,
+                                 const std::optional<std::string>&) override {
     peer->setRemoteDescription(answer, [this] { candidates.remoteDescriptionWasSet(); });
   }
   void signalingDidReceiveCandidate(const std::string& candidate, const std::optional<std::string>& mid,

@@ -221,7 +221,7 @@ void FakePeerConnection::createOffer() {
       return fail(kInvalidState, "CreateOffer called in wrong state: have-remote-offer");
     }
     tell([json = setLocalDescription(true, false)](CallPeerConnectionDelegate& d) { d.peerConnectionDidCreateOffer(json); });
-  });
+  }, network_.offerDelay);
 }
 
 void FakePeerConnection::createAnswer() {
@@ -316,6 +316,11 @@ void FakePeerConnection::sendDataChannelMessage(const std::string& text) {
 
 void FakePeerConnection::checkStillConnecting() { commands.push_back("checkStillConnecting"); }
 void FakePeerConnection::logDiagnostics() { commands.push_back("logDiagnostics"); }
+
+IceConnectionState FakePeerConnection::lastIceState() const {
+  if (connected_) return IceConnectionState::connected;
+  return built_ ? IceConnectionState::checking : IceConnectionState::newState;
+}
 
 bool FakePeerConnection::isReadyFor(const FakePeerConnection& peer) const {
   return built_ && signaling_ == SignalingState::stable && !localUfrag_.empty() && !needsRestart_ && remote_ &&

@@ -43,6 +43,8 @@ class FakePeerNetwork {
   double connectDelay = 0.2;
   double disconnectDelay = 2.0;
   double failDelay = 10.0;
+  // Virtual seconds from createOffer to the offer (0: the next turn).
+  double offerDelay = 0;
 
   std::shared_ptr<FakePeerConnection> makePeer(const std::string& name);
 
@@ -84,6 +86,8 @@ class FakePeerConnection final : public PeerConnection, public std::enable_share
   void sendDataChannelMessage(const std::string& text) override;
   void checkStillConnecting() override;
   void logDiagnostics() override;
+  // Connected while the fake path is up, else checking once built.
+  IceConnectionState lastIceState() const override;
 
   // What a test may look at.
   const std::string& name() const { return name_; }

@@ -29,7 +29,8 @@ class RecordingSignalingDelegate : public CallSignalingDelegate {
     record("offer " + from + " " + (isAudio ? "audio" : "video") + " udid=" + deviceUdid.value_or("nil") +
            " name=" + callerName.value_or("nil") + " picture=" + callerPicture.value_or("nil"));
   }
-  void signalingDidReceiveAnswer(const SDPPayload& answer, const std::optional<std::string>& deviceUdid) override {
+  void signalingDidReceiveAnswer(const SDPPayload& answer, const std::optional<std::string>& deviceUdid,
+                                 const std::optional<std::string>&) override {
     lastPayload = answer;
     record("answer udid=" + deviceUdid.value_or("nil"));
   }
