@@ -42,7 +42,7 @@ class StatsWaiter : public webrtc::RTCStatsCollectorCallback {
 };
 
 // Audio packets that reached `side` from the other one.
-[[maybe_unused]] std::uint64_t audioPacketsReceived(CallPeerConnection& side) {
+std::uint64_t audioPacketsReceived(CallPeerConnection& side) {
   auto waiter = rtc::make_ref_counted<StatsWaiter>();
   auto report = waiter->report();
   const bool asked = onPeerQueue(side, [&] {
@@ -156,6 +156,94 @@ class IncomingCallsIntegration : public ::testing::Test {
   std::unique_ptr<CallServer> server_;
   std::vector<json> callerReceived_;
 };
+
+// Ann (4711) calls Bob (4712): Bob's program hears of the call from its page
+// after Ann's offer is already waiting on the server, as a push would be.
+class TwoPartyCall : public IncomingCallsIntegration {
+ protected:
+  void SetUp() override {
+    IncomingCallsIntegration::SetUp();
+    if (HasFatalFailure()) return;
+    ann = party("4711", "deskA");
+    bob = party("4712", "phoneB");
+  }
+  void TearDown() override {
+    ann.reset();
+    bob.reset();
+  }
+  // Ann places the call and Bob's phone rings with her offer stored.
+  void ringBob() {
+    const auto mark = server_->reportCount();
+    ann->manager->makeCall(CallUser{"4712", "Bob", std::nullopt, "4712", false}, CallType::audio);
+    ASSERT_TRUE(awaitReport(callFrame("offer", "4711"), mark, 20.0));
+    bob->manager->prepareSignalingForIncoming("4711", std::optional<std::string>("Ann"), true, "PUSH-A1", "", false,
+                                              false, true, false);
+    ASSERT_TRUE(awaitReport(callFrame("offerReceived", "4712"), mark, 20.0));
+    ASSERT_TRUE(runMainLoopUntil([&] { return bob->manager->state().call.pendingRemoteOffer.has_value(); }));
+    EXPECT_EQ(bob->state(), Kind::ringing);
+    EXPECT_EQ(ann->state(), Kind::calling);
+  }
+
+  std::unique_ptr<Party> ann, bob;
+};
+
+TEST_F(TwoPartyCall, RingAcceptTalkAndEitherSideHangsUp) {
+  for (const bool annHangsUp : {true, false}) {
+    SCOPED_TRACE(annHangsUp ? "Ann hangs up" : "Bob hangs up");
+    if (!ann) {
+      ann = party("4711", "deskA");
+      bob = party("4712", "phoneB");
+    }
+    ringBob();
+    if (HasFatalFailure()) return;
+    bob->manager->acceptIncomingFromPanel("4711", "Ann", true, "PUSH-A1", true);
+    ASSERT_TRUE(runMainLoopUntil([&] { return ann->state() == Kind::connected && bob->state() == Kind::connected; },
+                                 40.0))
+        << "ann=" << static_cast<int>(ann->state()) << " bob=" << static_cast<int>(bob->state());
+    // Audio both ways.
+    ASSERT_TRUE(runMainLoopUntil([&] { return audioPacketsReceived(*ann->peer) > 0; }, 20.0));
+    ASSERT_TRUE(runMainLoopUntil([&] { return audioPacketsReceived(*bob->peer) > 0; }, 20.0));
+    EXPECT_EQ(bob->manager->state().call.remoteDeviceUdid, "deskA");
+    EXPECT_EQ(ann->manager->state().call.remoteDeviceUdid, "phoneB");
+
+    Party& ender = annHangsUp ? *ann : *bob;
+    Party& other = annHangsUp ? *bob : *ann;
+    ender.manager->endCall();
+    ASSERT_TRUE(runMainLoopUntil([&] { return other.state() == Kind::ended || other.state() == Kind::idle; }, 15.0))
+        << static_cast<int>(other.state());
+    ASSERT_TRUE(runMainLoopUntil([&] { return ann->state() == Kind::idle && bob->state() == Kind::idle; }, 15.0));
+    EXPECT_TRUE(other.portsHave("timer Call ended"));
+    ann.reset();
+    bob.reset();
+  }
+}
+
+TEST_F(TwoPartyCall, ADeclineReachesTheCallerAsBusyAndARepeatedAnnouncementAsNothing) {
+  ringBob();
+  if (HasFatalFailure()) return;
+  // Bob's page announces the ringing call again: Ann's call goes on ringing.
+  const auto mark = server_->reportCount();
+  bob->manager->prepareSignalingForIncoming("4711", std::optional<std::string>("Ann"), true, "PUSH-A1", "", false,
+                                            false, true, false);
+  bob->manager->handleIncomingCall("4711", std::optional<std::string>("Ann"), true, "PUSH-A1", true);
+  runMainLoopUntil([] { return false; }, 0.5);
+  EXPECT_EQ(ann->state(), Kind::calling);
+
+  bob->manager->rejectCall();
+  EXPECT_EQ(bob->state(), Kind::rejected);
+  const auto frames = [&] { return framesFrom("4712", mark); };
+  ASSERT_TRUE(runMainLoopUntil([&] { return ann->state() == Kind::busy; }, 10.0));
+  const auto busyAt = std::chrono::steady_clock::now();
+  EXPECT_EQ(frames(), std::vector<std::string>{"userBusy"});
+  // The busy screen stays a while (2.5 s), then the call ends and is
+  // cleaned up.
+  runMainLoopUntil([] { return false; }, 2.0);
+  EXPECT_EQ(ann->state(), Kind::busy);
+  EXPECT_TRUE(ann->portsHave("timer User busy right now"));
+  ASSERT_TRUE(runMainLoopUntil([&] { return ann->state() == Kind::ended; }, 5.0));
+  EXPECT_GE(std::chrono::duration<double>(std::chrono::steady_clock::now() - busyAt).count(), 2.0);
+  ASSERT_TRUE(runMainLoopUntil([&] { return ann->state() == Kind::idle && bob->state() == Kind::idle; }, 10.0));
+}
 
 TEST_F(IncomingCallsIntegration, TheRingingCallAnnouncedAgainSendsNothingToItsCaller) {
   auto bob = party("4712", "phoneB");
