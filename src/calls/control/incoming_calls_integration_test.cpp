@@ -5,16 +5,13 @@
 // frames matter (a repeated announcement, a hostile caller number).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
-#include <future>
-
-#include <api/stats/rtcstats_objects.h>
 
 #include "calls/control/call_strings.h"
 #include "calls/control/native_call_manager.h"
 #include "calls/control/test_support/recording_call_ports.h"
 #include "calls/media/call_peer_connection.h"
-#include "calls/media/call_peer_connection_internal.h"
 #include "calls/media/test_support/loopback_call.h"
 #include "calls/signaling/test_support/call_server.h"
 #include "platform/dispatch/glib_main_queue.h"
@@ -29,36 +26,6 @@ namespace {
 
 using nlohmann::json;
 using Kind = CallState::Kind;
-
-class StatsWaiter : public webrtc::RTCStatsCollectorCallback {
- public:
-  void OnStatsDelivered(const rtc::scoped_refptr<const webrtc::RTCStatsReport>& report) override {
-    report_.set_value(report);
-  }
-  std::future<rtc::scoped_refptr<const webrtc::RTCStatsReport>> report() { return report_.get_future(); }
-
- private:
-  std::promise<rtc::scoped_refptr<const webrtc::RTCStatsReport>> report_;
-};
-
-// Audio packets that reached `side` from the other one.
-std::uint64_t audioPacketsReceived(CallPeerConnection& side) {
-  auto waiter = rtc::make_ref_counted<StatsWaiter>();
-  auto report = waiter->report();
-  const bool asked = onPeerQueue(side, [&] {
-    auto* connection = webrtcConnection(side);
-    if (connection) connection->GetStats(waiter.get());
-    return connection != nullptr;
-  });
-  if (!asked) return 0;
-  std::uint64_t packets = 0;
-  for (const auto* inbound : report.get()->GetStatsOfType<webrtc::RTCInboundRTPStreamStats>()) {
-    if (inbound->kind.is_defined() && *inbound->kind == "audio" && inbound->packets_received.is_defined()) {
-      packets += *inbound->packets_received;
-    }
-  }
-  return packets;
-}
 
 // One program's call engine: a manager with its own identity, socket, WebRTC
 // connection, page and recording ports.
