@@ -4,12 +4,12 @@
 // answered to the one caller device that placed the call. Rings whose offer
 // never comes ("ghost" rings: the caller hung up before this device fetched
 // the call) are dismissed.
+#include <cstdio>
+
 #include "calls/control/incoming_call_rules.h"
 #include "calls/control/native_call_manager.h"
 #include "core/native_logger.h"
 #include "platform/queue_checker.h"
-
-#include <cstdio>
 
 namespace orvik {
 
