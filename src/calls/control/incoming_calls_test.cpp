@@ -246,6 +246,25 @@ TEST_F(IncomingCallTest, AnEndedCallStillShownIsCleanedUpBeforeTheNextRings) {
   EXPECT_EQ(session()->sessionId, "PUSH-1");
 }
 
+TEST_F(IncomingCallTest, FreshCredentialsAfterARejectedTokenReconnectTheRingingCall) {
+  signIn();
+  ringConnected();
+  hub.last()->receive(socketio::encodeEvent("invalid_token", json::array({{{"message", "token rejected"}}}),
+                                            std::nullopt));
+  queue.runUntilIdle();
+  ASSERT_TRUE(manager->state().call.awaitingReauth);
+  ASSERT_EQ(manager->callState(), CallState(Kind::ringing));
+  const auto connections = hub.connections.size();
+  manager->setCredentials({"4711", "deskA", "tok-fresh-0123456789", "Ann", ""});
+  queue.runUntilIdle();
+  EXPECT_FALSE(manager->state().call.awaitingReauth);
+  ASSERT_EQ(hub.connections.size(), connections + 1);
+  EXPECT_NE(hub.last()->url.find("token=tok-fresh-0123456789&userNumber=4711&deviceUdid=deskA&pushToken=PUSH-1"),
+            std::string::npos)
+      << hub.last()->url;
+  EXPECT_EQ(manager->callState(), CallState(Kind::ringing));
+}
+
 TEST_F(IncomingCallTest, WithoutCredentialsTheCallIsParkedAndReplayedUpTo45Seconds) {
   struct Row {
     double credentialsAfter;
