@@ -177,6 +177,7 @@ AppServices::AppServices(Options options)
   NativeCallManager::Collaborators call{nullptr,      nullptr,       *callTones_,    *callWindows_, *callAlerts_,
                                         *callCapture_, *screenShare_, *displaySleep_, defaults_};
   call.strings = &callStrings_;
+  call.captureAuthorization = captureAuthorization_.get();
   call.fetchCredentials = [this](const std::string& reason) {
     if (credentials_) credentials_->fetchCredentials(reason);
   };

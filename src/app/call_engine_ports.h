@@ -39,6 +39,16 @@ class ShellCallWindows final : public CallWindows {
   void closeAudioCallWindow() override {}
   void closeVideoCallWindow() override {}
   void dismissIncomingCallPanel() override {}
+  // TODO(call windows issue): the audio and video call windows, the incoming
+  // panel and the floating panel.
+  void openAudioCallWindow(const std::string&, const std::string&, const std::string&, bool, bool, bool,
+                           bool) override {}
+  void openVideoCallWindow(const std::string&, const std::string&, const std::string&, bool, bool, bool) override {}
+  void clearIncomingFlag() override {}
+  void setFloatingAwaitingAccept(bool) override {}
+  void updateIncomingPanelIdentity(const std::string&, const std::string&, const std::string&, bool) override {}
+  void incomingPanelIdentityResolved() override {}
+  void updateCallScreenIdentity(bool, const std::string&, const std::string&, const std::string&, bool) override {}
   void floatingPanelCallDidStart(const std::string&, const std::string&, bool, bool) override {}
   void floatingPanelCallDidEnd() override {}
   void markCameraOff() override {}

@@ -13,8 +13,9 @@ void NativeCallManager::setCredentials(const CallCredentials& credentials) {
   kept.myDisplayName = credentials.displayName;
   kept.myAvatarURL = credentials.avatarURL;
   kept.lastCredentialsSetAt = clock().now();
-  // TODO(incoming calls issue): handleCredentialsStored — the reconnect after
-  // a re-authentication and the replay of a parked incoming call.
+  platform::mainQueue().post([weak = weak_from_this()] {
+    if (auto self = weak.lock()) self->handleCredentialsStored();
+  });
 }
 
 void NativeCallManager::clearCredentials() {

@@ -10,12 +10,6 @@ namespace orvik {
 
 std::string callStateName(const CallState& state);
 
-void NativeCallManager::signalingDidReceiveOffer(const std::string& from, const SDPPayload&, bool,
-                                                 const std::optional<std::string>&, const std::optional<std::string>&,
-                                                 const std::optional<std::string>&) {
-  log("[NativeCallMgr] offer from " + from + " — incoming calls are not taken in yet");
-}
-
 void NativeCallManager::signalingDidReceiveRestartCapability(const std::optional<std::string>&) {}
 void NativeCallManager::signalingDidReceiveRestartOffer(const SDPPayload&, std::optional<std::int64_t>,
                                                         const std::optional<std::string>&) {}
@@ -23,15 +17,10 @@ void NativeCallManager::signalingDidReceiveRestartAnswer(const SDPPayload&, std:
                                                          const std::optional<std::string>&) {}
 void NativeCallManager::signalingDidReceiveRestartRequest(const std::optional<std::string>&) {}
 void NativeCallManager::signalingDidReceiveVideoUpgradeAnswer(const SDPPayload&, const std::optional<std::string>&) {}
-void NativeCallManager::signalingDidReceivePendingCall() {}
-void NativeCallManager::handleSendToMyDevices(const std::string& action) {
-  log("[NativeCallMgr] sendToMyDevices action=" + action);
-}
 
 void NativeCallManager::peerConnectionDidFail(const PeerConnectionError& error) {
   log("[NativeCallMgr] peer connection failed: " + error.description);
 }
-void NativeCallManager::peerConnectionDidCreateAnswer(const std::optional<std::string>&) {}
 void NativeCallManager::peerConnectionDidReceiveDataChannelMessage(const std::string&) {}
 void NativeCallManager::peerConnectionDidOpenRemoteDataChannel() {}
 void NativeCallManager::attachRemoteTrack(const RemoteMediaTrack&) {}

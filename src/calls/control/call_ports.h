@@ -47,6 +47,30 @@ class CallWindows {
   virtual void closeVideoCallWindow() = 0;
   virtual void dismissIncomingCallPanel() = 0;
 
+  // ---- Incoming calls ----
+  // The audio call window for one caller: `connecting` shows "Connecting..."
+  // (an answered call), otherwise an incoming call shows its Accept state.
+  virtual void openAudioCallWindow(const std::string& name, const std::string& userNumber,
+                                   const std::string& imageUrl, bool isSubscribed, bool isDarkMode, bool connecting,
+                                   bool outgoing) = 0;
+  // The video call window; the own name and picture stay empty.
+  virtual void openVideoCallWindow(const std::string& name, const std::string& userNumber,
+                                   const std::string& imageUrl, bool isSubscribed, bool isDarkMode,
+                                   bool connecting) = 0;
+  // The audio and video window models leave their incoming state.
+  virtual void clearIncomingFlag() = 0;
+  // The floating panel's model waits for (or no longer waits for) Accept.
+  virtual void setFloatingAwaitingAccept(bool awaiting) = 0;
+  // The incoming-call panel shows a corrected caller.
+  virtual void updateIncomingPanelIdentity(const std::string& name, const std::string& orvikID,
+                                           const std::string& avatarURL, bool isSubscribed) = 0;
+  // Reveals an incoming-call panel that waits for the caller's identity.
+  virtual void incomingPanelIdentityResolved() = 0;
+  // The call screen's model (audio or video) and the floating panel's model
+  // show a corrected caller.
+  virtual void updateCallScreenIdentity(bool isAudio, const std::string& name, const std::string& orvikID,
+                                        const std::string& avatarURL, bool isSubscribed) = 0;
+
   virtual void floatingPanelCallDidStart(const std::string& name, const std::string& avatarURL, bool isAudio,
                                          bool startsRinging) = 0;
   virtual void floatingPanelCallDidEnd() = 0;

@@ -109,13 +109,6 @@ void NativeCallManager::hangUpCurrentCall() {
   }
 }
 
-void NativeCallManager::rejectCall() {
-  // TODO(incoming calls issue): decline with a busy reply to the caller and
-  // tell my other devices. Until incoming calls are taken in nothing rings
-  // here; a ringing call is ended meanwhile.
-  endCall();
-}
-
 void NativeCallManager::updateState(const CallState& newState) {
   ORVIK_ASSERT_ON_MAIN_QUEUE();
   auto& call = state_.call;

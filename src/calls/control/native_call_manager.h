@@ -63,6 +63,10 @@ class PageScriptSink;
 class UserDefaults;
 }  // namespace platform
 
+namespace platform {
+class CaptureAuthorization;
+}  // namespace platform
+
 // The caller's offer kept until the call is accepted.
 struct PendingRemoteOffer {
   std::string from;
@@ -200,6 +204,12 @@ struct NativeCallState {
     std::set<int> firedCallLimitWarnings;
     std::set<int> firedDailyVideoWarnings;
     int videoDailyUsedAtStart = 0;
+
+    // ---- Incoming calls ----
+    // The caller's offer is the peer connection's remote description (the
+    // callee's side of "has a remote description").
+    bool remoteOfferApplied = false;
+
     friend bool operator==(const PerCall&, const PerCall&) = default;
   };
 
@@ -258,6 +268,12 @@ class NativeCallManager final : public CallSignalingDelegate,
     // The shared audio router follows output-device changes for the rest of
     // the call; empty: nothing.
     std::function<void()> startAudioAutoSwitching{};
+
+    // ---- Incoming calls ----
+    // The microphone permission asked when a call is answered; null: granted
+    // (Linux has no per-application prompt; a missing microphone is caught
+    // before the permission is asked).
+    platform::CaptureAuthorization* captureAuthorization = nullptr;
   };
 
   static std::shared_ptr<NativeCallManager> create(Collaborators collaborators);
@@ -411,6 +427,82 @@ class NativeCallManager final : public CallSignalingDelegate,
   void ringTimerDidExpire() override;
   void callTimerDidTick(double elapsedSeconds) override;
 
+  // ---- Incoming calls (incoming_intake.cpp, incoming_offers.cpp,
+  // caller_identity.cpp, call_answering.cpp) ----
+  static constexpr double kDeferredIncomingTTL = 45.0;
+  static constexpr double kAcceptWatchdogSeconds = 20.0;
+  static constexpr double kAnswerWatchdogSeconds = 20.0;
+  static constexpr double kRejectCleanupSeconds = 1.5;
+  // The incoming-call panel is about to be shown (page, push, replay). A
+  // `fromName` that is absent or empty stands for "not announced".
+  void prepareSignalingForIncoming(const std::string& from, const std::optional<std::string>& fromName, bool isAudio,
+                                   const std::string& pushId, const std::string& imageUrl, bool fromPush,
+                                   bool remoteIsSubscribed, bool isDarkMode, bool identityGuessed);
+  // The page asks for the native call window of an incoming call.
+  void handleIncomingCall(const std::string& from, const std::optional<std::string>& fromName, bool isAudio,
+                          const std::string& pushId, bool isDarkMode);
+  // Found busy before any panel was shown: "userBusy" to the caller and
+  // "rejectCall" to my other devices.
+  void sendBusyToNewCaller(const std::string& from);
+  // Whether an announcement names the call that is ringing here now (its
+  // push id, or its caller while it rings): shown again, never answered busy.
+  bool isRingingCallAnnouncement(const std::string& from, const std::string& pushId) const;
+  // The page's display identity of the caller.
+  void callerIdentityResolved(const std::string& userNumber, const std::string& name,
+                              const std::optional<std::string>& imageUrl, bool isSubscribed);
+  // A reliable missed-call cancel relayed by the page: nothing to do.
+  void handleMissedCallMessage(const std::string& from, const std::string& pushId);
+  // Accept on the incoming-call panel (or the replay of an early Accept).
+  void acceptIncomingFromPanel(const std::string& from, const std::string& fromName, bool isAudio,
+                               const std::string& pushId, bool isDarkMode);
+  // Answers the ringing session.
+  void acceptCall();
+  // The one place the stored offer is applied: once the peer connection,
+  // capture and the offer are all there.
+  void tryApplyOfferAndAnswer();
+  // Declines the ringing call.
+  void rejectCall();
+  // An action of another of my devices; `pushId`, when the message carries
+  // one, must name the call ringing here.
+  void handleSendToMyDevices(const std::optional<std::string>& type, const std::optional<std::string>& pushId);
+
+ private:
+  // ---- Incoming calls ----
+  void handleCredentialsStored();
+  void reconnectAfterReauth();
+  void replayDeferredIncoming();
+  void ignoreEndedIncoming(const std::string& context, const std::string& pushId);
+  void openIncomingCallWindow(bool isAudio, const std::string& name, const std::string& userNumber, bool isDarkMode);
+  void startIncomingSocket(const std::string& pushId);
+  void incomingPeerConnectionReady();
+  bool peerHasRemoteDescription() const;
+  void storeRemoteOffer(const std::string& from, const SDPPayload& sdp, bool isAudio,
+                        const std::optional<std::string>& fromDeviceUdid, const std::optional<std::string>& callerName,
+                        const std::optional<std::string>& callerProfileImage);
+  void dismissGhostIncomingCall();
+  void ghostRingGraceExpired(std::int64_t generation);
+  void remoteOfferDidApply();
+  void sendAnswerToRemote(const std::string& sdp);
+  void answerWatchdogFired();
+  void correctDisplayedCallerIdentity(const std::string& userNumber, const std::optional<std::string>& name,
+                                      const std::optional<std::string>& avatarURL);
+  void applyCallerIdentityToUI(const std::string& name, const std::string& orvikID, const std::string& avatarURL,
+                               bool isSubscribed, bool isAudio);
+  void resolveCallerDisplayName(const std::string& userNumber);
+  void broadcastAcceptToMyDevices();
+  void broadcastAcceptThroughWeb();
+  void armAcceptWatchdog(const std::string& reason);
+  void acceptWatchdogFired(std::int64_t generation, const std::string& phase);
+  void handleMicrophonePermission(bool granted, bool isVideo);
+  void startCaptureAndAnswer(bool isVideo);
+  void handleCaptureResult(const std::optional<std::string>& error, bool captureVideo);
+  void showAcceptedCallWindow(bool isAudio, const std::string& name, const std::string& userNumber,
+                              const std::string& imageUrl, bool isSubscribed);
+  void openEarlyAcceptedCallWindow(bool isAudio, const std::string& name, const std::string& userNumber);
+  void clearIncomingFlagOnCallWindows();
+  void startWithCameraOff();
+  void broadcastRejectThroughWeb();
+
  private:
   explicit NativeCallManager(Collaborators collaborators);
 
@@ -428,7 +520,6 @@ class NativeCallManager final : public CallSignalingDelegate,
   // The reset that runs at the start of each call attempt and in cleanup().
   void resetPerCallSignalingState();
   void peerConnectionSetupDidComplete(bool isVideo);
-  void rejectCall();
 
   // --- Outgoing negotiation and remote endings ---
   void outgoingCaptureDidStart(const std::optional<std::string>& error, bool startVideo);

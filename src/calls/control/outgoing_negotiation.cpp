@@ -88,8 +88,7 @@ void NativeCallManager::peerConnectionSetupDidComplete(bool isVideo) {
   // connection existed disables its local tracks here.
   if (!session) return;
   if (session->direction == CallDirection::incoming) {
-    // TODO(incoming calls issue): pendingAutoAccept → acceptCall, then
-    // tryApplyOfferAndAnswer.
+    incomingPeerConnectionReady();
     return;
   }
   const bool startVideo = isVideo && !call.localCameraOff;

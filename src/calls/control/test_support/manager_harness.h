@@ -17,6 +17,7 @@
 #include "calls/signaling/socketio/fake_transport.h"
 #include "calls/signaling/socketio/packet_codec.h"
 #include "platform/dispatch/virtual_queue.h"
+#include "platform/fake_capture_authorization.h"
 #include "platform/recording_page_script_sink.h"
 #include "platform/test_support/temp_dir.h"
 #include "platform/user_defaults.h"
@@ -30,6 +31,7 @@ struct ManagerHarness {
     c.pushToken = [this] { return pushToken; };
     c.fetchCredentials = [this](const std::string& reason) { fetches.push_back(reason); };
     c.log = [this](const std::string& line) { lines.push_back(line); };
+    c.captureAuthorization = &authorization;
     manager = NativeCallManager::create(std::move(c));
     manager->setWebView(page);
   }
@@ -101,6 +103,7 @@ struct ManagerHarness {
   std::shared_ptr<platform::RecordingPageScriptSink> page = std::make_shared<platform::RecordingPageScriptSink>();
   std::string pushToken;
   std::vector<std::string> fetches;
+  platform::FakeCaptureAuthorization authorization;
   std::shared_ptr<NativeCallManager> manager;
 };
 

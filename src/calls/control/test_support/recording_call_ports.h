@@ -33,6 +33,31 @@ class RecordingCallWindows final : public CallWindows {
   void closeAudioCallWindow() override { log_.push_back("close audio"); }
   void closeVideoCallWindow() override { log_.push_back("close video"); }
   void dismissIncomingCallPanel() override { log_.push_back("dismiss panel"); }
+  void openAudioCallWindow(const std::string& name, const std::string& userNumber, const std::string& imageUrl,
+                           bool isSubscribed, bool isDarkMode, bool connecting, bool outgoing) override {
+    log_.push_back("open audio " + name + " " + userNumber + " image=" + imageUrl + (isSubscribed ? " gold" : "") +
+                   (isDarkMode ? " dark" : " light") + (connecting ? " connecting" : " incoming") +
+                   (outgoing ? " outgoing" : ""));
+  }
+  void openVideoCallWindow(const std::string& name, const std::string& userNumber, const std::string& imageUrl,
+                           bool isSubscribed, bool isDarkMode, bool connecting) override {
+    log_.push_back("open video " + name + " " + userNumber + " image=" + imageUrl + (isSubscribed ? " gold" : "") +
+                   (isDarkMode ? " dark" : " light") + (connecting ? " connecting" : " incoming"));
+  }
+  void clearIncomingFlag() override { log_.push_back("clear incoming"); }
+  void setFloatingAwaitingAccept(bool awaiting) override {
+    log_.push_back(std::string("floating awaitingAccept ") + (awaiting ? "true" : "false"));
+  }
+  void updateIncomingPanelIdentity(const std::string& name, const std::string& orvikID, const std::string& avatarURL,
+                                   bool isSubscribed) override {
+    log_.push_back("panel identity " + name + " " + orvikID + " image=" + avatarURL + (isSubscribed ? " gold" : ""));
+  }
+  void incomingPanelIdentityResolved() override { log_.push_back("panel revealed"); }
+  void updateCallScreenIdentity(bool isAudio, const std::string& name, const std::string& orvikID,
+                                const std::string& avatarURL, bool isSubscribed) override {
+    log_.push_back(std::string(isAudio ? "audio" : "video") + " screen identity " + name + " " + orvikID +
+                   " image=" + avatarURL + (isSubscribed ? " gold" : ""));
+  }
   void floatingPanelCallDidStart(const std::string& name, const std::string& avatarURL, bool isAudio,
                                  bool startsRinging) override {
     log_.push_back("floating start " + name + " avatar=" + avatarURL + (isAudio ? " audio" : " video") +

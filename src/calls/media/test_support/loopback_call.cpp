@@ -1,5 +1,6 @@
 #include "calls/media/test_support/loopback_call.h"
 
+#include <api/stats/rtcstats_objects.h>
 #include <modules/audio_device/include/test_audio_device.h>
 #include <nlohmann/json.hpp>
 
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <future>
 #include <thread>
 
 #include "platform/test_support/background_process.h"
@@ -117,6 +119,39 @@ std::shared_ptr<CallPeerConnection::TestHooks> loopbackHooks(bool allowAllCandid
         webrtc::TestAudioDeviceModule::CreateDiscardRenderer(48000)));
   };
   return hooks;
+}
+
+namespace {
+
+class StatsWaiter : public webrtc::RTCStatsCollectorCallback {
+ public:
+  void OnStatsDelivered(const rtc::scoped_refptr<const webrtc::RTCStatsReport>& report) override {
+    report_.set_value(report);
+  }
+  std::future<rtc::scoped_refptr<const webrtc::RTCStatsReport>> report() { return report_.get_future(); }
+
+ private:
+  std::promise<rtc::scoped_refptr<const webrtc::RTCStatsReport>> report_;
+};
+
+}  // namespace
+
+std::uint64_t audioPacketsReceived(CallPeerConnection& side) {
+  auto waiter = rtc::make_ref_counted<StatsWaiter>();
+  auto report = waiter->report();
+  const bool asked = onPeerQueue(side, [&] {
+    auto* connection = webrtcConnection(side);
+    if (connection) connection->GetStats(waiter.get());
+    return connection != nullptr;
+  });
+  if (!asked) return 0;
+  std::uint64_t packets = 0;
+  for (const auto* inbound : report.get()->GetStatsOfType<webrtc::RTCInboundRTPStreamStats>()) {
+    if (inbound->kind.is_defined() && *inbound->kind == "audio" && inbound->packets_received.is_defined()) {
+      packets += *inbound->packets_received;
+    }
+  }
+  return packets;
 }
 
 void closeAndRelease(std::shared_ptr<CallPeerConnection>& connection) {

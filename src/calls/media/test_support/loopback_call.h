@@ -9,6 +9,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <memory>
@@ -84,6 +85,10 @@ auto onPeerQueue(CallPeerConnection& connection, Work work) {
   });
   return result.get_future().get();
 }
+
+// Audio packets that reached `side` from the other one (0 without a
+// connection).
+std::uint64_t audioPacketsReceived(CallPeerConnection& side);
 
 // Closes `connection` and lets it go on this thread once the callbacks in
 // flight have let go of it (the last one out would otherwise hand it to the
