@@ -95,7 +95,6 @@ void NativeCallManager::signalingDidReceiveRestartOffer(const SDPPayload&, std::
 void NativeCallManager::signalingDidReceiveRestartAnswer(const SDPPayload&, std::optional<std::int64_t>,
                                                          const std::optional<std::string>&) {}
 void NativeCallManager::signalingDidReceiveRestartRequest(const std::optional<std::string>&) {}
-void NativeCallManager::signalingDidReceiveVideoUpgradeAnswer(const SDPPayload&, const std::optional<std::string>&) {}
 void NativeCallManager::signalingDidReceivePendingCall() {}
 void NativeCallManager::handleSendToMyDevices(const std::string& action) {
   log("[NativeCallMgr] sendToMyDevices action=" + action);
@@ -106,7 +105,10 @@ void NativeCallManager::peerConnectionDidFail(const PeerConnectionError& error) 
 }
 void NativeCallManager::peerConnectionDidGenerateCandidate(const LocalIceCandidate&) {}
 void NativeCallManager::peerConnectionDidChangeIceState(PeerConnectionState) {}
-void NativeCallManager::peerConnectionDidCreateOffer(const std::optional<std::string>&) {}
+void NativeCallManager::peerConnectionDidCreateOffer(const std::optional<std::string>& description) {
+  // Every offer is checked for the video upgrade's first (video_upgrade.cpp).
+  if (takeVideoUpgradeOffer(description)) return;
+}
 void NativeCallManager::peerConnectionDidCreateAnswer(const std::optional<std::string>&) {}
 void NativeCallManager::peerConnectionDidReceiveDataChannelMessage(const std::string&) {}
 void NativeCallManager::peerConnectionDidOpenRemoteDataChannel() {}
