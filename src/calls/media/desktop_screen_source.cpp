@@ -11,6 +11,7 @@
 #include <modules/desktop_capture/desktop_capture_options.h>
 #include <modules/desktop_capture/desktop_capturer.h>
 #include <modules/desktop_capture/desktop_frame.h>
+#include <modules/desktop_capture/linux/wayland/base_capturer_pipewire.h>
 #include <modules/desktop_capture/linux/x11/shared_x_display.h>
 #include <rtc_base/time_utils.h>
 
@@ -402,9 +403,10 @@ void PortalScreenSource::startStream(const StreamConfig& config, VideoSourceHand
                       done = std::move(done)] {
     auto options = webrtc::DesktopCaptureOptions::CreateDefault();
     options.set_allow_pipewire(true);
-    // The portal's dialog offers screens and windows alike.
-    auto capturer = webrtc::DesktopCapturer::CreateScreenCapturer(options);
-    if (!capturer) return done(nullptr, std::string("the desktop portal's screen cast is not available"));
+    // Straight to the portal (WebRTC's own choice would fall back to X11
+    // under XWayland); its dialog offers the screens.
+    std::unique_ptr<webrtc::DesktopCapturer> capturer =
+        std::make_unique<webrtc::BaseCapturerPipeWire>(options, webrtc::CaptureType::kScreen);
     capturer->SelectSource(webrtc::kFullDesktopScreenId);
     auto stream = std::make_shared<DesktopStream>(std::move(capturer), nullptr, frames, config.framesPerSecond,
                                                   /*isDisplay=*/false, std::set<std::uint32_t>{}, stoppedBySystem);

@@ -14,6 +14,8 @@
 #include "calls/media/test_support/loopback_call.h"
 #include "platform/dispatch/virtual_queue.h"
 
+#include <gio/gio.h>
+
 // Xlib last: its macros (None, Bool, Status) break the headers above.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -257,6 +259,56 @@ TEST_F(DesktopScreenSourceTest, ADisplayShareCoversTheWindowsItKeepsOut) {
   ASSERT_TRUE(seen);
   EXPECT_LE(inside.luma(), 20) << "the kept-out window is covered";
   EXPECT_GE(beside.luma(), 200) << "the other window shows";
+}
+
+// There is no desktop portal on the test machine: what can be checked is the
+// picker's one entry and that a share without a portal fails instead of
+// waiting for ever. The portal's callbacks come on GLib's default context,
+// which the program's main loop runs; here the test turns it.
+TEST(PortalScreenSource, OffersTheSystemDialogAndWithoutAPortalTheShareFails) {
+  GError* error = nullptr;
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+  if (!bus) {
+    g_clear_error(&error);
+    GTEST_SKIP() << "no session bus (run under dbus-run-session)";
+  }
+  GVariant* owner = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                "org.freedesktop.DBus", "NameHasOwner",
+                                                g_variant_new("(s)", "org.freedesktop.portal.Desktop"),
+                                                G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
+  gboolean hasPortal = FALSE;
+  if (owner) {
+    g_variant_get(owner, "(b)", &hasPortal);
+    g_variant_unref(owner);
+  }
+  g_object_unref(bus);
+  if (hasPortal) GTEST_SKIP() << "a desktop portal runs here: it would show its dialog";
+
+  platform::VirtualQueue main;
+  platform::ScopedMainQueue scopedMain(main);
+  PortalScreenSource source;
+  std::optional<ShareableContent> content;
+  source.listContent(true, [&](std::optional<ShareableContent> c, const std::string&) { content = std::move(c); });
+  ASSERT_TRUE(content);
+  EXPECT_TRUE(content->systemPicker);
+  ASSERT_EQ(content->displays.size(), 1u);
+  EXPECT_EQ(content->displays[0].name, PortalScreenSource::kSystemPickerName);
+  EXPECT_TRUE(content->windows.empty());
+
+  ScreenShareCapture capture(source, {getpid(), ""}, [](const std::string&) {});
+  capture.setDelegate(makeLocalVideoSource(true));
+  std::optional<std::optional<std::string>> started;
+  capture.startCapture(content->displays[0], {}, false, [&](const std::optional<std::string>& e) { started = e; });
+  const auto end = std::chrono::steady_clock::now() + 20s;
+  while (!started && std::chrono::steady_clock::now() < end) {
+    main.runUntilIdle();
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_TRUE(started) << "the start neither succeeded nor failed";
+  EXPECT_TRUE(*started) << "a share without a portal cannot have started";
+  EXPECT_FALSE(capture.isCapturing());
 }
 
 }  // namespace
