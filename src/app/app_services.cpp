@@ -173,7 +173,7 @@ AppServices::AppServices(Options options)
   callWindows_ = std::make_unique<ShellCallWindows>(mainWindow);
   callAlerts_ = std::make_unique<GtkCallAlerts>();
   callCapture_ = std::make_unique<DeviceCallCapture>([this]() -> platform::AudioHardware& { return audioHardware(); });
-  screenShare_ = std::make_unique<NoCallScreenShare>();
+  screenShare_ = makeDesktopCallScreenShare();
   NativeCallManager::Collaborators call{nullptr,      nullptr,       *callTones_,    *callWindows_, *callAlerts_,
                                         *callCapture_, *screenShare_, *displaySleep_, defaults_};
   call.strings = &callStrings_;

@@ -21,7 +21,9 @@ void NativeCallManager::setCredentials(const CallCredentials& credentials) {
 void NativeCallManager::clearCredentials() {
   auto& kept = state_.kept;
   log("[NativeCallMgr] Credentials cleared on signout (was: " + kept.myUserNumber.value_or("nil") + ")");
-  if (isInCall()) cleanup();
+  // The call ends the whole way while the credentials still address the
+  // peer: the peer is told, the record written, the windows closed.
+  if (isInCall()) endCall();
   kept.myUserNumber.reset();
   kept.myDeviceUdid.reset();
   kept.myAuthToken.reset();

@@ -16,7 +16,6 @@ void NativeCallManager::signalingDidReceiveRestartOffer(const SDPPayload&, std::
 void NativeCallManager::signalingDidReceiveRestartAnswer(const SDPPayload&, std::optional<std::int64_t>,
                                                          const std::optional<std::string>&) {}
 void NativeCallManager::signalingDidReceiveRestartRequest(const std::optional<std::string>&) {}
-void NativeCallManager::signalingDidReceiveVideoUpgradeAnswer(const SDPPayload&, const std::optional<std::string>&) {}
 
 void NativeCallManager::peerConnectionDidFail(const PeerConnectionError& error) {
   log("[NativeCallMgr] peer connection failed: " + error.description);

@@ -1,40 +1,47 @@
 // The program's backends of the call ports that exist before the call
-// windows and the media capture do: the presence of a microphone and a
-// camera, the call tones over CallAudioManager, a non-blocking GTK alert,
-// and a screen share that never runs.
+// windows do: the microphone and the camera, the call tones over
+// CallAudioManager, a non-blocking GTK alert, and the screen share.
 //
 // THREAD-SAFETY: main queue only.
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "calls/control/call_ports.h"
 
 namespace orvik {
 
 class CallAudioManager;
+class CallMediaCapture;
+class CameraSource;
+class ScreenShareCapture;
 namespace platform {
 class AudioHardware;
 }  // namespace platform
 
-// A microphone is the sound system's default input; a camera is a V4L2
-// capture node (/dev/video*). TODO(capture issue): the camera itself.
+// A microphone is the sound system's default input; the camera is the
+// first V4L2 camera, run through CallMediaCapture (made when first needed).
 class DeviceCallCapture final : public CallCapture {
  public:
   // `hardware` is asked for the sound system when a call first needs it.
-  explicit DeviceCallCapture(std::function<platform::AudioHardware&()> hardware) : hardware_(std::move(hardware)) {}
+  explicit DeviceCallCapture(std::function<platform::AudioHardware&()> hardware);
+  ~DeviceCallCapture() override;
   bool hasMicrophone() override;
   bool hasCamera() override;
-  void prewarmCamera() override {}
-  CameraSessionHandle cameraSession() override { return nullptr; }
-  void startWithCameraOff() override {}
-  void stopCapture() override {}
-  // The microphone runs through the call's audio device once the connection
-  // sends; nothing to start here yet. TODO(capture issue): the camera.
-  void startCapture(bool startVideo, CaptureCompletion completion) override;
+  void prewarmCamera() override;
+  CameraSessionHandle cameraSession() override;
+  void startWithCameraOff() override;
+  void stopCapture() override;
+  void attachVideo(VideoTrackHandle track, VideoSourceHandle source) override;
+  void startCapture(bool withVideo, std::function<void(const std::optional<std::string>& error)> completion) override;
+  // The call windows' microphone-permission pieces.
+  CallMediaCapture& mediaCapture();
 
  private:
   std::function<platform::AudioHardware&()> hardware_;
+  std::unique_ptr<CameraSource> cameras_;
+  std::unique_ptr<CallMediaCapture> capture_;
 };
 
 // The call tones of CallAudioManager, built when first played.
@@ -56,7 +63,29 @@ class GtkCallAlerts final : public CallAlerts {
   void showCallAlert(const std::string& title, const std::string& message) override;
 };
 
-// TODO(screen-share issue): the display and window share.
+// The screen share of a call: ScreenShareCapture over the desktop's screen
+// source (X11, or the portal under Wayland).
+class DesktopCallScreenShare final : public CallScreenShare {
+ public:
+  explicit DesktopCallScreenShare(std::unique_ptr<ScreenSource> source);
+  ~DesktopCallScreenShare() override;
+  bool isSharingOwnWindow() override;
+  void stopCapture() override;
+  void setExcludedWindows(const std::vector<std::uint64_t>& windows, bool exclude) override;
+  void setStreamDidStopHandler(std::function<void()> handler) override;
+  void fetchShareableContent(
+      const std::vector<std::uint64_t>& leaveOut, bool allowOwnWindows,
+      std::function<void(std::optional<ShareableContent> content, const std::string& error)> completion) override;
+  void startCapture(const ShareTarget& target, VideoSourceHandle frames, const std::vector<std::uint64_t>& excludeWindows,
+                    bool excludeAllOwnWindows,
+                    std::function<void(const std::optional<std::string>& error)> completion) override;
+
+ private:
+  std::unique_ptr<ScreenSource> source_;
+  std::unique_ptr<ScreenShareCapture> capture_;
+};
+
+// Used where the desktop offers no screen capture at all (no display).
 class NoCallScreenShare final : public CallScreenShare {
  public:
   bool isSharingOwnWindow() override { return false; }
@@ -67,5 +96,8 @@ class NoCallScreenShare final : public CallScreenShare {
  private:
   std::function<void()> streamDidStop_;
 };
+
+// The desktop's screen share, or NoCallScreenShare without a display.
+std::unique_ptr<CallScreenShare> makeDesktopCallScreenShare();
 
 }  // namespace orvik

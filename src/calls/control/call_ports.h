@@ -20,9 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "calls/media/peer_connection.h"
+#include "calls/media/screen_source.h"
+
 namespace orvik {
 
-// A camera capture session of the engine, opaque here: the video call
+// A camera capture session of the engine (camera_source.h): the video call
 // window's local preview shows it.
 struct CameraSessionRef;
 using CameraSessionHandle = std::shared_ptr<CameraSessionRef>;
@@ -102,6 +105,25 @@ class CallWindows {
   // The audio call window's model: whether the peer is offered an upgrade
   // to video (only a desktop peer is).
   virtual void setCanRequestVideoUpgrade(bool /*supported*/) {}
+  // Screen share and video upgrade: the video and audio screen models. -----
+  // The video screen's explanation before the system asks for screen access,
+  // and its "access denied" screen.
+  virtual void showScreenSharePrimer() {}
+  virtual void showScreenRecordingDenied() {}
+  // The picker opens on it.
+  virtual void publishScreenShareOptions(const ShareableContent& /*content*/) {}
+  // The video screen's share flag and its local preview of the shared screen
+  // (none when not sharing).
+  virtual void publishScreenSharing(bool /*sharing*/, VideoTrackHandle /*localScreenTrack*/) {}
+  // The audio screen's upgrade state.
+  enum class VideoUpgradeState { none, requesting, incomingRequest, connecting };
+  virtual void setAudioUpgradeState(VideoUpgradeState /*state*/) {}
+  // The video window's camera-off flag and local preview (upgrade preview).
+  virtual void showUpgradeCameraPreview(CameraSessionHandle /*session*/) {}
+  // The audio window gives way to the video window for the running call
+  // (the audio window closes without ending the call).
+  virtual void switchCallUIToVideo(bool /*cameraOff*/, CameraSessionHandle /*session*/) {}
+  // -------------------------------------------------------------------------
 };
 
 class CallAlerts {
@@ -130,10 +152,12 @@ class CallCapture {
   virtual void stopCapture() = 0;
 
   // Starts the microphone and, with `startVideo`, the camera for the call.
-  // `completion` gets an error text or nothing, on any thread, never inside
-  // this call.
+  // `completion` gets an error text or nothing, on any thread and possibly
+  // before this returns: callers move to the main queue themselves.
   using CaptureCompletion = std::function<void(const std::optional<std::string>& error)>;
   virtual void startCapture(bool startVideo, CaptureCompletion completion) = 0;
+  // The connection's camera track and source, held weakly, before a start.
+  virtual void attachVideo(VideoTrackHandle /*track*/, VideoSourceHandle /*source*/) {}
 };
 
 class CallTones {
@@ -158,6 +182,28 @@ class CallScreenShare {
   // Our in-process notice "orvik.screenShareStreamDidStop": the system
   // stopped the share's stream. Set once, by the call manager.
   virtual void setStreamDidStopHandler(std::function<void()> handler) = 0;
+
+  // Starting a share (ScreenShareCapture). ---------------------------------
+  // Whether the desktop lets us capture the screen without asking (X11: yes;
+  // the portal asks in its own dialog when the share starts).
+  virtual bool hasScreenCapturePermission() { return true; }
+  virtual void requestScreenCapturePermission(std::function<void(bool granted)> completion) {
+    if (completion) completion(true);
+  }
+  // What the picker may offer; the completion runs on the main queue.
+  virtual void fetchShareableContent(
+      const std::vector<std::uint64_t>& /*leaveOut*/, bool /*allowOwnWindows*/,
+      std::function<void(std::optional<ShareableContent> content, const std::string& error)> completion) {
+    if (completion) completion(std::nullopt, "screen sharing is not available");
+  }
+  // Starts capturing `target` into `frames`; the completion gets an error
+  // text or nothing, on the main queue.
+  virtual void startCapture(const ShareTarget& /*target*/, VideoSourceHandle /*frames*/,
+                            const std::vector<std::uint64_t>& /*excludeWindows*/, bool /*excludeAllOwnWindows*/,
+                            std::function<void(const std::optional<std::string>& error)> completion) {
+    if (completion) completion(std::string("screen sharing is not available"));
+  }
+  // -------------------------------------------------------------------------
 };
 
 }  // namespace orvik

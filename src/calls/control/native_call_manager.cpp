@@ -273,6 +273,7 @@ void NativeCallManager::cleanup() {
   }
 
   c_.tones.stopTone();
+  endScreenShareAndUpgradeForCleanup();
   if (call.isScreenSharing) c_.screenShare.stopCapture();
   c_.capture.stopCapture();
   if (peerConn_) peerConn_->close();
@@ -363,22 +364,6 @@ std::string NativeCallManager::dataChannelFlagMessage(const std::string& type, b
 }
 
 std::vector<std::uint64_t> NativeCallManager::ownCallWindowNumbers() { return c_.windows.ownCallWindowNumbers(); }
-
-void NativeCallManager::applyScreenshotAccess(bool allowed) {
-  ORVIK_ASSERT_ON_MAIN_QUEUE();
-  if (!allowed && c_.screenShare.isSharingOwnWindow()) {
-    log("[NativeCallMgr] screenshot access revoked while sharing an Orvik window — stopping share");
-    // TODO(screen-share issue): the whole stop, camera back included.
-    c_.screenShare.stopCapture();
-    state_.call.isScreenSharing = false;
-    return;
-  }
-  c_.screenShare.setExcludedWindows(ownCallWindowNumbers(), !allowed);
-}
-
-void NativeCallManager::handleScreenShareStreamDidStop() {
-  // TODO(screen-share issue): stop the share and bring the camera back.
-}
 
 bool NativeCallManager::wasRecentlyEndedIncoming(const std::string& pushId) const {
   if (pushId.empty()) return false;

@@ -209,6 +209,15 @@ struct NativeCallState {
     // The caller's offer is the peer connection's remote description (the
     // callee's side of "has a remote description").
     bool remoteOfferApplied = false;
+    // Screen share and video upgrade (screen_share_control.cpp,
+    // video_upgrade.cpp).
+    // A share's capture is starting: a second pick waits, and clean-up stops
+    // it.
+    bool screenShareStarting = false;
+    // The camera is going back on the sender; a second stop does nothing.
+    bool screenShareStopping = false;
+    // Our upgrade offer went out and waits for its answer.
+    bool videoUpgradeOfferPending = false;
 
     friend bool operator==(const PerCall&, const PerCall&) = default;
   };
@@ -216,6 +225,10 @@ struct NativeCallState {
   Kept kept;
   PerCall call;
 };
+
+// The special-access list the page sends: numbers trimmed, blanks dropped,
+// each once.
+std::set<std::string> specialCallingNumberSet(const std::vector<std::string>& numbers);
 
 class NativeCallManager final : public CallSignalingDelegate,
                                 public CallPeerConnectionDelegate,
@@ -324,8 +337,7 @@ class NativeCallManager final : public CallSignalingDelegate,
   void applyScreenshotAccess(bool allowed);
   void resetIceRestartState();
   // The in-process notice "orvik.screenShareStreamDidStop" (a stream the
-  // system stopped). TODO(screen-share issue): stop the share and bring the
-  // camera back.
+  // system stopped): the share stops and the camera comes back.
   void handleScreenShareStreamDidStop();
   // Whether an incoming call with this push id ended here less than 180 s ago.
   bool wasRecentlyEndedIncoming(const std::string& pushId) const;
@@ -384,6 +396,46 @@ class NativeCallManager final : public CallSignalingDelegate,
   // Tests put the record into states the later call behaviours reach.
   NativeCallState& stateForTesting() { return state_; }
   CallTimeline& timeline() { return timeline_; }
+
+  // Screen share (screen_share_control.cpp). --------------------------------
+  static constexpr const char* kScreenTrackId = "screen0";
+  static constexpr const char* kScreenShareFailedTitle = "Couldn't Share Screen";
+  static constexpr const char* kScreenShareFailedText =
+      "The selected screen or window is no longer available. Please try again.";
+  static constexpr const char* kScreenShareNoSenderText =
+      "The call has no video to replace with the screen. Please try again.";
+  // The video screen's share button.
+  void toggleScreenShare();
+  // Permission, then the picker's contents. `afterPrimer`: the user confirmed
+  // the explanation screen.
+  void requestScreenShareOptions(bool afterPrimer);
+  // The picker's Share button.
+  void startScreenShare(const ShareTarget& target);
+  void stopScreenShare();
+
+  // Video upgrade (video_upgrade.cpp). ---------------------------------------
+  static constexpr double kVideoUpgradeAnswerSeconds = 15.0;
+  // The audio window's switch to video on a connected audio call: a camera
+  // track, the camera, then the "videoUpgradeOffer" to the peer's device.
+  void requestVideoUpgrade();
+  void armVideoUpgradeAnswerTimer();
+  void videoUpgradeTrackAdded(VideoTrackHandle track, VideoSourceHandle source);
+  // Every offer the connection creates comes here first; true when it was
+  // the upgrade offer (sent to the peer's device, or dropped).
+  bool takeVideoUpgradeOffer(const std::optional<std::string>& description);
+  void switchCallUIToVideo(bool cameraOff);
+  void acceptVideoUpgrade();
+  void declineVideoUpgrade();
+
+  // The web application's call settings (web_app_call_settings.cpp). ---------
+  static constexpr double kServerCallFinishedGraceSeconds = 60.0;
+  // Any thread.
+  void setCallLimitExempt(bool exempt, const std::vector<std::string>& numbers);
+  // Any thread.
+  void handleServerCallFinished();
+  void setScreenshotAccessAllowed(bool allowed);
+  void setLocalIsSubscribed(bool subscribed);
+  // --------------------------------------------------------------------------
 
   // CallSignalingDelegate.
   void signalingDidConnect() override;
@@ -531,6 +583,11 @@ class NativeCallManager final : public CallSignalingDelegate,
   void candidateResendDue(double offset);
   // Stops media of the call: the connection, the capture and the camera.
   void stopMedia();
+  // Screen share and video upgrade: what clean-up ends with the call.
+  void endScreenShareAndUpgradeForCleanup();
+  void screenShareCaptureDidStart(const std::optional<std::string>& error, VideoTrackHandle cameraTrack,
+                                  VideoTrackHandle screenTrack);
+  void videoUpgradeAnswerTimedOut();
 
   Collaborators c_;
   mutable CallStrings ownStrings_;

@@ -152,6 +152,8 @@ void NativeCallManager::userDevicesDidArrive(const std::optional<nlohmann::json>
 }
 
 void NativeCallManager::peerConnectionDidCreateOffer(const std::optional<std::string>& description) {
+  // Every offer is checked for the video upgrade's first (video_upgrade.cpp).
+  if (takeVideoUpgradeOffer(description)) return;
   auto& call = state_.call;
   if (!description) {
     log("[NativeCallMgr] Offer creation gave no description — nothing to send");

@@ -38,6 +38,7 @@
 #include "calls/media/opus_tuned_description.h"
 #include "calls/media/webrtc_observers.h"
 #include "calls/media/webrtc_stats.h"
+#include "calls/media/local_video_source.h"
 #include "calls/media/sender_caps.h"
 #include "calls/signaling/ice_config.h"
 #include "core/native_logger.h"
@@ -54,16 +55,6 @@ constexpr const char* kStreamId = "stream0";
 constexpr const char* kDataChannelLabel = "control";
 
 const char* boolText(bool value) { return value ? "true" : "false"; }
-
-// Frames from the camera or the screen enter WebRTC here.
-class OrvikVideoSource : public rtc::AdaptedVideoTrackSource {
- public:
-  bool is_screencast() const override { return false; }
-  absl::optional<bool> needs_denoising() const override { return false; }
-  webrtc::MediaSourceInterface::SourceState state() const override { return kLive; }
-  bool remote() const override { return false; }
-  void deliverFrame(const webrtc::VideoFrame& frame) { OnFrame(frame); }
-};
 
 IceConnectionState toState(webrtc::PeerConnectionInterface::IceConnectionState state) {
   return static_cast<IceConnectionState>(static_cast<int>(state));
@@ -106,6 +97,15 @@ std::unique_ptr<webrtc::SessionDescriptionInterface> parseDescription(webrtc::Sd
 }
 
 }  // namespace
+
+VideoSourceHandle makeLocalVideoSource(bool isScreencast) {
+  return std::make_shared<VideoSourceRef>(VideoSourceRef{rtc::make_ref_counted<LocalVideoSource>(isScreencast)});
+}
+
+LocalVideoSource* localVideoSource(const VideoSourceHandle& handle) {
+  // Every source handed out by the media engine is one of ours.
+  return handle && handle->source ? static_cast<LocalVideoSource*>(handle->source.get()) : nullptr;
+}
 
 // One per connection: its events carry the connection's generation, so the
 // events of a closed or replaced connection are told apart and dropped.
@@ -211,7 +211,9 @@ struct CallPeerConnection::Impl {
   rtc::scoped_refptr<webrtc::VideoTrackInterface> localVideoTrack;
   rtc::scoped_refptr<webrtc::VideoTrackInterface> remoteVideoTrack;
   rtc::scoped_refptr<webrtc::AudioTrackInterface> remoteAudioTrack;
-  rtc::scoped_refptr<OrvikVideoSource> videoSource;
+  rtc::scoped_refptr<LocalVideoSource> videoSource;
+  // The video sender a mid-call upgrade added, until it is answered or undone.
+  rtc::scoped_refptr<webrtc::RtpSenderInterface> upgradeSender;
   ControlChannel control;
   // The remote candidates handed to the current connection since its last
   // restart, and the ICE user fragments of those a restart retired; peer
@@ -304,6 +306,7 @@ void CallPeerConnection::Impl::teardown() {
   }
   localAudioTrack = nullptr;
   localVideoTrack = nullptr;
+  upgradeSender = nullptr;
   remoteVideoTrack = nullptr;
   remoteAudioTrack = nullptr;
   videoSource = nullptr;
@@ -647,7 +650,7 @@ BuildResult CallPeerConnection::buildPeerConnection(const std::vector<ICEServer>
   d.localAudioTrack = d.factory->CreateAudioTrack(kAudioTrackId, audioSource.get());
   (void)d.peerConnection->AddTrack(d.localAudioTrack, {kStreamId});
   if (isVideo) {
-    d.videoSource = rtc::make_ref_counted<OrvikVideoSource>();
+    d.videoSource = rtc::make_ref_counted<LocalVideoSource>();
     d.localVideoTrack = d.factory->CreateVideoTrack(kVideoTrackId, d.videoSource.get());
     (void)d.peerConnection->AddTrack(d.localVideoTrack, {kStreamId});
   }
@@ -838,9 +841,10 @@ void CallPeerConnection::addLocalVideoTrack(std::function<void(VideoTrackHandle,
     if (d.localVideoTrack && d.videoSource) {
       nativeLog("[PeerConn] addLocalVideoTrack — already has video track, reusing it");
     } else {
-      d.videoSource = rtc::make_ref_counted<OrvikVideoSource>();
+      d.videoSource = rtc::make_ref_counted<LocalVideoSource>();
       d.localVideoTrack = d.factory->CreateVideoTrack(kVideoTrackId, d.videoSource.get());
-      (void)d.peerConnection->AddTrack(d.localVideoTrack, {kStreamId});
+      auto added = d.peerConnection->AddTrack(d.localVideoTrack, {kStreamId});
+      d.upgradeSender = added.ok() ? added.value() : nullptr;
       nativeLog("[PeerConn] ✅ Local video track added mid-call — renegotiation will follow");
     }
     auto track = std::make_shared<VideoTrackRef>(VideoTrackRef{d.localVideoTrack});
@@ -878,6 +882,78 @@ void CallPeerConnection::replaceLocalVideoTrack(VideoTrackHandle track, std::fun
     nativeLog("[PeerConn] replaceLocalVideoTrack OK — trackId=" + (video ? video->id() : std::string("nil")));
     self->applySenderCaps("video track replaced");
     done();
+  });
+}
+
+void CallPeerConnection::makeVideoTrack(
+    const std::string& trackId,
+    std::function<void(VideoTrackHandle, VideoSourceHandle, VideoTrackHandle)> completion) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
+  impl_->peerQueue.post([weak = weak_from_this(), trackId, completion = std::move(completion)] {
+    auto self = weak.lock();
+    if (!self || !self->impl_->factory || !self->impl_->peerConnection) {
+      platform::mainQueue().post([completion] { completion(nullptr, nullptr, nullptr); });
+      return;
+    }
+    Impl& d = *self->impl_;
+    auto source = rtc::make_ref_counted<LocalVideoSource>(trackId.starts_with("screen"));
+    auto track = std::make_shared<VideoTrackRef>(VideoTrackRef{d.factory->CreateVideoTrack(trackId, source.get())});
+    auto sourceHandle = std::make_shared<VideoSourceRef>(VideoSourceRef{source});
+    // The track on the video sender, found as replaceLocalVideoTrack finds
+    // the sender: none when the call has no video sender at all.
+    rtc::scoped_refptr<webrtc::VideoTrackInterface> onSender;
+    for (const auto& transceiver : d.peerConnection->GetTransceivers()) {
+      if (transceiver->media_type() == cricket::MEDIA_TYPE_VIDEO && !transceiver->stopped()) {
+        auto senderTrack = transceiver->sender()->track();
+        if (senderTrack) onSender = rtc::scoped_refptr<webrtc::VideoTrackInterface>(
+                             static_cast<webrtc::VideoTrackInterface*>(senderTrack.get()));
+        break;
+      }
+    }
+    VideoTrackHandle current = onSender ? std::make_shared<VideoTrackRef>(VideoTrackRef{onSender}) : nullptr;
+    d.onMain(d.generation, [completion, track, sourceHandle, current] { completion(track, sourceHandle, current); });
+  });
+}
+
+void CallPeerConnection::cancelVideoUpgrade(std::function<void()> completion) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
+  impl_->peerQueue.post([weak = weak_from_this(), completion = std::move(completion)] {
+    auto done = [completion] {
+      if (completion) platform::mainQueue().post(completion);
+    };
+    auto self = weak.lock();
+    rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc = self ? self->impl_->peerConnection : nullptr;
+    if (!pc) return done();
+    // The sender goes once the rollback has been applied (or was not
+    // needed), on the peer queue again, so the peer queue never waits on
+    // WebRTC.
+    auto removeSender = [weak, done, connection = self->impl_->generation.load()] {
+      auto self = weak.lock();
+      if (!self || !self->impl_->isCurrent(connection)) return done();
+      Impl& d = *self->impl_;
+      if (d.upgradeSender) {
+        auto removed = d.peerConnection->RemoveTrackOrError(d.upgradeSender);
+        if (!removed.ok()) nativeLog("[PeerConn] cancelVideoUpgrade — RemoveTrack failed: " + std::string(removed.message()));
+        for (const auto& transceiver : d.peerConnection->GetTransceivers()) {
+          if (transceiver->sender() == d.upgradeSender) (void)transceiver->StopStandard();
+        }
+        d.upgradeSender = nullptr;
+        d.localVideoTrack = nullptr;
+        d.videoSource = nullptr;
+        nativeLog("[PeerConn] cancelVideoUpgrade — upgrade video sender removed");
+      }
+      done();
+    };
+    if (pc->signaling_state() != webrtc::PeerConnectionInterface::kHaveLocalOffer) {
+      return self->impl_->peerQueue.post(removeSender);
+    }
+    nativeLog("[PeerConn] cancelVideoUpgrade — rolling back the unanswered upgrade offer");
+    auto rolledBack = [weak, removeSender](webrtc::RTCError error) {
+      if (!error.ok()) nativeLog("[PeerConn] cancelVideoUpgrade — rollback failed: " + std::string(error.message()));
+      if (auto self = weak.lock()) self->impl_->peerQueue.post(removeSender);
+    };
+    pc->SetLocalDescription(webrtc::CreateSessionDescription(webrtc::SdpType::kRollback, ""),
+                            rtc::make_ref_counted<SetLocalObserver>(std::move(rolledBack)));
   });
 }
 

@@ -98,6 +98,12 @@ class CallPeerConnection final : public PeerConnection, public std::enable_share
   // renegotiating. The completion runs on the main queue, sender or not.
   void replaceLocalVideoTrack(VideoTrackHandle track, std::function<void()> completion = {}) override;
 
+  // Screen share and video upgrade; completions run on the main queue.
+  void makeVideoTrack(const std::string& trackId,
+                      std::function<void(VideoTrackHandle track, VideoSourceHandle source, VideoTrackHandle senderTrack)>
+                          completion) override;
+  void cancelVideoUpgrade(std::function<void()> completion) override;
+
   // ICE restart on the same connection. Completions run on the main queue.
   // A relay-only attempt that got no relay candidate on a machine with
   // routable IPv4 switches the connection to the no-host policy first.

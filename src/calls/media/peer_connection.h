@@ -128,6 +128,22 @@ class PeerConnection {
   // renegotiating. The completion runs sender or not.
   virtual void replaceLocalVideoTrack(VideoTrackHandle track, std::function<void()> completion = {}) = 0;
 
+  // Screen share and video upgrade. -------------------------------------
+  // Makes a source of ours and a video track with `trackId` on it from the
+  // connection's factory (nothing is added to the connection), and hands
+  // them back with the track now on the video sender (the camera track, or
+  // none). All three empty when there is no connection.
+  virtual void makeVideoTrack(const std::string& trackId,
+                              std::function<void(VideoTrackHandle track, VideoSourceHandle source,
+                                                 VideoTrackHandle senderTrack)>
+                                  completion) = 0;
+  // Undoes an unanswered video upgrade: rolls back our pending offer (when
+  // one is pending) and removes the video sender addLocalVideoTrack added,
+  // so the connection is stable again and later ICE restarts can offer. The
+  // completion runs either way.
+  virtual void cancelVideoUpgrade(std::function<void()> completion) = 0;
+  // ---------------------------------------------------------------------
+
   // ICE restart on the same connection. A relay-only attempt that got no
   // relay candidate on a machine with routable IPv4 switches the connection
   // to the no-host policy first.
@@ -142,6 +158,9 @@ class PeerConnection {
   // Texts on the "control" channel: sent at once when it is open and nothing
   // waits, otherwise queued and flushed in order when it opens.
   virtual void sendDataChannelMessage(const std::string& text) = 0;
+
+  // The last ICE connection state WebRTC reported; any thread.
+  virtual IceConnectionState lastIceState() const { return IceConnectionState::newState; }
 
   // Diagnostics for the log: the "still not connected" line with statistics,
   // and a one-line state snapshot.

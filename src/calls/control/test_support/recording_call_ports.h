@@ -6,18 +6,17 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "calls/control/call_ports.h"
 #include "platform/dispatch/task_queue.h"
+#include "calls/media/camera_source.h"
 #include "platform/display_sleep_inhibitor.h"
 
-namespace orvik {
-// The engine's camera session is opaque outside it; tests hand out empty ones.
-struct CameraSessionRef {};
-}  // namespace orvik
 
 namespace orvik::testing {
 
@@ -79,9 +78,32 @@ class RecordingCallWindows final : public CallWindows {
   void presentMainWindow() override { log_.push_back("present main"); }
   void setCanRequestVideoUpgrade(bool supported) override {
     log_.push_back(std::string("video upgrade ") + (supported ? "offered" : "not offered"));
+  void showScreenSharePrimer() override { log_.push_back("share primer"); }
+  void showScreenRecordingDenied() override { log_.push_back("share denied"); }
+  void publishScreenShareOptions(const ShareableContent& content) override {
+    log_.push_back("share options " + std::to_string(content.displays.size()) + " displays " +
+                   std::to_string(content.windows.size()) + " windows");
+  }
+  void publishScreenSharing(bool sharing, VideoTrackHandle track) override {
+    localScreenTrack = track;
+    log_.push_back(std::string("sharing ") + (sharing ? "true" : "false") + (track ? " preview" : " no preview"));
+  }
+  void setAudioUpgradeState(VideoUpgradeState state) override {
+    log_.push_back(std::string("upgrade state ") + (state == VideoUpgradeState::none         ? "none"
+                                                    : state == VideoUpgradeState::requesting ? "requesting"
+                                                    : state == VideoUpgradeState::connecting ? "connecting"
+                                                                                             : "incomingRequest"));
+  }
+  void showUpgradeCameraPreview(CameraSessionHandle session) override {
+    log_.push_back(session ? "upgrade preview" : "upgrade preview none");
+  }
+  void switchCallUIToVideo(bool cameraOff, CameraSessionHandle session) override {
+    log_.push_back(std::string("switch to video cameraOff=") + (cameraOff ? "true" : "false") +
+                   (session ? " preview" : " no preview"));
   }
 
   std::vector<std::uint64_t> windowNumbers;
+  VideoTrackHandle localScreenTrack;
   bool callWindow = false;
   MainWindowPlacement placement = MainWindowPlacement::available;
 
@@ -118,6 +140,9 @@ class FakeCallCapture final : public CallCapture {
     heldCapture = std::move(completion);
     if (!holdCapture) finishCapture();
   }
+  void attachVideo(VideoTrackHandle track, VideoSourceHandle source) override {
+    log_.push_back(std::string("attach video") + (track && source ? "" : " (empty)"));
+  }
   void finishCapture() {
     if (!heldCapture) return;
     platform::mainQueue().post([done = std::move(heldCapture), error = captureError] { done(error); });
@@ -152,6 +177,8 @@ class RecordingCallTones final : public CallTones {
 
 class FakeCallScreenShare final : public CallScreenShare {
  public:
+  using StartCompletion = std::function<void(const std::optional<std::string>&)>;
+  using ContentCompletion = std::function<void(std::optional<ShareableContent>, const std::string&)>;
   explicit FakeCallScreenShare(PortLog& log) : log_(log) {}
   bool isSharingOwnWindow() override { return sharingOwnWindow; }
   void stopCapture() override { log_.push_back("stop share"); }
@@ -161,9 +188,38 @@ class FakeCallScreenShare final : public CallScreenShare {
     log_.push_back(line);
   }
   void setStreamDidStopHandler(std::function<void()> handler) override { streamDidStop = std::move(handler); }
+  bool hasScreenCapturePermission() override { return permitted; }
+  void requestScreenCapturePermission(std::function<void(bool)> completion) override {
+    log_.push_back("request share permission");
+    completion(grantOnRequest);
+  }
+  void fetchShareableContent(const std::vector<std::uint64_t>& leaveOut, bool allowOwnWindows,
+                             ContentCompletion completion) override {
+    std::string line = std::string("fetch content allowOwn=") + (allowOwnWindows ? "true" : "false");
+    for (auto window : leaveOut) line += " " + std::to_string(window);
+    log_.push_back(line);
+    pendingFetch = std::move(completion);
+  }
+  void startCapture(const ShareTarget& target, VideoSourceHandle frames, const std::vector<std::uint64_t>& exclude,
+                    bool excludeAll, StartCompletion completion) override {
+    std::string line = std::holds_alternative<ShareableWindow>(target) ? "start share window" : "start share display";
+    line += excludeAll ? " excludeAll" : "";
+    for (auto window : exclude) line += " " + std::to_string(window);
+    log_.push_back(line + (frames ? "" : " (no source)"));
+    pendingStart = std::move(completion);
+  }
+  // Answers the pending start or fetch.
+  void finishStart(std::optional<std::string> error = std::nullopt) { std::exchange(pendingStart, {})(error); }
+  void finishFetch(std::optional<ShareableContent> content, const std::string& error = "") {
+    std::exchange(pendingFetch, {})(std::move(content), error);
+  }
 
   bool sharingOwnWindow = false;
+  bool permitted = true;
+  bool grantOnRequest = true;
   std::function<void()> streamDidStop;
+  StartCompletion pendingStart;
+  ContentCompletion pendingFetch;
 
  private:
   PortLog& log_;

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <utility>
 
+#include "calls/media/call_peer_connection_internal.h"
 #include "calls/media/peer_connection_events.h"
 #include "calls/media/sdp_tuning.h"
 #include "platform/dispatch/task_queue.h"
@@ -122,6 +123,7 @@ void FakePeerConnection::build(const PeerConnectionSetup& setup, std::function<v
     remoteCandidateSeen_ = needsRestart_ = videoAdded_ = false;
     connecting_ = connected_ = false;
     hasChannel_ = setup.isCaller;
+    senderTrack = setup.isVideo ? std::make_shared<VideoTrackRef>() : nullptr;
     channelOpen_ = remoteChannelReported_ = false;
     result = BuildResult::built;
   }
@@ -260,12 +262,40 @@ void FakePeerConnection::addICECandidate(const std::string& candidate, const std
 
 void FakePeerConnection::addLocalVideoTrack(std::function<void(VideoTrackHandle, VideoSourceHandle)> completion) {
   commands.push_back("addLocalVideoTrack");
-  if (built_) videoAdded_ = true;
-  platform::mainQueue().post([completion] { completion(nullptr, nullptr); });
+  if (!built_) return platform::mainQueue().post([completion] { completion(nullptr, nullptr); });
+  videoAdded_ = true;
+  if (!senderTrack) senderTrack = std::make_shared<VideoTrackRef>();
+  platform::mainQueue().post([completion, track = senderTrack] {
+    completion(track, std::make_shared<VideoSourceRef>());
+  });
 }
 
-void FakePeerConnection::replaceLocalVideoTrack(VideoTrackHandle, std::function<void()> completion) {
+void FakePeerConnection::replaceLocalVideoTrack(VideoTrackHandle track, std::function<void()> completion) {
   commands.push_back("replaceLocalVideoTrack");
+  if (built_ && ((setup_ && setup_->isVideo) || videoAdded_)) senderTrack = std::move(track);
+  if (completion) platform::mainQueue().post(completion);
+}
+
+void FakePeerConnection::makeVideoTrack(
+    const std::string& trackId,
+    std::function<void(VideoTrackHandle, VideoSourceHandle, VideoTrackHandle)> completion) {
+  commands.push_back("makeVideoTrack " + trackId);
+  if (!built_) return platform::mainQueue().post([completion] { completion(nullptr, nullptr, nullptr); });
+  auto track = std::make_shared<VideoTrackRef>();
+  madeTrackIds[track.get()] = trackId;
+  later([completion, track, current = senderTrack] { completion(track, std::make_shared<VideoSourceRef>(), current); });
+}
+
+void FakePeerConnection::cancelVideoUpgrade(std::function<void()> completion) {
+  commands.push_back("cancelVideoUpgrade");
+  if (signaling_ == SignalingState::haveLocalOffer) {
+    signaling_ = SignalingState::stable;
+    localUfrag_ = stableLocalUfrag_;
+  }
+  if (videoAdded_ && !(setup_ && setup_->isVideo)) {
+    videoAdded_ = false;
+    senderTrack = nullptr;
+  }
   if (completion) platform::mainQueue().post(completion);
 }
 

@@ -79,11 +79,18 @@ class FakePeerConnection final : public PeerConnection, public std::enable_share
                        std::int32_t sdpMLineIndex) override;
   void addLocalVideoTrack(std::function<void(VideoTrackHandle track, VideoSourceHandle source)> completion) override;
   void replaceLocalVideoTrack(VideoTrackHandle track, std::function<void()> completion = {}) override;
+  void makeVideoTrack(const std::string& trackId,
+                      std::function<void(VideoTrackHandle track, VideoSourceHandle source, VideoTrackHandle senderTrack)>
+                          completion) override;
+  void cancelVideoUpgrade(std::function<void()> completion) override;
   void createIceRestartOffer(DescriptionCompletion completion) override;
   void answerIceRestartOffer(const SDPPayload& offer, std::function<void()> onRemoteApplied,
                              DescriptionCompletion completion) override;
   void applyIceRestartAnswer(const SDPPayload& answer, std::function<void(bool applied)> completion) override;
   void sendDataChannelMessage(const std::string& text) override;
+  IceConnectionState lastIceState() const override {
+    return connected_ ? IceConnectionState::connected : IceConnectionState::newState;
+  }
   void checkStillConnecting() override;
   void logDiagnostics() override;
   // Connected while the fake path is up, else checking once built.
@@ -97,6 +104,11 @@ class FakePeerConnection final : public PeerConnection, public std::enable_share
   const std::optional<PeerConnectionSetup>& setup() const { return setup_; }
   // Every command by name, in the order given ("build", "createOffer", …).
   std::vector<std::string> commands;
+  // The track on the video sender: a token handle made at a video build or
+  // by addLocalVideoTrack, or whatever replaceLocalVideoTrack put there.
+  VideoTrackHandle senderTrack;
+  // Track ids made by makeVideoTrack, by handle.
+  std::map<const VideoTrackRef*, std::string> madeTrackIds;
   // Control texts that went out on the open channel, in order.
   std::vector<std::string> sentTexts;
 

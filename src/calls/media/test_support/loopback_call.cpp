@@ -204,8 +204,8 @@ std::string LoopbackCall::connect(const std::vector<ICEServer>& servers, bool al
     buffer->onApplyCandidate = [side](const std::string& candidate, const std::optional<std::string>& mid,
                                       std::int32_t index) { side->addICECandidate(candidate, mid, index); };
   }
-  if (onPeerQueue(*caller, [&] { return caller->buildPeerConnection(servers, "all", true, true); }) != BuildResult::built ||
-      onPeerQueue(*callee, [&] { return callee->buildPeerConnection(calleeServers.value_or(servers), "all", true, false); }) !=
+  if (onPeerQueue(*caller, [&] { return caller->buildPeerConnection(servers, "all", isVideo, true); }) != BuildResult::built ||
+      onPeerQueue(*callee, [&] { return callee->buildPeerConnection(calleeServers.value_or(servers), "all", isVideo, false); }) !=
           BuildResult::built) {
     return "build failed";
   }

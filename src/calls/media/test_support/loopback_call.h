@@ -141,6 +141,8 @@ class LoopbackCall {
   // Runs the main queue until `done` or `limit` (a guard, not a measure).
   bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(40));
 
+  // Both sides build a video call (an audio call when false).
+  bool isVideo = true;
   // The callee's ICE servers when they differ from the caller's.
   std::optional<std::vector<ICEServer>> calleeServers;
   std::shared_ptr<CallPeerConnection> caller, callee;
