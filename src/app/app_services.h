@@ -46,6 +46,7 @@ namespace orvik {
 class AppBridgeMessages;
 class CallAlerts;
 class CallAudioManager;
+class AppCallWindowOperations;
 class CallBridgeMessages;
 class CallCapture;
 class CallControl;
@@ -71,6 +72,8 @@ class MainWebView;
 class MediaPermissionAlerts;
 class MediaPermissionManager;
 class NativeCallManager;
+class NativeCallManagerOperations;
+class NativeCallWindow;
 class NativeLogger;
 class NetworkMonitor;
 class OrvikHelper;
@@ -144,7 +147,8 @@ class AppServices {
   // The shell's and the bridge's views of the call manager.
   CallControl& calls() { return *calls_; }
   CallCredentialsSink& callCredentials();
-  // TODO(call windows issue): the call windows.
+  // The web call window (around the call page the main page opens).
+  NativeCallWindow& callWindow() { return *callWindow_; }
   UpdateService& updates() { return *updates_; }
   UpdateDownloader& updateDownloader() { return *updateDownloader_; }
   // The silent checks: 2 s from now, every 1800 s, and whenever `window`
@@ -192,6 +196,9 @@ class AppServices {
   CallStrings callStrings_;
   std::shared_ptr<NativeCallManager> callManager_;
   std::unique_ptr<CallControl> calls_;
+  std::unique_ptr<NativeCallWindow> callWindow_;
+  std::unique_ptr<NativeCallManagerOperations> callOperations_;
+  std::unique_ptr<AppCallWindowOperations> callWindowOperations_;
   std::unique_ptr<DocTransferManager> documents_;
   std::unique_ptr<ImgTransferManager> images_;
   std::unique_ptr<VideoTransferManager> videos_;

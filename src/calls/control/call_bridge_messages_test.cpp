@@ -57,6 +57,28 @@ TEST_F(CallBridgeMessagesTest, ThePagesHangUpEndsOnlyACallInProgress) {
   EXPECT_EQ(manager->callState(), CallState(CallState::Kind::ended));
 }
 
+TEST_F(CallBridgeMessagesTest, TheManagersSideAnswersFromTheCallManagerAndSaysWhatIsMissing) {
+  EXPECT_FALSE(managerOperations.isRingingIncoming("4712", ""));
+  auto& state = manager->stateForTesting();
+  state.call.callState = CallState(CallState::Kind::ringing);
+  state.call.currentSession = std::shared_ptr<CallSession>(
+      new CallSession{"s1", CallDirection::incoming, CallType::audio, bob(), CallState(CallState::Kind::ringing), {}});
+  EXPECT_TRUE(managerOperations.isRingingIncoming("4712", "p1"));
+  EXPECT_FALSE(managerOperations.isRingingIncoming("4999", "p1"));
+  EXPECT_FALSE(managerOperations.isRingingIncoming("", ""));
+  state.call.callState = CallState(CallState::Kind::connected);
+  EXPECT_FALSE(managerOperations.isRingingIncoming("4712", "p1")) << "an answered call is not announced again";
+
+  managerOperations.setScreenshotAccessAllowed(true);
+  EXPECT_TRUE(defaults.boolValue(NativeCallManager::kScreenshotAccessKey));
+  defaults.setInteger("videoDailyUsedSeconds", 1234);
+  EXPECT_EQ(managerOperations.dailyVideoUsedSeconds(), 1234);
+  bridgeLines.clear();
+  managerOperations.setCallLimitExempt(true, {"4712"});
+  EXPECT_EQ(bridgeLines, std::vector<std::string>{
+                             "[WebView] NativeCallManager.setCallLimitExempt asked for — not available in this build yet"});
+}
+
 // The messages against recording fakes of both sides and the main page.
 class CallMessageRouting : public ::testing::Test {
  protected:

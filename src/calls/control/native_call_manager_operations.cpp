@@ -17,7 +17,7 @@ NativeCallManagerOperations::NativeCallManagerOperations(NativeCallManager& mana
     : manager_(manager), defaults_(defaults), log_(std::move(log)) {}
 
 void NativeCallManagerOperations::notYet(const std::string& operation) const {
-  const std::string line = "[NativeCallMgr] " + operation + " asked for — not available in this build yet";
+  const std::string line = "[WebView] " + operation + " asked for — not available in this build yet";
   if (log_) {
     log_(line);
   } else {
@@ -41,12 +41,12 @@ bool NativeCallManagerOperations::isRingingIncoming(const std::string& userNumbe
 
 void NativeCallManagerOperations::setCallLimitExempt(bool, const std::vector<std::string>&) {
   // TODO(call limits issue): NativeCallManager::setCallLimitExempt.
-  notYet("setCallLimitExempt");
+  notYet("NativeCallManager.setCallLimitExempt");
 }
 
 void NativeCallManagerOperations::handleServerCallFinished() {
   // TODO(call recovery issue): NativeCallManager::handleServerCallFinished.
-  notYet("handleServerCallFinished");
+  notYet("NativeCallManager.handleServerCallFinished");
 }
 
 void NativeCallManagerOperations::setScreenshotAccessAllowed(bool allowed) {
@@ -58,23 +58,23 @@ void NativeCallManagerOperations::setScreenshotAccessAllowed(bool allowed) {
 
 void NativeCallManagerOperations::setLocalIsSubscribed(bool) {
   // TODO(call limits issue): NativeCallManager::setLocalIsSubscribed.
-  notYet("setLocalIsSubscribed");
+  notYet("NativeCallManager.setLocalIsSubscribed");
 }
 
 void NativeCallManagerOperations::sendBusyToNewCaller(const std::string&) {
   // TODO(incoming calls issue): NativeCallManager::sendBusyToNewCaller.
-  notYet("sendBusyToNewCaller");
+  notYet("NativeCallManager.sendBusyToNewCaller");
 }
 
 void NativeCallManagerOperations::prepareSignalingForIncoming(const IncomingCallAnnouncement&) {
   // TODO(incoming calls issue): NativeCallManager::prepareSignalingForIncoming.
-  notYet("prepareSignalingForIncoming");
+  notYet("NativeCallManager.prepareSignalingForIncoming");
 }
 
 void NativeCallManagerOperations::callerIdentityResolved(const std::string&, const std::string&,
                                                          const std::optional<std::string>&, bool) {
   // TODO(incoming calls issue): NativeCallManager::callerIdentityResolved.
-  notYet("callerIdentityResolved");
+  notYet("NativeCallManager.callerIdentityResolved");
 }
 
 void NativeCallManagerOperations::handleSendToMyDevices(const std::string& action) {
@@ -83,18 +83,18 @@ void NativeCallManagerOperations::handleSendToMyDevices(const std::string& actio
 
 void NativeCallManagerOperations::handleMissedCallMessage(const std::string&, const std::string&) {
   // TODO(incoming calls issue): NativeCallManager::handleMissedCallMessage.
-  notYet("handleMissedCallMessage");
+  notYet("NativeCallManager.handleMissedCallMessage");
 }
 
 void NativeCallManagerOperations::handleIncomingCall(const std::string&, bool, const std::string&, bool) {
   // TODO(incoming calls issue): NativeCallManager::handleIncomingCall.
-  notYet("handleIncomingCall");
+  notYet("NativeCallManager.handleIncomingCall");
 }
 
 void NativeCallManagerOperations::acceptIncomingFromPanel(const std::string&, const std::string&, bool,
                                                           const std::string&, bool) {
   // TODO(incoming calls issue): NativeCallManager::acceptIncomingFromPanel.
-  notYet("acceptIncomingFromPanel");
+  notYet("NativeCallManager.acceptIncomingFromPanel");
 }
 
 void NativeCallManagerOperations::rejectCall() {
