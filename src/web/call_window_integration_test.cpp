@@ -134,34 +134,39 @@ struct LocalService {
   ServiceConfig config = ServiceConfig::defaults();
   std::string error;
 
+  static std::unique_ptr<LocalService>& instance() {
+    static std::unique_ptr<LocalService> service;
+    return service;
+  }
   static LocalService& shared() {
-    static auto* service = [] {
-      auto* made = new LocalService();
-      const auto script = std::filesystem::path(ORVIK_SOURCE_DIR) / "tools" / "devservice" / "web-server.js";
-      made->process = testing::BackgroundProcess::start({"node", script.string(), "--page", "/calls.html"});
-      if (!made->process) {
-        made->error = "node could not be started";
-        return made;
-      }
-      const auto line = made->process->waitForLine([](const std::string& text) {
-        return text.find("\"ready\"") != std::string::npos;
-      }, 60.0);
-      if (!line) {
-        made->error = "the local service did not start";
-        return made;
-      }
-      made->ready = nlohmann::json::parse(*line);
-      auto loaded = ServiceConfig::load(made->ready["config"].get<std::string>(), made->error);
-      if (loaded) made->config = *loaded;
-      return made;
-    }();
+    auto& service = instance();
+    if (service) return *service;
+    service = std::make_unique<LocalService>();
+    const auto script = std::filesystem::path(ORVIK_SOURCE_DIR) / "tools" / "devservice" / "web-server.js";
+    service->process = testing::BackgroundProcess::start({"node", script.string(), "--page", "/calls.html"});
+    if (!service->process) {
+      service->error = "node could not be started";
+      return *service;
+    }
+    const auto line = service->process->waitForLine(
+        [](const std::string& text) { return text.find("\"ready\"") != std::string::npos; }, 60.0);
+    if (!line) {
+      service->error = "the local service did not start";
+      return *service;
+    }
+    service->ready = nlohmann::json::parse(*line);
+    auto loaded = ServiceConfig::load(service->ready["config"].get<std::string>(), service->error);
+    if (loaded) service->config = *loaded;
     return *service;
   }
+  // Ends the service: a server left running would hold the test's output open.
+  static void stop() { instance().reset(); }
 };
 
 class CallWindowIntegration : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { gtk_init(); }
+  static void TearDownTestSuite() { LocalService::stop(); }
 
   void SetUp() override {
     if (!serviceOverrideBuild()) GTEST_SKIP() << "a local CA and loopback pages are trusted only in override builds";
