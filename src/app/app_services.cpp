@@ -8,6 +8,7 @@
 #include "app/app_bridge_messages.h"
 #include "app/call_control.h"
 #include "app/call_engine_ports.h"
+#include "app/call_window_operations.h"
 #include "app/distribution_log.h"
 #include "app/main_titlebar_layout.h"
 #include "app/main_window.h"
@@ -22,6 +23,8 @@
 #include "calls/control/call_port_backends.h"
 #include "calls/control/call_strings.h"
 #include "calls/control/native_call_manager.h"
+#include "calls/control/native_call_manager_operations.h"
+#include "calls/windows/native_call_window.h"
 #include "calls/media/call_audio_manager.h"
 #include "calls/media/call_peer_connection.h"
 #include "calls/signaling/call_credentials_sink.h"
@@ -210,6 +213,12 @@ AppServices::AppServices(Options options)
     // The first load of the page: the card follows the settings once more.
     if (!std::exchange(firstPageLoaded_, true)) checkNotificationBanner();
   });
+  callWindow_ = std::make_unique<NativeCallWindow>(NativeCallWindow::Collaborators{
+      platform::mainQueue(), *captureAuthorization_, callStrings_,
+      [this] { return defaults_.boolValue(NativeCallManager::kScreenshotAccessKey); }, {},
+      NativeCallWindow::kVideoFailSafeSeconds});
+  callOperations_ = std::make_unique<NativeCallManagerOperations>(*callManager_, defaults_);
+  callWindowOperations_ = std::make_unique<AppCallWindowOperations>(*callWindow_, *callAlerts_);
   documents_ = std::make_unique<DocTransferManager>(documentsDirectory);
   images_ = std::make_unique<ImgTransferManager>(documentsDirectory);
   videos_ = std::make_unique<VideoTransferManager>(documentsDirectory);
@@ -420,9 +429,13 @@ void AppServices::publishRoutes(MainWebView& web) {
       platform::mainQueue(), *captureAuthorization_, defaults_, *mediaAlerts_, page});
   mediaPermission_->publishRoutes(web.routes());
   callManager_->setWebView(page);
-  callMessages_ = std::make_unique<CallBridgeMessages>(*callManager_, callStrings_);
+  callWindow_->setMainPage(page);
+  host.setCallWindow(callWindow_.get(),
+                     [this](CallPageView callPage) { callWindow_->showWindow(std::move(callPage)); });
+  callMessages_ = std::make_unique<CallBridgeMessages>(CallBridgeMessages::Collaborators{
+      *callOperations_, *callWindowOperations_, callStrings_, platform::mainQueue(), page,
+      CredentialFetcher::authDataScript(), {}});
   callMessages_->publishRoutes(web.routes());
-  // TODO(call windows and incoming calls issues): the other call and call-window messages.
   // TODO(#31): the viewer, share and clipboard messages, openOrSave…, deleteLocalFiles, readVideoForPlayback.
   // TODO(file drag issue): beginFileDrag.
 }

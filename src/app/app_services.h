@@ -46,6 +46,7 @@ namespace orvik {
 class AppBridgeMessages;
 class CallAlerts;
 class CallAudioManager;
+class AppCallWindowOperations;
 class CallBridgeMessages;
 class CallCapture;
 class CallControl;
@@ -73,6 +74,8 @@ class MainWebView;
 class MediaPermissionAlerts;
 class MediaPermissionManager;
 class NativeCallManager;
+class NativeCallManagerOperations;
+class NativeCallWindow;
 class NativeLogger;
 class NetworkMonitor;
 class OrvikHelper;
@@ -161,6 +164,8 @@ class AppServices {
   void setUpNotifications();
   // The notification settings decide the card: shown while refused, gone once allowed.
   void checkNotificationBanner();
+  // The web call window (around the call page the main page opens).
+  NativeCallWindow& callWindow() { return *callWindow_; }
   UpdateService& updates() { return *updates_; }
   UpdateDownloader& updateDownloader() { return *updateDownloader_; }
   // The silent checks: 2 s from now, every 1800 s, and whenever `window`
@@ -208,6 +213,9 @@ class AppServices {
   CallStrings callStrings_;
   std::shared_ptr<NativeCallManager> callManager_;
   std::unique_ptr<CallControl> calls_;
+  std::unique_ptr<NativeCallWindow> callWindow_;
+  std::unique_ptr<NativeCallManagerOperations> callOperations_;
+  std::unique_ptr<AppCallWindowOperations> callWindowOperations_;
   std::unique_ptr<DocTransferManager> documents_;
   std::unique_ptr<ImgTransferManager> images_;
   std::unique_ptr<VideoTransferManager> videos_;

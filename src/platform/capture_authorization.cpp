@@ -65,4 +65,16 @@ void decideMediaCapture(CaptureAuthorization& authorization, bool involvesCamera
   }
 }
 
+void decideCallPageCapture(CaptureAuthorization& authorization, bool involvesCamera,
+                           std::function<void(bool)> done) {
+  if (involvesCamera) {
+    const auto camera = authorization.status(CaptureDevice::camera);
+    if (camera == CaptureAuthorizationStatus::denied || camera == CaptureAuthorizationStatus::restricted) {
+      done(false);
+      return;
+    }
+  }
+  decideMediaCapture(authorization, involvesCamera, std::move(done));
+}
+
 }  // namespace orvik::platform

@@ -38,4 +38,10 @@ class DevicePresenceCaptureAuthorization final : public CaptureAuthorization {
 void decideMediaCapture(CaptureAuthorization& authorization, bool involvesCamera,
                         std::function<void(bool grant)> done);
 
+// Decides a call page's capture request (the web call window's own table):
+// as decideMediaCapture, except that a camera request with the camera denied
+// or restricted is refused at once, without asking for the microphone.
+void decideCallPageCapture(CaptureAuthorization& authorization, bool involvesCamera,
+                           std::function<void(bool grant)> done);
+
 }  // namespace orvik::platform

@@ -57,5 +57,49 @@ TEST(MediaCaptureDecision, GrantsOnlyWhenEveryNeededDeviceIsAuthorised) {
   }
 }
 
+TEST(MediaCaptureDecision, TheCallPageIsRefusedAtOnceWhenItsCameraIsDeniedAndNeverPrompted) {
+  struct Case {
+    const char* name;
+    bool camera;
+    Status cameraStatus, microphoneStatus;
+    bool cameraAnswer, microphoneAnswer;
+    bool grant;
+    std::vector<CaptureDevice> asked;
+  };
+  const auto C = CaptureDevice::camera, M = CaptureDevice::microphone;
+  const std::vector<Case> cases = {
+      {"both authorised", true, Status::authorized, Status::authorized, false, false, true, {}},
+      {"camera ok, mic denied", true, Status::authorized, Status::denied, false, false, false, {}},
+      {"camera ok, mic restricted", true, Status::authorized, Status::restricted, false, false, false, {}},
+      {"camera ok, mic asked, yes", true, Status::authorized, Status::notDetermined, false, true, true, {M}},
+      {"camera ok, mic asked, no", true, Status::authorized, Status::notDetermined, false, false, false, {M}},
+      {"camera asked, yes, mic authorised", true, Status::notDetermined, Status::authorized, true, false, true, {C}},
+      {"camera asked, no, mic authorised", true, Status::notDetermined, Status::authorized, false, false, false, {C}},
+      {"both asked, both yes", true, Status::notDetermined, Status::notDetermined, true, true, true, {C, M}},
+      {"both asked, mic no", true, Status::notDetermined, Status::notDetermined, true, false, false, {C, M}},
+      {"camera asked, mic denied", true, Status::notDetermined, Status::denied, true, false, false, {C}},
+      {"camera denied, mic undetermined: no prompt", true, Status::denied, Status::notDetermined, true, true, false,
+       {}},
+      {"camera restricted, mic authorised", true, Status::restricted, Status::authorized, true, true, false, {}},
+      {"mic only ignores a denied camera", false, Status::denied, Status::authorized, false, false, true, {}},
+      {"mic only, asked, yes", false, Status::denied, Status::notDetermined, false, true, true, {M}},
+      {"mic only, denied", false, Status::authorized, Status::denied, false, false, false, {}},
+  };
+  for (const auto& c : cases) {
+    FakeCaptureAuthorization authorization;
+    authorization.statuses = {{C, c.cameraStatus}, {M, c.microphoneStatus}};
+    authorization.answers = {{C, c.cameraAnswer}, {M, c.microphoneAnswer}};
+    int calls = 0;
+    bool granted = false;
+    decideCallPageCapture(authorization, c.camera, [&](bool grant) {
+      ++calls;
+      granted = grant;
+    });
+    EXPECT_EQ(calls, 1) << c.name;
+    EXPECT_EQ(granted, c.grant) << c.name;
+    EXPECT_EQ(authorization.asked, c.asked) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace orvik::platform

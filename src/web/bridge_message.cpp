@@ -18,6 +18,8 @@ std::optional<BridgeMessage> bridgeMessageFromEnvelope(std::string handler, std:
   message.isMainFrame = top != parsed->end() && top->is_boolean() && top->get<bool>();
   const auto origin = parsed->find("origin");
   if (origin != parsed->end() && origin->is_string()) message.origin = origin->get<std::string>();
+  const auto href = parsed->find("href");
+  if (href != parsed->end() && href->is_string()) message.href = href->get<std::string>();
   if (GUri* uri = g_uri_parse(message.origin.c_str(), G_URI_FLAGS_NONE, nullptr)) {
     message.protocol = g_uri_get_scheme(uri) ? g_uri_get_scheme(uri) : "";
     message.host = g_uri_get_host(uri) ? g_uri_get_host(uri) : "";

@@ -17,6 +17,7 @@ struct BridgeMessage {
   std::string handler;  // "nativeApp" or "logger"
   nlohmann::json body;  // what the page posted (a string, an object or anything else)
   std::string origin;   // the sender's location.origin, "https://host:port"
+  std::string href;     // the sender's location.href
   // The sender's origin split up; the port is 0 when the origin names none
   // (the scheme's default), as a security origin reports it.
   std::string protocol;

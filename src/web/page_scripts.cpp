@@ -149,7 +149,9 @@ constexpr const char* kBridgeShim = R"JS((function () {
       window.dispatchEvent(new CustomEvent('orvikbridge-' + name, { detail: body, cancelable: true }));
     } });
   }
-  var handlers = Object.freeze({ nativeApp: handler('nativeApp'), logger: handler('logger') });
+  var handlers = {};
+  __ORVIK_HANDLER_NAMES__.forEach(function (name) { handlers[name] = handler(name); });
+  Object.freeze(handlers);
   var webkit = window.webkit || {};
   try { Object.defineProperty(webkit, 'messageHandlers', { value: handlers, enumerable: true }); } catch (e) {}
   try { Object.defineProperty(window, 'webkit', { value: webkit, enumerable: true }); } catch (e) {}
@@ -165,7 +167,7 @@ constexpr const char* kBridgeShim = R"JS((function () {
 // Isolated world, top frame: wraps each message in an envelope built from this
 // world's own location, which the page cannot forge.
 constexpr const char* kBridgeForwarder = R"JS((function () {
-  ['nativeApp', 'logger'].forEach(function (name) {
+  __ORVIK_HANDLER_NAMES__.forEach(function (name) {
     window.addEventListener('orvikbridge-' + name, function (e) {
       e.preventDefault();
       try {
@@ -176,6 +178,37 @@ constexpr const char* kBridgeForwarder = R"JS((function () {
   });
 })();)JS";
 
+// The call page's console lines to "callWindowLogger", in call-window
+// documents only, and once per realm.
+constexpr const char* kCallWindowConsole = R"JS((function () {
+  if (!/callWindow=true/.test(String(location.href)) || window.__orvikCallLogHooked) return;
+  window.__orvikCallLogHooked = true;
+  function text(v) {
+    if (typeof v === 'object') { try { return JSON.stringify(v); } catch (e) { return String(v); } }
+    return String(v);
+  }
+  ['log', 'warn', 'error'].forEach(function (level) {
+    var original = console[level].bind(console);
+    console[level] = function () {
+      try {
+        var msg = Array.prototype.map.call(arguments, text).join(' ');
+        window.webkit.messageHandlers.callWindowLogger.postMessage({ level: level, msg: msg });
+      } catch (e) {}
+      return original.apply(null, arguments);
+    };
+  });
+})();)JS";
+
+std::string withHandlerNames(std::string source, const std::vector<std::string>& names) {
+  const std::string placeholder = "__ORVIK_HANDLER_NAMES__";
+  source.replace(source.find(placeholder), placeholder.size(), platform::jsLiteral(nlohmann::json(names)));
+  return source;
+}
+
+std::vector<UserScript> bridgeScriptsFor(const std::vector<std::string>& names) {
+  return {{withHandlerNames(kBridgeShim, names), true, {}}, {withHandlerNames(kBridgeForwarder, names), true, kBridgeWorld}};
+}
+
 std::string literal(const std::string& text) { return platform::jsLiteral(text); }
 
 }  // namespace
@@ -185,7 +218,15 @@ std::string appVersion(const std::string& shortVersion, const std::string& build
 }
 
 std::vector<UserScript> bridgeScripts() {
-  return {{kBridgeShim, true, {}}, {kBridgeForwarder, true, kBridgeWorld}};
+  return bridgeScriptsFor({kNativeAppHandler, kLoggerHandler, kCallWindowLoggerHandler, kCallWindowReadyHandler});
+}
+
+UserScript callWindowConsoleScript() { return {kCallWindowConsole, false, {}}; }
+
+std::string callWindowUdidLogLine(const std::string& deviceUdid) {
+  const std::string shown =
+      deviceUdid.empty() ? "EMPTY" : "…" + deviceUdid.substr(deviceUdid.size() > 12 ? deviceUdid.size() - 12 : 0);
+  return "[udid] injected window.__orvikDeviceUdid into CALL-WINDOW realm (" + shown + ")";
 }
 
 std::vector<UserScript> mainViewScripts(const Inputs& inputs) {

@@ -59,5 +59,15 @@ TEST(PageScripts, BridgeForwarderRunsInItsOwnWorldInTheTopFrame) {
   EXPECT_TRUE(bridge[0].topFrameOnly && bridge[1].topFrameOnly);
 }
 
+TEST(PageScripts, TheBridgeCarriesTheCallPagesHandlersAndCallWindowsSayWhichUdidTheyGot) {
+  for (const auto& script : scripts::bridgeScripts()) {
+    EXPECT_NE(script.source.find(R"(["nativeApp","logger","callWindowLogger","callWindowReady"])"), std::string::npos);
+  }
+  EXPECT_FALSE(scripts::callWindowConsoleScript().topFrameOnly);
+  EXPECT_EQ(scripts::callWindowUdidLogLine(""), "[udid] injected window.__orvikDeviceUdid into CALL-WINDOW realm (EMPTY)");
+  EXPECT_EQ(scripts::callWindowUdidLogLine("abcdef1234567890XY"),
+            "[udid] injected window.__orvikDeviceUdid into CALL-WINDOW realm (…1234567890XY)");
+}
+
 }  // namespace
 }  // namespace orvik

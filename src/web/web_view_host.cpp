@@ -14,6 +14,7 @@
 #include "platform/capture_authorization.h"
 #include "platform/json_limits.h"
 #include "web/bridge_message.h"
+#include "web/call_window_web_view.h"
 #include "web/content_filter_rules.h"
 #include "web/context_menu_trim.h"
 #include "web/page_scripts.h"
@@ -24,6 +25,9 @@
 
 namespace orvik {
 namespace {
+
+// The open panel waits this long, so WebKit's signal has returned.
+constexpr double kOpenPanelDelaySeconds = 0.05;
 
 LoadError loadErrorFrom(const GError* error, const char* failingURI) {
   LoadError result;
@@ -280,6 +284,15 @@ void WebViewHost::connectSignals() {
                                                               page_scripts::kBridgeWorld);
   webkit_user_content_manager_register_script_message_handler(contentManager_, page_scripts::kNativeAppHandler,
                                                               page_scripts::kBridgeWorld);
+  // The call page's handlers: call windows share this content manager.
+  g_signal_connect(contentManager_, "script-message-received::callWindowLogger",
+                   G_CALLBACK(callWindowLoggerMessageThunk), this);
+  g_signal_connect(contentManager_, "script-message-received::callWindowReady",
+                   G_CALLBACK(callWindowReadyMessageThunk), this);
+  webkit_user_content_manager_register_script_message_handler(
+      contentManager_, page_scripts::kCallWindowLoggerHandler, page_scripts::kBridgeWorld);
+  webkit_user_content_manager_register_script_message_handler(contentManager_, page_scripts::kCallWindowReadyHandler,
+                                                              page_scripts::kBridgeWorld);
   g_signal_connect(view_, "load-changed", G_CALLBACK(loadChangedThunk), this);
   g_signal_connect(view_, "load-failed", G_CALLBACK(loadFailedThunk), this);
   g_signal_connect(view_, "load-failed-with-tls-errors", G_CALLBACK(loadFailedWithTLSErrorsThunk), this);
@@ -314,6 +327,7 @@ void WebViewHost::addUserScripts() {
   inputs.storedRingtone = options_.storedRingtone;
   inputs.launchId = options_.launchId.empty() ? launchId() : options_.launchId;
   for (const auto& script : page_scripts::mainViewScripts(inputs)) add(script);
+  scriptInputs_ = inputs;
   if (options_.logDistribution) {
     // The user agent carries no distribution tag of its own.
     options_.logDistribution(std::string("web told: window.ORVIK_DISTRIBUTION='") + page_scripts::kDistribution +
@@ -523,6 +537,20 @@ void WebViewHost::onWebProcessTerminated(int reason) {
 // ---------------------------------------------------------------- interface requests
 
 bool WebViewHost::onRunFileChooser(WebKitFileChooserRequest* request) {
+  // Shown a moment later, from the main loop rather than inside WebKit's signal.
+  g_object_ref(request);
+  platform::mainQueue().postAfter(kOpenPanelDelaySeconds, [weak = lifetime_.weak(this), request] {
+    if (auto* self = weak.get()) {
+      self->showFileChooser(request);
+    } else {
+      webkit_file_chooser_request_cancel(request);
+    }
+    g_object_unref(request);
+  });
+  return TRUE;
+}
+
+void WebViewHost::showFileChooser(WebKitFileChooserRequest* request) {
   cancelFileChooser();
   GtkRoot* root = gtk_widget_get_root(GTK_WIDGET(view_));
   GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
@@ -540,7 +568,6 @@ bool WebViewHost::onRunFileChooser(WebKitFileChooserRequest* request) {
   fileChooserRequest_ = WEBKIT_FILE_CHOOSER_REQUEST(g_object_ref(request));
   g_signal_connect(chooser, "response", G_CALLBACK(fileChooserResponseThunk), this);
   gtk_native_dialog_show(fileChooser_);
-  return TRUE;
 }
 
 void WebViewHost::onFileChooserResponse(int response) {
@@ -618,13 +645,32 @@ GtkWidget* WebViewHost::onCreate(WebKitNavigationAction* action) {
   const char* target = request ? webkit_uri_request_get_uri(request) : nullptr;
   if (!target) return nullptr;
   const std::string wanted = target;
-  if (wanted.find("callWindow=true") != std::string::npos) {
-    // TODO(call windows issue): makeCallWindowWebView with a view related to
-    // this one, sharing its web context and network session.
+  if (!CallWindowWebViews::hasMarker(wanted)) {
+    SafeURLOpener::open(wanted);
     return nullptr;
   }
-  SafeURLOpener::open(wanted);
-  return nullptr;
+  // An in-app window only for the service's own call page, asked for by the
+  // service's own verified page: a frame or a foreign page cannot open one
+  // on any site by naming the marker.
+  const bool trustedTop = bridgeOpen_ && schemeOf(shownURI_) == "https" &&
+                          options_.service->isTrustedWebHost(hostOf(shownURI_));
+  if (!callWindows_ || !trustedTop || !callWindows_->isTrustedCallURL(wanted)) {
+    nativeLog("[WebView] call window refused for " + hostOf(wanted) + " (not the service's own page)");
+    return nullptr;
+  }
+  return GTK_WIDGET(callWindows_->make(view_, wanted, scriptInputs_.deviceUdid));
+}
+
+void WebViewHost::setCallWindow(CallWindowSignals* signals, std::function<void(CallPageView)> showWindow) {
+  CallWindowWebViews::Options options;
+  options.service = options_.service;
+  options.signals = signals;
+  options.showWindow = std::move(showWindow);
+  options.inspectorAllowed = [weak = lifetime_.weak(this)] {
+    auto* self = weak.get();
+    return self && self->inspectorAllowed_;
+  };
+  callWindows_ = std::make_unique<CallWindowWebViews>(std::move(options));
 }
 
 bool WebViewHost::onContextMenu(WebKitContextMenu* menu) {
@@ -658,10 +704,16 @@ void WebViewHost::onScriptMessage(const char* handler, JSCValue* value) {
   BridgeMessage message = std::move(*decoded);
   // The top document must also still be one that passed pinning.
   message.documentVerified = bridgeOpen_;
+  if (message.handler == page_scripts::kCallWindowLoggerHandler ||
+      message.handler == page_scripts::kCallWindowReadyHandler) {
+    if (callWindows_) callWindows_->didReceive(message, bridgeOpen_);
+    return;
+  }
   if (bridgeHandler_) bridgeHandler_(message);
 }
 
 bool WebViewHost::setInspectorAllowed(bool allowed) {
+  inspectorAllowed_ = allowed;
   webkit_settings_set_enable_developer_extras(webkit_web_view_get_settings(view_), allowed);
   if (allowed) return false;
   WebKitWebInspector* inspector = webkit_web_view_get_inspector(view_);
@@ -706,6 +758,12 @@ void WebViewHost::nativeAppMessageThunk(WebKitUserContentManager*, JSCValue* val
 }
 void WebViewHost::loggerMessageThunk(WebKitUserContentManager*, JSCValue* value, gpointer self) {
   static_cast<WebViewHost*>(self)->onScriptMessage(page_scripts::kLoggerHandler, value);
+}
+void WebViewHost::callWindowLoggerMessageThunk(WebKitUserContentManager*, JSCValue* value, gpointer self) {
+  static_cast<WebViewHost*>(self)->onScriptMessage(page_scripts::kCallWindowLoggerHandler, value);
+}
+void WebViewHost::callWindowReadyMessageThunk(WebKitUserContentManager*, JSCValue* value, gpointer self) {
+  static_cast<WebViewHost*>(self)->onScriptMessage(page_scripts::kCallWindowReadyHandler, value);
 }
 void WebViewHost::fileChooserResponseThunk(GtkNativeDialog*, int response, gpointer self) {
   static_cast<WebViewHost*>(self)->onFileChooserResponse(response);

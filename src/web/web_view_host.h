@@ -26,10 +26,12 @@
 #include <gio/gio.h>
 #include <nlohmann/json.hpp>
 
+#include "calls/windows/call_page_view.h"
 #include "platform/lifetime_token.h"
 #include "platform/page_call.h"
 #include "web/bridge_message.h"
 #include "web/certificate_pinning.h"
+#include "web/page_scripts.h"
 #include "web/web_page.h"
 #include "web/web_view_coordinator.h"
 
@@ -50,6 +52,7 @@ namespace platform {
 class CaptureAuthorization;
 }  // namespace platform
 
+class CallWindowWebViews;
 class DeviceUdidProvider;
 class LoadDiagnostics;
 class WebSession;
@@ -129,8 +132,12 @@ class WebViewHost {
   // MIME types the page's file input offers; empty offers every type.
   void setAllowedFileTypes(std::vector<std::string> mimeTypes) { allowedFileTypes_ = std::move(mimeTypes); }
   // The page's permission for the web inspector; false also closes an open
-  // one. True when an open inspector was closed.
+  // one. True when an open inspector was closed. Call windows made later
+  // take it too.
   bool setInspectorAllowed(bool allowed);
+  // Where call-window web views go (the web call window) and what their
+  // ready messages reach. Until then a call-window address opens nothing.
+  void setCallWindow(CallWindowSignals* signals, std::function<void(CallPageView)> showWindow);
 
   // Whether a page of `origin` ("https://host:port") may use the bridge and
   // the local schemes: https and a trusted host.
@@ -166,6 +173,7 @@ class WebViewHost {
   bool onContextMenu(WebKitContextMenu* menu);
   void onScriptMessage(const char* handler, JSCValue* value);
   void onFileChooserResponse(int response);
+  void showFileChooser(WebKitFileChooserRequest* request);
 
   static void loadChangedThunk(WebKitWebView*, int event, gpointer self);
   static gboolean loadFailedThunk(WebKitWebView*, int event, char* uri, GError* error, gpointer self);
@@ -179,6 +187,8 @@ class WebViewHost {
   static gboolean contextMenuThunk(WebKitWebView*, WebKitContextMenu* menu, WebKitHitTestResult*, gpointer self);
   static void nativeAppMessageThunk(WebKitUserContentManager*, JSCValue* value, gpointer self);
   static void loggerMessageThunk(WebKitUserContentManager*, JSCValue* value, gpointer self);
+  static void callWindowLoggerMessageThunk(WebKitUserContentManager*, JSCValue* value, gpointer self);
+  static void callWindowReadyMessageThunk(WebKitUserContentManager*, JSCValue* value, gpointer self);
   static void fileChooserResponseThunk(GtkNativeDialog*, int response, gpointer self);
   static void mapThunk(GtkWidget*, gpointer self);
 
@@ -194,6 +204,10 @@ class WebViewHost {
   std::shared_ptr<WebViewPage> page_;
   std::unique_ptr<WebViewCoordinator> coordinator_;
   BridgeMessageHandler bridgeHandler_;
+  // What the page scripts were made from, for call windows made later.
+  page_scripts::Inputs scriptInputs_;
+  bool inspectorAllowed_ = false;
+  std::unique_ptr<CallWindowWebViews> callWindows_;
   std::vector<std::string> allowedFileTypes_;
   GtkNativeDialog* fileChooser_ = nullptr;
   WebKitFileChooserRequest* fileChooserRequest_ = nullptr;

@@ -55,7 +55,7 @@ test('the page gets its replies and effects, and native lines reach its console 
     // Once the page allowed it, the native lines (buffered ones first) appear
     // in its console, each marked, in the order the program wrote them.
     await waitFor(() => service.reports('nativeConsole').some((entry) =>
-      entry.data.text.includes("bridge message 'dismissIncomingCallPanel' not handled yet")),
+      entry.data.text.includes('openNativeAudioUI ABORTED — no callee OrvikID (name=Fixture)')),
     { what: 'native lines in the page console' });
     const consoleLines = service.reports('nativeConsole').sort((a, b) => a.data.seq - b.data.seq)
       .map((entry) => entry.data.text);

@@ -16,7 +16,8 @@
 // A second, plain-HTTP server on 127.0.0.2 (a host the program does not
 // trust) serves foreign.html, for pages that send the top frame elsewhere;
 // its address is "foreign" in the ready line. A third, HTTPS on another port
-// (another origin), serves frame.html to be framed: /foreign-frame leads there.
+// (another origin), serves frame.html to be framed: /foreign-frame leads there;
+// and capture-frame.html, a frame that asks for the camera: /foreign-capture-frame.
 //
 // Options: --dir DIR (state folder, default a new temp folder), --page PATH
 // (the start page, default /), --wrong-pin (pin a key the server does not
@@ -114,6 +115,10 @@ const server = https.createServer({
     response.writeHead(302, { Location: `https://127.0.0.1:${frames.address().port}/frame.html?report=${port}` }).end();
     return;
   }
+  if (url.pathname === '/foreign-capture-frame') {
+    response.writeHead(302, { Location: `https://127.0.0.1:${frames.address().port}/capture-frame.html` }).end();
+    return;
+  }
   if (url.pathname === '/go-foreign') {
     response.writeHead(302, { Location: `http://127.0.0.2:${foreign.address().port}/foreign.html` }).end();
     return;
@@ -135,8 +140,10 @@ const server = https.createServer({
 
 // Another origin (same host, another port) whose page may be framed.
 const frames = https.createServer({ cert: certificates.cert, key: certificates.key }, (request, response) => {
+  const page = new URL(request.url, 'https://127.0.0.1').pathname === '/capture-frame.html' ? 'capture-frame.html'
+    : 'frame.html';
   response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8', 'Cache-Control': 'no-store' });
-  response.end(fs.readFileSync(path.join(webapp, 'frame.html')));
+  response.end(fs.readFileSync(path.join(webapp, page)));
 });
 
 const foreign = http.createServer((request, response) => {

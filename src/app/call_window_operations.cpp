@@ -1,0 +1,82 @@
+#include "app/call_window_operations.h"
+
+#include "calls/control/call_ports.h"
+#include "calls/windows/native_call_window.h"
+#include "core/native_logger.h"
+
+namespace orvik {
+
+AppCallWindowOperations::AppCallWindowOperations(NativeCallWindow& callWindow, CallAlerts& alerts, LogFunction log)
+    : callWindow_(callWindow), alerts_(alerts), log_(std::move(log)) {}
+
+void AppCallWindowOperations::notYet(const std::string& operation) const {
+  const std::string line = "[WebView] " + operation + " asked for — not available in this build yet";
+  if (log_) {
+    log_(line);
+  } else {
+    nativeLog(line);
+  }
+}
+
+void AppCallWindowOperations::showIncomingCallPanel(const IncomingCallAnnouncement&, std::function<void()>,
+                                                    std::function<void()>) {
+  // TODO(incoming panel issue): IncomingCallPanel::show with the two actions.
+  notYet("IncomingCallPanel.show");
+}
+
+void AppCallWindowOperations::dismissIncomingCallPanel() {
+  // TODO(incoming panel issue): IncomingCallPanel::dismiss.
+  notYet("IncomingCallPanel.dismiss");
+}
+
+void AppCallWindowOperations::showPreCallWindow(const std::string&, const std::string&, const std::string&, bool) {
+  // TODO(pre-call window issue): NativePreCallWindow::show.
+  notYet("NativePreCallWindow.show");
+}
+
+void AppCallWindowOperations::updatePreCallStatus(const std::string&) {
+  // TODO(pre-call window issue): NativePreCallWindow::updateStatus.
+  notYet("NativePreCallWindow.updateStatus");
+}
+
+void AppCallWindowOperations::closePreCallWindow() {
+  // TODO(pre-call window issue): NativePreCallWindow::close.
+}
+
+void AppCallWindowOperations::markPreCallEnded() {
+  // TODO(pre-call window issue): NativePreCallWindow::markCallEnded.
+}
+
+bool AppCallWindowOperations::isPreCallWindowActive() {
+  // TODO(pre-call window issue): NativePreCallWindow::isActive.
+  return false;
+}
+
+void AppCallWindowOperations::bringPreCallWindowToFront() {
+  // TODO(pre-call window issue): NativePreCallWindow::bringToFront.
+  notYet("NativePreCallWindow.bringToFront");
+}
+
+void AppCallWindowOperations::closeCallWindow() { callWindow_.closeWindow(); }
+void AppCallWindowOperations::bringCallWindowToFront() { callWindow_.bringToFront(); }
+void AppCallWindowOperations::evaluateInCallWindow(const std::string& script) {
+  callWindow_.evaluateInCallWindow(script);
+}
+
+void AppCallWindowOperations::openOutgoingAudioCall(const OutgoingCallRequest&) {
+  // TODO(audio call window issue): NativeAudioCallWindow::open, which places the call.
+  notYet("NativeAudioCallWindow.open");
+}
+
+void AppCallWindowOperations::openOutgoingVideoCall(const OutgoingCallRequest&) {
+  // TODO(video call window issue): NativeVideoCallWindow::open, which places the call.
+  notYet("NativeVideoCallWindow.open");
+}
+
+void AppCallWindowOperations::showDailyVideoLimitAlert() {
+  alerts_.showCallAlert("Daily video limit reached",
+                        "Free accounts can make up to 30 minutes of video calls per day. You can make audio calls, "
+                        "or try again tomorrow.");
+}
+
+}  // namespace orvik

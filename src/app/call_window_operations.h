@@ -1,0 +1,51 @@
+// CallWindowOperations in the program: the web call window
+// (NativeCallWindow) and the call alerts. The incoming-call panel, the
+// pre-call window and the native call screens are joined here as they come;
+// until then a request for one is logged and nothing opens.
+//
+// Owner: the composition root. THREAD-SAFETY: main queue only.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "calls/control/call_message_operations.h"
+
+namespace orvik {
+
+class CallAlerts;
+class NativeCallWindow;
+
+class AppCallWindowOperations final : public CallWindowOperations {
+ public:
+  using LogFunction = std::function<void(const std::string& line)>;
+
+  // `log` empty means nativeLog.
+  AppCallWindowOperations(NativeCallWindow& callWindow, CallAlerts& alerts, LogFunction log = {});
+
+  void showIncomingCallPanel(const IncomingCallAnnouncement& call, std::function<void()> accept,
+                             std::function<void()> decline) override;
+  void dismissIncomingCallPanel() override;
+  void showPreCallWindow(const std::string& calleeName, const std::string& userNumber, const std::string& imageUrl,
+                         bool isAudio) override;
+  void updatePreCallStatus(const std::string& status) override;
+  void closePreCallWindow() override;
+  void markPreCallEnded() override;
+  bool isPreCallWindowActive() override;
+  void bringPreCallWindowToFront() override;
+  void closeCallWindow() override;
+  void bringCallWindowToFront() override;
+  void evaluateInCallWindow(const std::string& script) override;
+  void openOutgoingAudioCall(const OutgoingCallRequest& request) override;
+  void openOutgoingVideoCall(const OutgoingCallRequest& request) override;
+  void showDailyVideoLimitAlert() override;
+
+ private:
+  void notYet(const std::string& operation) const;
+
+  NativeCallWindow& callWindow_;
+  CallAlerts& alerts_;
+  LogFunction log_;
+};
+
+}  // namespace orvik
