@@ -4,7 +4,7 @@
 #include <gtkmm.h>
 
 #include "app/app_bridge_messages.h"
-#include "app/call_control.h"
+#include "calls/control/call_control.h"
 #include "app/call_engine_ports.h"
 #include "app/distribution_log.h"
 #include "app/main_titlebar_layout.h"

@@ -1,6 +1,6 @@
 #include "app/application.h"
 
-#include "app/call_control.h"
+#include "calls/control/call_control.h"
 #include "app/instance_bus.h"
 #include "updater/update_service.h"
 #include "core/native_logger.h"

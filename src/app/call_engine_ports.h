@@ -8,7 +8,7 @@
 
 #include <functional>
 
-#include "app/call_control.h"
+#include "calls/control/call_control.h"
 #include "calls/control/call_ports.h"
 
 typedef struct _GtkWindow GtkWindow;
@@ -17,11 +17,26 @@ namespace orvik {
 
 class NativeCallManager;
 
+// The operations the manager does not have yet log that they were asked for
+// and do nothing. TODO(call manager accept, in-call controls, limits and
+// video upgrade issues): forward them.
 class ManagerCallControl final : public CallControl {
  public:
   explicit ManagerCallControl(NativeCallManager& manager) : manager_(manager) {}
   bool isCallActive() const override;
   void hangUpCurrentCall() override;
+  CallState callState() const override;
+  bool isScreenshotAccessAllowed() const override;
+  void makeCall(const CallUser& callee, CallType type) override;
+  void acceptCall() override;
+  void rejectCall() override;
+  void endCall() override;
+  void setMuted(bool muted) override;
+  void setSpeakerEnabled(bool enabled) override;
+  void extendCall(bool sendToPeer) override;
+  void requestVideoUpgrade() override;
+  void acceptVideoUpgrade() override;
+  void declineVideoUpgrade() override;
 
  private:
   NativeCallManager& manager_;
