@@ -4,7 +4,6 @@
 #include <gtkmm.h>
 
 #include "app/app_bridge_messages.h"
-#include "calls/control/call_control.h"
 #include "app/call_engine_ports.h"
 #include "app/distribution_log.h"
 #include "app/main_titlebar_layout.h"
@@ -13,14 +12,21 @@
 #include "app/media_permission_manager.h"
 #include "calls/media/call_audio_device.h"
 #include "calls/control/call_bridge_messages.h"
+#include "calls/control/call_control.h"
 #include "calls/control/call_port_backends.h"
 #include "calls/control/call_strings.h"
 #include "calls/control/native_call_manager.h"
 #include "calls/media/call_audio_manager.h"
+#include "calls/media/call_audio_router.h"
 #include "calls/media/call_peer_connection.h"
+#include "calls/screens/call_avatar_content.h"
+#include "calls/screens/output_device_picker.h"
 #include "calls/signaling/call_credentials_sink.h"
 #include "calls/signaling/call_signaling_service.h"
 #include "calls/signaling/socketio/transport.h"
+#include "calls/windows/audio_call_window_gtk.h"
+#include "calls/windows/floating_call_panel_control.h"
+#include "calls/windows/native_audio_call_window.h"
 #include "core/debug_log_manager.h"
 #include "core/device_identity_manager.h"
 #include "core/device_udid_provider.h"
@@ -57,6 +63,7 @@
 #include "platform/system_log.h"
 #include "platform/system_opener.h"
 #include "platform/user_defaults.h"
+#include "platform/window_placement.h"
 #include "updater/update_alerts_gtk.h"
 #include "updater/update_card.h"
 #include "updater/update_check_schedule.h"
@@ -126,7 +133,7 @@ AppServices::AppServices(Options options)
   displaySleep_ = platform::makeGtkDisplaySleepInhibitor(mainWindow);
 
   callTones_ = std::make_unique<CallAudioTones>([this]() -> CallAudioManager& { return callAudio(); });
-  callWindows_ = std::make_unique<ShellCallWindows>(mainWindow);
+  callWindows_ = std::make_unique<ShellCallWindows>(mainWindow, [this] { return audioCallWindow_.get(); });
   callAlerts_ = std::make_unique<GtkCallAlerts>();
   callCapture_ = std::make_unique<DeviceCallCapture>([this]() -> platform::AudioHardware& { return audioHardware(); });
   screenShare_ = std::make_unique<NoCallScreenShare>();
@@ -145,6 +152,23 @@ AppServices::AppServices(Options options)
   };
   callManager_ = NativeCallManager::create(std::move(call));
   calls_ = std::make_unique<ManagerCallControl>(*callManager_);
+  windowPlacement_ = platform::makeWindowPlacement();
+  floatingPanel_ = std::make_unique<NoFloatingCallPanel>();
+  // The router and the hardware load when the output picker first lists devices.
+  audioOutputRouting_ = std::make_unique<RouterAudioOutputRouting>([this]() -> CallAudioRouter& {
+    if (!audioRouter_) {
+      audioRouter_ = CallAudioRouter::create(audioHardware(), [this] { return callAudioDevices_.current(); });
+    }
+    return *audioRouter_;
+  });
+  AudioCallViewOptions audioView;
+  audioView.defaultAvatarURL = defaultAvatarPictureURL(service_);
+  audioView.subscriberBadgeURL = subscriberBadgeImageURL(service_);
+  audioView.logoFile = appInfo_.resourcesFolder / "images" / "orvik_desktop_logo.svg";
+  audioView.outputRouting = audioOutputRouting_.get();
+  audioCallWindow_ = NativeAudioCallWindow::create(
+      {*calls_, *captureAuthorization_, callStrings_, theme_.get(), *floatingPanel_, *callAlerts_,
+       AudioCallWindowGtk::factory({*windowPlacement_, callStrings_, audioView})});
   documents_ = std::make_unique<DocTransferManager>(documentsDirectory);
   images_ = std::make_unique<ImgTransferManager>(documentsDirectory);
   videos_ = std::make_unique<VideoTransferManager>(documentsDirectory);
@@ -324,6 +348,13 @@ void AppServices::publishRoutes(MainWebView& web) {
   callManager_->setWebView(page);
   callMessages_ = std::make_unique<CallBridgeMessages>(*callManager_, callStrings_);
   callMessages_->publishRoutes(web.routes());
+  // The page asks for the native audio call screen of an outgoing call.
+  [[maybe_unused]] const bool audioRouted = web.routes().route("openNativeAudioUI", [this](const nlohmann::json& body) {
+    const auto request = CallBridgeMessages::readOutgoingCallRequest("openNativeAudioUI", body, {});
+    if (!request) return;
+    audioCallWindow_->open({request->callee.name, request->callee.OrvikID, request->callee.avatarURL.value_or(""),
+                            request->callee.isSubscribed, request->isDarkMode, false, true});
+  });
   // TODO(call windows and incoming calls issues): the other call and call-window messages.
   // TODO(#31): the viewer, share and clipboard messages, openOrSave…, deleteLocalFiles, readVideoForPlayback.
   // TODO(file drag issue): beginFileDrag.

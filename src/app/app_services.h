@@ -55,6 +55,9 @@ class CallSignalingService;
 struct CallPeerConnectionOptions;
 class CallTones;
 class CallWindows;
+class CallAudioRouter;
+class AudioOutputRouting;
+class FloatingCallPanelControl;
 class CredentialFetcher;
 class DebugLogManager;
 class DeviceUdidProvider;
@@ -70,6 +73,7 @@ class MainTitlebarLayout;
 class MainWebView;
 class MediaPermissionAlerts;
 class MediaPermissionManager;
+class NativeAudioCallWindow;
 class NativeCallManager;
 class NativeLogger;
 class NetworkMonitor;
@@ -95,6 +99,7 @@ class SerialQueue;
 class SystemLog;
 class SystemOpener;
 class UserDefaults;
+class WindowPlacement;
 class WorkerPool;
 }  // namespace platform
 
@@ -144,7 +149,9 @@ class AppServices {
   // The shell's and the bridge's views of the call manager.
   CallControl& calls() { return *calls_; }
   CallCredentialsSink& callCredentials();
-  // TODO(call windows issue): the call windows.
+  // The audio call window; the page opens it with "openNativeAudioUI".
+  // TODO(call windows issue): the other call windows.
+  NativeAudioCallWindow& audioCallWindow() { return *audioCallWindow_; }
   UpdateService& updates() { return *updates_; }
   UpdateDownloader& updateDownloader() { return *updateDownloader_; }
   // The silent checks: 2 s from now, every 1800 s, and whenever `window`
@@ -192,6 +199,11 @@ class AppServices {
   CallStrings callStrings_;
   std::shared_ptr<NativeCallManager> callManager_;
   std::unique_ptr<CallControl> calls_;
+  std::unique_ptr<platform::WindowPlacement> windowPlacement_;
+  std::unique_ptr<FloatingCallPanelControl> floatingPanel_;
+  std::shared_ptr<CallAudioRouter> audioRouter_;
+  std::unique_ptr<AudioOutputRouting> audioOutputRouting_;
+  std::shared_ptr<NativeAudioCallWindow> audioCallWindow_;
   std::unique_ptr<DocTransferManager> documents_;
   std::unique_ptr<ImgTransferManager> images_;
   std::unique_ptr<VideoTransferManager> videos_;

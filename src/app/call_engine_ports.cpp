@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include "calls/control/native_call_manager.h"
+#include "calls/windows/native_audio_call_window.h"
 #include "core/native_logger.h"
 
 namespace orvik {
@@ -46,6 +47,36 @@ void ManagerCallControl::acceptVideoUpgrade() {
 
 void ManagerCallControl::declineVideoUpgrade() {
   nativeLog("[NativeCallMgr] declineVideoUpgrade is not available yet");
+}
+
+void ShellCallWindows::publishTimerText(const std::string& text) {
+  if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.timerText = text; });
+}
+
+void ShellCallWindows::publishConnected(bool connected) {
+  if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.isConnected = connected; });
+}
+
+void ShellCallWindows::closeAudioCallWindow() {
+  if (auto* audio = audioWindow_()) audio->close();
+}
+
+void ShellCallWindows::hideCallLimitBanner() {
+  if (auto* audio = audioWindow_()) {
+    audio->model().update([](AudioCallViewState& s) {
+      s.limitWarning.reset();
+      s.callLimitCanExtend = false;
+    });
+  }
+}
+
+bool ShellCallWindows::hasCallWindow() {
+  auto* audio = audioWindow_();
+  return audio && audio->hasWindow();
+}
+
+void ShellCallWindows::raiseCallWindows() {
+  if (auto* audio = audioWindow_()) audio->raiseAboveAppWindows();
 }
 
 MainWindowPlacement ShellCallWindows::mainWindowPlacement() {

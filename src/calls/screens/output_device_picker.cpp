@@ -8,13 +8,13 @@
 namespace orvik {
 
 std::optional<platform::AudioDeviceId> RouterAudioOutputRouting::currentOutputDeviceID() {
-  return router_.currentOutputDeviceID();
+  return router_().currentOutputDeviceID();
 }
 
-std::vector<AudioOutputDevice> RouterAudioOutputRouting::outputDevices() { return router_.outputDevices(); }
+std::vector<AudioOutputDevice> RouterAudioOutputRouting::outputDevices() { return router_().outputDevices(); }
 
 bool RouterAudioOutputRouting::selectOutputDevice(platform::AudioDeviceId device) {
-  return router_.selectOutputDevice(device);
+  return router_().selectOutputDevice(device);
 }
 
 OutputDevicePicker::OutputDevicePicker(AudioOutputRouting& routing, platform::TaskQueue& queue, Hooks hooks,

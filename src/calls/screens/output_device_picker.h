@@ -35,16 +35,17 @@ class AudioOutputRouting {
   virtual bool selectOutputDevice(platform::AudioDeviceId device) = 0;
 };
 
-// The call audio router behind that interface.
+// The call audio router behind that interface, reached through `router`
+// each time (so that the router may be made on first use).
 class RouterAudioOutputRouting final : public AudioOutputRouting {
  public:
-  explicit RouterAudioOutputRouting(CallAudioRouter& router) : router_(router) {}
+  explicit RouterAudioOutputRouting(std::function<CallAudioRouter&()> router) : router_(std::move(router)) {}
   std::optional<platform::AudioDeviceId> currentOutputDeviceID() override;
   std::vector<AudioOutputDevice> outputDevices() override;
   bool selectOutputDevice(platform::AudioDeviceId device) override;
 
  private:
-  CallAudioRouter& router_;
+  std::function<CallAudioRouter&()> router_;
 };
 
 struct OutputDeviceEntry {

@@ -80,7 +80,7 @@ class AudioCallWindowIntegration : public ::testing::Test {
     hardware = std::make_unique<platform::PulseAudioHardware>(daemon.server());
     device = std::make_shared<CallAudioDevice>(*hardware, [](const std::string&) {});
     router = CallAudioRouter::create(*hardware, [this] { return device; }, [](const std::string&) {});
-    routing = std::make_unique<RouterAudioOutputRouting>(*router);
+    routing = std::make_unique<RouterAudioOutputRouting>([this]() -> CallAudioRouter& { return *router; });
     placement = platform::makeWindowPlacement();
     AudioCallViewOptions view;
     view.outputRouting = routing.get();
