@@ -113,7 +113,8 @@ TEST_F(AudioCallPresenterTest, MuteButtonShowsTheMutedMicrophoneInInkOnWhite) {
     AudioCallViewState s;
     s.isDarkMode = c.dark;
     s.isMuted = c.muted;
-    const auto& mute = button(presentAudioCall(s, strings), Role::mute);
+    const auto p = presentAudioCall(s, strings);
+    const auto& mute = button(p, Role::mute);
     EXPECT_EQ(mute.icon, c.icon);
     EXPECT_EQ(mute.isActive, c.muted);
     EXPECT_EQ(mute.fill, c.fill) << c.dark << c.muted;
@@ -122,10 +123,11 @@ TEST_F(AudioCallPresenterTest, MuteButtonShowsTheMutedMicrophoneInInkOnWhite) {
   // The end button is white-on-red in both appearances.
   AudioCallViewState light;
   light.isDarkMode = false;
-  const auto& end = button(presentAudioCall(light, strings), Role::end);
+  const auto p = presentAudioCall(light, strings);
+  const auto& end = button(p, Role::end);
   EXPECT_EQ(end.fill, callcolors::danger);
   EXPECT_EQ(end.iconColor, Rgba::white());
-  const auto& output = button(presentAudioCall(light, strings), Role::output);
+  const auto& output = button(p, Role::output);
   EXPECT_EQ(output.icon, "speaker.wave.3.fill");
   EXPECT_EQ(output.hoverFill, callcolors::ink.withAlpha(0.14));
 }

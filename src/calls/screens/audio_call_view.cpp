@@ -201,13 +201,20 @@ void AudioCallView::render() {
   if (badge_) badge_->set_visible(p.showSubscriberBadge);
 
   name_.set_text(p.name);
-  setWidgetCss(name_, "label { font-size: 24px; font-weight: bold; color: " + cssColor(p.nameColor) + "; }");
+  if (first || p.nameColor != shown_.nameColor) {
+    setWidgetCss(name_, "label { font-size: 24px; font-weight: bold; color: " + cssColor(p.nameColor) + "; }");
+  }
   idLine_.set_visible(p.idLine.has_value());
   idLine_.set_text(p.idLine.value_or(""));
-  setWidgetCss(idLine_, "label { font-size: 12px; letter-spacing: 0.5px; color: " + cssColor(p.idColor) + "; }");
+  if (first || p.idColor != shown_.idColor) {
+    setWidgetCss(idLine_, "label { font-size: 12px; letter-spacing: 0.5px; color: " + cssColor(p.idColor) + "; }");
+  }
   timer_.set_text(p.timerText);
-  setWidgetCss(timer_, "label { font-size: 15px; font-feature-settings: \"tnum\"; color: " + cssColor(p.timerColor) +
-                           "; letter-spacing: " + cssPixels(p.timerLetterSpacing) + "; }");
+  if (first || p.timerColor != shown_.timerColor || p.timerLetterSpacing != shown_.timerLetterSpacing) {
+    setWidgetCss(timer_, "label { font-size: 15px; font-feature-settings: \"tnum\"; color: " +
+                             cssColor(p.timerColor) + "; letter-spacing: " + cssPixels(p.timerLetterSpacing) +
+                             "; transition: color 300ms ease-in-out, letter-spacing 300ms ease-in-out; }");
+  }
   dots_.set_visible(p.showPulsingDots);
   if (first || p.dotColor != shown_.dotColor) {
     for (auto* child = dots_.get_first_child(); child; child = child->get_next_sibling()) {
@@ -216,7 +223,9 @@ void AudioCallView::render() {
   }
   mutedPill_.set_visible(p.showMutedPill);
   secureNotice_.set_text(p.secureNotice);
-  setWidgetCss(secureNotice_, "label { font-size: 11px; color: " + cssColor(p.secureNoticeColor) + "; }");
+  if (first || p.secureNoticeColor != shown_.secureNoticeColor) {
+    setWidgetCss(secureNotice_, "label { font-size: 11px; color: " + cssColor(p.secureNoticeColor) + "; }");
+  }
 
   if (first || p.buttons != shown_.buttons || p.controls != shown_.controls) renderControls(p);
   if (first || p.upgrade != shown_.upgrade || p.upgradeText != shown_.upgradeText ||

@@ -8,7 +8,7 @@
 #include "calls/screens/call_screen_css.h"
 
 extern "C" {
-void orvik_call_icons_register(void);
+void orvik_call_icons_register_resource(void);
 }
 
 namespace orvik {
@@ -46,7 +46,7 @@ void CallIcon::registerIcons() {
   static bool registered = false;
   if (!registered) {
     registered = true;
-    orvik_call_icons_register();
+    orvik_call_icons_register_resource();
   }
   GdkDisplay* display = gdk_display_get_default();
   if (!display) return;

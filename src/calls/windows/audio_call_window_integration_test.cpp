@@ -159,10 +159,11 @@ TEST_F(AudioCallWindowIntegration, AnIncomingCallRingsConnectsAndMovesItsAudio) 
                            "You are making a secure end to\nend encrypted call"}) {
     EXPECT_NE(std::find(ringing.begin(), ringing.end(), text), ringing.end()) << text;
   }
+  EXPECT_TRUE(testing::iterateUntil([&] { return window().get_width() > 0; }));
   EXPECT_EQ(window().get_width(), NativeAudioCallWindow::kWidth);
   screenshot("1-incoming");
 
-  button("audio-call-accept")->activate();
+  testing::click(button("audio-call-accept"));
   EXPECT_EQ(calls.calls, (std::vector<std::string>{"acceptCall"}));
 
   // The manager answers: the window is opened as connecting, the call's
@@ -192,7 +193,7 @@ TEST_F(AudioCallWindowIntegration, AnIncomingCallRingsConnectsAndMovesItsAudio) 
   EXPECT_NE(std::find(connected.begin(), connected.end(), "00:07"), connected.end());
   screenshot("3-connected");
 
-  button("audio-call-mute")->activate();
+  testing::click(button("audio-call-mute"));
   EXPECT_EQ(calls.calls.back(), "setMuted true");
   auto* mute = dynamic_cast<AudioCircleBtn*>(button("audio-call-mute"));
   ASSERT_NE(mute, nullptr);
@@ -200,7 +201,7 @@ TEST_F(AudioCallWindowIntegration, AnIncomingCallRingsConnectsAndMovesItsAudio) 
   screenshot("4-muted");
 
   // The output dialog: both sinks, the call's own first and marked.
-  button("audio-call-output")->activate();
+  testing::click(button("audio-call-output"));
   ASSERT_TRUE(testing::iterateUntil([&] { return view.outputPicker() && view.outputPicker()->get_mapped(); }));
   auto buttons = view.outputPicker()->buttons();
   ASSERT_EQ(buttons.size(), 3u);
@@ -215,21 +216,21 @@ TEST_F(AudioCallWindowIntegration, AnIncomingCallRingsConnectsAndMovesItsAudio) 
   testing::settle(*view.outputPicker());
   EXPECT_FALSE(testing::saveScreenshot(*view.outputPicker(), kSuite, "5-output-picker").empty());
 
-  buttons[1]->activate();
+  testing::click(buttons[1]);
   EXPECT_TRUE(streamOn("nullB"));
   EXPECT_TRUE(device->isPlaying());
   EXPECT_TRUE(testing::iterateUntil([&] { return !view.isOutputPickerShown(); }));
 
   // Opened again, the new sink leads.
-  button("audio-call-output")->activate();
+  testing::click(button("audio-call-output"));
   ASSERT_TRUE(testing::iterateUntil([&] { return view.outputPicker() && view.outputPicker()->get_mapped(); }));
   buttons = view.outputPicker()->buttons();
   EXPECT_EQ(std::string(buttons[0]->get_name()), "output-device-" + std::to_string(*b));
-  buttons.back()->activate();
+  testing::click(buttons.back());
   EXPECT_TRUE(testing::iterateUntil([&] { return !view.isOutputPickerShown(); }));
 
   // Hanging up goes to the manager; the manager closes the window.
-  button("audio-call-end")->activate();
+  testing::click(button("audio-call-end"));
   EXPECT_EQ(calls.calls.back(), "endCall");
   controller->close();
   EXPECT_TRUE(testing::iterateUntil([&] { return !controller->hasWindow(); }));
@@ -253,9 +254,9 @@ TEST_F(AudioCallWindowIntegration, AnOutgoingCallShowsItsInCallRowInTheLightThem
   EXPECT_TRUE(testing::isShown(*testing::findByName(window(), "call-limit-extend")));
   EXPECT_TRUE(testing::isShown(*testing::findByName(window(), "audio-call-upgrade-request")));
   screenshot("6-outgoing-light-banners");
-  dynamic_cast<Gtk::Button*>(testing::findByName(window(), "call-limit-extend"))->activate();
-  dynamic_cast<Gtk::Button*>(testing::findByName(window(), "audio-call-upgrade-accept"))->activate();
-  dynamic_cast<Gtk::Button*>(testing::findByName(window(), "call-limit-close"))->activate();
+  testing::click(testing::findByName(window(), "call-limit-extend"));
+  testing::click(testing::findByName(window(), "audio-call-upgrade-accept"));
+  testing::click(testing::findByName(window(), "call-limit-close"));
   EXPECT_EQ(calls.calls, (std::vector<std::string>{"makeCall bob 4711 audio", "extendCall true", "acceptVideoUpgrade"}));
   testing::settle(window());
   EXPECT_FALSE(testing::isShown(*testing::findByName(window(), "call-limit-banner")));

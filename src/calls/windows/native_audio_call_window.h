@@ -121,9 +121,10 @@ class NativeAudioCallWindow final : public AudioCallWindowDelegate,
   AudioCallActions makeActions();
 
   Collaborators c_;
+  // Outlives the window, whose screen observes it.
+  AudioCallViewModel model_;
   platform::Subscription themeSubscription_;
   std::shared_ptr<AudioCallWindowSurface> window_;
-  AudioCallViewModel model_;
   bool isEnding_ = false;
   // Grows with each open, so that a microphone answer for an earlier open
   // does nothing.

@@ -101,6 +101,9 @@ class NativeAudioCallWindowTest : public ::testing::Test {
   AudioCallWindowRequest accepted() { return {"Ann", "815", "", false, true, true, false}; }
   const AudioCallViewState& state() { return window->model().state(); }
 
+  // Before the queue: windows still queued for release write here as they go.
+  Lines log;
+  Lines logged;
   platform::VirtualQueue queue;
   platform::ScopedMainQueue main{queue};
   testing::TempDir dir;
@@ -109,8 +112,6 @@ class NativeAudioCallWindowTest : public ::testing::Test {
   CallStrings strings{[](const std::string&) {}};
   testing::RecordingCallControl calls;
   PendingAuthorization authorization;
-  Lines log;
-  Lines logged;
   RecordingPanel panel{log};
   RecordingAlerts alerts;
   AudioCallActions actions;

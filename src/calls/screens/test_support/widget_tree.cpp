@@ -62,6 +62,10 @@ std::vector<std::string> shownNames(Gtk::Widget& root, const std::string& prefix
   return names;
 }
 
+void click(Gtk::Widget* button) {
+  if (button && GTK_IS_BUTTON(button->gobj())) g_signal_emit_by_name(button->gobj(), "clicked");
+}
+
 bool iterateUntil(const std::function<bool()>& done, double seconds) {
   const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(seconds * G_USEC_PER_SEC);
   while (!done() && g_get_monotonic_time() < deadline) {

@@ -25,6 +25,9 @@ std::vector<std::string> shownTexts(Gtk::Widget& root);
 // Names of the shown widgets under `root` whose name starts with `prefix`.
 std::vector<std::string> shownNames(Gtk::Widget& root, const std::string& prefix);
 
+// Clicks a button as the pointer would: its "clicked" runs now.
+void click(Gtk::Widget* button);
+
 // Runs the GLib main context until `done` or the time runs out.
 bool iterateUntil(const std::function<bool()>& done, double seconds = 10.0);
 // Lets the window lay out and draw (a few frames).
