@@ -1,5 +1,6 @@
 #include "calls/screens/audio_call_view.h"
 
+#include <gtkmm/image.h>
 #include <gtkmm/window.h>
 
 #include "calls/screens/audio_call_elements.h"
@@ -50,11 +51,8 @@ AudioCallView::AudioCallView(AudioCallViewModel& model, const CallStrings& strin
   column_.append(*content);
 
   if (!options_.logoFile.empty()) {
-    auto* logo = Gtk::make_managed<Gtk::Picture>();
-    logo->set_filename(options_.logoFile.string());
-    logo->set_content_fit(Gtk::ContentFit::CONTAIN);
-    logo->set_can_shrink(true);
-    logo->set_size_request(-1, 16);
+    auto* logo = Gtk::make_managed<Gtk::Image>(options_.logoFile.string());
+    logo->set_pixel_size(16);
     logo->set_margin_top(22);
     logo->set_halign(Gtk::Align::CENTER);
     logo->set_name("audio-call-logo");
