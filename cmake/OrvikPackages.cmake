@@ -12,6 +12,8 @@ pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET GLOBAL glib-2.0 gio-2.0 gobject-
 pkg_check_modules(GIO_UNIX REQUIRED IMPORTED_TARGET GLOBAL gio-unix-2.0)
 pkg_check_modules(ICU REQUIRED IMPORTED_TARGET GLOBAL icu-uc)
 pkg_check_modules(GTK4 REQUIRED IMPORTED_TARGET GLOBAL gtk4>=4.8)
+# Window placement on X11 (EWMH) through the GDK X11 surface.
+pkg_check_modules(X11 REQUIRED IMPORTED_TARGET GLOBAL x11)
 pkg_check_modules(GTKMM REQUIRED IMPORTED_TARGET GLOBAL gtkmm-4.0>=4.8)
 pkg_check_modules(SOUP REQUIRED IMPORTED_TARGET GLOBAL libsoup-3.0)
 pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET GLOBAL webkitgtk-6.0>=2.40 javascriptcoregtk-6.0)

@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "app/app_bridge_messages.h"
-#include "app/call_control.h"
 #include "app/call_engine_ports.h"
 #include "app/call_window_operations.h"
 #include "app/distribution_log.h"
@@ -20,16 +19,23 @@
 #include "web/web_view_coordinator.h"
 #include "calls/media/call_audio_device.h"
 #include "calls/control/call_bridge_messages.h"
+#include "calls/control/call_control.h"
 #include "calls/control/call_port_backends.h"
 #include "calls/control/call_strings.h"
 #include "calls/control/native_call_manager.h"
 #include "calls/control/native_call_manager_operations.h"
 #include "calls/windows/native_call_window.h"
 #include "calls/media/call_audio_manager.h"
+#include "calls/media/call_audio_router.h"
 #include "calls/media/call_peer_connection.h"
+#include "calls/screens/call_avatar_content.h"
+#include "calls/screens/output_device_picker.h"
 #include "calls/signaling/call_credentials_sink.h"
 #include "calls/signaling/call_signaling_service.h"
 #include "calls/signaling/socketio/transport.h"
+#include "calls/windows/audio_call_window_gtk.h"
+#include "calls/windows/floating_call_panel_control.h"
+#include "calls/windows/native_audio_call_window.h"
 #include "core/debug_log_manager.h"
 #include "core/device_identity_manager.h"
 #include "core/device_udid_provider.h"
@@ -68,6 +74,7 @@
 #include "platform/system_log.h"
 #include "platform/system_opener.h"
 #include "platform/user_defaults.h"
+#include "platform/window_placement.h"
 #include "updater/update_alerts_gtk.h"
 #include "updater/update_card.h"
 #include "updater/update_check_schedule.h"
@@ -173,7 +180,7 @@ AppServices::AppServices(Options options)
   displaySleep_ = platform::makeGtkDisplaySleepInhibitor(mainWindow);
 
   callTones_ = std::make_unique<CallAudioTones>([this]() -> CallAudioManager& { return callAudio(); });
-  callWindows_ = std::make_unique<ShellCallWindows>(mainWindow);
+  callWindows_ = std::make_unique<ShellCallWindows>(mainWindow, [this] { return audioCallWindow_.get(); });
   callAlerts_ = std::make_unique<GtkCallAlerts>();
   callCapture_ = std::make_unique<DeviceCallCapture>([this]() -> platform::AudioHardware& { return audioHardware(); });
   screenShare_ = makeDesktopCallScreenShare();
@@ -219,6 +226,27 @@ AppServices::AppServices(Options options)
       NativeCallWindow::kVideoFailSafeSeconds});
   callOperations_ = std::make_unique<NativeCallManagerOperations>(*callManager_, defaults_);
   callWindowOperations_ = std::make_unique<AppCallWindowOperations>(*callWindow_, *callAlerts_);
+  windowPlacement_ = platform::makeWindowPlacement();
+  floatingPanel_ = std::make_unique<NoFloatingCallPanel>();
+  // The router and the hardware load when the output picker first lists devices.
+  audioOutputRouting_ = std::make_unique<RouterAudioOutputRouting>([this]() -> CallAudioRouter& {
+    if (!audioRouter_) {
+      audioRouter_ = CallAudioRouter::create(audioHardware(), [this] { return callAudioDevices_.current(); });
+    }
+    return *audioRouter_;
+  });
+  AudioCallViewOptions audioView;
+  audioView.defaultAvatarURL = defaultAvatarPictureURL(service_);
+  audioView.subscriberBadgeURL = subscriberBadgeImageURL(service_);
+  audioView.logoFile = appInfo_.resourcesFolder / "images" / "orvik_desktop_logo.svg";
+  audioView.outputRouting = audioOutputRouting_.get();
+  audioCallWindow_ = NativeAudioCallWindow::create(
+      {*calls_, *captureAuthorization_, callStrings_, theme_.get(), *floatingPanel_, *callAlerts_,
+       AudioCallWindowGtk::factory({*windowPlacement_, callStrings_, audioView})});
+  callWindowOperations_->setAudioCallOpener([this](const OutgoingCallRequest& request) {
+    audioCallWindow_->open({request.callee.name, request.callee.OrvikID, request.callee.avatarURL.value_or(""),
+                            request.callee.isSubscribed, request.isDarkMode, false, true});
+  });
   documents_ = std::make_unique<DocTransferManager>(documentsDirectory);
   images_ = std::make_unique<ImgTransferManager>(documentsDirectory);
   videos_ = std::make_unique<VideoTransferManager>(documentsDirectory);

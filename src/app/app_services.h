@@ -56,6 +56,9 @@ class CallSignalingService;
 struct CallPeerConnectionOptions;
 class CallTones;
 class CallWindows;
+class CallAudioRouter;
+class AudioOutputRouting;
+class FloatingCallPanelControl;
 class CredentialFetcher;
 class DebugLogManager;
 class DeviceUdidProvider;
@@ -73,6 +76,7 @@ class MainTitlebarLayout;
 class MainWebView;
 class MediaPermissionAlerts;
 class MediaPermissionManager;
+class NativeAudioCallWindow;
 class NativeCallManager;
 class NativeCallManagerOperations;
 class NativeCallWindow;
@@ -105,6 +109,7 @@ class SerialQueue;
 class SystemLog;
 class SystemOpener;
 class UserDefaults;
+class WindowPlacement;
 class WorkerPool;
 }  // namespace platform
 
@@ -154,7 +159,6 @@ class AppServices {
   // The shell's and the bridge's views of the call manager.
   CallControl& calls() { return *calls_; }
   CallCredentialsSink& callCredentials();
-  // TODO(call windows issue): the call windows.
   PushNotificationManager& pushNotifications() { return *push_; }
   LocalNotificationManager& localNotifications() { return *localNotifications_; }
   platform::Notifier& notifier() { return *notifier_; }
@@ -166,6 +170,9 @@ class AppServices {
   void checkNotificationBanner();
   // The web call window (around the call page the main page opens).
   NativeCallWindow& callWindow() { return *callWindow_; }
+  // The audio call window; the page opens it with "openNativeAudioUI".
+  // TODO(call windows issue): the other call windows.
+  NativeAudioCallWindow& audioCallWindow() { return *audioCallWindow_; }
   UpdateService& updates() { return *updates_; }
   UpdateDownloader& updateDownloader() { return *updateDownloader_; }
   // The silent checks: 2 s from now, every 1800 s, and whenever `window`
@@ -216,6 +223,11 @@ class AppServices {
   std::unique_ptr<NativeCallWindow> callWindow_;
   std::unique_ptr<NativeCallManagerOperations> callOperations_;
   std::unique_ptr<AppCallWindowOperations> callWindowOperations_;
+  std::unique_ptr<platform::WindowPlacement> windowPlacement_;
+  std::unique_ptr<FloatingCallPanelControl> floatingPanel_;
+  std::shared_ptr<CallAudioRouter> audioRouter_;
+  std::unique_ptr<AudioOutputRouting> audioOutputRouting_;
+  std::shared_ptr<NativeAudioCallWindow> audioCallWindow_;
   std::unique_ptr<DocTransferManager> documents_;
   std::unique_ptr<ImgTransferManager> images_;
   std::unique_ptr<VideoTransferManager> videos_;

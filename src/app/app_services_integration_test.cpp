@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 #include <gtkmm/init.h>
 
-#include "app/call_control.h"
+#include "calls/control/call_control.h"
 #include "app/distribution_log.h"
 #include "app/main_window.h"
 #include "core/network_monitor.h"

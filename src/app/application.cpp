@@ -2,8 +2,8 @@
 
 #include <webkit/webkit.h>
 
+#include "calls/control/call_control.h"
 
-#include "app/call_control.h"
 #include "app/instance_bus.h"
 #include "app/local_notification_manager.h"
 #include "app/push_notification_manager.h"

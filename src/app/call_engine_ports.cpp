@@ -3,12 +3,81 @@
 #include <gtk/gtk.h>
 
 #include "calls/control/native_call_manager.h"
+#include "calls/windows/native_audio_call_window.h"
+#include "core/native_logger.h"
 
 namespace orvik {
 
 bool ManagerCallControl::isCallActive() const { return manager_.isInCall(); }
 
 void ManagerCallControl::hangUpCurrentCall() { manager_.hangUpCurrentCall(); }
+
+CallState ManagerCallControl::callState() const { return manager_.callState(); }
+
+bool ManagerCallControl::isScreenshotAccessAllowed() const {
+  return manager_.state().kept.isScreenshotAccessAllowed;
+}
+
+void ManagerCallControl::makeCall(const CallUser& callee, CallType type) { manager_.makeCall(callee, type); }
+
+void ManagerCallControl::acceptCall() { nativeLog("[NativeCallMgr] acceptCall is not available yet"); }
+
+// Declining a ringing call is what hanging up does while it rings.
+void ManagerCallControl::rejectCall() {
+  if (manager_.callState().kind() == CallState::Kind::ringing) manager_.hangUpCurrentCall();
+}
+
+void ManagerCallControl::endCall() { manager_.endCall(); }
+
+void ManagerCallControl::setMuted(bool) { nativeLog("[NativeCallMgr] setMuted is not available yet"); }
+
+void ManagerCallControl::setSpeakerEnabled(bool) {
+  nativeLog("[NativeCallMgr] setSpeakerEnabled is not available yet");
+}
+
+void ManagerCallControl::extendCall(bool) { nativeLog("[NativeCallMgr] extendCall is not available yet"); }
+
+void ManagerCallControl::requestVideoUpgrade() {
+  nativeLog("[NativeCallMgr] requestVideoUpgrade is not available yet");
+}
+
+void ManagerCallControl::acceptVideoUpgrade() {
+  nativeLog("[NativeCallMgr] acceptVideoUpgrade is not available yet");
+}
+
+void ManagerCallControl::declineVideoUpgrade() {
+  nativeLog("[NativeCallMgr] declineVideoUpgrade is not available yet");
+}
+
+void ShellCallWindows::publishTimerText(const std::string& text) {
+  if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.timerText = text; });
+}
+
+void ShellCallWindows::publishConnected(bool connected) {
+  if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.isConnected = connected; });
+}
+
+void ShellCallWindows::closeAudioCallWindow() {
+  if (auto* audio = audioWindow_()) audio->close();
+}
+
+void ShellCallWindows::hideCallLimitBanner() {
+  if (auto* audio = audioWindow_()) {
+    audio->model().update([](AudioCallViewState& s) {
+      s.limitWarning.reset();
+      s.callLimitCanExtend = false;
+    });
+  }
+}
+
+bool ShellCallWindows::hasCallWindow() {
+  auto* audio = audioWindow_();
+  return audio && audio->hasWindow();
+}
+
+void ShellCallWindows::raiseCallWindows() {
+  if (auto* audio = audioWindow_()) audio->raiseAboveAppWindows();
+}
 
 MainWindowPlacement ShellCallWindows::mainWindowPlacement() {
   return mainWindow_ && mainWindow_() ? MainWindowPlacement::available : MainWindowPlacement::none;

@@ -8,35 +8,54 @@
 
 #include <functional>
 
-#include "app/call_control.h"
+#include "calls/control/call_control.h"
 #include "calls/control/call_ports.h"
 
 typedef struct _GtkWindow GtkWindow;
 
 namespace orvik {
 
+class NativeAudioCallWindow;
 class NativeCallManager;
 
+// The operations the manager does not have yet log that they were asked for
+// and do nothing. TODO(call manager accept, in-call controls, limits and
+// video upgrade issues): forward them.
 class ManagerCallControl final : public CallControl {
  public:
   explicit ManagerCallControl(NativeCallManager& manager) : manager_(manager) {}
   bool isCallActive() const override;
   void hangUpCurrentCall() override;
+  CallState callState() const override;
+  bool isScreenshotAccessAllowed() const override;
+  void makeCall(const CallUser& callee, CallType type) override;
+  void acceptCall() override;
+  void rejectCall() override;
+  void endCall() override;
+  void setMuted(bool muted) override;
+  void setSpeakerEnabled(bool enabled) override;
+  void extendCall(bool sendToPeer) override;
+  void requestVideoUpgrade() override;
+  void acceptVideoUpgrade() override;
+  void declineVideoUpgrade() override;
 
  private:
   NativeCallManager& manager_;
 };
 
-// TODO(call windows issue): the audio and video call windows, the incoming
-// panel and the floating panel take these operations over.
+// The audio call window takes its operations here. TODO(call windows issue):
+// the video call window, the incoming panel and the floating panel take the
+// others over.
 class ShellCallWindows final : public CallWindows {
  public:
-  // `mainWindow`: the main window while it exists, else null.
-  explicit ShellCallWindows(std::function<GtkWindow*()> mainWindow) : mainWindow_(std::move(mainWindow)) {}
+  // `mainWindow`: the main window while it exists, else null; `audioWindow`:
+  // the audio call window's controller once it is built, else null.
+  ShellCallWindows(std::function<GtkWindow*()> mainWindow, std::function<NativeAudioCallWindow*()> audioWindow)
+      : mainWindow_(std::move(mainWindow)), audioWindow_(std::move(audioWindow)) {}
 
-  void publishTimerText(const std::string&) override {}
-  void publishConnected(bool) override {}
-  void closeAudioCallWindow() override {}
+  void publishTimerText(const std::string& text) override;
+  void publishConnected(bool connected) override;
+  void closeAudioCallWindow() override;
   void closeVideoCallWindow() override {}
   void dismissIncomingCallPanel() override {}
   // TODO(call windows issue): the audio and video call windows, the incoming
@@ -55,10 +74,10 @@ class ShellCallWindows final : public CallWindows {
   void setVideoCameraSession(CameraSessionHandle) override {}
   void markVideoCallEnded() override {}
   void resetVideoCallModel() override {}
-  void hideCallLimitBanner() override {}
+  void hideCallLimitBanner() override;
   std::vector<std::uint64_t> ownCallWindowNumbers() override { return {}; }
-  bool hasCallWindow() override { return false; }
-  void raiseCallWindows() override {}
+  bool hasCallWindow() override;
+  void raiseCallWindows() override;
   // GTK presents the window the application shows; there is nothing else to
   // activate.
   void activateApplication() override {}
@@ -70,6 +89,7 @@ class ShellCallWindows final : public CallWindows {
 
  private:
   std::function<GtkWindow*()> mainWindow_;
+  std::function<NativeAudioCallWindow*()> audioWindow_;
 };
 
 }  // namespace orvik

@@ -63,9 +63,12 @@ void AppCallWindowOperations::evaluateInCallWindow(const std::string& script) {
   callWindow_.evaluateInCallWindow(script);
 }
 
-void AppCallWindowOperations::openOutgoingAudioCall(const OutgoingCallRequest&) {
-  // TODO(audio call window issue): NativeAudioCallWindow::open, which places the call.
-  notYet("NativeAudioCallWindow.open");
+void AppCallWindowOperations::openOutgoingAudioCall(const OutgoingCallRequest& request) {
+  if (!openAudioCall_) {
+    notYet("NativeAudioCallWindow.open");
+    return;
+  }
+  openAudioCall_(request);
 }
 
 void AppCallWindowOperations::openOutgoingVideoCall(const OutgoingCallRequest&) {

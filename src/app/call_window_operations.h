@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "calls/control/call_message_operations.h"
 
@@ -40,12 +41,16 @@ class AppCallWindowOperations final : public CallWindowOperations {
   void openOutgoingVideoCall(const OutgoingCallRequest& request) override;
   void showDailyVideoLimitAlert() override;
 
+  // The native audio call window's open, which places the call.
+  void setAudioCallOpener(std::function<void(const OutgoingCallRequest&)> open) { openAudioCall_ = std::move(open); }
+
  private:
   void notYet(const std::string& operation) const;
 
   NativeCallWindow& callWindow_;
   CallAlerts& alerts_;
   LogFunction log_;
+  std::function<void(const OutgoingCallRequest&)> openAudioCall_;
 };
 
 }  // namespace orvik

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/call_control.h"
+#include "calls/control/call_control.h"
 #include "platform/dispatch/task_queue.h"
 
 namespace orvik {

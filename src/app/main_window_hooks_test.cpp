@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/testing/log_capture.h"
+#include "calls/control/test_support/recording_call_control.h"
 #include "platform/dispatch/virtual_queue.h"
 
 namespace orvik {
@@ -29,7 +30,7 @@ class FakeWindow final : public MainWindowControl {
   Journal& journal_;
 };
 
-class FakeCalls final : public CallControl {
+class FakeCalls final : public testing::RecordingCallControl {
  public:
   explicit FakeCalls(Journal& journal) : journal_(journal) {}
   bool isCallActive() const override { return active; }

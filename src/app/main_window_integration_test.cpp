@@ -8,7 +8,7 @@
 
 #include <cstdlib>
 
-#include "app/call_control.h"
+#include "calls/control/test_support/recording_call_control.h"
 #include "app/main_titlebar_layout.h"
 #include "core/network_monitor.h"
 #include "platform/app_info.h"
@@ -81,11 +81,7 @@ Rgb textureOver(const std::string& name, int row, Rgb below) {
                                        << ") ± " << tolerance;
 }
 
-class NoCalls final : public CallControl {
- public:
-  bool isCallActive() const override { return false; }
-  void hangUpCurrentCall() override {}
-};
+using NoCalls = testing::RecordingCallControl;
 
 class MainWindowIntegration : public ::testing::Test {
  protected:

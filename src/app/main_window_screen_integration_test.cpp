@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/call_control.h"
+#include "calls/control/test_support/recording_call_control.h"
 #include "app/main_titlebar_layout.h"
 #include "app/main_window.h"
 #include "app/testing/x_screen.h"
@@ -85,11 +85,7 @@ class Screenshot {
   std::vector<unsigned char> pixels_;
 };
 
-class NoCalls final : public CallControl {
- public:
-  bool isCallActive() const override { return false; }
-  void hangUpCurrentCall() override {}
-};
+using NoCalls = testing::RecordingCallControl;
 
 struct Setting {
   bool compositor;

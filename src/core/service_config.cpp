@@ -23,6 +23,7 @@ constexpr std::array kWebPins = {
     "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=", "BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBA=",
     "CCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCA=", "DDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDDA="};
 constexpr const char* kCallServerURL = "https://calls.orvikdesk.example";
+constexpr const char* kContentHostURL = "https://cdn.orvikdesk.example";
 constexpr const char* kUpdateFeedURL = "https://updates.orvikdesk.example/linux/feed.json";
 constexpr std::array kUpdateHosts = {"updates.orvikdesk.example"};
 constexpr std::array kUpdatePins = {"EEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEA=",
@@ -106,6 +107,7 @@ ServiceConfig ServiceConfig::defaults() {
   config.pinnedWebHost = kPinnedWebHost;
   config.webPins = list(kWebPins);
   config.callServerURL = kCallServerURL;
+  config.contentHostURL = kContentHostURL;
   config.updateFeedURL = kUpdateFeedURL;
   config.updateHosts = list(kUpdateHosts);
   config.updatePins = list(kUpdatePins);
@@ -132,6 +134,7 @@ std::optional<ServiceConfig> ServiceConfig::load(const std::filesystem::path& fi
   const bool ok = read.string("webAppURL", config.webAppURL) && read.strings("webHosts", config.webHosts) &&
                   read.string("pinnedWebHost", config.pinnedWebHost) && read.pins("webPins", config.webPins) &&
                   read.string("callServerURL", config.callServerURL) &&
+                  read.string("contentHostURL", config.contentHostURL) &&
                   read.string("updateFeedURL", config.updateFeedURL) &&
                   read.strings("updateHosts", config.updateHosts) && read.pins("updatePins", config.updatePins) &&
                   read.absolutePath("extraCAFile", config.extraCAFile);

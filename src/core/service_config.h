@@ -6,7 +6,8 @@
 //
 //   { "webAppURL": "https://127.0.0.1:40443/", "webHosts": ["127.0.0.1"],
 //     "pinnedWebHost": "127.0.0.1", "webPins": ["…44 base64 characters…"],
-//     "callServerURL": "http://127.0.0.1:40123", "extraCAFile": "/abs/ca.pem" }
+//     "callServerURL": "http://127.0.0.1:40123",
+//     "contentHostURL": "http://127.0.0.1:40124", "extraCAFile": "/abs/ca.pem" }
 //
 // Keys this build does not know are ignored; a key of the wrong type, a file
 // that is not a JSON object or a pin that is not 44 base64 characters stops
@@ -38,6 +39,10 @@ struct ServiceConfig {
   std::string updateFeedURL;
   std::vector<std::string> updateHosts;
   std::vector<std::string> updatePins;
+  // Scheme and host (and port) of the content-delivery host that serves the
+  // call screens' shared pictures (the subscribers' default avatar, the
+  // subscriber badge), no path.
+  std::string contentHostURL;
   // Absolute path of a PEM CA trusted besides the system store; empty when none.
   std::string extraCAFile;
 

@@ -25,13 +25,14 @@ class ServiceConfigTest : public ::testing::Test {
 TEST_F(ServiceConfigTest, OverrideReplacesOnlyTheKeysItHolds) {
   const auto config = loadText(R"({"webAppURL": "https://127.0.0.1:4443/", "webHosts": ["127.0.0.1"],
       "pinnedWebHost": "127.0.0.1", "webPins": [")" + std::string(kPin) + R"("],
-      "extraCAFile": "/tmp/ca.pem", "someLaterKey": 3})");
+      "extraCAFile": "/tmp/ca.pem", "contentHostURL": "http://127.0.0.1:8081", "someLaterKey": 3})");
   ASSERT_TRUE(config) << error_;
   EXPECT_EQ(config->webAppURL, "https://127.0.0.1:4443/");
   EXPECT_EQ(config->webHosts, std::vector<std::string>{"127.0.0.1"});
   EXPECT_EQ(config->pinnedWebHost, "127.0.0.1");
   EXPECT_EQ(config->webPins, std::vector<std::string>{kPin});
   EXPECT_EQ(config->extraCAFile, "/tmp/ca.pem");
+  EXPECT_EQ(config->contentHostURL, "http://127.0.0.1:8081");
   EXPECT_EQ(config->callServerURL, ServiceConfig::defaults().callServerURL);
   EXPECT_EQ(config->updatePins, ServiceConfig::defaults().updatePins);
 }
@@ -50,6 +51,7 @@ TEST_F(ServiceConfigTest, MalformedFilesNameTheFileAndTheKey) {
       {R"({"updatePins": ["AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA"]})", "\"updatePins\""},
       {R"({"extraCAFile": "relative/ca.pem"})", "\"extraCAFile\""},
       {R"({"callServerURL": null})", "\"callServerURL\""},
+      {R"({"contentHostURL": 1})", "\"contentHostURL\""},
       {R"([1, 2])", "not a JSON object"},
       {R"({"webAppURL": )", "not a JSON object"},
   };

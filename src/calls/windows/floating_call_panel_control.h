@@ -1,0 +1,27 @@
+// What the call windows ask of the floating return-to-call panel: hide it
+// while a call window is in front, let it show itself when one goes behind
+// the main window, and keep it from showing itself while a call window's
+// dialog is open.
+//
+// THREAD-SAFETY: main queue only.
+#pragma once
+
+namespace orvik {
+
+class FloatingCallPanelControl {
+ public:
+  virtual ~FloatingCallPanelControl() = default;
+  virtual void hide() = 0;
+  virtual void showIfNeeded() = 0;
+  virtual void setSuppressAutoShow(bool suppressed) = 0;
+};
+
+// TODO(floating panel issue): the return-to-call panel takes these over.
+class NoFloatingCallPanel final : public FloatingCallPanelControl {
+ public:
+  void hide() override {}
+  void showIfNeeded() override {}
+  void setSuppressAutoShow(bool) override {}
+};
+
+}  // namespace orvik
