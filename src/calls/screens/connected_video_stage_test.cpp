@@ -20,6 +20,7 @@
 #include "calls/control/test_support/recording_call_ports.h"
 #include "calls/media/test_support/loopback_call.h"
 #include "calls/screens/test_support/synthetic_video_source.h"
+#include "calls/screens/video_overlays.h"
 #include "calls/screens/video_paintable.h"
 
 namespace orvik {
@@ -336,6 +337,141 @@ TEST_F(ConnectedVideoStageIntegration, PlaceholdersFillTheFeedsWithoutVideo) {
   const Rgb badge = picture.at(static_cast<int>(tile.x + 8 + 3), static_cast<int>(tile.y + tile.height - 8 - 12));
   EXPECT_GT(badge.r, 150);
   EXPECT_LT(badge.g, 100);
+}
+
+}  // namespace
+}  // namespace orvik
+
+namespace orvik {
+namespace {
+
+// A paintable drawn on its own at its intrinsic size.
+std::vector<Rgb> renderPaintable(GdkPaintable* paintable, int width, int height) {
+  GtkSnapshot* snapshot = gtk_snapshot_new();
+  gdk_paintable_snapshot(paintable, snapshot, width, height);
+  GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
+  GskRenderer* renderer = gsk_cairo_renderer_new();
+  gsk_renderer_realize(renderer, nullptr, nullptr);
+  graphene_rect_t viewport = GRAPHENE_RECT_INIT(0, 0, static_cast<float>(width), static_cast<float>(height));
+  GdkTexture* texture = gsk_renderer_render_texture(renderer, node, &viewport);
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(width) * height * 4);
+  gdk_texture_download(texture, bytes.data(), static_cast<gsize>(width) * 4);
+  g_object_unref(texture);
+  gsk_renderer_unrealize(renderer);
+  g_object_unref(renderer);
+  gsk_render_node_unref(node);
+  std::vector<Rgb> pixels;
+  for (std::size_t i = 0; i < bytes.size(); i += 4) pixels.push_back({bytes[i + 2], bytes[i + 1], bytes[i]});
+  return pixels;
+}
+
+class VideoPaintableIntegration : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!gtk_init_check()) GTEST_SKIP() << "no display";
+  }
+  std::shared_ptr<const RgbaVideoFrame> bars(int rotation) {
+    auto buffer = orvik::testing::colourBarsFrame(64, 32, 0);
+    return converter.convert({64, 32, buffer->DataY(), buffer->DataU(), buffer->DataV(), buffer->StrideY(),
+                              buffer->StrideU(), buffer->StrideV()},
+                             rotation);
+  }
+  I420ToRgbaConverter converter;
+};
+
+// Bar 0 (white) is the picture's left edge and bar 7 (black) its right edge.
+TEST_F(VideoPaintableIntegration, TheFrameIsDrawnUprightWithItsRotationAndMirroredForTheCamera) {
+  struct Case {
+    int rotation;
+    bool mirrored;
+    int width, height;  // intrinsic
+    // Which bar shows at the middle of the top, bottom, left and right edges.
+    int top, bottom, left, right;
+  };
+  const std::vector<Case> cases = {
+      {0, false, 64, 32, -1, -1, 0, 7},
+      {180, false, 64, 32, -1, -1, 7, 0},
+      // A quarter turn clockwise puts the picture's left edge at the top.
+      {90, false, 32, 64, 0, 7, -1, -1},
+      {270, false, 32, 64, 7, 0, -1, -1},
+      // The camera's mirror swaps left and right of the upright picture.
+      {0, true, 64, 32, -1, -1, 7, 0},
+      {90, true, 32, 64, 0, 7, -1, -1},
+  };
+  for (const Case& c : cases) {
+    GdkPaintable* paintable = videoPaintableNew();
+    videoPaintableSetMirrored(paintable, c.mirrored);
+    videoPaintableShowFrame(paintable, bars(c.rotation));
+    EXPECT_EQ(gdk_paintable_get_intrinsic_width(paintable), c.width) << c.rotation;
+    EXPECT_EQ(gdk_paintable_get_intrinsic_height(paintable), c.height) << c.rotation;
+    const auto pixels = renderPaintable(paintable, c.width, c.height);
+    auto at = [&](int x, int y) { return nearestBar(pixels[static_cast<std::size_t>(y) * c.width + x]); };
+    const std::string what = std::to_string(c.rotation) + (c.mirrored ? " mirrored" : "");
+    if (c.top >= 0) {
+      EXPECT_EQ(at(c.width / 2, 1), c.top) << what;
+    }
+    if (c.bottom >= 0) {
+      EXPECT_EQ(at(c.width / 2, c.height - 2), c.bottom) << what;
+    }
+    if (c.left >= 0) {
+      EXPECT_EQ(at(1, c.height / 2), c.left) << what;
+    }
+    if (c.right >= 0) {
+      EXPECT_EQ(at(c.width - 2, c.height / 2), c.right) << what;
+    }
+    g_object_unref(paintable);
+  }
+}
+
+TEST_F(VideoPaintableIntegration, FitLeavesBarsAndFillCrops) {
+  GdkPaintable* paintable = videoPaintableNew();
+  videoPaintableShowFrame(paintable, bars(0));  // 2:1 into a square
+  auto fit = renderPaintable(paintable, 64, 64);
+  EXPECT_EQ(distance(fit[static_cast<std::size_t>(2) * 64 + 32], {0, 0, 0}), 0) << "bar above the picture";
+  videoPaintableSetFill(paintable, true);
+  auto fill = renderPaintable(paintable, 64, 64);
+  // Filled and cropped: the middle four bars (cyan to red) cover the square.
+  EXPECT_EQ(nearestBar(fill[static_cast<std::size_t>(2) * 64 + 2]), 2);
+  EXPECT_EQ(nearestBar(fill[static_cast<std::size_t>(2) * 64 + 61]), 5);
+  videoPaintableClear(paintable);
+  EXPECT_EQ(videoPaintableTexture(paintable), nullptr);
+  EXPECT_EQ(gdk_paintable_get_intrinsic_width(paintable), 0);
+  g_object_unref(paintable);
+}
+
+// The paintable may outlive the feed and the feed the widget: whichever
+// goes first, the texture's bytes keep the picture's buffer.
+TEST_F(VideoPaintableIntegration, TheTextureKeepsItsPictureAfterTheFeedIsGone) {
+  GdkPaintable* paintable = videoPaintableNew();
+  {
+    auto frame = bars(0);
+    videoPaintableShowFrame(paintable, frame);
+  }
+  converter = I420ToRgbaConverter();  // the pool is gone too
+  const auto pixels = renderPaintable(paintable, 64, 32);
+  EXPECT_EQ(nearestBar(pixels[16 * 64 + 1]), 0);
+  g_object_unref(paintable);
+}
+
+TEST_F(VideoPaintableIntegration, TheCallingOverlayAndTheMutedBadgeTellTheirTexts) {
+  platform::VirtualQueue queue;
+  platform::ScopedMainQueue main(queue);
+  Gtk::init_gtkmm_internals();
+  CallStrings strings{[](const std::string&) {}};
+  VideoCallViewModel model(strings);
+  model.set(&VideoCallFields::timerText, std::string());
+  VideoCallingStateOverlay overlay(model, "Calling...");
+  EXPECT_EQ(overlay.statusText(), "Calling...");
+  model.set(&VideoCallFields::timerText, std::string("Connecting..."));
+  EXPECT_EQ(overlay.statusText(), "Connecting...");
+  RemoteMutedBadge badge("anna_lee");
+  EXPECT_EQ(badge.text(), "anna muted");
+  // The dots pulse out of step, each 0.25 s behind the one before.
+  EXPECT_EQ(videoStatusDotLook(0.2, 0.25).scale, 0.7);
+  EXPECT_GT(videoStatusDotLook(0.2, 0).scale, 0.7);
+  EXPECT_NEAR(videoStatusDotLook(1.4, 0).scale, 1.1, 1e-9);
+  EXPECT_NEAR(videoStatusDotLook(1.65, 0.25).opacity, 1.0, 1e-9);
+  EXPECT_NEAR(videoStatusDotLook(2.8, 0).scale, 0.7, 1e-9);
 }
 
 }  // namespace

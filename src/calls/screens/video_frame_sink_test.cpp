@@ -8,10 +8,13 @@
 #include <thread>
 #include <vector>
 
+#include "calls/control/test_support/recording_call_ports.h"
 #include "calls/media/call_peer_connection_internal.h"
+#include "calls/screens/camera_preview_view.h"
 #include "calls/screens/remote_video_view.h"
 #include "calls/screens/test_support/synthetic_video_source.h"
 #include "calls/screens/video_frame_sink_internal.h"
+#include "calls/screens/video_paintable.h"
 #include "platform/dispatch/virtual_queue.h"
 
 namespace orvik {
@@ -349,6 +352,49 @@ TEST_F(VideoFrameSinkTest, DetachingAndDestroyingWhileFramesFlowIsSafe) {
   pump.join();
   queue.runUntilIdle();
   EXPECT_GT(shown, 0);
+}
+
+TEST_F(VideoFrameSinkTest, TheCameraPreviewIsASecondMirroredSinkAndTheSameSessionDoesNotRebind) {
+  auto source = rtc::make_ref_counted<SyntheticVideoSource>(64, 36);
+  auto otherSource = rtc::make_ref_counted<SyntheticVideoSource>(32, 18);
+  auto session = std::make_shared<CameraSessionRef>();
+  auto otherSession = std::make_shared<CameraSessionRef>();
+  int resolved = 0;
+  CameraPreviewFeed preview([&](const CameraSessionHandle& s) -> VideoSourceHandle {
+    ++resolved;
+    return std::make_shared<VideoSourceRef>(VideoSourceRef{s == session ? source : otherSource});
+  });
+  EXPECT_TRUE(videoPaintableIsMirrored(preview.paintable()));
+  // The sender's own sink stays on the source beside the preview's.
+  VideoFrameSink sender(options());
+  sender.attachSource(std::make_shared<VideoSourceRef>(VideoSourceRef{source}));
+
+  EXPECT_TRUE(preview.update(session, /*fill=*/true));
+  EXPECT_TRUE(videoPaintableFills(preview.paintable()));
+  source->deliver(0);
+  queue.runUntilIdle();
+  EXPECT_EQ(videoPaintableFrameCount(preview.paintable()), 1u);
+  EXPECT_EQ(sender.stats().received, 1u);
+
+  // The same session: only the fill mode is applied.
+  EXPECT_FALSE(preview.update(session, /*fill=*/false));
+  EXPECT_EQ(resolved, 1);
+  EXPECT_FALSE(videoPaintableFills(preview.paintable()));
+  EXPECT_TRUE(preview.sink().isAttached());
+
+  // Another session moves the sink; the first source no longer feeds it.
+  EXPECT_TRUE(preview.update(otherSession, true));
+  EXPECT_EQ(resolved, 2);
+  source->deliver(1);
+  otherSource->deliver(0);
+  queue.runUntilIdle();
+  EXPECT_EQ(preview.sink().stats().received, 2u);
+  EXPECT_EQ(gdk_texture_get_width(videoPaintableTexture(preview.paintable())), 32);
+
+  // No session: nothing shown.
+  preview.update(nullptr, true);
+  EXPECT_FALSE(preview.sink().isAttached());
+  EXPECT_EQ(videoPaintableTexture(preview.paintable()), nullptr);
 }
 
 }  // namespace

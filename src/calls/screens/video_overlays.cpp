@@ -171,9 +171,8 @@ void snapshotCameraOff(GtkWidget* widget, GtkSnapshot* s, StageRect rect, const 
     pango_layout_set_width(nameLayout, static_cast<int>(std::max(0.0, inner.width) * PANGO_SCALE));
     pango_layout_set_ellipsize(nameLayout, PANGO_ELLIPSIZE_END);
     const StageSize size = textSize(nameLayout);
-    items.push_back({size.height, [&, size](double top) {
-                       drawLayout(s, nameLayout, centreX - size.width / 2, top, white(1));
-                     }});
+    // The layout spans the inner width and centres its line itself.
+    items.push_back({size.height, [&, size](double top) { drawLayout(s, nameLayout, inner.x, top, white(1)); }});
   }
   PangoLayout* idLayout = nullptr;
   if (look.showsIdLine) {
@@ -353,7 +352,7 @@ void VideoCallingStateOverlay::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>&
   const GskShadow shadow{rgba(0, 0, 0, 0.55), 0, 1, 5};
   gtk_snapshot_push_shadow(s, &shadow, 1);
   double top = 70;
-  drawLayout(s, name, centreX - nameSize.width / 2, top, white(1));
+  drawLayout(s, name, 16, top, white(1));  // spans the width less 16 pt each side, centred
   top += nameSize.height + 10;
   drawLayout(s, status, centreX - statusSize.width / 2, top, white(0.8));
   top += statusSize.height + 10;
