@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "calls/media/call_peer_connection_internal.h"
 #include "calls/screens/test_support/synthetic_video_source.h"
 #include "calls/screens/video_frame_sink_internal.h"
 #include "calls/screens/video_paintable.h"
