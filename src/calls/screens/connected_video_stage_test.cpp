@@ -324,6 +324,7 @@ TEST_F(ConnectedVideoStageIntegration, ClicksSwapDragsMoveTheTileAndItStaysReach
   pumpFor(50ms);
   StagePicture picture(stage);
   ASSERT_TRUE(picture.valid());
+  picture.save(fs::path(ORVIK_BINARY_DIR) / "test-output" / "ConnectedVideoStageIntegration" / "tile-dragged-to-edge.png");
 }
 
 TEST_F(ConnectedVideoStageIntegration, PlaceholdersFillTheFeedsWithoutVideo) {
