@@ -34,11 +34,14 @@
 #include "core/web_load_diagnostics.h"
 #include "files/documents_folder.h"
 #include "files/file_access_policy.h"
+#include "files/file_open_messages.h"
 #include "files/file_save_messages.h"
 #include "files/file_transfer_messages.h"
 #include "files/orvik_file_scheme_webkit.h"
+#include "files/image_clipboard.h"
 #include "files/orvik_helper.h"
 #include "files/save_panels.h"
+#include "files/share_menu.h"
 #include "files/transfer_managers.h"
 #include "platform/app_folders.h"
 #include "platform/app_info.h"
@@ -64,7 +67,10 @@
 #include "updater/update_feed_source.h"
 #include "updater/update_server_trust.h"
 #include "updater/update_service.h"
+#include "viewers/media_viewers.h"
+#include "viewers/viewer_messages.h"
 #include "web/credential_fetcher.h"
+#include "web/file_drag_out.h"
 #include "web/main_web_view.h"
 #include "web/web_session.h"
 #include "web/web_view_host.h"
@@ -307,12 +313,17 @@ void AppServices::publishRoutes(MainWebView& web) {
       std::make_unique<FileTransferMessages>(page, *documents_, *images_, *videos_, *thumbnailQueue_, *fileAccess_);
   fileMessages_->publishRoutes(web.routes());
   // The main window is whichever window holds the main web view.
-  savePanels_ = makeGtkSavePanels([this]() -> Gtk::Window* {
+  auto mainWindow = [this]() -> Gtk::Window* {
     GtkRoot* root = mainWebView_ ? gtk_widget_get_root(mainWebView_->host().widget()) : nullptr;
     return root && GTK_IS_WINDOW(root) ? Glib::wrap(GTK_WINDOW(root)) : nullptr;
-  });
+  };
+  savePanels_ = makeGtkSavePanels(mainWindow);
   saveQueue_ = std::make_unique<platform::SerialQueue>("com.orvik.fileSaves");
-  fileHelper_ = std::make_unique<OrvikHelper>(*savePanels_, *opener_, defaults_, *saveQueue_);
+  clipboard_ = makeGtkImageClipboard();
+  shareMenu_ = makeGtkShareMenu(mainWindow);
+  fileHelper_ = std::make_unique<OrvikHelper>(*savePanels_, *opener_, defaults_, *saveQueue_,
+                                              OrvikHelper::systemDownloads(),
+                                              OrvikHelper::Sharing{shareMenu_.get(), clipboard_.get()});
   saveMessages_ = std::make_unique<FileSaveMessages>(*fileHelper_, *fileAccess_);
   saveMessages_->publishRoutes(web.routes());
   // TODO(notifications issue): getDeviceToken, showLocalNotification:, clearBadge, setUnreadTotal:,
@@ -325,8 +336,15 @@ void AppServices::publishRoutes(MainWebView& web) {
   callMessages_ = std::make_unique<CallBridgeMessages>(*callManager_, callStrings_);
   callMessages_->publishRoutes(web.routes());
   // TODO(call windows and incoming calls issues): the other call and call-window messages.
-  // TODO(#31): the viewer, share and clipboard messages, openOrSave…, deleteLocalFiles, readVideoForPlayback.
-  // TODO(file drag issue): beginFileDrag.
+  readbackQueue_ = std::make_unique<platform::SerialQueue>("com.orvik.videoReadback");
+  openMessages_ = std::make_unique<FileOpenMessages>(
+      FileOpenMessages::Collaborators{page, *fileHelper_, *clipboard_, *opener_, *fileAccess_, *readbackQueue_});
+  openMessages_->publishRoutes(web.routes());
+  viewers_ = std::make_unique<MediaViewers>(MediaViewers::Windows{});
+  viewerMessages_ = std::make_unique<ViewerMessages>(*viewers_, page, documentsDirectory);
+  viewerMessages_->publishRoutes(web.routes());
+  fileDrag_ = std::make_unique<FileDragOut>(web.host().webView(), page);
+  fileDrag_->publishRoutes(web.routes());
 }
 
 }  // namespace orvik

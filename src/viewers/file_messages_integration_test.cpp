@@ -300,15 +300,28 @@ TEST_F(FileMessagesIntegration, ACopiedImageReadsBackFromTheClipboardAsPng) {
       +[](GObject* source, GAsyncResult* result, gpointer data) {
         auto* read = static_cast<Read*>(data);
         GInputStream* stream = gdk_clipboard_read_finish(GDK_CLIPBOARD(source), result, nullptr, nullptr);
-        if (stream) {
-          GOutputStream* memory = g_memory_output_stream_new_resizable();
-          g_output_stream_splice(memory, stream, G_OUTPUT_STREAM_SPLICE_CLOSE_TARGET, nullptr, nullptr);
-          read->bytes.assign(static_cast<const char*>(g_memory_output_stream_get_data(G_MEMORY_OUTPUT_STREAM(memory))),
-                             g_memory_output_stream_get_data_size(G_MEMORY_OUTPUT_STREAM(memory)));
-          g_object_unref(memory);
-          g_object_unref(stream);
+        if (!stream) {
+          read->done = true;
+          return;
         }
-        read->done = true;
+        // The clipboard's own writer runs on this main loop: read without blocking it.
+        GOutputStream* memory = g_memory_output_stream_new_resizable();
+        g_output_stream_splice_async(
+            memory, stream,
+            static_cast<GOutputStreamSpliceFlags>(G_OUTPUT_STREAM_SPLICE_CLOSE_SOURCE |
+                                                  G_OUTPUT_STREAM_SPLICE_CLOSE_TARGET),
+            G_PRIORITY_DEFAULT, nullptr,
+            +[](GObject* target, GAsyncResult* spliced, gpointer data) {
+              auto* read = static_cast<Read*>(data);
+              g_output_stream_splice_finish(G_OUTPUT_STREAM(target), spliced, nullptr);
+              auto* memory = G_MEMORY_OUTPUT_STREAM(target);
+              read->bytes.assign(static_cast<const char*>(g_memory_output_stream_get_data(memory)),
+                                 g_memory_output_stream_get_data_size(memory));
+              g_object_unref(target);
+              read->done = true;
+            },
+            read);
+        g_object_unref(stream);
       },
       &png);
   gdk_clipboard_read_text_async(
