@@ -67,7 +67,10 @@
 #include "updater/update_feed_source.h"
 #include "updater/update_server_trust.h"
 #include "updater/update_service.h"
+#include "viewers/image_viewer_window.h"
 #include "viewers/media_viewers.h"
+#include "viewers/viewer_click_blocker.h"
+#include "viewers/viewer_click_blocker_gtk.h"
 #include "viewers/viewer_messages.h"
 #include "web/credential_fetcher.h"
 #include "web/file_drag_out.h"
@@ -269,6 +272,7 @@ void AppServices::installMainWebView(HomeView& home) {
                                   std::move(options));
   mainWebView_ = web.get();
   mainPage_ = web->host().page();
+  viewerOverlay_ = &home.pageOverlay();
   publishRoutes(*web);
   home.attachWebView(std::move(web));
   // Above the page and its overlays.
@@ -340,7 +344,15 @@ void AppServices::publishRoutes(MainWebView& web) {
   openMessages_ = std::make_unique<FileOpenMessages>(
       FileOpenMessages::Collaborators{page, *fileHelper_, *clipboard_, *opener_, *fileAccess_, *readbackQueue_});
   openMessages_->publishRoutes(web.routes());
-  viewers_ = std::make_unique<MediaViewers>(MediaViewers::Windows{});
+  blockerSurface_ = makeGtkBlockerSurface([this] { return viewerOverlay_; });
+  viewerBlocker_ = std::make_unique<ViewerClickBlocker>(*blockerSurface_);
+  viewerFocusWatch_ = watchApplicationFocus(*viewerBlocker_);
+  imageViewer_ = std::make_shared<NativeImageViewerWindow>(NativeImageViewerWindow::Collaborators{
+      *viewerBlocker_, fileHelper_.get(), [this] { return theme_->isDarkMode(); }, {}});
+  // TODO(#32): the image and video picture-in-picture panels, the video player and the document viewer.
+  MediaViewers::Windows viewerWindows;
+  viewerWindows.image = imageViewer_;
+  viewers_ = std::make_unique<MediaViewers>(std::move(viewerWindows));
   viewerMessages_ = std::make_unique<ViewerMessages>(*viewers_, page, documentsDirectory);
   viewerMessages_->publishRoutes(web.routes());
   fileDrag_ = std::make_unique<FileDragOut>(web.host().webView(), page);

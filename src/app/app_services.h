@@ -39,6 +39,7 @@
 
 namespace Gtk {
 class Window;
+class Overlay;
 }  // namespace Gtk
 
 namespace orvik {
@@ -87,6 +88,9 @@ class UpdateDownloader;
 class UpdateFeedSource;
 class UpdateService;
 class VideoTransferManager;
+class BlockerSurface;
+class NativeImageViewerWindow;
+class ViewerClickBlocker;
 class ViewerEntryPoints;
 class ViewerMessages;
 class WebLoadDiagnostics;
@@ -236,6 +240,11 @@ class AppServices {
   std::unique_ptr<ShareMenu> shareMenu_;
   std::unique_ptr<platform::SerialQueue> readbackQueue_;
   std::unique_ptr<FileOpenMessages> openMessages_;
+  Gtk::Overlay* viewerOverlay_ = nullptr;
+  std::unique_ptr<BlockerSurface> blockerSurface_;
+  std::unique_ptr<ViewerClickBlocker> viewerBlocker_;
+  std::shared_ptr<void> viewerFocusWatch_;
+  std::shared_ptr<NativeImageViewerWindow> imageViewer_;
   std::unique_ptr<ViewerEntryPoints> viewers_;
   std::unique_ptr<ViewerMessages> viewerMessages_;
   std::unique_ptr<FileDragOut> fileDrag_;
