@@ -67,6 +67,7 @@
 #include "updater/update_feed_source.h"
 #include "updater/update_server_trust.h"
 #include "updater/update_service.h"
+#include "viewers/document_viewer_window.h"
 #include "viewers/image_viewer_window.h"
 #include "viewers/media_viewers.h"
 #include "viewers/viewer_click_blocker.h"
@@ -349,9 +350,12 @@ void AppServices::publishRoutes(MainWebView& web) {
   viewerFocusWatch_ = watchApplicationFocus(*viewerBlocker_);
   imageViewer_ = std::make_shared<NativeImageViewerWindow>(NativeImageViewerWindow::Collaborators{
       *viewerBlocker_, fileHelper_.get(), [this] { return theme_->isDarkMode(); }, {}});
-  // TODO(#32): the image and video picture-in-picture panels, the video player and the document viewer.
+  documentViewer_ = std::make_shared<NativeDocumentViewerWindow>(NativeDocumentViewerWindow::Collaborators{
+      *viewerBlocker_, *opener_, [this] { return theme_->isDarkMode(); }, {}});
+  // TODO(#32): the image and video picture-in-picture panels and the video player.
   MediaViewers::Windows viewerWindows;
   viewerWindows.image = imageViewer_;
+  viewerWindows.document = documentViewer_;
   viewers_ = std::make_unique<MediaViewers>(std::move(viewerWindows));
   viewerMessages_ = std::make_unique<ViewerMessages>(*viewers_, page, documentsDirectory);
   viewerMessages_->publishRoutes(web.routes());

@@ -89,6 +89,7 @@ class UpdateFeedSource;
 class UpdateService;
 class VideoTransferManager;
 class BlockerSurface;
+class NativeDocumentViewerWindow;
 class NativeImageViewerWindow;
 class ViewerClickBlocker;
 class ViewerEntryPoints;
@@ -245,6 +246,7 @@ class AppServices {
   std::unique_ptr<ViewerClickBlocker> viewerBlocker_;
   std::shared_ptr<void> viewerFocusWatch_;
   std::shared_ptr<NativeImageViewerWindow> imageViewer_;
+  std::shared_ptr<NativeDocumentViewerWindow> documentViewer_;
   std::unique_ptr<ViewerEntryPoints> viewers_;
   std::unique_ptr<ViewerMessages> viewerMessages_;
   std::unique_ptr<FileDragOut> fileDrag_;
