@@ -12,7 +12,8 @@ set(ORVIK_INCLUDE_LAYERS
   "calls/media"
   "calls/control"
   "calls/windows calls/screens"
-  "files viewers updater"
+  "files updater"
+  "viewers"
   "web"
   "app"
 )
