@@ -13,7 +13,8 @@ set(ORVIK_INCLUDE_LAYERS
   "calls/control"
   "calls/screens"
   "calls/windows"
-  "files viewers updater"
+  "files updater"
+  "viewers"
   "web"
   "app"
 )

@@ -49,11 +49,14 @@
 #include "core/web_load_diagnostics.h"
 #include "files/documents_folder.h"
 #include "files/file_access_policy.h"
+#include "files/file_open_messages.h"
 #include "files/file_save_messages.h"
 #include "files/file_transfer_messages.h"
 #include "files/orvik_file_scheme_webkit.h"
+#include "files/image_clipboard.h"
 #include "files/orvik_helper.h"
 #include "files/save_panels.h"
+#include "files/share_menu.h"
 #include "files/transfer_managers.h"
 #include "files/upload_scheme_webkit.h"
 #include "platform/app_folders.h"
@@ -82,7 +85,14 @@
 #include "updater/update_feed_source.h"
 #include "updater/update_server_trust.h"
 #include "updater/update_service.h"
+#include "viewers/document_viewer_window.h"
+#include "viewers/image_viewer_window.h"
+#include "viewers/media_viewers.h"
+#include "viewers/viewer_click_blocker.h"
+#include "viewers/viewer_click_blocker_gtk.h"
+#include "viewers/viewer_messages.h"
 #include "web/credential_fetcher.h"
+#include "web/file_drag_out.h"
 #include "web/main_web_view.h"
 #include "web/web_session.h"
 #include "web/web_view_host.h"
@@ -397,6 +407,7 @@ void AppServices::installMainWebView(HomeView& home) {
                                   std::move(options));
   mainWebView_ = web.get();
   mainPage_ = web->host().page();
+  viewerOverlay_ = &home.pageOverlay();
   publishRoutes(*web);
   home.attachWebView(std::move(web));
   // Above the page and its overlays.
@@ -441,12 +452,17 @@ void AppServices::publishRoutes(MainWebView& web) {
       std::make_unique<FileTransferMessages>(page, *documents_, *images_, *videos_, *thumbnailQueue_, *fileAccess_);
   fileMessages_->publishRoutes(web.routes());
   // The main window is whichever window holds the main web view.
-  savePanels_ = makeGtkSavePanels([this]() -> Gtk::Window* {
+  auto mainWindow = [this]() -> Gtk::Window* {
     GtkRoot* root = mainWebView_ ? gtk_widget_get_root(mainWebView_->host().widget()) : nullptr;
     return root && GTK_IS_WINDOW(root) ? Glib::wrap(GTK_WINDOW(root)) : nullptr;
-  });
+  };
+  savePanels_ = makeGtkSavePanels(mainWindow);
   saveQueue_ = std::make_unique<platform::SerialQueue>("com.orvik.fileSaves");
-  fileHelper_ = std::make_unique<OrvikHelper>(*savePanels_, *opener_, defaults_, *saveQueue_);
+  clipboard_ = makeGtkImageClipboard();
+  shareMenu_ = makeGtkShareMenu(mainWindow);
+  fileHelper_ = std::make_unique<OrvikHelper>(*savePanels_, *opener_, defaults_, *saveQueue_,
+                                              OrvikHelper::systemDownloads(),
+                                              OrvikHelper::Sharing{shareMenu_.get(), clipboard_.get()});
   saveMessages_ = std::make_unique<FileSaveMessages>(*fileHelper_, *fileAccess_);
   saveMessages_->publishRoutes(web.routes());
   push_->setPage(page);
@@ -464,8 +480,26 @@ void AppServices::publishRoutes(MainWebView& web) {
       *callOperations_, *callWindowOperations_, callStrings_, platform::mainQueue(), page,
       CredentialFetcher::authDataScript(), {}});
   callMessages_->publishRoutes(web.routes());
-  // TODO(#31): the viewer, share and clipboard messages, openOrSave…, deleteLocalFiles, readVideoForPlayback.
-  // TODO(file drag issue): beginFileDrag.
+  readbackQueue_ = std::make_unique<platform::SerialQueue>("com.orvik.videoReadback");
+  openMessages_ = std::make_unique<FileOpenMessages>(
+      FileOpenMessages::Collaborators{page, *fileHelper_, *clipboard_, *opener_, *fileAccess_, *readbackQueue_});
+  openMessages_->publishRoutes(web.routes());
+  blockerSurface_ = makeGtkBlockerSurface([this] { return viewerOverlay_; });
+  viewerBlocker_ = std::make_unique<ViewerClickBlocker>(*blockerSurface_);
+  viewerFocusWatch_ = watchApplicationFocus(*viewerBlocker_);
+  imageViewer_ = std::make_shared<NativeImageViewerWindow>(NativeImageViewerWindow::Collaborators{
+      *viewerBlocker_, fileHelper_.get(), [this] { return theme_->isDarkMode(); }, {}});
+  documentViewer_ = std::make_shared<NativeDocumentViewerWindow>(NativeDocumentViewerWindow::Collaborators{
+      *viewerBlocker_, *opener_, [this] { return theme_->isDarkMode(); }, {}});
+  // TODO(#32): the image and video picture-in-picture panels and the video player.
+  MediaViewers::Windows viewerWindows;
+  viewerWindows.image = imageViewer_;
+  viewerWindows.document = documentViewer_;
+  viewers_ = std::make_unique<MediaViewers>(std::move(viewerWindows));
+  viewerMessages_ = std::make_unique<ViewerMessages>(*viewers_, page, documentsDirectory);
+  viewerMessages_->publishRoutes(web.routes());
+  fileDrag_ = std::make_unique<FileDragOut>(web.host().webView(), page);
+  fileDrag_->publishRoutes(web.routes());
 }
 
 }  // namespace orvik

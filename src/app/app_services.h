@@ -39,6 +39,7 @@
 
 namespace Gtk {
 class Window;
+class Overlay;
 }  // namespace Gtk
 
 namespace orvik {
@@ -64,9 +65,12 @@ class DebugLogManager;
 class DeviceUdidProvider;
 class DocTransferManager;
 class FileAccessPolicy;
+class FileDragOut;
+class FileOpenMessages;
 class FileSaveMessages;
 class FileTransferMessages;
 class HomeView;
+class ImageClipboard;
 class ImgTransferManager;
 class LaunchAtLoginManager;
 class LoadDiagnostics;
@@ -88,6 +92,7 @@ class OrvikUploadScheme;
 class PushNotificationManager;
 class IncomingCallPushTarget;
 class SavePanels;
+class ShareMenu;
 class ThemeManager;
 class UpdateAlerts;
 class UpdateCheckSchedule;
@@ -95,6 +100,12 @@ class UpdateDownloader;
 class UpdateFeedSource;
 class UpdateService;
 class VideoTransferManager;
+class BlockerSurface;
+class NativeDocumentViewerWindow;
+class NativeImageViewerWindow;
+class ViewerClickBlocker;
+class ViewerEntryPoints;
+class ViewerMessages;
 class WebLoadDiagnostics;
 class WebSession;
 namespace platform {
@@ -272,6 +283,19 @@ class AppServices {
   std::unique_ptr<platform::SerialQueue> saveQueue_;
   std::unique_ptr<OrvikHelper> fileHelper_;
   std::unique_ptr<FileSaveMessages> saveMessages_;
+  std::unique_ptr<ImageClipboard> clipboard_;
+  std::unique_ptr<ShareMenu> shareMenu_;
+  std::unique_ptr<platform::SerialQueue> readbackQueue_;
+  std::unique_ptr<FileOpenMessages> openMessages_;
+  Gtk::Overlay* viewerOverlay_ = nullptr;
+  std::unique_ptr<BlockerSurface> blockerSurface_;
+  std::unique_ptr<ViewerClickBlocker> viewerBlocker_;
+  std::shared_ptr<void> viewerFocusWatch_;
+  std::shared_ptr<NativeImageViewerWindow> imageViewer_;
+  std::shared_ptr<NativeDocumentViewerWindow> documentViewer_;
+  std::unique_ptr<ViewerEntryPoints> viewers_;
+  std::unique_ptr<ViewerMessages> viewerMessages_;
+  std::unique_ptr<FileDragOut> fileDrag_;
   std::unique_ptr<MediaPermissionAlerts> mediaAlerts_;
   std::unique_ptr<MediaPermissionManager> mediaPermission_;
 };

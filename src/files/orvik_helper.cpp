@@ -1,10 +1,15 @@
 #include "files/orvik_helper.h"
 
+#include <glib.h>
+
 #include <utility>
 
 #include "core/file_security.h"
+#include "core/native_logger.h"
 #include "files/documents_folder.h"
+#include "files/image_clipboard.h"
 #include "files/safe_file_copy.h"
+#include "platform/file_io.h"
 #include "platform/queue_checker.h"
 #include "platform/system_opener.h"
 #include "platform/user_defaults.h"
@@ -29,8 +34,13 @@ OrvikHelper::FolderProvider OrvikHelper::systemDownloads() {
 }
 
 OrvikHelper::OrvikHelper(SavePanels& panels, platform::SystemOpener& opener, platform::UserDefaults& defaults,
-                         platform::TaskQueue& copies, FolderProvider downloads)
-    : panels_(panels), opener_(opener), defaults_(defaults), copies_(copies), downloads_(std::move(downloads)) {}
+                         platform::TaskQueue& copies, FolderProvider downloads, Sharing sharing)
+    : panels_(panels),
+      opener_(opener),
+      defaults_(defaults),
+      copies_(copies),
+      downloads_(std::move(downloads)),
+      sharing_(std::move(sharing)) {}
 
 OrvikHelper::~OrvikHelper() {
   for (auto& [id, batch] : batches_) {
@@ -148,6 +158,36 @@ void OrvikHelper::onFolderPanelEnded(std::vector<SaveItem> items, const std::opt
     }
     items.clear();
   });
+}
+
+std::optional<fs::path> OrvikHelper::shareImage(const std::string& data, std::string_view fileName,
+                                                const std::optional<std::string>& text) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
+  if (!sharing_.menu) return std::nullopt;
+  gchar* uuid = g_uuid_string_random();
+  const fs::path folder = sharing_.stagingRoot / (std::string("OrvikShare-") + uuid);
+  g_free(uuid);
+  const std::string name = FileSecurity::sanitizedFileName(fileName);
+  const fs::path file = folder / name;
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (error || !platform::writeFileAtomically(file, data)) {
+    fs::remove_all(folder, error);
+    return std::nullopt;
+  }
+  ShareMenuActions actions;
+  actions.copyImage = [clipboard = sharing_.clipboard, data, text] {
+    if (clipboard && !clipboard->writeImage(data, text)) nativeLog("[Share] the shared file is not an image");
+  };
+  actions.openWith = [menu = sharing_.menu, file] { menu->chooseApplication(file); };
+  actions.saveAs = [weak = lifetime_.weak(this), file, name] {
+    if (auto* self = weak.get()) self->saveWithPanel(file, name);
+  };
+  if (!sharing_.menu->present(std::move(actions))) {
+    fs::remove_all(folder, error);
+    return std::nullopt;
+  }
+  return file;
 }
 
 void OrvikHelper::rememberFolder(const fs::path& folder) {

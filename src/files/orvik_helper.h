@@ -1,6 +1,7 @@
 // The one object through which the program hands local files to the user:
 // saves a file where the user chooses (a save chooser for one file, a folder
-// chooser for several sent together), and shows a file in the file manager.
+// chooser for several sent together), shares an image through the program's
+// share menu, and shows a file in the file manager.
 // The bridge's save messages and the viewers' download buttons call it.
 //
 // One chooser at a time: a request that arrives while one is open only raises
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include "files/save_panels.h"
+#include "files/share_menu.h"
 #include "platform/dispatch/task_queue.h"
 #include "platform/lifetime_token.h"
 
@@ -39,6 +41,17 @@ namespace platform {
 class SystemOpener;
 class UserDefaults;
 }  // namespace platform
+
+class ImageClipboard;
+
+// What the file helper's shareImage needs: the menu, the clipboard behind its
+// "Copy Image", and the folder staged images are written into. Without a
+// menu nothing is shared.
+struct ImageSharing {
+  ShareMenu* menu = nullptr;
+  ImageClipboard* clipboard = nullptr;
+  std::filesystem::path stagingRoot = std::filesystem::temp_directory_path();
+};
 
 class OrvikHelper {
  public:
@@ -59,8 +72,10 @@ class OrvikHelper {
   using FolderProvider = std::function<std::optional<std::filesystem::path>()>;
   static FolderProvider systemDownloads();
 
+  using Sharing = ImageSharing;
+
   OrvikHelper(SavePanels& panels, platform::SystemOpener& opener, platform::UserDefaults& defaults,
-              platform::TaskQueue& copies, FolderProvider downloads = systemDownloads());
+              platform::TaskQueue& copies, FolderProvider downloads = systemDownloads(), Sharing sharing = {});
   ~OrvikHelper();
   OrvikHelper(const OrvikHelper&) = delete;
   OrvikHelper& operator=(const OrvikHelper&) = delete;
@@ -85,6 +100,15 @@ class OrvikHelper {
   // Offers one folder for `items`; a single item gets the save chooser.
   void chooseFolderForBatch(std::vector<SaveItem> items);
 
+  // Writes `data` as `fileName` (cleaned to a bare name) into a new private
+  // folder "OrvikShare-<uuid>" of the staging root and offers it in the share
+  // menu: "Copy Image" copies the image with `text`, "Open With…" hands the
+  // file to an application the user picks, "Save As…" saves it. The staged
+  // file stays, since another application may still be reading it. The
+  // staged path, or none when nothing could be staged or shown.
+  std::optional<std::filesystem::path> shareImage(const std::string& data, std::string_view fileName,
+                                                  const std::optional<std::string>& text);
+
   bool hasOpenPanel() const { return panelOpen_; }
   std::size_t pendingBatchCount() const { return batches_.size(); }
 
@@ -106,6 +130,7 @@ class OrvikHelper {
   platform::UserDefaults& defaults_;
   platform::TaskQueue& copies_;
   FolderProvider downloads_;
+  Sharing sharing_;
 
   bool panelOpen_ = false;
   std::map<std::string, PendingBatch> batches_;
