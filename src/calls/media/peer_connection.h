@@ -159,9 +159,6 @@ class PeerConnection {
   // waits, otherwise queued and flushed in order when it opens.
   virtual void sendDataChannelMessage(const std::string& text) = 0;
 
-  // The last ICE connection state WebRTC reported; any thread.
-  virtual IceConnectionState lastIceState() const { return IceConnectionState::newState; }
-
   // Diagnostics for the log: the "still not connected" line with statistics,
   // and a one-line state snapshot.
   virtual void checkStillConnecting() = 0;

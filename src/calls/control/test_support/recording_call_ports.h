@@ -78,6 +78,7 @@ class RecordingCallWindows final : public CallWindows {
   void presentMainWindow() override { log_.push_back("present main"); }
   void setCanRequestVideoUpgrade(bool supported) override {
     log_.push_back(std::string("video upgrade ") + (supported ? "offered" : "not offered"));
+  }
   void showScreenSharePrimer() override { log_.push_back("share primer"); }
   void showScreenRecordingDenied() override { log_.push_back("share denied"); }
   void publishScreenShareOptions(const ShareableContent& content) override {

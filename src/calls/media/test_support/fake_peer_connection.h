@@ -88,9 +88,6 @@ class FakePeerConnection final : public PeerConnection, public std::enable_share
                              DescriptionCompletion completion) override;
   void applyIceRestartAnswer(const SDPPayload& answer, std::function<void(bool applied)> completion) override;
   void sendDataChannelMessage(const std::string& text) override;
-  IceConnectionState lastIceState() const override {
-    return connected_ ? IceConnectionState::connected : IceConnectionState::newState;
-  }
   void checkStillConnecting() override;
   void logDiagnostics() override;
   // Connected while the fake path is up, else checking once built.
