@@ -9,8 +9,12 @@
 # time whatever the parallelism:
 #   turn_relay_ports  coturn relays hand out UDP ports from one fixed range
 #                     (calls/media/test_support/loopback_call.h)
+#   installer_signals the installer program and the hand-off send and read its signals
+#                     on the one session bus of the run
 set(ORVIK_LOCKED_INTEGRATION_TESTS
   "*Integration.*Relay*=turn_relay_ports"
+  "InstallerProgramIntegration.*=installer_signals"
+  "InstallerSignalsDbusIntegration.*=installer_signals"
 )
 
 if(ORVIK_BUILD_TESTS)

@@ -66,6 +66,10 @@
 #include "platform/capture_authorization.h"
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/serial_queue.h"
+#include "updater/installer_signals_dbus.h"
+#include "updater/pending_update_location.h"
+#include "updater/relaunch_prompt.h"
+#include "updater/update_install_flow.h"
 #include "platform/dispatch/task_queue.h"
 #include "platform/dispatch/worker_pool.h"
 #include "platform/display_sleep_inhibitor.h"
@@ -289,8 +293,43 @@ AppServices::AppServices(Options options)
       [this] { return mainPage_; }, appInfo_.build, appInfo_.displayName, hostOfURL(service_.updateFeedURL), {}});
   updateDownloader_ = std::make_unique<UpdateDownloader>(
       UpdateDownloader::Dependencies{platform::mainQueue(), *updateAlerts_, connection, {}, kUpdateSupportEmail});
+  wireInstallerHandOff();
   updateSchedule_ =
       std::make_unique<UpdateCheckSchedule>(platform::mainQueue(), [this] { updates_->checkForUpdates(true); });
+}
+
+void AppServices::wireInstallerHandOff() {
+  installQueue_ = std::make_unique<platform::SerialQueue>("com.orvik.updateInstall");
+  installerSignals_ = std::make_unique<DbusInstallerSignals>(platform::mainQueue());
+  installerLauncher_ = std::make_unique<SpawnInstallerLauncher>();
+  auto parent = [this]() -> Gtk::Window* {
+    if (!mainWebView_) return nullptr;
+    GtkRoot* root = gtk_widget_get_root(mainWebView_->host().widget());
+    return GTK_IS_WINDOW(root) ? Glib::wrap(GTK_WINDOW(root)) : nullptr;
+  };
+  auto installed = [this, parent] {
+    updates_->setShowUpdateDialog(false);
+    updates_->clearUpdateInfo();
+    platform::callPage(mainPage_, platform::pageFunctionCall("__orvikSetUpdateAvailable", {false}));
+    // Quitting lets the installer, which waits for this process, start the new version.
+    RelaunchPrompt::show(parent(), theme_->isDarkMode(), [] {
+      if (auto application = Gio::Application::get_default()) application->quit();
+    });
+  };
+  auto manualFallback = [this](const std::optional<std::filesystem::path>& archive) {
+    updateAlerts_->showInformational("Manual Update Required",
+                                     "The update could not be installed automatically. Unpack the update archive "
+                                     "over the install folder, then open Orvik again.");
+    if (archive) {
+      opener_->revealFile(*archive);
+    } else if (const auto& info = updates_->updateInfo(); info && !info->downloadUrl.empty()) {
+      opener_->openURL(info->downloadUrl);
+    }
+  };
+  installFlow_ = std::make_unique<UpdateInstallFlow>(UpdateInstallFlow::Dependencies{
+      platform::mainQueue(), *installQueue_, *updateDownloader_, *installerSignals_, *installerLauncher_,
+      appInfo_.installFolder, appInfo_.installFolder, pendingUpdateFolder(), appInfo_.bundleIdentifier,
+      std::move(installed), std::move(manualFallback)});
 }
 
 void AppServices::startUpdateChecks(Gtk::Window& window) {
@@ -305,6 +344,7 @@ void AppServices::startUpdateChecks(Gtk::Window& window) {
 AppServices::~AppServices() {
   // The checks and the card's sources go before what they call.
   updateSchedule_.reset();
+  installFlow_.reset();
   updateDownloader_.reset();
   updates_.reset();
   updateFeed_.reset();

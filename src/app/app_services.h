@@ -97,6 +97,9 @@ class ThemeManager;
 class UpdateAlerts;
 class UpdateCheckSchedule;
 class UpdateDownloader;
+class UpdateInstallFlow;
+class DbusInstallerSignals;
+class SpawnInstallerLauncher;
 class UpdateFeedSource;
 class UpdateService;
 class VideoTransferManager;
@@ -201,6 +204,8 @@ class AppServices {
   CredentialFetcher* credentialFetcher() { return credentials_.get(); }
 
  private:
+  // The verified archive goes to orvik-installer; its answer to the card and the relaunch prompt.
+  void wireInstallerHandOff();
   void publishRoutes(MainWebView& web);
 
   // In dependency order: each is built from those above it.
@@ -256,6 +261,10 @@ class AppServices {
   std::unique_ptr<UpdateAlerts> updateAlerts_;
   std::unique_ptr<UpdateService> updates_;
   std::unique_ptr<UpdateDownloader> updateDownloader_;
+  std::unique_ptr<platform::SerialQueue> installQueue_;
+  std::unique_ptr<DbusInstallerSignals> installerSignals_;
+  std::unique_ptr<SpawnInstallerLauncher> installerLauncher_;
+  std::unique_ptr<UpdateInstallFlow> installFlow_;
   std::unique_ptr<UpdateCheckSchedule> updateSchedule_;
   bool updateChecksStarted_ = false;
 

@@ -281,7 +281,7 @@ void UpdateDownloader::verified(const std::filesystem::path& file) {
   state_.isInstalling = true;
   staged_ = file;
   changed.notify();
-  // TODO(installer hand-off issue): hand the staged archive to the installer program.
+  if (handOff_) handOff_(file);
 }
 
 void UpdateDownloader::finishInstalling() {

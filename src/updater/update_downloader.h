@@ -93,6 +93,8 @@ class UpdateDownloader {
   void showSecurityAlert(const UpdateSecurityAlertText& text);
   // Back to Idle once the installation (a later step) has ended.
   void finishInstalling();
+  // Receives each verified archive (main queue), while Installing.
+  void setHandOff(std::function<void(const std::filesystem::path&)> handOff) { handOff_ = std::move(handOff); }
 
   platform::ObserverList<> changed;
 
@@ -107,6 +109,7 @@ class UpdateDownloader {
   Dependencies d_;
   UpdateDownloadState state_;
   std::optional<std::filesystem::path> staged_;
+  std::function<void(const std::filesystem::path&)> handOff_;
   std::shared_ptr<UpdateHttpClient> client_;
   std::shared_ptr<UpdateWorkerGate> gate_ = std::make_shared<UpdateWorkerGate>();
   std::unique_ptr<platform::SerialQueue> worker_;

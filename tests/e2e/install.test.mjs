@@ -56,6 +56,7 @@ test('the installed tree holds the install folder, launcher, desktop entry and i
 
   const folder = path.join(prefix, 'lib', 'orvikdesk');
   fs.accessSync(path.join(folder, 'orvikdesk'), fs.constants.X_OK);
+  fs.accessSync(path.join(folder, 'orvik-installer'), fs.constants.X_OK);
   for (const resource of ['images/titlebar_metal.png', 'images/titlebar_metal_dark.png',
     'images/orvik_desktop_logo.svg', 'images/orvik_desktop_logo_light.svg', 'sounds/ringtone_default.wav',
     'sounds/system/Beep.wav', 'distribution']) {
