@@ -241,7 +241,7 @@ TEST_F(OrvikUploadSchemeIntegration, APageOfAnotherSiteCannotUpload) {
 TEST_F(OrvikUploadSchemeIntegration, TranscodingUploadsComeBackAsUprightEvenSizedH264) {
   struct Case {
     std::string id;
-    testing::ClipSpec spec;
+    testing::ClipRecipe recipe;
     int width, height;
     bool sound;
   };
@@ -251,8 +251,8 @@ TEST_F(OrvikUploadSchemeIntegration, TranscodingUploadsComeBackAsUprightEvenSize
       {"silent", {321, 241, 15, 10, "vp8", false, 0}, 322, 242, false},
   };
   for (const Case& c : cases) {
-    const fs::path clip = docs_ / (c.id + (c.spec.codec == "vp8" ? ".mkv" : ".mp4"));
-    ASSERT_TRUE(testing::makeClip(clip, c.spec));
+    const fs::path clip = docs_ / (c.id + (c.recipe.codec == "vp8" ? ".mkv" : ".mp4"));
+    ASSERT_TRUE(testing::makeClip(clip, c.recipe));
     const json result = transcodeFromPage(clip, c.id);
     ASSERT_EQ(result["status"], 200) << result.dump().substr(0, 2000);
     EXPECT_EQ(result["start"], 200);
@@ -276,7 +276,7 @@ TEST_F(OrvikUploadSchemeIntegration, TranscodingUploadsComeBackAsUprightEvenSize
     EXPECT_EQ(facts.audioCodec, c.sound ? "audio/mpeg4" : "") << c.id;
     EXPECT_TRUE(facts.indexFirst) << c.id;
     EXPECT_TRUE(facts.identityMatrix) << c.id;
-    EXPECT_TRUE(facts.rowsUniform == (c.spec.rotation != 0)) << c.id;
+    EXPECT_TRUE(facts.rowsUniform == (c.recipe.rotation != 0)) << c.id;
   }
   EXPECT_EQ(TempDir::listing(transcoding_->folder()), (std::vector<std::string>{TranscodingUploads::kLockFileName}));
 }

@@ -11,7 +11,7 @@ std::string variable(const char* name) {
 }
 
 std::filesystem::path xdgFolder(const std::string& value, const std::string& home, const char* fallback) {
-  // The base directory specification ignores relative values.
+  // XDG folders given as relative paths count as unset.
   if (!value.empty() && value.front() == '/') return value;
   return std::filesystem::path(home) / fallback;
 }

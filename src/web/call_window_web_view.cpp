@@ -12,37 +12,12 @@
 #include "web/call_window_handlers.h"
 #include "web/certificate_pinning.h"
 #include "web/page_scripts.h"
+#include "web/web_uri_glue.h"
 
 namespace orvik {
 namespace {
 
 constexpr const char* kPageKey = "orvik-call-page";
-
-std::string hostOf(const std::string& uri) {
-  GUri* parsed = g_uri_parse(uri.c_str(), G_URI_FLAGS_NONE, nullptr);
-  if (!parsed) return {};
-  std::string host = g_uri_get_host(parsed) ? g_uri_get_host(parsed) : "";
-  g_uri_unref(parsed);
-  return host;
-}
-
-std::string schemeOf(const std::string& uri) {
-  const char* scheme = g_uri_peek_scheme(uri.c_str());
-  return scheme ? scheme : "";
-}
-
-// The certificate and its issuers as WebKit saw them, server's first.
-std::vector<DerBytes> chainOf(GTlsCertificate* certificate) {
-  std::vector<DerBytes> chain;
-  for (GTlsCertificate* current = certificate; current; current = g_tls_certificate_get_issuer(current)) {
-    GByteArray* der = nullptr;
-    g_object_get(current, "certificate", &der, nullptr);
-    if (!der) break;
-    chain.emplace_back(der->data, der->data + der->len);
-    g_byte_array_unref(der);
-  }
-  return chain;
-}
 
 // A copy of every setting a program may change, so the call view's changes
 // stay its own.

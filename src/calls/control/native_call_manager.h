@@ -42,6 +42,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "calls/control/call_frame_routing.h"
 #include "calls/control/call_ports.h"
 #include "calls/control/call_strings.h"
 #include "calls/media/call_ice_manager.h"
@@ -581,6 +582,8 @@ class NativeCallManager final : public CallSignalingDelegate,
   void remoteAnswerDidApply();
   void plainRestartAnswerDidApply(bool applied);
   void candidateResendDue(double offset);
+  // What the routing of a busy or end frame from `from` decides on.
+  RemoteEndFacts remoteEndFacts(const std::optional<std::string>& from) const;
   // Stops media of the call: the connection, the capture and the camera.
   void stopMedia();
   // Screen share and video upgrade: what clean-up ends with the call.

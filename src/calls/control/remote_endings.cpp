@@ -67,9 +67,8 @@ void NativeCallManager::handleRemoteEnd(bool force) {
   });
 }
 
-void NativeCallManager::signalingDidReceiveUserBusy(const std::optional<std::string>& from) {
-  ORVIK_ASSERT_ON_MAIN_QUEUE();
-  auto& call = state_.call;
+RemoteEndFacts NativeCallManager::remoteEndFacts(const std::optional<std::string>& from) const {
+  const auto& call = state_.call;
   const auto& session = call.currentSession;
   RemoteEndFacts facts;
   facts.state = call.callState.kind();
@@ -80,6 +79,13 @@ void NativeCallManager::signalingDidReceiveUserBusy(const std::optional<std::str
   facts.outgoing = session && session->direction == CallDirection::outgoing;
   facts.connected = session && session->connectedAt;
   facts.remoteAnswerReceived = call.remoteAnswerReceived;
+  return facts;
+}
+
+void NativeCallManager::signalingDidReceiveUserBusy(const std::optional<std::string>& from) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
+  auto& call = state_.call;
+  RemoteEndFacts facts = remoteEndFacts(from);
   const auto& ringStarted = state_.kept.outgoingRingStartedAt;
   facts.ringingSeconds = ringStarted ? std::chrono::duration<double>(clock().now() - *ringStarted).count() : 0.0;
 
@@ -173,16 +179,7 @@ void NativeCallManager::signalingDidReceiveEndCall(const std::optional<std::stri
   auto& call = state_.call;
   if (!call.callState.isInCall()) return;
   if (timeline_.isRunning()) timeline_.step("end/cancel signal from " + from.value_or("-"));
-  const auto& session = call.currentSession;
-  RemoteEndFacts facts;
-  facts.state = call.callState.kind();
-  facts.from = from;
-  facts.remoteUserNumber = call.remoteUserNumber;
-  facts.remoteDeviceUdid = call.remoteDeviceUdid;
-  facts.ignoredAnswerUdids = call.ignoredAnswerUdids;
-  facts.outgoing = session && session->direction == CallDirection::outgoing;
-  facts.connected = session && session->connectedAt;
-  facts.remoteAnswerReceived = call.remoteAnswerReceived;
+  RemoteEndFacts facts = remoteEndFacts(from);
   const auto route = routeEndFrame(facts);
   switch (route) {
     case RemoteEndRoute::ignoredNotInCall:

@@ -182,28 +182,28 @@ void inspectFirstFrame(const fs::path& file, ClipFacts& facts) {
 
 }  // namespace
 
-bool makeClip(const fs::path& file, const ClipSpec& spec) {
-  const bool mp4 = spec.codec != "vp8";
-  std::string video = "videotestsrc pattern=smpte75 num-buffers=" + std::to_string(spec.frames) +
-                      " ! video/x-raw,format=I420,width=" + std::to_string(spec.width) +
-                      ",height=" + std::to_string(spec.height) + ",framerate=" + std::to_string(spec.fps) + "/1 ! ";
-  if (spec.codec == "hevc") {
+bool makeClip(const fs::path& file, const ClipRecipe& recipe) {
+  const bool mp4 = recipe.codec != "vp8";
+  std::string video = "videotestsrc pattern=smpte75 num-buffers=" + std::to_string(recipe.frames) +
+                      " ! video/x-raw,format=I420,width=" + std::to_string(recipe.width) +
+                      ",height=" + std::to_string(recipe.height) + ",framerate=" + std::to_string(recipe.fps) + "/1 ! ";
+  if (recipe.codec == "hevc") {
     video += "x265enc speed-preset=ultrafast ! h265parse ! video/x-h265,stream-format=hvc1 ! ";
-  } else if (spec.codec == "h264") {
+  } else if (recipe.codec == "h264") {
     video += "x264enc speed-preset=ultrafast ! h264parse ! ";
   } else {
     video += "vp8enc deadline=1 ! ";
   }
   std::string description = video + "mux. " + (mp4 ? "mp4mux name=mux" : "matroskamux name=mux") + " ! filesink name=sink";
-  if (spec.sound) {
+  if (recipe.sound) {
     // 1600 samples a buffer at 48 kHz: 30 buffers a second.
-    const int buffers = std::max(1, spec.frames * 30 / std::max(1, spec.fps));
+    const int buffers = std::max(1, recipe.frames * 30 / std::max(1, recipe.fps));
     description += " audiotestsrc num-buffers=" + std::to_string(buffers) +
                    " samplesperbuffer=1600 ! audio/x-raw,rate=48000,channels=1 ! audioconvert ! " +
                    (mp4 ? "avenc_aac ! aacparse" : "vorbisenc") + " ! mux.";
   }
   if (!runPipeline(description, file)) return false;
-  if (spec.rotation != 0) return mp4 && setRotation(file, spec.rotation);
+  if (recipe.rotation != 0) return mp4 && setRotation(file, recipe.rotation);
   return true;
 }
 

@@ -10,7 +10,7 @@
 
 namespace orvik::testing {
 
-struct ClipSpec {
+struct ClipRecipe {
   int width = 320;
   int height = 240;
   int fps = 30;
@@ -21,7 +21,7 @@ struct ClipSpec {
 };
 
 // SMPTE 75 % bars: one colour down each column of the stored picture.
-bool makeClip(const std::filesystem::path& file, const ClipSpec& spec);
+bool makeClip(const std::filesystem::path& file, const ClipRecipe& recipe);
 // An MP4 (M4A) with one AAC track and no video.
 bool makeSoundOnly(const std::filesystem::path& file);
 
