@@ -110,17 +110,23 @@ class ManagerIncomingCallPushTarget final : public IncomingCallPushTarget {
   explicit ManagerIncomingCallPushTarget(NativeCallManager& manager) : manager_(manager) {}
   bool isMaskedOrWiped() const override { return manager_.isMaskedOrWiped(); }
   bool isInCall() const override { return manager_.isInCall(); }
-  // TODO(incoming calls issue): the manager's busy reply, intake, accept and reject.
-  void sendBusyToNewCaller(const std::string& callerNumber) override {
-    nativeLog("[CALL] busy reply to " + callerNumber + " not handled yet");
+  bool isRingingCall(const IncomingCallPush& call) const override {
+    return manager_.isRingingCallAnnouncement(call.callerNumber, call.pushId);
   }
-  void prepareSignalingForIncoming(const IncomingCallPush&) override {
-    nativeLog("[CALL] incoming call from a notification not handled yet");
+  void sendBusyToNewCaller(const std::string& callerNumber) override { manager_.sendBusyToNewCaller(callerNumber); }
+  void prepareSignalingForIncoming(const IncomingCallPush& call) override {
+    manager_.prepareSignalingForIncoming(call.callerNumber, call.displayName, call.isAudio, call.pushId, "",
+                                         /*fromPush=*/true, /*remoteIsSubscribed=*/false, /*isDarkMode=*/true,
+                                         /*identityGuessed=*/false);
   }
-  // TODO(incoming panel issue): the native incoming-call panel.
-  void showIncomingCallPanel(const IncomingCallPush&, std::function<void()>, std::function<void()>) override {}
-  void acceptIncomingFromPanel(const IncomingCallPush&) override {}
-  void rejectCall() override { manager_.hangUpCurrentCall(); }
+  // TODO(incoming panel issue): the native incoming-call panel (branch wt-panels).
+  void showIncomingCallPanel(const IncomingCallPush&, std::function<void()>, std::function<void()>) override {
+    nativeLog("[CALL] incoming-call panel not available yet");
+  }
+  void acceptIncomingFromPanel(const IncomingCallPush& call) override {
+    manager_.acceptIncomingFromPanel(call.callerNumber, call.displayName, call.isAudio, call.pushId, true);
+  }
+  void rejectCall() override { manager_.rejectCall(); }
 
  private:
   NativeCallManager& manager_;

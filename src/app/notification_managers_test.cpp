@@ -31,6 +31,7 @@ class RecordingIncomingCalls final : public IncomingCallPushTarget {
  public:
   bool isMaskedOrWiped() const override { return maskedOrWiped; }
   bool isInCall() const override { return inCall; }
+  bool isRingingCall(const IncomingCallPush& call) const override { return call.pushId == ringingPushId; }
   void sendBusyToNewCaller(const std::string& callerNumber) override { events.push_back("busy " + callerNumber); }
   void prepareSignalingForIncoming(const IncomingCallPush& call) override {
     events.push_back("prepare");
@@ -49,6 +50,7 @@ class RecordingIncomingCalls final : public IncomingCallPushTarget {
 
   bool maskedOrWiped = false;
   bool inCall = false;
+  std::string ringingPushId = "none";
   std::vector<std::string> events;
   std::vector<IncomingCallPush> prepared;
   std::function<void()> acceptPanel;
@@ -432,8 +434,17 @@ TEST_F(NotificationsTest, IncomingCallPanelBusyAndSuppression) {
   EXPECT_THAT(calls_.events, ElementsAre("busy 42"));
   EXPECT_THAT(page_->scripts, IsEmpty());
 
+  // The call that rings here, announced again: the panel again, no busy reply.
+  calls_.events.clear();
+  calls_.ringingPushId = "p";
+  push_.handleIncomingCallPush(payload);
+  run();
+  EXPECT_THAT(calls_.events, ElementsAre("prepare", "panel Bo"));
+  calls_.ringingPushId = "none";
+
   // Decoy or wipe-out: the log line only.
   calls_.events.clear();
+  page_->scripts.clear();
   calls_.maskedOrWiped = true;
   push_.handleIncomingCallPush(payload);
   run();

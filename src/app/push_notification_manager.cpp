@@ -155,7 +155,9 @@ void PushNotificationManager::handleIncomingCallPush(const nlohmann::json& paylo
     call.displayName = from.empty() ? "Unknown" : from;
   }
   call.callerNumber = from.substr(0, from.find('_'));
-  if (calls_.isInCall()) {
+  // A second announcement of the call already ringing is no new caller: it
+  // shows the panel again and must never answer that caller busy.
+  if (calls_.isInCall() && !calls_.isRingingCall(call)) {
     calls_.sendBusyToNewCaller(call.callerNumber);
     return;
   }

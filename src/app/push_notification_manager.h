@@ -46,6 +46,8 @@ class IncomingCallPushTarget {
   virtual bool isMaskedOrWiped() const = 0;
   // Ringing, calling, connecting or connected.
   virtual bool isInCall() const = 0;
+  // Whether `call` is the call ringing here now, announced once more.
+  virtual bool isRingingCall(const IncomingCallPush& call) const = 0;
   virtual void sendBusyToNewCaller(const std::string& callerNumber) = 0;
   virtual void prepareSignalingForIncoming(const IncomingCallPush& call) = 0;
   virtual void showIncomingCallPanel(const IncomingCallPush& call, std::function<void()> accept,
