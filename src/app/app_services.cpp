@@ -25,6 +25,7 @@
 #include "calls/signaling/call_signaling_service.h"
 #include "calls/signaling/socketio/transport.h"
 #include "calls/windows/audio_call_window_gtk.h"
+#include "calls/windows/incoming_call_panel_gtk.h"
 #include "calls/windows/floating_call_panel_control.h"
 #include "calls/windows/native_audio_call_window.h"
 #include "core/debug_log_manager.h"
@@ -133,7 +134,8 @@ AppServices::AppServices(Options options)
   displaySleep_ = platform::makeGtkDisplaySleepInhibitor(mainWindow);
 
   callTones_ = std::make_unique<CallAudioTones>([this]() -> CallAudioManager& { return callAudio(); });
-  callWindows_ = std::make_unique<ShellCallWindows>(mainWindow, [this] { return audioCallWindow_.get(); });
+  callWindows_ = std::make_unique<ShellCallWindows>(mainWindow, [this] { return audioCallWindow_.get(); },
+                                                    [this] { return incomingCallPanel_.get(); });
   callAlerts_ = std::make_unique<GtkCallAlerts>();
   callCapture_ = std::make_unique<DeviceCallCapture>([this]() -> platform::AudioHardware& { return audioHardware(); });
   screenShare_ = std::make_unique<NoCallScreenShare>();
@@ -169,6 +171,9 @@ AppServices::AppServices(Options options)
   audioCallWindow_ = NativeAudioCallWindow::create(
       {*calls_, *captureAuthorization_, callStrings_, theme_.get(), *floatingPanel_, *callAlerts_,
        AudioCallWindowGtk::factory({*windowPlacement_, callStrings_, audioView})});
+  // TODO(incoming call intake): the camera preview of a ringing video call.
+  incomingCallPanel_ = IncomingCallPanel::create(
+      {*calls_, IncomingCallPanelGtk::factory({*windowPlacement_, callStrings_, audioView.defaultAvatarURL})});
   documents_ = std::make_unique<DocTransferManager>(documentsDirectory);
   images_ = std::make_unique<ImgTransferManager>(documentsDirectory);
   videos_ = std::make_unique<VideoTransferManager>(documentsDirectory);
@@ -355,6 +360,10 @@ void AppServices::publishRoutes(MainWebView& web) {
     audioCallWindow_->open({request->callee.name, request->callee.OrvikID, request->callee.avatarURL.value_or(""),
                             request->callee.isSubscribed, request->isDarkMode, false, true});
   });
+  [[maybe_unused]] const bool dismissRouted =
+      web.routes().route("dismissIncomingCallPanel", [this](const nlohmann::json&) { incomingCallPanel_->dismiss(); });
+  // TODO(incoming call intake): showIncomingCallPanel shows the panel once the manager prepares signalling for
+  // the call (incomingCallPanel_->showForRingingCall).
   // TODO(call windows and incoming calls issues): the other call and call-window messages.
   // TODO(#31): the viewer, share and clipboard messages, openOrSave…, deleteLocalFiles, readVideoForPlayback.
   // TODO(file drag issue): beginFileDrag.

@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include "calls/control/native_call_manager.h"
+#include "calls/windows/incoming_call_panel.h"
 #include "calls/windows/native_audio_call_window.h"
 #include "core/native_logger.h"
 
@@ -59,6 +60,11 @@ void ShellCallWindows::publishConnected(bool connected) {
 
 void ShellCallWindows::closeAudioCallWindow() {
   if (auto* audio = audioWindow_()) audio->close();
+}
+
+void ShellCallWindows::dismissIncomingCallPanel() {
+  if (!incomingPanel_) return;
+  if (auto* panel = incomingPanel_()) panel->dismiss();
 }
 
 void ShellCallWindows::hideCallLimitBanner() {

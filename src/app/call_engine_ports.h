@@ -15,6 +15,7 @@ typedef struct _GtkWindow GtkWindow;
 
 namespace orvik {
 
+class IncomingCallPanel;
 class NativeAudioCallWindow;
 class NativeCallManager;
 
@@ -50,14 +51,18 @@ class ShellCallWindows final : public CallWindows {
  public:
   // `mainWindow`: the main window while it exists, else null; `audioWindow`:
   // the audio call window's controller once it is built, else null.
-  ShellCallWindows(std::function<GtkWindow*()> mainWindow, std::function<NativeAudioCallWindow*()> audioWindow)
-      : mainWindow_(std::move(mainWindow)), audioWindow_(std::move(audioWindow)) {}
+  // `incomingPanel`: the incoming-call panel once it is built, else null.
+  ShellCallWindows(std::function<GtkWindow*()> mainWindow, std::function<NativeAudioCallWindow*()> audioWindow,
+                   std::function<IncomingCallPanel*()> incomingPanel = {})
+      : mainWindow_(std::move(mainWindow)),
+        audioWindow_(std::move(audioWindow)),
+        incomingPanel_(std::move(incomingPanel)) {}
 
   void publishTimerText(const std::string& text) override;
   void publishConnected(bool connected) override;
   void closeAudioCallWindow() override;
   void closeVideoCallWindow() override {}
-  void dismissIncomingCallPanel() override {}
+  void dismissIncomingCallPanel() override;
   void floatingPanelCallDidStart(const std::string&, const std::string&, bool, bool) override {}
   void floatingPanelCallDidEnd() override {}
   void markCameraOff() override {}
@@ -80,6 +85,7 @@ class ShellCallWindows final : public CallWindows {
  private:
   std::function<GtkWindow*()> mainWindow_;
   std::function<NativeAudioCallWindow*()> audioWindow_;
+  std::function<IncomingCallPanel*()> incomingPanel_;
 };
 
 }  // namespace orvik
