@@ -7,21 +7,21 @@
 
 namespace orvik {
 
-AudioCallWindowGtk::AudioCallWindowGtk(const Context& context, const AudioCallWindowSpec& spec,
+AudioCallWindowGtk::AudioCallWindowGtk(const Context& context, const AudioCallWindowSetup& setup,
                                        AudioCallViewModel& model, AudioCallActions actions,
                                        AudioCallWindowDelegate& delegate)
     : placement_(context.placement), delegate_(delegate) {
-  window_.set_title(spec.title);
+  window_.set_title(setup.title);
   window_.set_name("audio-call-window");
   window_.set_default_size(NativeAudioCallWindow::kWidth, NativeAudioCallWindow::kHeight);
   window_.set_resizable(true);
   window_.set_hide_on_close(true);
   // Linux cannot keep a window out of other programs' screen captures:
-  // `spec.capturable` has nothing to switch here.
+  // `setup.capturable` has nothing to switch here.
   view_ = Gtk::make_managed<AudioCallView>(model, context.strings, std::move(actions), context.view);
   view_->set_size_request(NativeAudioCallWindow::kMinimumSide, NativeAudioCallWindow::kMinimumSide);
   window_.set_child(*view_);
-  setDarkMode(spec.isDarkMode);
+  setDarkMode(setup.isDarkMode);
 
   window_.signal_close_request().connect(
       [this] {
@@ -45,9 +45,9 @@ AudioCallWindowGtk::AudioCallWindowGtk(const Context& context, const AudioCallWi
 AudioCallWindowGtk::~AudioCallWindowGtk() { window_.set_visible(false); }
 
 AudioCallWindowFactory AudioCallWindowGtk::factory(Context context) {
-  return [context](const AudioCallWindowSpec& spec, AudioCallViewModel& model, AudioCallActions actions,
+  return [context](const AudioCallWindowSetup& setup, AudioCallViewModel& model, AudioCallActions actions,
                    AudioCallWindowDelegate& delegate) -> std::unique_ptr<AudioCallWindowSurface> {
-    return std::make_unique<AudioCallWindowGtk>(context, spec, model, std::move(actions), delegate);
+    return std::make_unique<AudioCallWindowGtk>(context, setup, model, std::move(actions), delegate);
   };
 }
 

@@ -33,7 +33,7 @@ class AudioCallWindowGtk final : public AudioCallWindowSurface {
     AudioCallViewOptions view;
   };
 
-  AudioCallWindowGtk(const Context& context, const AudioCallWindowSpec& spec, AudioCallViewModel& model,
+  AudioCallWindowGtk(const Context& context, const AudioCallWindowSetup& setup, AudioCallViewModel& model,
                      AudioCallActions actions, AudioCallWindowDelegate& delegate);
   ~AudioCallWindowGtk() override;
 

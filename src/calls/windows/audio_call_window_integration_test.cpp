@@ -86,12 +86,12 @@ class AudioCallWindowIntegration : public ::testing::Test {
     view.outputRouting = routing.get();
     view.logoFile = std::filesystem::path(ORVIK_SOURCE_DIR) / "resources" / "images" / "orvik_desktop_logo.svg";
     controller = NativeAudioCallWindow::create({calls, authorization, strings, nullptr, panel, alerts,
-                                                [this](const AudioCallWindowSpec& spec, AudioCallViewModel& model,
+                                                [this](const AudioCallWindowSetup& setup, AudioCallViewModel& model,
                                                        AudioCallActions actions, AudioCallWindowDelegate& delegate)
                                                     -> std::unique_ptr<AudioCallWindowSurface> {
                                                   auto built = std::make_unique<AudioCallWindowGtk>(
                                                       AudioCallWindowGtk::Context{*placement, strings, viewOptions},
-                                                      spec, model, std::move(actions), delegate);
+                                                      setup, model, std::move(actions), delegate);
                                                   gtkWindow = built.get();
                                                   return built;
                                                 },

@@ -29,7 +29,7 @@ class AudioCallWindowDelegate {
   virtual void windowDidResignKey() = 0;
 };
 
-struct AudioCallWindowSpec {
+struct AudioCallWindowSetup {
   std::string title;
   bool isDarkMode = true;
   // Whether screen captures may show the window (the call manager's
@@ -54,7 +54,7 @@ class AudioCallWindowSurface {
 
 // Builds and shows a window for `model` with the screen's `actions`.
 using AudioCallWindowFactory = std::function<std::unique_ptr<AudioCallWindowSurface>(
-    const AudioCallWindowSpec& spec, AudioCallViewModel& model, AudioCallActions actions,
+    const AudioCallWindowSetup& setup, AudioCallViewModel& model, AudioCallActions actions,
     AudioCallWindowDelegate& delegate)>;
 
 }  // namespace orvik

@@ -134,11 +134,11 @@ void NativeAudioCallWindow::placeCall(const CallUser& callee) {
 }
 
 void NativeAudioCallWindow::buildWindow() {
-  AudioCallWindowSpec spec;
-  spec.title = model_.state().isIncoming ? kIncomingTitle : kTitle;
-  spec.isDarkMode = model_.state().isDarkMode;
-  spec.capturable = c_.calls.isScreenshotAccessAllowed();
-  window_ = std::shared_ptr<AudioCallWindowSurface>(c_.makeWindow(spec, model_, makeActions(), *this));
+  AudioCallWindowSetup setup;
+  setup.title = model_.state().isIncoming ? kIncomingTitle : kTitle;
+  setup.isDarkMode = model_.state().isDarkMode;
+  setup.capturable = c_.calls.isScreenshotAccessAllowed();
+  window_ = std::shared_ptr<AudioCallWindowSurface>(c_.makeWindow(setup, model_, makeActions(), *this));
   if (window_) window_->orderFront();
 }
 

@@ -84,10 +84,10 @@ class NativeAudioCallWindowTest : public ::testing::Test {
   NativeAudioCallWindowTest() {
     window = NativeAudioCallWindow::create(
         {calls, authorization, strings, &theme, panel, alerts,
-         [this](const AudioCallWindowSpec& spec, AudioCallViewModel&, AudioCallActions a,
+         [this](const AudioCallWindowSetup& setup, AudioCallViewModel&, AudioCallActions a,
                 AudioCallWindowDelegate& delegate) -> std::unique_ptr<AudioCallWindowSurface> {
-           log.push_back("window built \"" + spec.title + "\" dark=" + (spec.isDarkMode ? "true" : "false") +
-                         " capturable=" + (spec.capturable ? "true" : "false"));
+           log.push_back("window built \"" + setup.title + "\" dark=" + (setup.isDarkMode ? "true" : "false") +
+                         " capturable=" + (setup.capturable ? "true" : "false"));
            actions = std::move(a);
            auto built = std::make_unique<FakeSurface>(log, delegate);
            surface = built.get();
