@@ -120,9 +120,9 @@ void applyTopRight(GtkWindow* window) {
   ::Display* display = xDisplayOf(window);
   long x = 0, y = 0, width = 0, height = 0;
   workArea(display, x, y, width, height);
-  const int windowWidth = gtk_widget_get_width(GTK_WIDGET(window));
-  int w = windowWidth;
-  if (w <= 0) gtk_window_get_default_size(window, &w, nullptr);
+  int w = gtk_widget_get_width(GTK_WIDGET(window));
+  int h = 0;
+  if (w <= 0) gtk_window_get_default_size(window, &w, &h);
   // Asked of the window manager as the program's own position (its frame
   // goes around it), as an older window manager may ignore a bare move.
   XSizeHints hints{};
