@@ -34,6 +34,7 @@
 #include "calls/signaling/call_signaling_service.h"
 #include "calls/signaling/socketio/transport.h"
 #include "calls/windows/audio_call_window_gtk.h"
+#include "calls/windows/incoming_call_panel_gtk.h"
 #include "calls/windows/floating_call_panel_control.h"
 #include "calls/windows/native_audio_call_window.h"
 #include "core/debug_log_manager.h"
@@ -107,7 +108,8 @@ namespace {
 // The call engine and its incoming-call panel as an announced call needs them.
 class ManagerIncomingCallPushTarget final : public IncomingCallPushTarget {
  public:
-  explicit ManagerIncomingCallPushTarget(NativeCallManager& manager) : manager_(manager) {}
+  ManagerIncomingCallPushTarget(NativeCallManager& manager, std::function<IncomingCallPanel*()> panel)
+      : manager_(manager), panel_(std::move(panel)) {}
   bool isMaskedOrWiped() const override { return manager_.isMaskedOrWiped(); }
   bool isInCall() const override { return manager_.isInCall(); }
   bool isRingingCall(const IncomingCallPush& call) const override {
@@ -119,9 +121,16 @@ class ManagerIncomingCallPushTarget final : public IncomingCallPushTarget {
                                          /*fromPush=*/true, /*remoteIsSubscribed=*/false, /*isDarkMode=*/true,
                                          /*identityGuessed=*/false);
   }
-  // TODO(incoming panel issue): the native incoming-call panel (branch wt-panels).
-  void showIncomingCallPanel(const IncomingCallPush&, std::function<void()>, std::function<void()>) override {
-    nativeLog("[CALL] incoming-call panel not available yet");
+  void showIncomingCallPanel(const IncomingCallPush& call, std::function<void()> accept,
+                             std::function<void()> decline) override {
+    auto* panel = panel_();
+    if (!panel) return;
+    IncomingCallRequest request;
+    request.callerName = call.displayName;
+    request.userNumber = call.callerNumber;
+    request.isAudio = call.isAudio;
+    // The call manager's ring timer ends an unanswered ring as missed.
+    panel->show(request, {std::move(accept), std::move(decline), {}});
   }
   void acceptIncomingFromPanel(const IncomingCallPush& call) override {
     manager_.acceptIncomingFromPanel(call.callerNumber, call.displayName, call.isAudio, call.pushId, true);
@@ -130,6 +139,7 @@ class ManagerIncomingCallPushTarget final : public IncomingCallPushTarget {
 
  private:
   NativeCallManager& manager_;
+  std::function<IncomingCallPanel*()> panel_;
 };
 
 // Whether one of the program's windows is the one the user works in.
@@ -200,7 +210,8 @@ AppServices::AppServices(Options options)
   displaySleep_ = platform::makeGtkDisplaySleepInhibitor(mainWindow);
 
   callTones_ = std::make_unique<CallAudioTones>([this]() -> CallAudioManager& { return callAudio(); });
-  callWindows_ = std::make_unique<ShellCallWindows>(mainWindow, [this] { return audioCallWindow_.get(); });
+  callWindows_ = std::make_unique<ShellCallWindows>(mainWindow, [this] { return audioCallWindow_.get(); },
+                                                    [this] { return incomingCallPanel_.get(); });
   callAlerts_ = std::make_unique<GtkCallAlerts>();
   callCapture_ = std::make_unique<DeviceCallCapture>([this]() -> platform::AudioHardware& { return audioHardware(); });
   screenShare_ = makeDesktopCallScreenShare();
@@ -222,7 +233,8 @@ AppServices::AppServices(Options options)
   calls_ = std::make_unique<ManagerCallControl>(*callManager_);
   notifier_ = platform::makeFreedesktopNotifier(appInfo_.displayName, appInfo_.bundleIdentifier);
   badge_ = platform::makeLauncherEntryBadge(appInfo_.bundleIdentifier + ".desktop");
-  pushCalls_ = std::make_unique<ManagerIncomingCallPushTarget>(*callManager_);
+  pushCalls_ = std::make_unique<ManagerIncomingCallPushTarget>(*callManager_,
+                                                               [this] { return incomingCallPanel_.get(); });
   push_ = std::make_unique<PushNotificationManager>(*pushCalls_, [mainWindow] {
     if (GtkWindow* window = mainWindow()) gtk_window_present(window);
   });
@@ -246,6 +258,7 @@ AppServices::AppServices(Options options)
       NativeCallWindow::kVideoFailSafeSeconds});
   callOperations_ = std::make_unique<NativeCallManagerOperations>(*callManager_, defaults_);
   callWindowOperations_ = std::make_unique<AppCallWindowOperations>(*callWindow_, *callAlerts_);
+  callWindowOperations_->setIncomingCallPanel([this] { return incomingCallPanel_.get(); });
   windowPlacement_ = platform::makeWindowPlacement();
   floatingPanel_ = std::make_unique<NoFloatingCallPanel>();
   // The router and the hardware load when the output picker first lists devices.
@@ -267,6 +280,9 @@ AppServices::AppServices(Options options)
     audioCallWindow_->open({request.callee.name, request.callee.OrvikID, request.callee.avatarURL.value_or(""),
                             request.callee.isSubscribed, request.isDarkMode, false, true});
   });
+  // TODO(incoming call intake): the camera preview of a ringing video call.
+  incomingCallPanel_ = IncomingCallPanel::create(
+      {*calls_, IncomingCallPanelGtk::factory({*windowPlacement_, callStrings_, audioView.defaultAvatarURL})});
   documents_ = std::make_unique<DocTransferManager>(documentsDirectory);
   images_ = std::make_unique<ImgTransferManager>(documentsDirectory);
   videos_ = std::make_unique<VideoTransferManager>(documentsDirectory);

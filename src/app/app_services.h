@@ -80,6 +80,7 @@ class MainTitlebarLayout;
 class MainWebView;
 class MediaPermissionAlerts;
 class MediaPermissionManager;
+class IncomingCallPanel;
 class NativeAudioCallWindow;
 class NativeCallManager;
 class NativeCallManagerOperations;
@@ -244,6 +245,7 @@ class AppServices {
   std::shared_ptr<CallAudioRouter> audioRouter_;
   std::unique_ptr<AudioOutputRouting> audioOutputRouting_;
   std::shared_ptr<NativeAudioCallWindow> audioCallWindow_;
+  std::shared_ptr<IncomingCallPanel> incomingCallPanel_;
   std::unique_ptr<DocTransferManager> documents_;
   std::unique_ptr<ImgTransferManager> images_;
   std::unique_ptr<VideoTransferManager> videos_;

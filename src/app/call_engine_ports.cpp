@@ -2,7 +2,10 @@
 
 #include <gtk/gtk.h>
 
+#include <optional>
+
 #include "calls/control/native_call_manager.h"
+#include "calls/windows/incoming_call_panel.h"
 #include "calls/windows/native_audio_call_window.h"
 #include "core/native_logger.h"
 
@@ -59,6 +62,24 @@ void ShellCallWindows::publishConnected(bool connected) {
 
 void ShellCallWindows::closeAudioCallWindow() {
   if (auto* audio = audioWindow_()) audio->close();
+}
+
+IncomingCallPanel* ShellCallWindows::incomingPanel() const { return incomingPanel_ ? incomingPanel_() : nullptr; }
+
+void ShellCallWindows::dismissIncomingCallPanel() {
+  if (auto* panel = incomingPanel()) panel->dismiss();
+}
+
+void ShellCallWindows::updateIncomingPanelIdentity(const std::string& name, const std::string& orvikID,
+                                                   const std::string& avatarURL, bool isSubscribed) {
+  // An empty picture keeps the one shown.
+  if (auto* panel = incomingPanel()) {
+    panel->updateIdentity(name, orvikID, avatarURL.empty() ? std::nullopt : std::optional(avatarURL), isSubscribed);
+  }
+}
+
+void ShellCallWindows::incomingPanelIdentityResolved() {
+  if (auto* panel = incomingPanel()) panel->identityResolved();
 }
 
 void ShellCallWindows::hideCallLimitBanner() {

@@ -15,6 +15,7 @@ typedef struct _GtkWindow GtkWindow;
 
 namespace orvik {
 
+class IncomingCallPanel;
 class NativeAudioCallWindow;
 class NativeCallManager;
 
@@ -50,23 +51,28 @@ class ShellCallWindows final : public CallWindows {
  public:
   // `mainWindow`: the main window while it exists, else null; `audioWindow`:
   // the audio call window's controller once it is built, else null.
-  ShellCallWindows(std::function<GtkWindow*()> mainWindow, std::function<NativeAudioCallWindow*()> audioWindow)
-      : mainWindow_(std::move(mainWindow)), audioWindow_(std::move(audioWindow)) {}
+  // `incomingPanel`: the incoming-call panel once it is built, else null.
+  ShellCallWindows(std::function<GtkWindow*()> mainWindow, std::function<NativeAudioCallWindow*()> audioWindow,
+                   std::function<IncomingCallPanel*()> incomingPanel = {})
+      : mainWindow_(std::move(mainWindow)),
+        audioWindow_(std::move(audioWindow)),
+        incomingPanel_(std::move(incomingPanel)) {}
 
   void publishTimerText(const std::string& text) override;
   void publishConnected(bool connected) override;
   void closeAudioCallWindow() override;
   void closeVideoCallWindow() override {}
-  void dismissIncomingCallPanel() override {}
-  // TODO(call windows issue): the audio and video call windows, the incoming
-  // panel and the floating panel.
+  void dismissIncomingCallPanel() override;
+  // TODO(call windows issue): the audio and video call windows and the
+  // floating panel.
   void openAudioCallWindow(const std::string&, const std::string&, const std::string&, bool, bool, bool,
                            bool) override {}
   void openVideoCallWindow(const std::string&, const std::string&, const std::string&, bool, bool, bool) override {}
   void clearIncomingFlag() override {}
   void setFloatingAwaitingAccept(bool) override {}
-  void updateIncomingPanelIdentity(const std::string&, const std::string&, const std::string&, bool) override {}
-  void incomingPanelIdentityResolved() override {}
+  void updateIncomingPanelIdentity(const std::string& name, const std::string& orvikID, const std::string& avatarURL,
+                                   bool isSubscribed) override;
+  void incomingPanelIdentityResolved() override;
   void updateCallScreenIdentity(bool, const std::string&, const std::string&, const std::string&, bool) override {}
   void floatingPanelCallDidStart(const std::string&, const std::string&, bool, bool) override {}
   void floatingPanelCallDidEnd() override {}
@@ -90,6 +96,9 @@ class ShellCallWindows final : public CallWindows {
  private:
   std::function<GtkWindow*()> mainWindow_;
   std::function<NativeAudioCallWindow*()> audioWindow_;
+  IncomingCallPanel* incomingPanel() const;
+
+  std::function<IncomingCallPanel*()> incomingPanel_;
 };
 
 }  // namespace orvik

@@ -1,6 +1,7 @@
 #include "app/call_window_operations.h"
 
 #include "calls/control/call_ports.h"
+#include "calls/windows/incoming_call_panel.h"
 #include "calls/windows/native_call_window.h"
 #include "core/native_logger.h"
 
@@ -18,15 +19,22 @@ void AppCallWindowOperations::notYet(const std::string& operation) const {
   }
 }
 
-void AppCallWindowOperations::showIncomingCallPanel(const IncomingCallAnnouncement&, std::function<void()>,
-                                                    std::function<void()>) {
-  // TODO(incoming panel issue): IncomingCallPanel::show with the two actions.
-  notYet("IncomingCallPanel.show");
+void AppCallWindowOperations::showIncomingCallPanel(const IncomingCallAnnouncement& call,
+                                                    std::function<void()> accept, std::function<void()> decline) {
+  auto* panel = incomingPanel_ ? incomingPanel_() : nullptr;
+  if (!panel) {
+    notYet("IncomingCallPanel.show");
+    return;
+  }
+  IncomingCallRequest request{call.callerName, call.userNumber,   call.imageUrl,       call.isAudio,
+                              call.callerIsSubscribed, call.isDarkMode, call.identityGuessed};
+  // No no-answer action: the call manager's own ring timer ends an
+  // unanswered ring as missed.
+  panel->show(request, {std::move(accept), std::move(decline), {}});
 }
 
 void AppCallWindowOperations::dismissIncomingCallPanel() {
-  // TODO(incoming panel issue): IncomingCallPanel::dismiss.
-  notYet("IncomingCallPanel.dismiss");
+  if (auto* panel = incomingPanel_ ? incomingPanel_() : nullptr) panel->dismiss();
 }
 
 void AppCallWindowOperations::showPreCallWindow(const std::string&, const std::string&, const std::string&, bool) {

@@ -1,5 +1,5 @@
 // CallWindowOperations in the program: the web call window
-// (NativeCallWindow) and the call alerts. The incoming-call panel, the
+// (NativeCallWindow), the incoming-call panel and the call alerts. The
 // pre-call window and the native call screens are joined here as they come;
 // until then a request for one is logged and nothing opens.
 //
@@ -15,6 +15,7 @@
 namespace orvik {
 
 class CallAlerts;
+class IncomingCallPanel;
 class NativeCallWindow;
 
 class AppCallWindowOperations final : public CallWindowOperations {
@@ -43,6 +44,8 @@ class AppCallWindowOperations final : public CallWindowOperations {
 
   // The native audio call window's open, which places the call.
   void setAudioCallOpener(std::function<void(const OutgoingCallRequest&)> open) { openAudioCall_ = std::move(open); }
+  // The panel that rings an incoming call; null while there is none.
+  void setIncomingCallPanel(std::function<IncomingCallPanel*()> panel) { incomingPanel_ = std::move(panel); }
 
  private:
   void notYet(const std::string& operation) const;
@@ -51,6 +54,7 @@ class AppCallWindowOperations final : public CallWindowOperations {
   CallAlerts& alerts_;
   LogFunction log_;
   std::function<void(const OutgoingCallRequest&)> openAudioCall_;
+  std::function<IncomingCallPanel*()> incomingPanel_;
 };
 
 }  // namespace orvik

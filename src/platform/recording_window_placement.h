@@ -21,6 +21,12 @@ class RecordingWindowPlacement final : public WindowPlacement {
   void setKeepAbove(GtkWindow* window, bool above) override {
     record(above ? "keep above" : "normal level", window);
   }
+  void setOnAllDesktops(GtkWindow* window, bool all) override {
+    record(all ? "all desktops" : "one desktop", window);
+  }
+  void moveToWorkAreaTopRight(GtkWindow* window, int margin) override {
+    record(("top right " + std::to_string(margin)).c_str(), window);
+  }
   std::vector<std::string> requests;
 
  private:

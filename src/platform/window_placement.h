@@ -33,6 +33,11 @@ class WindowPlacement {
   // Floats the window above normal windows while true; kept across the
   // window being hidden and shown again.
   virtual void setKeepAbove(GtkWindow* window, bool above) = 0;
+  // Shown on every desktop (workspace) while true; kept across hiding.
+  virtual void setOnAllDesktops(GtkWindow* window, bool all) = 0;
+  // Puts the window `margin` pixels inside the top-right corner of the work
+  // area (the screen without panels and docks), now or when it is mapped.
+  virtual void moveToWorkAreaTopRight(GtkWindow* window, int margin) = 0;
 };
 
 // The backend for the default display: X11 (EWMH) or the fallback.

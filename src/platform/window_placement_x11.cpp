@@ -21,6 +21,10 @@ namespace {
 
 constexpr const char* kNeverFocusedKey = "orvik-never-focused";
 constexpr const char* kKeepAboveKey = "orvik-keep-above";
+constexpr const char* kAllDesktopsKey = "orvik-all-desktops";
+// The margin plus one, so that a margin of 0 is still a request.
+constexpr const char* kTopRightKey = "orvik-top-right";
+constexpr long kAllDesktops = 0xFFFFFFFF;
 constexpr long kNetWmStateRemove = 0;
 constexpr long kNetWmStateAdd = 1;
 constexpr long kSourceApplication = 1;
@@ -76,6 +80,60 @@ void applyKeepAbove(GtkWindow* window) {
   XFlush(display);
 }
 
+void applyAllDesktops(GtkWindow* window) {
+  if (!isX11Window(window) || !gtk_widget_get_mapped(GTK_WIDGET(window))) return;
+  const bool all = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(window), kAllDesktopsKey)) != 0;
+  ::Display* display = xDisplayOf(window);
+  const long current = cardinal(display, DefaultRootWindow(display), "_NET_CURRENT_DESKTOP").value_or(0);
+  sendToRoot(display, xWindowOf(window), "_NET_WM_DESKTOP", all ? kAllDesktops : current, kSourceApplication, 0);
+  XFlush(display);
+}
+
+// The current desktop's work area from _NET_WORKAREA; the whole root window
+// when the window manager publishes none.
+void workArea(::Display* display, long& x, long& y, long& width, long& height) {
+  ::Window root = DefaultRootWindow(display);
+  x = y = 0;
+  width = DisplayWidth(display, DefaultScreen(display));
+  height = DisplayHeight(display, DefaultScreen(display));
+  const long desktop = cardinal(display, root, "_NET_CURRENT_DESKTOP").value_or(0);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(display, root, atom(display, "_NET_WORKAREA"), 0, 1024, False, XA_CARDINAL, &type, &format,
+                         &count, &after, &data) == Success &&
+      data && format == 32 && count >= static_cast<unsigned long>(desktop + 1) * 4) {
+    const long* area = reinterpret_cast<long*>(data) + desktop * 4;
+    x = area[0];
+    y = area[1];
+    width = area[2];
+    height = area[3];
+  }
+  if (data) XFree(data);
+}
+
+void applyTopRight(GtkWindow* window) {
+  const int stored = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(window), kTopRightKey));
+  if (stored == 0 || !isX11Window(window) || !gtk_widget_get_realized(GTK_WIDGET(window))) return;
+  const int margin = stored - 1;
+  ::Display* display = xDisplayOf(window);
+  long x = 0, y = 0, width = 0, height = 0;
+  workArea(display, x, y, width, height);
+  int w = gtk_widget_get_width(GTK_WIDGET(window));
+  int h = 0;
+  if (w <= 0) gtk_window_get_default_size(window, &w, &h);
+  // Asked of the window manager as the program's own position (its frame
+  // goes around it), as an older window manager may ignore a bare move.
+  XSizeHints hints{};
+  hints.flags = PPosition | USPosition;
+  hints.x = static_cast<int>(x + width - w - margin);
+  hints.y = static_cast<int>(y + margin);
+  XSetWMNormalHints(display, xWindowOf(window), &hints);
+  XMoveWindow(display, xWindowOf(window), hints.x, hints.y);
+  XFlush(display);
+}
+
 // The window manager gives the focus only to windows that take input or ask
 // to be told (WM_TAKE_FOCUS); a window that does neither still gets its
 // clicks. GTK writes both when the window is realised and shown, so they are
@@ -116,6 +174,7 @@ void onRealize(GtkWidget* widget, gpointer) {
   // it is mapped.
   gdk_x11_surface_set_user_time(surfaceOf(window), 0);
   if (g_object_get_data(G_OBJECT(window), kNeverFocusedKey)) dropTakeFocus(window);
+  applyTopRight(window);
 }
 
 void onMap(GtkWidget* widget, gpointer) {
@@ -126,6 +185,8 @@ void onMap(GtkWidget* widget, gpointer) {
     refuseInput(window);
   }
   if (g_object_get_data(G_OBJECT(window), kKeepAboveKey)) applyKeepAbove(window);
+  if (g_object_get_data(G_OBJECT(window), kAllDesktopsKey)) applyAllDesktops(window);
+  applyTopRight(window);
 }
 
 void watch(GtkWindow* window) {
@@ -156,7 +217,6 @@ class X11WindowPlacement final : public WindowPlacement {
     const ::Window xid = xWindowOf(window);
     const auto current = cardinal(display, DefaultRootWindow(display), "_NET_CURRENT_DESKTOP");
     const auto desktop = cardinal(display, xid, "_NET_WM_DESKTOP");
-    constexpr long kAllDesktops = 0xFFFFFFFF;
     if (current && desktop && *desktop != *current && *desktop != kAllDesktops) {
       sendToRoot(display, xid, "_NET_WM_DESKTOP", *current, kSourceApplication, 0);
     }
@@ -168,6 +228,18 @@ class X11WindowPlacement final : public WindowPlacement {
     g_object_set_data(G_OBJECT(window), kKeepAboveKey, GINT_TO_POINTER(above ? 1 : 0));
     watch(window);
     applyKeepAbove(window);
+  }
+
+  void setOnAllDesktops(GtkWindow* window, bool all) override {
+    g_object_set_data(G_OBJECT(window), kAllDesktopsKey, GINT_TO_POINTER(all ? 1 : 0));
+    watch(window);
+    applyAllDesktops(window);
+  }
+
+  void moveToWorkAreaTopRight(GtkWindow* window, int margin) override {
+    g_object_set_data(G_OBJECT(window), kTopRightKey, GINT_TO_POINTER(margin + 1));
+    watch(window);
+    applyTopRight(window);
   }
 };
 
@@ -185,6 +257,8 @@ class FallbackWindowPlacement final : public WindowPlacement {
     }
   }
   void setKeepAbove(GtkWindow*, bool) override { once("cannot keep call windows above other windows"); }
+  void setOnAllDesktops(GtkWindow*, bool) override { once("cannot show call windows on every desktop"); }
+  void moveToWorkAreaTopRight(GtkWindow*, int) override { once("cannot place call windows at a screen corner"); }
 
  private:
   void once(const char* what) {

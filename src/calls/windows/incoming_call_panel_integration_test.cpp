@@ -1,0 +1,202 @@
+// The incoming-call panel's real window on an X display of the test's own
+// with a window manager (openbox): an incoming call shows the panel at the
+// top right of the work area, above the main window, on every desktop and
+// without taking the focus; Accept reaches the call manager and closes it.
+// A screenshot of each state is written to the test's output folder.
+#include <gtest/gtest.h>
+#include <gtkmm/button.h>
+#include <gtkmm/window.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+// gtkmm and GoogleTest first: Xlib's macros come after them.
+#include "calls/control/call_strings.h"
+#include "calls/control/test_support/recording_call_control.h"
+#include "calls/screens/test_support/widget_tree.h"
+#include "calls/windows/incoming_call_panel.h"
+#include "calls/windows/incoming_call_panel_gtk.h"
+#include "platform/test_support/background_process.h"
+#include "platform/test_support/subprocess.h"
+#include "platform/test_support/temp_dir.h"
+#include "platform/window_placement.h"
+
+#include <gdk/x11/gdkx.h>
+#include <gtk/gtk.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+namespace orvik {
+namespace {
+
+using orvik::testing::BackgroundProcess;
+
+std::vector<unsigned long> windowList(::Display* display, ::Window window, const char* property, ::Atom type) {
+  ::Atom actual = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  std::vector<unsigned long> values;
+  if (XGetWindowProperty(display, window, XInternAtom(display, property, False), 0, 1024, False, type, &actual,
+                         &format, &count, &after, &data) == Success &&
+      data && format == 32) {
+    const auto* items = reinterpret_cast<unsigned long*>(data);
+    values.assign(items, items + count);
+  }
+  if (data) XFree(data);
+  return values;
+}
+
+class IncomingCallPanelIntegration : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* program : {"Xvfb", "openbox"}) {
+      if (!orvik::testing::hasProgram(program)) GTEST_SKIP() << program << " is not installed (scripts/deps)";
+    }
+    if (!testing::startGtk()) GTEST_SKIP() << "no display to start GTK on";
+    server_ = BackgroundProcess::start({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x900x24", "-nolisten", "tcp"});
+    ASSERT_TRUE(server_);
+    const auto number = server_->waitForLine([](const std::string& line) { return !line.empty(); }, 30.0);
+    ASSERT_TRUE(number) << "Xvfb did not start";
+    const std::string name = ":" + *number;
+    windowManager_ = BackgroundProcess::start({"openbox", "--sm-disable"},
+                                              {{"DISPLAY", name}, {"HOME", home_.path().string()}});
+    ASSERT_TRUE(windowManager_);
+    GdkDisplayManager* manager = gdk_display_manager_get();
+    previous_ = gdk_display_manager_get_default_display(manager);
+    if (previous_) g_object_ref(previous_);
+    display_ = gdk_display_open(name.c_str());
+    ASSERT_NE(display_, nullptr);
+    gdk_display_manager_set_default_display(manager, display_);
+    xdisplay_ = GDK_DISPLAY_XDISPLAY(display_);
+    ASSERT_TRUE(testing::iterateUntil([&] {
+      return !windowList(xdisplay_, DefaultRootWindow(xdisplay_), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW).empty();
+    }, 20.0));
+    placement_ = platform::makeWindowPlacement();
+  }
+
+  void TearDown() override {
+    panel_.reset();
+    if (main_) gtk_window_destroy(main_);
+    testing::iterateUntil([] { return false; }, 0.2);
+    if (display_) {
+      if (previous_) gdk_display_manager_set_default_display(gdk_display_manager_get(), previous_);
+      gdk_display_close(display_);
+    }
+    if (previous_) g_object_unref(previous_);
+    if (windowManager_) windowManager_->kill();
+    if (server_) server_->kill();
+  }
+
+  ::Window xid(GtkWindow* window) { return GDK_SURFACE_XID(gtk_native_get_surface(GTK_NATIVE(window))); }
+  bool managed(GtkWindow* window) {
+    const auto clients = windowList(xdisplay_, DefaultRootWindow(xdisplay_), "_NET_CLIENT_LIST", XA_WINDOW);
+    return gtk_widget_get_mapped(GTK_WIDGET(window)) &&
+           std::find(clients.begin(), clients.end(), xid(window)) != clients.end();
+  }
+  bool isAbove(GtkWindow* upper, GtkWindow* lower) {
+    const auto order = windowList(xdisplay_, DefaultRootWindow(xdisplay_), "_NET_CLIENT_LIST_STACKING", XA_WINDOW);
+    const auto u = std::find(order.begin(), order.end(), xid(upper));
+    const auto l = std::find(order.begin(), order.end(), xid(lower));
+    return u != order.end() && l != order.end() && u > l;
+  }
+  bool hasState(GtkWindow* window, const char* state) {
+    const auto states = windowList(xdisplay_, xid(window), "_NET_WM_STATE", XA_ATOM);
+    return std::find(states.begin(), states.end(), XInternAtom(xdisplay_, state, False)) != states.end();
+  }
+  // The window's client area on the root window: left, top, right.
+  std::vector<int> placeOf(GtkWindow* window) {
+    int x = 0, y = 0;
+    ::Window child = None;
+    XTranslateCoordinates(xdisplay_, xid(window), DefaultRootWindow(xdisplay_), 0, 0, &x, &y, &child);
+    return {x, y, x + gtk_widget_get_width(GTK_WIDGET(window))};
+  }
+
+  orvik::testing::TempDir home_;
+  std::unique_ptr<BackgroundProcess> server_;
+  std::unique_ptr<BackgroundProcess> windowManager_;
+  GdkDisplay* previous_ = nullptr;
+  GdkDisplay* display_ = nullptr;
+  ::Display* xdisplay_ = nullptr;
+  std::unique_ptr<platform::WindowPlacement> placement_;
+  GtkWindow* main_ = nullptr;
+  CallStrings strings_{[](const std::string&) {}};
+  testing::RecordingCallControl calls_;
+  IncomingCallPanelGtk* window_ = nullptr;
+  std::shared_ptr<IncomingCallPanel> panel_;
+};
+
+TEST_F(IncomingCallPanelIntegration, ARingingCallShowsThePanelAtTheTopRightAboveTheMainWindowWithoutTheFocus) {
+  main_ = GTK_WINDOW(gtk_window_new());
+  gtk_window_set_title(main_, "main");
+  gtk_window_set_default_size(main_, 900, 700);
+  gtk_window_present(main_);
+  // When the window manager does not manage a plain window, the machine's
+  // window manager is at fault, not the panel.
+  if (!testing::iterateUntil([&] { return managed(main_) && gtk_window_is_active(main_); }, 20.0)) {
+    GTEST_SKIP() << "openbox did not manage a plain window within 20 s";
+  }
+
+  auto gtkFactory = IncomingCallPanelGtk::factory({*placement_, strings_, ""});
+  panel_ = IncomingCallPanel::create(
+      {calls_, [&](const IncomingCallPanelSpec& spec, IncomingCallIdentityBox& identity, IncomingCallPanelActions a,
+                   IncomingCallPanelDelegate& delegate) {
+         auto built = gtkFactory(spec, identity, std::move(a), delegate);
+         window_ = static_cast<IncomingCallPanelGtk*>(built.get());
+         return built;
+       },
+       nullptr, [](const std::string&) {}});
+  panel_->showForRingingCall({"alice_1234", "15551234567", "", true, true, true, false});
+  ASSERT_TRUE(testing::iterateUntil([&] { return window_ && managed(window_->window().gobj()); }, 20.0));
+  GtkWindow* shown = window_->window().gobj();
+  ASSERT_TRUE(testing::iterateUntil([&] { return hasState(shown, "_NET_WM_STATE_ABOVE"); }, 10.0));
+  testing::iterateUntil([] { return false; }, 0.5);
+
+  EXPECT_TRUE(gtk_window_is_active(main_));
+  EXPECT_FALSE(gtk_window_is_active(shown));
+  EXPECT_TRUE(isAbove(shown, main_));
+  const auto desktop = windowList(xdisplay_, xid(shown), "_NET_WM_DESKTOP", XA_CARDINAL);
+  ASSERT_EQ(desktop.size(), 1u);
+  EXPECT_EQ(desktop[0] & 0xFFFFFFFFul, 0xFFFFFFFFul) << "on every desktop";
+  const auto place = placeOf(shown);
+  // 16 pixels inside the corner, give or take the window manager's frame.
+  EXPECT_NEAR(place[2], 1280 - 16, 12) << "left " << place[0] << " top " << place[1];
+  EXPECT_GE(place[1], 16);
+  EXPECT_LE(place[1], 16 + 40);
+
+  Gtk::Window& gtkWindow = window_->window();
+  testing::settle(gtkWindow);
+  const auto texts = testing::shownTexts(gtkWindow);
+  for (const char* text : {"alice", "OrvikID: 155 512 345 67", "Incoming Audio Call", "Decline", "Accept"}) {
+    EXPECT_NE(std::find(texts.begin(), texts.end(), text), texts.end()) << text;
+  }
+  testing::saveScreenshot(gtkWindow, "IncomingCallPanelIntegration", "audio-ringing");
+
+  // The caller is confirmed as subscribed while it rings.
+  panel_->updateIdentity("alice_1234", "15551234567", std::nullopt, true);
+  testing::settle(gtkWindow);
+  testing::saveScreenshot(gtkWindow, "IncomingCallPanelIntegration", "audio-ringing-subscribed");
+
+  testing::click(&window_->acceptButton());
+  EXPECT_EQ(calls_.calls, (std::vector<std::string>{"acceptCall"}));
+  EXPECT_FALSE(panel_->hasWindow());
+  EXPECT_TRUE(gtk_window_is_active(main_));
+
+  // A video call: the taller panel with the camera's place.
+  window_ = nullptr;
+  panel_->showForRingingCall({"bob", "4711", "", false, false, true, false});
+  ASSERT_TRUE(testing::iterateUntil([&] { return window_ && managed(window_->window().gobj()); }, 20.0));
+  testing::settle(window_->window());
+  EXPECT_NE(testing::findByName(window_->window(), "incoming-preview"), nullptr);
+  EXPECT_EQ(testing::findByName(window_->window(), "incoming-badge"), nullptr);
+  testing::saveScreenshot(window_->window(), "IncomingCallPanelIntegration", "video-ringing");
+  testing::click(&window_->declineButton());
+  testing::iterateUntil([&] { return !panel_->hasWindow(); }, 5.0);
+  EXPECT_EQ(calls_.calls, (std::vector<std::string>{"acceptCall", "rejectCall"}));
+  EXPECT_FALSE(panel_->hasWindow());
+}
+
+}  // namespace
+}  // namespace orvik
