@@ -230,9 +230,9 @@ WebViewHost::WebViewHost(WebViewHostOptions options, WebSession& session, std::s
   // The hand-off to whoever calls into the page.
   state_->attachPage(page_);
   state_->startHealthMonitoring();
-  // TODO(#4): hand the page to the push and local-notification managers.
+  // The notification managers and the call manager get the page from the
+  // composition root when it publishes the routes.
   NativeLogger::shared().attachWebView(page_);
-  // TODO(call control issue): hand the page to the call manager.
   state_->setLoadedURL(options_.url);
 }
 
