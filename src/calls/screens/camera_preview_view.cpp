@@ -2,12 +2,15 @@
 
 #include <gtk/gtk.h>
 
+#include "calls/media/camera_source.h"
 #include "calls/screens/video_paintable.h"
 
 namespace orvik {
 
 CameraPreviewFeed::CameraPreviewFeed(CameraSourceResolver resolver, platform::TaskQueue* main)
-    : resolver_(std::move(resolver)), paintable_(videoPaintableNew()), sink_({.logTag = "", .log = {}}, main) {
+    : resolver_(resolver ? std::move(resolver)
+                         : [](const CameraSessionHandle& session) { return session ? session->preview : nullptr; }),
+      paintable_(videoPaintableNew()), sink_({.logTag = "", .log = {}}, main) {
   videoPaintableSetMirrored(paintable_, true);
   sink_.setFrameHandler([paintable = paintable_](std::shared_ptr<const RgbaVideoFrame> frame) {
     videoPaintableShowFrame(paintable, std::move(frame));

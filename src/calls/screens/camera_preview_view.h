@@ -25,8 +25,7 @@ using CameraSourceResolver = std::function<VideoSourceHandle(const CameraSession
 
 class CameraPreviewFeed {
  public:
-  // TODO(camera source): the program's resolver comes with CameraSource; until
-  // then a preview without one shows nothing.
+  // Without a resolver the session's own preview source is shown.
   explicit CameraPreviewFeed(CameraSourceResolver resolver = {}, platform::TaskQueue* main = nullptr);
   ~CameraPreviewFeed();
   CameraPreviewFeed(const CameraPreviewFeed&) = delete;

@@ -397,5 +397,20 @@ TEST_F(VideoFrameSinkTest, TheCameraPreviewIsASecondMirroredSinkAndTheSameSessio
   EXPECT_EQ(videoPaintableTexture(preview.paintable()), nullptr);
 }
 
+TEST_F(VideoFrameSinkTest, WithoutAResolverThePreviewShowsTheSessionsOwnPreviewSource) {
+  auto source = rtc::make_ref_counted<SyntheticVideoSource>(48, 27);
+  auto session = std::make_shared<CameraSessionRef>(
+      CameraSessionRef{std::make_shared<VideoSourceRef>(VideoSourceRef{source})});
+  CameraPreviewFeed preview;
+  EXPECT_TRUE(preview.update(session, /*fill=*/true));
+  source->deliver(0);
+  queue.runUntilIdle();
+  ASSERT_NE(videoPaintableTexture(preview.paintable()), nullptr);
+  EXPECT_EQ(gdk_texture_get_width(videoPaintableTexture(preview.paintable())), 48);
+  // A session without a preview source shows nothing.
+  EXPECT_TRUE(preview.update(std::make_shared<CameraSessionRef>(), true));
+  EXPECT_FALSE(preview.sink().isAttached());
+}
+
 }  // namespace
 }  // namespace orvik
