@@ -5,6 +5,7 @@
 #include "platform/capture_authorization.h"
 #include "platform/dispatch/task_queue.h"
 #include "platform/page_call.h"
+#include "platform/queue_checker.h"
 
 namespace orvik {
 
@@ -32,6 +33,7 @@ void NativePreCallWindow::onMain(std::function<void(NativePreCallWindow&)> step)
 
 void NativePreCallWindow::show(const std::string& calleeName, const std::string& userNumber,
                                const std::string& imageUrl, bool isAudio) {
+  ORVIK_ASSERT_ON_QUEUE(c_.queue);
   // Active before the window exists, so that the page's "bring the call
   // window to the front" already finds this one.
   preparing_ = true;
@@ -46,7 +48,9 @@ void NativePreCallWindow::show(const std::string& calleeName, const std::string&
   spec.height = isAudio ? NativeCallWindow::kAudioHeight : NativeCallWindow::kVideoHeight;
   spec.minWidth = isAudio ? NativeCallWindow::kAudioMinWidth : NativeCallWindow::kVideoMinWidth;
   spec.minHeight = isAudio ? NativeCallWindow::kAudioMinHeight : NativeCallWindow::kVideoMinHeight;
-  onMain([spec = std::move(spec)](NativePreCallWindow& self) {
+  onMain([spec = std::move(spec), closes = closes_](NativePreCallWindow& self) {
+    // The call connected or was hung up before this turn came: no window.
+    if (self.closes_ != closes) return;
     self.teardown();
     self.preparing_ = true;
     self.controlState_.reset(self.c_.strings.string(CallStrings::kCalling, CallStrings::kCallingDefault));
@@ -76,6 +80,7 @@ void NativePreCallWindow::build(const PreCallWindowSpec& spec) {
 }
 
 void NativePreCallWindow::updateStatus(const std::string& status) {
+  ORVIK_ASSERT_ON_QUEUE(c_.queue);
   onMain([status](NativePreCallWindow& self) { self.applyStatus(status); });
 }
 
@@ -94,15 +99,21 @@ void NativePreCallWindow::applyStatus(const std::string& status) {
   c_.queue.postAfter(delay, autoClose_);
 }
 
-void NativePreCallWindow::close() { teardown(); }
+void NativePreCallWindow::close() {
+  ORVIK_ASSERT_ON_QUEUE(c_.queue);
+  ++closes_;
+  teardown();
+}
 
 void NativePreCallWindow::markCallEnded() {
+  ORVIK_ASSERT_ON_QUEUE(c_.queue);
   onMain([](NativePreCallWindow& self) {
     if (self.isActive() && !self.controlState_.isEndingStatus()) self.applyStatus(kCallEnded);
   });
 }
 
 void NativePreCallWindow::bringToFront() {
+  ORVIK_ASSERT_ON_QUEUE(c_.queue);
   onMain([](NativePreCallWindow& self) {
     if (self.window_) self.window_->present();
   });
@@ -221,11 +232,13 @@ PreCallActions NativePreCallWindow::makeActions() {
 }
 
 void NativePreCallWindow::toggleMute() {
+  ORVIK_ASSERT_ON_QUEUE(c_.queue);
   controlState_.setMuted(!controlState_.isMuted());
   runInMainPage(kToggleMuteScript);
 }
 
 void NativePreCallWindow::toggleVideo() {
+  ORVIK_ASSERT_ON_QUEUE(c_.queue);
   const bool on = !controlState_.isVideoOn();
   controlState_.setVideoOn(on);
   if (on) {
@@ -241,6 +254,8 @@ void NativePreCallWindow::toggleVideo() {
 void NativePreCallWindow::toggleSpeaker() { controlState_.setSpeakerOn(!controlState_.isSpeakerOn()); }
 
 void NativePreCallWindow::hangUp() {
+  ORVIK_ASSERT_ON_QUEUE(c_.queue);
+  ++closes_;
   teardown();
   sendClosedNotice();
 }
@@ -248,6 +263,7 @@ void NativePreCallWindow::hangUp() {
 // ---------------------------------------------------------------- window events and the main page
 
 void NativePreCallWindow::windowWillClose() {
+  ORVIK_ASSERT_ON_QUEUE(c_.queue);
   if (!window_) return;
   // Closed by hand: nothing is left to prepare or to close later.
   preparing_ = false;

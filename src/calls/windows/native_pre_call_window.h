@@ -197,6 +197,8 @@ class NativePreCallWindow final : public PreCallWindowDelegate,
   // The camera of the current box: wanted on, and a start on its way.
   bool cameraWanted_ = false;
   bool cameraStarting_ = false;
+  // Counts closes and hang-ups: a show queued before one builds nothing.
+  std::uint64_t closes_ = 0;
   // The closed notice of the current window went out.
   bool closedNoticeSent_ = false;
 };

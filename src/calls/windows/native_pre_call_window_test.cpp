@@ -214,6 +214,16 @@ TEST_F(NativePreCallWindowTest, IsActiveAsSoonAsShowIsCalled) {
   EXPECT_TRUE(controller->hasWindow());
 }
 
+TEST_F(NativePreCallWindowTest, ACloseOrHangUpBeforeTheQueuedShowRunsLeavesNoWindow) {
+  controller->show("alice", "", "", true);
+  controller->close();  // callConnected in the same turn
+  queue.runUntilIdle();
+  EXPECT_FALSE(controller->hasWindow());
+  EXPECT_FALSE(controller->isActive());
+  show("bob", true);
+  EXPECT_TRUE(controller->hasWindow()) << "a later show builds again";
+}
+
 TEST_F(NativePreCallWindowTest, ALaterEndingStatusSchedulesNoSecondClose) {
   show("alice", true);
   status("Busy");
