@@ -37,6 +37,10 @@
 #include "calls/windows/incoming_call_panel_gtk.h"
 #include "calls/windows/floating_call_panel_control.h"
 #include "calls/windows/native_audio_call_window.h"
+#include "calls/windows/native_pre_call_window.h"
+#include "calls/windows/pre_call_camera.h"
+#include "calls/windows/pre_call_window_gtk.h"
+#include "calls/media/v4l2_camera_source.h"
 #include "core/debug_log_manager.h"
 #include "core/device_identity_manager.h"
 #include "core/device_udid_provider.h"
@@ -283,6 +287,17 @@ AppServices::AppServices(Options options)
   // TODO(incoming call intake): the camera preview of a ringing video call.
   incomingCallPanel_ = IncomingCallPanel::create(
       {*calls_, IncomingCallPanelGtk::factory({*windowPlacement_, callStrings_, audioView.defaultAvatarURL})});
+  preCallCameras_ = std::make_unique<V4L2CameraSource>();
+  preCallCamera_ = std::make_unique<SourcePreCallCamera>(*preCallCameras_, platform::mainQueue());
+  preCallWindow_ = NativePreCallWindow::create(
+      {platform::mainQueue(), *captureAuthorization_, callStrings_,
+       PreCallWindowGtk::factory({callStrings_, audioView.defaultAvatarURL}), preCallCamera_.get(),
+       [this] { return defaults_.boolValue(NativeCallManager::kScreenshotAccessKey); }, [this] {
+         const bool open = callWindow_->window() != nullptr;
+         callWindow_->closeWindow();
+         return open;
+       }});
+  callWindowOperations_->setPreCallWindow([this] { return preCallWindow_.get(); });
   documents_ = std::make_unique<DocTransferManager>(documentsDirectory);
   images_ = std::make_unique<ImgTransferManager>(documentsDirectory);
   videos_ = std::make_unique<VideoTransferManager>(documentsDirectory);
@@ -536,6 +551,7 @@ void AppServices::publishRoutes(MainWebView& web) {
   mediaPermission_->publishRoutes(web.routes());
   callManager_->setWebView(page);
   callWindow_->setMainPage(page);
+  preCallWindow_->setMainPage(page);
   host.setCallWindow(callWindow_.get(),
                      [this](CallPageView callPage) { callWindow_->showWindow(std::move(callPage)); });
   callMessages_ = std::make_unique<CallBridgeMessages>(CallBridgeMessages::Collaborators{

@@ -3,6 +3,7 @@
 #include "calls/control/call_ports.h"
 #include "calls/windows/incoming_call_panel.h"
 #include "calls/windows/native_call_window.h"
+#include "calls/windows/native_pre_call_window.h"
 #include "core/native_logger.h"
 
 namespace orvik {
@@ -37,32 +38,35 @@ void AppCallWindowOperations::dismissIncomingCallPanel() {
   if (auto* panel = incomingPanel_ ? incomingPanel_() : nullptr) panel->dismiss();
 }
 
-void AppCallWindowOperations::showPreCallWindow(const std::string&, const std::string&, const std::string&, bool) {
-  // TODO(pre-call window issue): NativePreCallWindow::show.
-  notYet("NativePreCallWindow.show");
+void AppCallWindowOperations::showPreCallWindow(const std::string& calleeName, const std::string& userNumber,
+                                                const std::string& imageUrl, bool isAudio) {
+  auto* window = preCallWindow();
+  if (!window) {
+    notYet("NativePreCallWindow.show");
+    return;
+  }
+  window->show(calleeName, userNumber, imageUrl, isAudio);
 }
 
-void AppCallWindowOperations::updatePreCallStatus(const std::string&) {
-  // TODO(pre-call window issue): NativePreCallWindow::updateStatus.
-  notYet("NativePreCallWindow.updateStatus");
+void AppCallWindowOperations::updatePreCallStatus(const std::string& status) {
+  if (auto* window = preCallWindow()) window->updateStatus(status);
 }
 
 void AppCallWindowOperations::closePreCallWindow() {
-  // TODO(pre-call window issue): NativePreCallWindow::close.
+  if (auto* window = preCallWindow()) window->close();
 }
 
 void AppCallWindowOperations::markPreCallEnded() {
-  // TODO(pre-call window issue): NativePreCallWindow::markCallEnded.
+  if (auto* window = preCallWindow()) window->markCallEnded();
 }
 
 bool AppCallWindowOperations::isPreCallWindowActive() {
-  // TODO(pre-call window issue): NativePreCallWindow::isActive.
-  return false;
+  auto* window = preCallWindow();
+  return window && window->isActive();
 }
 
 void AppCallWindowOperations::bringPreCallWindowToFront() {
-  // TODO(pre-call window issue): NativePreCallWindow::bringToFront.
-  notYet("NativePreCallWindow.bringToFront");
+  if (auto* window = preCallWindow()) window->bringToFront();
 }
 
 void AppCallWindowOperations::closeCallWindow() { callWindow_.closeWindow(); }

@@ -1,7 +1,7 @@
 // CallWindowOperations in the program: the web call window
-// (NativeCallWindow), the incoming-call panel and the call alerts. The
-// pre-call window and the native call screens are joined here as they come;
-// until then a request for one is logged and nothing opens.
+// (NativeCallWindow), the pre-call window, the incoming-call panel and the
+// call alerts. The native call screens are joined here as they come; until
+// then a request for one is logged and nothing opens.
 //
 // Owner: the composition root. THREAD-SAFETY: main queue only.
 #pragma once
@@ -17,6 +17,7 @@ namespace orvik {
 class CallAlerts;
 class IncomingCallPanel;
 class NativeCallWindow;
+class NativePreCallWindow;
 
 class AppCallWindowOperations final : public CallWindowOperations {
  public:
@@ -46,15 +47,19 @@ class AppCallWindowOperations final : public CallWindowOperations {
   void setAudioCallOpener(std::function<void(const OutgoingCallRequest&)> open) { openAudioCall_ = std::move(open); }
   // The panel that rings an incoming call; null while there is none.
   void setIncomingCallPanel(std::function<IncomingCallPanel*()> panel) { incomingPanel_ = std::move(panel); }
+  // The pre-call window's controller; null while there is none.
+  void setPreCallWindow(std::function<NativePreCallWindow*()> window) { preCallWindow_ = std::move(window); }
 
  private:
   void notYet(const std::string& operation) const;
+  NativePreCallWindow* preCallWindow() const { return preCallWindow_ ? preCallWindow_() : nullptr; }
 
   NativeCallWindow& callWindow_;
   CallAlerts& alerts_;
   LogFunction log_;
   std::function<void(const OutgoingCallRequest&)> openAudioCall_;
   std::function<IncomingCallPanel*()> incomingPanel_;
+  std::function<NativePreCallWindow*()> preCallWindow_;
 };
 
 }  // namespace orvik

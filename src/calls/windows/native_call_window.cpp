@@ -31,12 +31,12 @@ void installWindowStyleOnce() {
   g_object_unref(provider);
 }
 
-std::string focusScript(bool focused) {
+}  // namespace
+
+std::string callWindowFocusScript(bool focused) {
   return std::string("window.__orvikCallWindowFocused = ") + (focused ? "true" : "false") +
          "\nwindow.dispatchEvent(new CustomEvent('orvikCallWindowFocusChanged'));";
 }
-
-}  // namespace
 
 NativeCallWindow::NativeCallWindow(Collaborators collaborators) : c_(std::move(collaborators)) {}
 
@@ -187,7 +187,7 @@ void NativeCallWindow::evaluateInMainPage(const std::string& script) {
   });
 }
 
-void NativeCallWindow::reportFocus(bool focused) { evaluateInMainPage(focusScript(focused)); }
+void NativeCallWindow::reportFocus(bool focused) { evaluateInMainPage(callWindowFocusScript(focused)); }
 
 void NativeCallWindow::windowWillClose() {
   if (!window_) return;

@@ -42,6 +42,10 @@ class TaskQueue;
 class WorkItem;
 }  // namespace platform
 
+// The main page's focus report of a call window (the web call window's and
+// the pre-call window's).
+std::string callWindowFocusScript(bool focused);
+
 class NativeCallWindow final : public CallWindowSignals {
  public:
   static constexpr double kVideoFailSafeSeconds = 4.0;
