@@ -26,7 +26,7 @@ void ensurePlayerCss() {
       ".orvik-video-bar button.orvik-size-13 image { -gtk-icon-size: 13px; }"
       ".orvik-video-time { font-family: monospace; font-size: 11px; font-weight: 500; color: white; }"
       ".orvik-video-bar scale trough { min-height: 4px; background-color: rgba(255,255,255,0.28); border: none; }"
-      ".orvik-video-bar scale highlight { background-color: white; border: none; }"
+      ".orvik-video-bar scale highlight { background-color: white; border: none; margin: 0; }"
       ".orvik-video-bar scale slider { min-width: 12px; min-height: 12px; margin: -4px; background: white;"
       "  border: none; box-shadow: 0 0 3px rgba(0,0,0,0.45); }");
   Gtk::StyleContext::add_provider_for_display(Gdk::Display::get_default(), css,

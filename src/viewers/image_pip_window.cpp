@@ -37,6 +37,8 @@ void NativeImagePiPWindow::build(const Glib::RefPtr<Gdk::Texture>& image) {
   applyViewerLook(*window_, true);
 
   auto* overlay = Gtk::make_managed<Gtk::Overlay>();
+  overlay->add_css_class("orvik-pip-content");
+  overlay->set_overflow(Gtk::Overflow::HIDDEN);
   overlay->set_size_request(int(viewers::kImagePiPMinimum.width), int(viewers::kImagePiPMinimum.height));
   auto* picture = Gtk::make_managed<Gtk::Picture>(image);
   picture->set_can_shrink(true);

@@ -60,6 +60,8 @@ void NativeVideoPiPWindow::build(const std::shared_ptr<VideoPlayback>& player) {
   applyViewerLook(*window_, true);
 
   auto* overlay = Gtk::make_managed<Gtk::Overlay>();
+  overlay->add_css_class("orvik-pip-content");
+  overlay->set_overflow(Gtk::Overflow::HIDDEN);
   overlay->set_size_request(int(viewers::kVideoPiPMinimum.width), int(viewers::kVideoPiPMinimum.height));
   auto* picture = Gtk::make_managed<Gtk::Picture>();
   picture->set_can_shrink(true);

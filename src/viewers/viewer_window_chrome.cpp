@@ -67,7 +67,8 @@ void ensureChromeCss() {
       ".orvik-glass-light { background-color: rgba(246,246,246,0.78); border: 0.5px solid rgba(0,0,0,0.12); }"
       "button.orvik-round-panel-button { min-width: 26px; min-height: 26px; padding: 0; border-radius: 13px;"
       "  background: rgba(0,0,0,0.5); color: white; border: none; box-shadow: none; }"
-      "button.orvik-round-panel-button image { -gtk-icon-size: 11px; }");
+      "button.orvik-round-panel-button image { -gtk-icon-size: 11px; }"
+      ".orvik-pip-content { background-color: black; border-radius: 12px; }");
 }
 
 // One class per corner radius in use.
@@ -156,7 +157,7 @@ Gtk::Box* makeGlassBackground(int cornerRadius, bool dark, Gtk::Orientation orie
 }
 
 Gtk::Button* makeRoundPanelButton(const std::string& symbol, std::function<void()> action) {
-  ensureChromeCss();
+  ensureChromeCss();  // also the panels' rounded black content
   auto* button = Gtk::make_managed<Gtk::Button>();
   button->set_icon_name(ViewerToolbar::iconFor(symbol));
   button->add_css_class("orvik-round-panel-button");
