@@ -95,10 +95,13 @@
 #include "updater/update_server_trust.h"
 #include "updater/update_service.h"
 #include "viewers/document_viewer_window.h"
+#include "viewers/image_pip_window.h"
 #include "viewers/image_viewer_window.h"
 #include "viewers/media_viewers.h"
 #include "viewers/viewer_click_blocker.h"
 #include "viewers/viewer_click_blocker_gtk.h"
+#include "viewers/video_pip_window.h"
+#include "viewers/video_player_window.h"
 #include "viewers/viewer_messages.h"
 #include "web/credential_fetcher.h"
 #include "web/file_drag_out.h"
@@ -565,13 +568,28 @@ void AppServices::publishRoutes(MainWebView& web) {
   blockerSurface_ = makeGtkBlockerSurface([this] { return viewerOverlay_; });
   viewerBlocker_ = std::make_unique<ViewerClickBlocker>(*blockerSurface_);
   viewerFocusWatch_ = watchApplicationFocus(*viewerBlocker_);
+  // At most one picture-in-picture panel: each closes the other when it opens.
+  imagePiP_ = std::make_shared<NativeImagePiPWindow>(NativeImagePiPWindow::Collaborators{
+      windowPlacement_.get(), [this] { videoPiP_->close(); },
+      [this](const std::string& path) { viewers_->showImage(path, false); }});
+  videoPiP_ = std::make_shared<NativeVideoPiPWindow>(
+      NativeVideoPiPWindow::Collaborators{windowPlacement_.get(), [this] { imagePiP_->close(); }});
   imageViewer_ = std::make_shared<NativeImageViewerWindow>(NativeImageViewerWindow::Collaborators{
-      *viewerBlocker_, fileHelper_.get(), [this] { return theme_->isDarkMode(); }, {}});
+      *viewerBlocker_, fileHelper_.get(), [this] { return theme_->isDarkMode(); },
+      [this](const std::string& path) { imagePiP_->show(path); }});
   documentViewer_ = std::make_shared<NativeDocumentViewerWindow>(NativeDocumentViewerWindow::Collaborators{
-      *viewerBlocker_, *opener_, [this] { return theme_->isDarkMode(); }, {}});
-  // TODO(#32): the image and video picture-in-picture panels and the video player.
+      *viewerBlocker_, *opener_, [this] { return theme_->isDarkMode(); }, [this] {
+        imagePiP_->close();
+        videoPiP_->close();
+      }});
+  videoPlayer_ = std::make_shared<NativeVideoPlayerWindow>(NativeVideoPlayerWindow::Collaborators{
+      *viewerBlocker_, fileHelper_.get(), [this] { return theme_->isDarkMode(); }, [this] { imagePiP_->close(); },
+      videoPiP_, {}});
   MediaViewers::Windows viewerWindows;
   viewerWindows.image = imageViewer_;
+  viewerWindows.imagePiP = imagePiP_;
+  viewerWindows.video = videoPlayer_;
+  viewerWindows.videoPiP = videoPiP_;
   viewerWindows.document = documentViewer_;
   viewers_ = std::make_unique<MediaViewers>(std::move(viewerWindows));
   viewerMessages_ = std::make_unique<ViewerMessages>(*viewers_, page, documentsDirectory);

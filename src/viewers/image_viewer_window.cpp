@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "files/orvik_helper.h"
+#include "viewers/auto_hiding_chrome.h"
 #include "viewers/viewer_click_blocker.h"
 #include "viewers/viewer_rules.h"
 #include "viewers/viewer_toolbar.h"
@@ -92,21 +93,26 @@ void NativeImageViewerWindow::build() {
   thumbs_.clear();
   previous_ = next_ = nullptr;
   strip_ = nullptr;
+  std::vector<Gtk::Widget*> chromeViews;
   if (count >= 2) {
     auto makeArrow = [&](const char* icon, const char* name, Gtk::Align side, std::function<void()> action) {
       auto* arrow = Gtk::make_managed<Gtk::Button>();
       arrow->set_icon_name(icon);
       arrow->set_name(name);
-      arrow->add_css_class("circular");
-      arrow->add_css_class("osd");
+      arrow->add_css_class("flat");
       arrow->set_size_request(40, 40);
-      arrow->set_halign(side);
-      arrow->set_valign(Gtk::Align::CENTER);
-      arrow->set_margin_start(16);
-      arrow->set_margin_end(16);
-      arrow->set_margin_bottom(int(viewers::kStripHeight));
       arrow->signal_clicked().connect(action);
-      overlay->add_overlay(*arrow);
+      // The glass behind the arrow is what fades with the chrome.
+      auto* glass = makeGlassBackground(20, dark);
+      glass->set_size_request(40, 40);
+      glass->set_halign(side);
+      glass->set_valign(Gtk::Align::CENTER);
+      glass->set_margin_start(16);
+      glass->set_margin_end(16);
+      glass->set_margin_bottom(int(viewers::kStripHeight));
+      glass->append(*arrow);
+      overlay->add_overlay(*glass);
+      chromeViews.push_back(glass);
       return arrow;
     };
     previous_ = makeArrow("go-previous-symbolic", "orvik-viewer-previous", Gtk::Align::START, [weak] {
@@ -163,9 +169,11 @@ void NativeImageViewerWindow::build() {
   c_.blocker.activateBlocker(this, [weak] {
     if (auto s = weak.lock()) s->close();
   });
+  chrome_ = attachAutoHidingChrome(*overlay, std::move(chromeViews));
   presentViewerWindow(*window_);
   imageView_->grab_focus();
   applySelectionRule();
+  chrome_->showChrome();
 }
 
 void NativeImageViewerWindow::navigate(std::size_t index) {
@@ -247,6 +255,7 @@ void NativeImageViewerWindow::onClosed() {
   auto window = std::move(window_);
   window->hide();
   toolbar_.reset();
+  chrome_.reset();
   imageView_ = nullptr;
   previous_ = next_ = nullptr;
   thumbs_.clear();

@@ -21,6 +21,7 @@
 
 namespace orvik {
 
+class AutoHidingChrome;
 class OrvikHelper;
 class ViewerClickBlocker;
 class ViewerToolbar;
@@ -46,6 +47,7 @@ class NativeImageViewerWindow final : public ImageViewer,
   void navigate(std::size_t index);
   std::size_t currentIndex() const { return currentIndex_; }
   Gtk::Window* window() const { return window_.get(); }
+  AutoHidingChrome* chrome() const { return chrome_.get(); }
   ZoomableImageView* imageView() const { return imageView_; }
   ViewerToolbar* toolbar() const { return toolbar_.get(); }
 
@@ -67,6 +69,7 @@ class NativeImageViewerWindow final : public ImageViewer,
   Gtk::Button* next_ = nullptr;
   std::vector<Gtk::Widget*> thumbs_;
   Gtk::ScrolledWindow* strip_ = nullptr;
+  std::shared_ptr<AutoHidingChrome> chrome_;  // the arrows fade when the mouse rests
 
   std::optional<std::string> currentFilePath_;
   std::vector<std::string> filePaths_;

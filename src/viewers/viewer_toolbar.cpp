@@ -18,6 +18,17 @@ std::string ViewerToolbar::iconFor(const std::string& symbol) {
       {"minus", "list-remove-symbolic"},
       {"plus", "list-add-symbolic"},
       {"textformat", "format-text-plain-symbolic"},
+      {"gobackward.10", "media-seek-backward-symbolic"},
+      {"goforward.10", "media-seek-forward-symbolic"},
+      {"play.fill", "media-playback-start-symbolic"},
+      {"pause.fill", "media-playback-pause-symbolic"},
+      {"speaker.slash.fill", "audio-volume-muted-symbolic"},
+      {"speaker.fill", "audio-volume-low-symbolic"},
+      {"speaker.wave.1.fill", "audio-volume-medium-symbolic"},
+      {"speaker.wave.2.fill", "audio-volume-high-symbolic"},
+      {"pip.exit", "view-fullscreen-symbolic"},
+      {"xmark", "window-close-symbolic"},
+      {"arrow.up.left.and.arrow.down.right", "view-fullscreen-symbolic"},
   };
   const auto it = icons.find(symbol);
   return it == icons.end() ? "image-missing-symbolic" : it->second;
