@@ -178,7 +178,7 @@ io.on('connection', (socket) => {
     } else if (type === 'endCall') {
       pendingCalls.delete(to.split('_')[0]);
     }
-    report({ event: 'call', from: identity.userNumber, frame });
+    report({ event: 'call', from: identity.userNumber, frame, ...(recordId === null ? {} : { recordId }) });
     socket.to(roomFor(to)).emit('call', frame);
     tellWatchers(to.split('_')[0], { frame, recordId, fromUser: identity.userNumber });
     if (typeof ack === 'function') ack(recordId === null ? { ok: true } : { id: recordId });
