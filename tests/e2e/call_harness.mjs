@@ -19,7 +19,7 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 const devservice = path.resolve(here, '..', '..', 'tools', 'devservice');
 
 export function callToolsAvailable() {
-  const tools = ['Xvfb', 'xdotool', 'import', 'pulseaudio', 'pactl', 'parec', 'gst-launch-1.0'];
+  const tools = ['Xvfb', 'xdotool', 'import', 'pulseaudio', 'pactl', 'parec', 'gst-launch-1.0', 'turnserver'];
   const missing = tools.filter((tool) => spawnSync('sh', ['-c', `command -v ${tool}`]).status !== 0);
   return missing.length ? `missing ${missing.join(', ')}` : '';
 }
@@ -41,13 +41,61 @@ async function stopChild(child, signal = 'SIGTERM') {
   clearTimeout(timer);
 }
 
+// A free UDP port on loopback (for the relay's listening port).
+async function freeUdpPort() {
+  const dgram = await import('node:dgram');
+  const socket = dgram.createSocket('udp4');
+  await new Promise((resolve) => socket.bind(0, '127.0.0.1', resolve));
+  const { port } = socket.address();
+  await new Promise((resolve) => socket.close(resolve));
+  return port;
+}
+
+// A TURN relay (coturn) on loopback: the program relays every call through
+// the TURN server it is given, as it does against the real service.
+export async function startTurn() {
+  const port = await freeUdpPort();
+  const dir = tempDir('orvik-e2e-turn-');
+  const child = spawn('turnserver', ['-n', '--listening-ip=127.0.0.1', '--relay-ip=127.0.0.1',
+    `--listening-port=${port}`, '--lt-cred-mech', '--user=devuser:devpass', '--realm=orvik.test',
+    '--allow-loopback-peers', '--no-tls', '--no-dtls', '--no-cli', '--log-file=stdout',
+    `--pidfile=${path.join(dir, 'turn.pid')}`, `--userdb=${path.join(dir, 'turn.db')}`],
+  { stdio: ['ignore', 'pipe', 'ignore'] });
+  const lines = readline.createInterface({ input: child.stdout });
+  await new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error('turnserver did not start')), 15000);
+    lines.on('line', (line) => {
+      if (line.includes('Total General servers')) {
+        clearTimeout(timer);
+        resolve();
+      }
+    });
+    child.once('exit', (code) => reject(new Error(`turnserver exited with ${code}`)));
+  });
+  return {
+    child,
+    iceServers: [{ urls: [`turn:127.0.0.1:${port}?transport=udp`], username: 'devuser', credential: 'devpass' }],
+    async stop() {
+      await stopChild(child);
+      fs.rmSync(dir, { recursive: true, force: true });
+    },
+  };
+}
+
 // The call server and the fixture web application. `pages` names the
 // override files to write: {name: '/phone.html?…'}.
-export async function startCallService({ pages = {}, iceServers = null } = {}) {
-  const callArgs = [path.join(devservice, 'call_server.js')];
-  if (iceServers) callArgs.push('--ice-servers', JSON.stringify(iceServers));
+export async function startCallService({ pages = {}, icePolicy = 'all' } = {}) {
+  const turn = await startTurn();
+  const callArgs = [path.join(devservice, 'call_server.js'), '--ice-policy', icePolicy,
+    '--ice-servers', JSON.stringify(turn.iceServers)];
   const calls = spawn(process.execPath, callArgs, { stdio: ['ignore', 'pipe', 'inherit'] });
-  const { line: listening, lines: callLines } = await firstLine(calls);
+  let listening, callLines;
+  try {
+    ({ line: listening, lines: callLines } = await firstLine(calls));
+  } catch (error) {
+    await turn.stop();
+    throw error;
+  }
   // Everything the call server saw, in order.
   const seen = [];
   callLines.on('line', (line) => {
@@ -64,9 +112,11 @@ export async function startCallService({ pages = {}, iceServers = null } = {}) {
     ({ line: ready } = await firstLine(web));
   } catch (error) {
     await stopChild(calls);
+    await turn.stop();
     throw error;
   }
   return {
+    turn,
     ...ready,
     callServerURL: listening.url,
     seen,
@@ -110,6 +160,7 @@ export async function startCallService({ pages = {}, iceServers = null } = {}) {
     async stop() {
       await stopChild(web);
       await stopChild(calls);
+      await turn.stop();
     },
   };
 }
@@ -257,9 +308,9 @@ export function phonePage({ copy, user, peer = '', name = '', announce = 'panel'
 // Runs `body` with a call service and one started copy per entry of
 // `copies` ({copy, user, …} as phonePage takes), and ends them all, also
 // when the body fails. Copies signed in at start are waited for.
-export async function withCopies(copies, body, { iceServers = null } = {}) {
+export async function withCopies(copies, body, { icePolicy = 'all' } = {}) {
   const pages = Object.fromEntries(copies.map((spec) => [spec.copy, phonePage(spec)]));
-  const service = await startCallService({ pages, iceServers });
+  const service = await startCallService({ pages, icePolicy });
   const started = {};
   try {
     await Promise.all(copies.map(async (spec) => {
