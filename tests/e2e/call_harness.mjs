@@ -84,10 +84,14 @@ export async function startTurn() {
 
 // The call server and the fixture web application. `pages` names the
 // override files to write: {name: '/phone.html?…'}.
-export async function startCallService({ pages = {}, icePolicy = 'all' } = {}) {
+// `ice` is what the call server hands out: "turn" (the relay: the program
+// then takes relay candidates only) or "stun" (the same coturn as a STUN
+// server only: server-reflexive candidates, no relay).
+export async function startCallService({ pages = {}, ice = 'turn' } = {}) {
   const turn = await startTurn();
-  const callArgs = [path.join(devservice, 'call_server.js'), '--ice-policy', icePolicy,
-    '--ice-servers', JSON.stringify(turn.iceServers)];
+  const iceServers = ice === 'stun' ? [{ urls: turn.iceServers[0].urls[0].replace(/^turn:/, 'stun:').replace(/\?.*$/, '') }]
+    : turn.iceServers;
+  const callArgs = [path.join(devservice, 'call_server.js'), '--ice-servers', JSON.stringify(iceServers)];
   const calls = spawn(process.execPath, callArgs, { stdio: ['ignore', 'pipe', 'inherit'] });
   let listening, callLines;
   try {
@@ -308,9 +312,9 @@ export function phonePage({ copy, user, peer = '', name = '', announce = 'panel'
 // Runs `body` with a call service and one started copy per entry of
 // `copies` ({copy, user, …} as phonePage takes), and ends them all, also
 // when the body fails. Copies signed in at start are waited for.
-export async function withCopies(copies, body, { icePolicy = 'all' } = {}) {
+export async function withCopies(copies, body, { ice = 'turn' } = {}) {
   const pages = Object.fromEntries(copies.map((spec) => [spec.copy, phonePage(spec)]));
-  const service = await startCallService({ pages, icePolicy });
+  const service = await startCallService({ pages, ice });
   const started = {};
   try {
     await Promise.all(copies.map(async (spec) => {

@@ -4,7 +4,7 @@
 //
 //   node call_server.js [--port N] [--tls-cert FILE --tls-key FILE]
 //                       [--ping-interval MS] [--ping-timeout MS]
-//                       [--ice-servers JSON] [--ice-policy all|relay]
+//                       [--ice-servers JSON]
 //
 // Port 0 (the default, or env ORVIK_CALL_SERVER_PORT) picks a free port. The
 // first line on standard output is {"listening": PORT, "url": "..."}; after it
@@ -75,8 +75,7 @@ const iceConfig = {
     { urls: 'stun:127.0.0.1:3478' },
     { urls: ['turn:127.0.0.1:3478?transport=udp'], username: 'devuser', credential: 'devpass' },
   ],
-  // "relay" makes both sides use only the relay's candidates.
-  iceTransportPolicy: option('ice-policy', 'all'),
+  iceTransportPolicy: 'all',
 };
 
 let nextRecordId = 1000;
