@@ -257,20 +257,26 @@ export async function startCopy({ config, name }) {
       this.x(['xdotool', 'click', '1']);
       return true;
     },
-    // The RMS level (0…1) of what this device played in `ms`, read from the
-    // speaker sink's monitor.
+    // The loudest 100 ms (RMS, 0…1) of what this device played in `ms`,
+    // read from the speaker sink's monitor (tones come in bursts).
     async playedLevel(ms = 1500) {
-      const rec = spawn('parec', ['--device=speaker.monitor', '--format=s16le', '--rate=16000', '--channels=1', '--raw'],
+      const rate = 16000;
+      const rec = spawn('parec', ['--device=speaker.monitor', '--format=s16le', `--rate=${rate}`, '--channels=1', '--raw'],
         { env: pulse.env, stdio: ['ignore', 'pipe', 'ignore'] });
       const chunks = [];
       rec.stdout.on('data', (chunk) => chunks.push(chunk));
       await new Promise((resolve) => setTimeout(resolve, ms));
       await stopChild(rec);
       const data = Buffer.concat(chunks);
-      let sum = 0;
       const samples = Math.floor(data.length / 2);
-      for (let i = 0; i < samples; i++) sum += (data.readInt16LE(i * 2) / 32768) ** 2;
-      return samples ? Math.sqrt(sum / samples) : 0;
+      const block = rate / 10;
+      let loudest = 0;
+      for (let start = 0; start + block <= samples; start += block) {
+        let sum = 0;
+        for (let i = start; i < start + block; i++) sum += (data.readInt16LE(i * 2) / 32768) ** 2;
+        loudest = Math.max(loudest, Math.sqrt(sum / block));
+      }
+      return loudest;
     },
     async stop() {
       await run.stop();
@@ -290,12 +296,25 @@ export const kDeclineRed = [197, 58, 60];
 
 export const kPanelTitle = 'Orvik';
 
-// Clicks Accept (or Decline) on the copy's incoming-call panel once it shows.
+// Clicks Accept (or Decline) on the copy's incoming-call panel once it shows,
+// again while the panel stays (a press that came before the panel could take
+// it), until the panel goes.
 export async function pressPanelButton(copy, colour, what) {
-  await waitFor(() => {
+  const deadline = Date.now() + 30000;
+  let pressed = false;
+  while (Date.now() < deadline) {
     const [panel] = copy.windows(kPanelTitle);
-    return panel && copy.clickColour(panel, colour);
-  }, { what: `${what} on ${copy.name}'s panel`, timeoutMs: 30000 });
+    if (!panel) {
+      if (pressed) return;
+    } else if (copy.clickColour(panel, colour)) {
+      pressed = true;
+      const until = Date.now() + 2000;
+      while (Date.now() < until && copy.windows(kPanelTitle).length) await sleep(100);
+      continue;
+    }
+    await sleep(200);
+  }
+  throw new Error(`timed out pressing ${what} on ${copy.name}'s panel`);
 }
 
 export const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
