@@ -228,6 +228,12 @@ export async function startCopy({ config, name }) {
       const result = this.x(['xdotool', 'search', '--onlyvisible', '--name', `^${title.replace(/[.*+?^${}()|[\]\\]/g, '\\$&')}$`]);
       return String(result.stdout).split('\n').filter(Boolean);
     },
+    // Its visible audio call windows: the caller's "Orvik – Audio Call" and
+    // the callee's "Orvik – Incoming Audio Call" (its title stays after Accept).
+    audioWindows() {
+      const result = this.x(['xdotool', 'search', '--onlyvisible', '--name', '^Orvik – (Incoming )?Audio Call$']);
+      return String(result.stdout).split('\n').filter(Boolean);
+    },
     visibleTitles() {
       const result = this.x(['xdotool', 'search', '--onlyvisible', '--name', '.']);
       return String(result.stdout).split('\n').filter(Boolean)

@@ -13,7 +13,6 @@ import {
 
 const skip = !programAvailable() ? 'the orvikdesk program is not built' : callToolsAvailable() || false;
 
-const kAudioWindow = 'Orvik – Audio Call';
 
 // Frames one user sent after `since`, of one type.
 function sent(service, user, type, since) {
@@ -31,7 +30,7 @@ async function idle(service, copy, since) {
 }
 
 async function closedWithin(copy, since, what) {
-  await waitFor(() => copy.windows(kAudioWindow).length === 0, { what, timeoutMs: 15000 });
+  await waitFor(() => copy.audioWindows().length === 0, { what, timeoutMs: 15000 });
   return Date.now() - since;
 }
 
@@ -96,8 +95,8 @@ test('cancel, decline, busy and a late busy end with their frames, page reports 
     assert.ok(aliceClosedAfterBusy >= 3300 && aliceClosedAfterBusy < 6500,
       `closed ${aliceClosedAfterBusy} ms after busy (4.0 s wanted)`);
     // Bob's call with Carol goes on.
-    assert.equal(bob.windows(kAudioWindow).length, 1);
-    assert.equal(carol.windows(kAudioWindow).length, 1);
+    assert.equal(bob.audioWindows().length, 1);
+    assert.equal(carol.audioWindows().length, 1);
     await service.command('carol', { do: 'hangUp' });
     await idle(service, 'carol', since);
     await idle(service, 'bob', since);

@@ -90,11 +90,18 @@ test('the offer corrects a wrongly guessed caller, and a hostile caller number r
       const since = Date.now();
       await service.command(caller, { do: 'call', to: '1002' });
       await waitFor(() => service.frames('offer').some((entry) => entry.at >= since), { what: `${caller}'s offer`, timeoutMs: 30000 });
-      // The page guessed someone else.
-      await service.command('bob', panel({ from: 'Someone Else', userNumber: '1009', pushId: `guess-${caller}` }));
+      // The page guessed the caller (from a push without the caller's number).
+      await service.command('bob', panel({ from: 'Unknown', userNumber: '1009', pushId: `guess-${caller}`,
+        identityGuessed: true }));
       const asked = await waitFor(() => service.pageCalls('bob', '__orvikResolveCallerIdentity').find((entry) => entry.at >= since),
         { what: `Bob's page asked who ${caller} is`, timeoutMs: 30000 });
       assert.deepEqual(asked.data.args, [number]);
+      if (caller === 'alice') {
+        // The page resolved its contact's name, which went back to the program.
+        await waitFor(() => service.phoneEvents('bob', 'posted').some((entry) => entry.at >= since &&
+          entry.data.body.eventType === 'callerIdentityResolved' && entry.data.body.userNumber === '1001'),
+        { what: "Bob's page naming the caller" });
+      }
       // Bob's device acknowledges the real caller, not the guess.
       const ringing = await waitFor(() => service.frames('offerReceived').find((entry) => entry.at >= since),
         { what: 'ringing', timeoutMs: 30000 });

@@ -10,7 +10,6 @@ import { callToolsAvailable, deviceOf, kAcceptGreen, pressPanelButton, withCopie
 
 const skip = !programAvailable() ? 'the orvikdesk program is not built' : callToolsAvailable() || false;
 
-const kAudioWindow = 'Orvik – Audio Call';
 // A tone on the far side's microphone measures far above this on the near
 // side's speaker; silence and comfort noise stay below it.
 const kHeard = 0.02;
@@ -51,7 +50,7 @@ test('an outgoing audio call rings, connects with sound both ways, and hangs up 
       assert.equal(sdp.deviceUdids, aliceDevice);
       assert.equal(sdp.iceRestartV1, true);
       assert.deepEqual(activeFlags(service, 'alice').map((entry) => entry.flag), [true]);
-      await waitFor(() => alice.windows(kAudioWindow).length === 1, { what: "the caller's call window" });
+      await waitFor(() => alice.audioWindows().length === 1, { what: "the caller's call window" });
 
       // The callee's page announced the call; its device rings and says so.
       const ringing = await waitFor(() => service.frames('offerReceived').find((entry) => entry.from === '1002'),
@@ -68,6 +67,7 @@ test('an outgoing audio call rings, connects with sound both ways, and hangs up 
       assert.equal(answer.frame.to, `1001_${aliceDevice}`);
       assert.equal(parsedSdp(answer.frame).type, 'answer');
       await waitFor(() => alice.printed('CONNECTED') && bob.printed('CONNECTED'), { what: 'both sides connected', timeoutMs: 30000 });
+      await waitFor(() => bob.audioWindows().length === 1, { what: "the callee's call window" });
 
       // Each side hears the tone on the other's microphone.
       const bobHears = await bob.playedLevel(2000);
@@ -82,8 +82,8 @@ test('an outgoing audio call rings, connects with sound both ways, and hangs up 
       // Connected: the end goes to the answering device only.
       assert.equal(end.frame.to, `1002_${bobDevice}`);
       const endAt = end.at;
-      const aliceClosed = await timeOf(() => alice.windows(kAudioWindow).length === 0, "the caller's window closing");
-      const bobClosed = await timeOf(() => bob.windows(kAudioWindow).length === 0, "the callee's window closing");
+      const aliceClosed = await timeOf(() => alice.audioWindows().length === 0, "the caller's window closing");
+      const bobClosed = await timeOf(() => bob.audioWindows().length === 0, "the callee's window closing");
       // The windows stay 2.0 s to show the end, then close.
       assert.ok(aliceClosed - endAt >= 1700 && aliceClosed - endAt < 4500, `caller closed after ${aliceClosed - endAt} ms`);
       assert.ok(bobClosed - endAt >= 1500 && bobClosed - endAt < 4500, `callee closed after ${bobClosed - endAt} ms`);

@@ -10,7 +10,6 @@ import { callToolsAvailable, deviceOf, kAcceptGreen, kPanelTitle, pressPanelButt
 
 const skip = !programAvailable() ? 'the orvikdesk program is not built' : callToolsAvailable() || false;
 
-const kAudioWindow = 'Orvik – Audio Call';
 const kRecordFunctions = ['__orvikLogNativeCall', '__orvikLogNativeIncomingCall', '__orvikLogNativeIncomingRejectedCall'];
 
 test('two devices of the callee ring, the first accept wins and the other stays out of the call', { skip }, async () => {
@@ -57,8 +56,8 @@ test('two devices of the callee ring, the first accept wins and the other stays 
     // The call goes on: no end frame from either side, both windows open.
     assert.ok(!service.frames('endCall').some((entry) => entry.at >= lateAt && entry.event === 'call'),
       JSON.stringify(service.frames('endCall')));
-    assert.equal(alice.windows(kAudioWindow).length, 1);
-    assert.equal(desk.windows(kAudioWindow).length, 1);
+    assert.equal(alice.audioWindows().length, 1);
+    assert.equal(desk.audioWindows().length, 1);
     assert.ok(!service.pageCalls('alice', '__orvikNativeCallActiveChanged').some((entry) => entry.data.args[0] === false));
 
     await service.command('alice', { do: 'hangUp' });

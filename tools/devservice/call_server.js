@@ -17,7 +17,8 @@
 // - sends "getToken" with an ICE configuration right after the connection;
 // - relays "call" frames to the user (every device) or to "user_device";
 //   an acknowledged "offer" is answered with {"id": <call-record id>};
-//   an offer for a user with no connected device is kept as a pending call;
+//   an offer for a user with no connected device is kept as a pending call
+//   until the caller ends it or the callee answers, declines or ends it;
 // - sends "getPendingCall" with the user's pending calls on every connection;
 // - "sendToMyDevices" goes to the sender's other devices, acknowledged;
 // - "getUserDevices" answers with the addressed user's connected devices.
@@ -119,6 +120,12 @@ httpServer.on('request', (request, response) => {
 });
 const pendingCalls = new Map();  // user number -> list of pending-call records
 
+// Drops the pending calls of `caller` to `callee`.
+function dropPending(callee, caller) {
+  const left = (pendingCalls.get(callee) || []).filter((record) => record.caller !== caller);
+  if (left.length) pendingCalls.set(callee, left); else pendingCalls.delete(callee);
+}
+
 function userRoom(userNumber) { return `user:${userNumber}`; }
 function deviceRoom(address) { return `device:${address}`; }
 
@@ -175,8 +182,12 @@ io.on('connection', (socket) => {
                     callerOffer: frame.sdp });
         pendingCalls.set(callee, list);
       }
-    } else if (type === 'endCall') {
-      pendingCalls.delete(to.split('_')[0]);
+    } else {
+      const target = to.split('_')[0];
+      // The caller gave up: its call no longer waits for the callee.
+      if (type === 'endCall' || type === 'StopRinging') dropPending(target, identity.userNumber);
+      // The callee answered, declined or hung up: nor does it wait any more.
+      if (type === 'answer' || type === 'userBusy' || type === 'endCall') dropPending(identity.userNumber, target);
     }
     report({ event: 'call', from: identity.userNumber, frame, ...(recordId === null ? {} : { recordId }) });
     socket.to(roomFor(to)).emit('call', frame);
