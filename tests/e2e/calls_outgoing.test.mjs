@@ -67,7 +67,7 @@ test('an outgoing audio call rings, connects with sound both ways, and hangs up 
       assert.equal(answer.frame.to, `1001_${aliceDevice}`);
       assert.equal(parsedSdp(answer.frame).type, 'answer');
       await waitFor(() => alice.printed('CONNECTED') && bob.printed('CONNECTED'), { what: 'both sides connected', timeoutMs: 30000 });
-      await waitFor(() => bob.audioWindows().length === 1, { what: "the callee's call window" });
+      await waitFor(() => bob.audioWindows().length === 1, { what: `the callee's call window (${bob.visibleTitles()})` });
 
       // Each side hears the tone on the other's microphone.
       const bobHears = await bob.playedLevel(2000);
