@@ -60,6 +60,14 @@ void ShellCallWindows::publishConnected(bool connected) {
   if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.isConnected = connected; });
 }
 
+void ShellCallWindows::openAudioCallWindow(const std::string& name, const std::string& userNumber,
+                                           const std::string& imageUrl, bool isSubscribed, bool isDarkMode,
+                                           bool connecting, bool outgoing) {
+  if (auto* audio = audioWindow_()) {
+    audio->open({name, userNumber, imageUrl, isSubscribed, isDarkMode, connecting, outgoing});
+  }
+}
+
 void ShellCallWindows::closeAudioCallWindow() {
   if (auto* audio = audioWindow_()) audio->close();
 }

@@ -63,10 +63,11 @@ class ShellCallWindows final : public CallWindows {
   void closeAudioCallWindow() override;
   void closeVideoCallWindow() override {}
   void dismissIncomingCallPanel() override;
-  // TODO(call windows issue): the audio and video call windows and the
-  // floating panel.
-  void openAudioCallWindow(const std::string&, const std::string&, const std::string&, bool, bool, bool,
-                           bool) override {}
+  // An incoming call accepted (or opened by the page) gets the audio call
+  // window. TODO(call windows issue): the video call window and the floating
+  // panel.
+  void openAudioCallWindow(const std::string& name, const std::string& userNumber, const std::string& imageUrl,
+                           bool isSubscribed, bool isDarkMode, bool connecting, bool outgoing) override;
   void openVideoCallWindow(const std::string&, const std::string&, const std::string&, bool, bool, bool) override {}
   void clearIncomingFlag() override {}
   void setFloatingAwaitingAccept(bool) override {}

@@ -102,8 +102,9 @@ function busWithoutServices(home) {
 
 // Starts the program with `home` and the service's override file. Resolves
 // at once; `lines` collects its standard output.
-// `executable` is the built program unless told otherwise (an installed copy).
-export function startProgram({ home, config, keyring = 'unlocked', executable = program }) {
+// `executable` is the built program unless told otherwise (an installed copy);
+// `env` adds to or replaces the environment (a display of its own).
+export function startProgram({ home, config, keyring = 'unlocked', executable = program, env: extra = {} }) {
   const env = {
     ...process.env,
     HOME: home,
@@ -113,6 +114,7 @@ export function startProgram({ home, config, keyring = 'unlocked', executable = 
     XDG_RUNTIME_DIR: path.join(home, 'runtime'),
     ORVIK_SERVICE_CONFIG: config,
     GSK_RENDERER: 'cairo',
+    ...extra,
   };
   if (keyring === 'nobus') delete env.DBUS_SESSION_BUS_ADDRESS;
   const script = (keyringScripts[keyring] ?? '') + 'exec "$0"';

@@ -17,10 +17,18 @@
 // - sends "getToken" with an ICE configuration right after the connection;
 // - relays "call" frames to the user (every device) or to "user_device";
 //   an acknowledged "offer" is answered with {"id": <call-record id>};
-//   an offer for a user with no connected device is kept as a pending call;
+//   an offer for a user with no connected device is kept as a pending call
+//   until the caller ends it or the callee answers, declines or ends it;
 // - sends "getPendingCall" with the user's pending calls on every connection;
 // - "sendToMyDevices" goes to the sender's other devices, acknowledged;
 // - "getUserDevices" answers with the addressed user's connected devices.
+// For the fixture web application, which learns of calls the way the
+// service's web application does: GET /fixture/watch?user=N is an event
+// stream (text/event-stream) with one event per "call" frame addressed to
+// user N or one of its devices: {"frame": …, "recordId": …, "fromUser": …}.
+// POST /fixture/send with {"to": address, "frame": {…}} delivers a "call"
+// frame to that user or device as if a peer had sent it (tests play a
+// misbehaving or late peer this way).
 // Test helpers: "seedPendingCall" stores a pending-call record of a chosen
 // age; "echo" acknowledges with its own arguments; "echoBack" sends its
 // arguments back as the event "echo" asking the client for an ack, then
@@ -72,7 +80,51 @@ const iceConfig = {
 };
 
 let nextRecordId = 1000;
+const watchers = new Map();  // user number -> set of open event-stream responses
+
+function tellWatchers(userNumber, event) {
+  for (const response of watchers.get(userNumber) || []) {
+    response.write(`data: ${JSON.stringify(event)}\n\n`);
+  }
+}
+
+httpServer.on('request', (request, response) => {
+  const url = new URL(request.url, 'http://127.0.0.1');
+  // Socket.IO answers its own path; everything else is ours.
+  if (url.pathname.startsWith('/calling')) return;
+  if (request.method === 'POST' && url.pathname === '/fixture/send') {
+    let body = '';
+    request.on('data', (chunk) => { body += chunk; });
+    request.on('end', () => {
+      try {
+        const { to, frame } = JSON.parse(body);
+        report({ event: 'sent', to, frame });
+        io.to(roomFor(String(to))).emit('call', frame);
+        response.writeHead(204).end();
+      } catch {
+        response.writeHead(400).end();
+      }
+    });
+    return;
+  }
+  if (url.pathname !== '/fixture/watch') {
+    response.writeHead(404).end();
+    return;
+  }
+  const userNumber = url.searchParams.get('user') || '';
+  response.writeHead(200, { 'Content-Type': 'text/event-stream', 'Cache-Control': 'no-store' });
+  response.write(': watching\n\n');
+  if (!watchers.has(userNumber)) watchers.set(userNumber, new Set());
+  watchers.get(userNumber).add(response);
+  request.on('close', () => watchers.get(userNumber).delete(response));
+});
 const pendingCalls = new Map();  // user number -> list of pending-call records
+
+// Drops the pending calls of `caller` to `callee`.
+function dropPending(callee, caller) {
+  const left = (pendingCalls.get(callee) || []).filter((record) => record.caller !== caller);
+  if (left.length) pendingCalls.set(callee, left); else pendingCalls.delete(callee);
+}
 
 function userRoom(userNumber) { return `user:${userNumber}`; }
 function deviceRoom(address) { return `device:${address}`; }
@@ -130,11 +182,16 @@ io.on('connection', (socket) => {
                     callerOffer: frame.sdp });
         pendingCalls.set(callee, list);
       }
-    } else if (type === 'endCall') {
-      pendingCalls.delete(to.split('_')[0]);
+    } else {
+      const target = to.split('_')[0];
+      // The caller gave up: its call no longer waits for the callee.
+      if (type === 'endCall' || type === 'StopRinging') dropPending(target, identity.userNumber);
+      // The callee answered, declined or hung up: nor does it wait any more.
+      if (type === 'answer' || type === 'userBusy' || type === 'endCall') dropPending(identity.userNumber, target);
     }
-    report({ event: 'call', from: identity.userNumber, frame });
+    report({ event: 'call', from: identity.userNumber, frame, ...(recordId === null ? {} : { recordId }) });
     socket.to(roomFor(to)).emit('call', frame);
+    tellWatchers(to.split('_')[0], { frame, recordId, fromUser: identity.userNumber });
     if (typeof ack === 'function') ack(recordId === null ? { ok: true } : { id: recordId });
   });
 

@@ -24,7 +24,16 @@
 // have), --call-server URL (written as callServerURL), --update-ready LINE
 // (the ready line of update-feed.js: its feed, pins and CA are written as
 // the update host's; without it the update keys point at this server, which
-// serves no feed).
+// serves no feed), --page-config NAME=PATH (repeatable: one more override
+// file, service-NAME.json, whose start page is PATH; the ready line lists
+// them under "configs").
+//
+// Calls (phone.html): GET /call-events?user=N passes on the call server's
+// event stream of the call frames addressed to user N (the fixture web
+// application learns of incoming calls there). A page may take commands:
+// it polls GET /next-command?copy=NAME, and POST /command with
+// {"copy": NAME, "command": {…}} queues one for it (tests and tools drive a
+// page this way; see phone.html for the commands).
 // Only Node's built-in modules: no npm package is needed.
 'use strict';
 
@@ -45,6 +54,13 @@ const startPage = option('--page', '/');
 const wrongPin = process.argv.includes('--wrong-pin');
 const callServerURL = option('--call-server', 'http://127.0.0.1:9');
 const updateReady = JSON.parse(option('--update-ready', 'null'));
+const pageConfigs = [];
+process.argv.forEach((arg, index) => {
+  if (arg !== '--page-config' || index + 1 >= process.argv.length) return;
+  const value = process.argv[index + 1];
+  const cut = value.indexOf('=');
+  if (cut > 0) pageConfigs.push({ name: value.slice(0, cut), page: value.slice(cut + 1) });
+});
 fs.mkdirSync(dir, { recursive: true });
 
 function openssl(...args) {
@@ -80,6 +96,66 @@ function report(kind, data) {
 }
 
 const webapp = path.join(__dirname, 'webapp');
+
+// Commands waiting for a page, and pages waiting for a command, per copy name.
+const commandQueues = new Map();
+const commandWaiters = new Map();
+const kCommandPollMs = 20000;
+
+function queueCommand(copy, command) {
+  const waiting = commandWaiters.get(copy);
+  if (waiting && waiting.length) {
+    const response = waiting.shift();
+    response.writeHead(200, { 'Content-Type': 'application/json', 'Cache-Control': 'no-store' })
+      .end(JSON.stringify(command));
+    return;
+  }
+  if (!commandQueues.has(copy)) commandQueues.set(copy, []);
+  commandQueues.get(copy).push(command);
+}
+
+function awaitCommand(copy, request, response) {
+  const queued = commandQueues.get(copy);
+  if (queued && queued.length) {
+    response.writeHead(200, { 'Content-Type': 'application/json', 'Cache-Control': 'no-store' })
+      .end(JSON.stringify(queued.shift()));
+    return;
+  }
+  if (!commandWaiters.has(copy)) commandWaiters.set(copy, []);
+  const waiting = commandWaiters.get(copy);
+  waiting.push(response);
+  const timer = setTimeout(() => {
+    const at = waiting.indexOf(response);
+    if (at >= 0) waiting.splice(at, 1);
+    response.writeHead(204, { 'Cache-Control': 'no-store' }).end();
+  }, kCommandPollMs);
+  request.on('close', () => {
+    clearTimeout(timer);
+    const at = waiting.indexOf(response);
+    if (at >= 0) waiting.splice(at, 1);
+  });
+}
+
+// The call server's event stream of one user, passed on unchanged.
+function passCallEvents(userNumber, request, response) {
+  let upstream;
+  try {
+    upstream = new URL(`/fixture/watch?user=${encodeURIComponent(userNumber)}`, callServerURL);
+  } catch {
+    response.writeHead(503).end();
+    return;
+  }
+  const client = upstream.protocol === 'https:' ? https : http;
+  const outgoing = client.get(upstream, { rejectUnauthorized: false }, (incoming) => {
+    response.writeHead(incoming.statusCode || 502, { 'Content-Type': 'text/event-stream', 'Cache-Control': 'no-store' });
+    incoming.pipe(response);
+  });
+  outgoing.on('error', () => {
+    if (!response.headersSent) response.writeHead(502);
+    response.end();
+  });
+  request.on('close', () => outgoing.destroy());
+}
 const types = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript', '.css': 'text/css' };
 
 const server = https.createServer({
@@ -103,6 +179,28 @@ const server = https.createServer({
       }
       response.writeHead(204).end();
     });
+    return;
+  }
+  if (request.method === 'POST' && url.pathname === '/command') {
+    let body = '';
+    request.on('data', (chunk) => { body += chunk; });
+    request.on('end', () => {
+      try {
+        const parsed = JSON.parse(body);
+        queueCommand(String(parsed.copy), parsed.command);
+        response.writeHead(204).end();
+      } catch {
+        response.writeHead(400).end();
+      }
+    });
+    return;
+  }
+  if (url.pathname === '/next-command') {
+    awaitCommand(url.searchParams.get('copy') || '', request, response);
+    return;
+  }
+  if (url.pathname === '/call-events') {
+    passCallEvents(url.searchParams.get('user') || '', request, response);
     return;
   }
   if (url.pathname === '/probe') {
@@ -167,7 +265,7 @@ server.listen(0, '127.0.0.1', async () => {
     extraCAFile = path.join(dir, 'ca-bundle.pem');
     fs.writeFileSync(extraCAFile, Buffer.concat([fs.readFileSync(certificates.ca), fs.readFileSync(updateReady.ca)]));
   }
-  fs.writeFileSync(config, JSON.stringify({
+  const settings = {
     webAppURL: url,
     webHosts: ['127.0.0.1'],
     pinnedWebHost: '127.0.0.1',
@@ -177,9 +275,16 @@ server.listen(0, '127.0.0.1', async () => {
     updateHosts: ['127.0.0.1'],
     updatePins: updateReady ? updateReady.pins : [pinOf(certificates.cert)],
     extraCAFile,
-  }, null, 2));
-  process.stdout.write(JSON.stringify({ event: 'ready', url, config, reports: reportsFile, dir, foreign: foreignURL }) +
-    '\n');
+  };
+  fs.writeFileSync(config, JSON.stringify(settings, null, 2));
+  const configs = {};
+  for (const { name, page } of pageConfigs) {
+    configs[name] = path.join(dir, `service-${name}.json`);
+    fs.writeFileSync(configs[name],
+      JSON.stringify({ ...settings, webAppURL: `https://127.0.0.1:${port}${page}` }, null, 2));
+  }
+  process.stdout.write(JSON.stringify({ event: 'ready', url, config, configs, reports: reportsFile, dir,
+    foreign: foreignURL }) + '\n');
 });
 
 for (const signal of ['SIGINT', 'SIGTERM']) {

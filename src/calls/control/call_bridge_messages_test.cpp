@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -77,6 +78,29 @@ TEST_F(CallBridgeMessagesTest, TheManagersSideAnswersFromTheCallManagerAndSaysWh
   managerOperations.setCallLimitExempt(true, {"4712"});
   EXPECT_EQ(bridgeLines, std::vector<std::string>{
                              "[WebView] NativeCallManager.setCallLimitExempt asked for — not available in this build yet"});
+}
+
+TEST_F(CallBridgeMessagesTest, ThePagesAnnouncementRingsTheCallManagerAndThePanelsDeclineRejectsIt) {
+  signIn();
+  queue.runUntilIdle();
+  const json announcement = {{"eventType", "showIncomingCallPanel"}, {"from", "Bob"}, {"userNumber", "4712"},
+                             {"pushId", "p1"}, {"isAudio", true}};
+  routes.handlers.at("showIncomingCallPanel")(announcement);
+  EXPECT_EQ(manager->callState(), CallState(CallState::Kind::ringing));
+  ASSERT_TRUE(manager->state().call.currentSession);
+  EXPECT_EQ(manager->state().call.currentSession->sessionId, "p1");
+  EXPECT_EQ(manager->state().call.currentSession->remoteUser.name, "Bob");
+  // The same call announced again shows the panel again and is no busy line.
+  windows.calls.clear();
+  routes.handlers.at("showIncomingCallPanel")(announcement);
+  EXPECT_EQ(manager->callState(), CallState(CallState::Kind::ringing));
+  ASSERT_EQ(windows.calls.size(), 1u);
+  EXPECT_EQ(windows.calls[0].rfind("showIncomingCallPanel(", 0), 0u) << windows.calls[0];
+  windows.panelDecline();
+  EXPECT_EQ(manager->callState(), CallState(CallState::Kind::rejected));
+  EXPECT_TRUE(std::none_of(bridgeLines.begin(), bridgeLines.end(), [](const std::string& line) {
+    return line.find("not available in this build yet") != std::string::npos;
+  }));
 }
 
 // The messages against recording fakes of both sides and the main page.

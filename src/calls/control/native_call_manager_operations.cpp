@@ -29,14 +29,8 @@ bool NativeCallManagerOperations::isInCall() const { return manager_.isInCall();
 bool NativeCallManagerOperations::isMaskedOrWiped() const { return manager_.isMaskedOrWiped(); }
 bool NativeCallManagerOperations::hasCredentials() const { return manager_.hasCredentials(); }
 
-bool NativeCallManagerOperations::isRingingIncoming(const std::string& userNumber, const std::string&) const {
-  const auto& call = manager_.state().call;
-  if (call.callState.kind() != CallState::Kind::ringing || !call.currentSession ||
-      call.currentSession->direction != CallDirection::incoming) {
-    return false;
-  }
-  // TODO(incoming calls issue): also match the ringing call's push id.
-  return !userNumber.empty() && call.currentSession->remoteUser.userNumber == userNumber;
+bool NativeCallManagerOperations::isRingingIncoming(const std::string& userNumber, const std::string& pushId) const {
+  return manager_.isRingingCallAnnouncement(userNumber, pushId);
 }
 
 void NativeCallManagerOperations::setCallLimitExempt(bool, const std::vector<std::string>&) {
@@ -56,52 +50,43 @@ void NativeCallManagerOperations::setScreenshotAccessAllowed(bool allowed) {
   manager_.applyScreenshotAccess(allowed);
 }
 
-void NativeCallManagerOperations::setLocalIsSubscribed(bool) {
-  // TODO(call limits issue): NativeCallManager::setLocalIsSubscribed.
-  notYet("NativeCallManager.setLocalIsSubscribed");
+void NativeCallManagerOperations::setLocalIsSubscribed(bool subscribed) { manager_.setLocalIsSubscribed(subscribed); }
+
+void NativeCallManagerOperations::sendBusyToNewCaller(const std::string& userNumber) {
+  manager_.sendBusyToNewCaller(userNumber);
 }
 
-void NativeCallManagerOperations::sendBusyToNewCaller(const std::string&) {
-  // TODO(incoming calls issue): NativeCallManager::sendBusyToNewCaller.
-  notYet("NativeCallManager.sendBusyToNewCaller");
+void NativeCallManagerOperations::prepareSignalingForIncoming(const IncomingCallAnnouncement& call) {
+  manager_.prepareSignalingForIncoming(call.userNumber, call.callerName, call.isAudio, call.pushId, call.imageUrl,
+                                       /*fromPush=*/false, call.callerIsSubscribed, call.isDarkMode,
+                                       call.identityGuessed);
 }
 
-void NativeCallManagerOperations::prepareSignalingForIncoming(const IncomingCallAnnouncement&) {
-  // TODO(incoming calls issue): NativeCallManager::prepareSignalingForIncoming.
-  notYet("NativeCallManager.prepareSignalingForIncoming");
-}
-
-void NativeCallManagerOperations::callerIdentityResolved(const std::string&, const std::string&,
-                                                         const std::optional<std::string>&, bool) {
-  // TODO(incoming calls issue): NativeCallManager::callerIdentityResolved.
-  notYet("NativeCallManager.callerIdentityResolved");
+void NativeCallManagerOperations::callerIdentityResolved(const std::string& userNumber, const std::string& name,
+                                                         const std::optional<std::string>& imageUrl,
+                                                         bool isSubscribed) {
+  manager_.callerIdentityResolved(userNumber, name, imageUrl, isSubscribed);
 }
 
 void NativeCallManagerOperations::handleSendToMyDevices(const std::string& action) {
   manager_.handleSendToMyDevices(action);
 }
 
-void NativeCallManagerOperations::handleMissedCallMessage(const std::string&, const std::string&) {
-  // TODO(incoming calls issue): NativeCallManager::handleMissedCallMessage.
-  notYet("NativeCallManager.handleMissedCallMessage");
+void NativeCallManagerOperations::handleMissedCallMessage(const std::string& caller, const std::string& pushId) {
+  manager_.handleMissedCallMessage(caller, pushId);
 }
 
-void NativeCallManagerOperations::handleIncomingCall(const std::string&, bool, const std::string&, bool) {
-  // TODO(incoming calls issue): NativeCallManager::handleIncomingCall.
-  notYet("NativeCallManager.handleIncomingCall");
+void NativeCallManagerOperations::handleIncomingCall(const std::string& caller, bool isAudio,
+                                                     const std::string& pushId, bool isDarkMode) {
+  manager_.handleIncomingCall(caller, std::nullopt, isAudio, pushId, isDarkMode);
 }
 
-void NativeCallManagerOperations::acceptIncomingFromPanel(const std::string&, const std::string&, bool,
-                                                          const std::string&, bool) {
-  // TODO(incoming calls issue): NativeCallManager::acceptIncomingFromPanel.
-  notYet("NativeCallManager.acceptIncomingFromPanel");
+void NativeCallManagerOperations::acceptIncomingFromPanel(const std::string& userNumber, const std::string& name,
+                                                          bool isAudio, const std::string& pushId, bool isDarkMode) {
+  manager_.acceptIncomingFromPanel(userNumber, name, isAudio, pushId, isDarkMode);
 }
 
-void NativeCallManagerOperations::rejectCall() {
-  // A ringing call is declined by the hang-up; nothing else is rejected.
-  // TODO(incoming calls issue): NativeCallManager::rejectCall once it is public.
-  if (manager_.callState().kind() == CallState::Kind::ringing) manager_.hangUpCurrentCall();
-}
+void NativeCallManagerOperations::rejectCall() { manager_.rejectCall(); }
 
 void NativeCallManagerOperations::endCall() { manager_.endCall(); }
 

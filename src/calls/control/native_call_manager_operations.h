@@ -1,6 +1,7 @@
 // CallManagerOperations over the call manager: what the page's call messages
-// reach of NativeCallManager. Operations the manager does not offer yet log
-// that they were asked for and change nothing.
+// reach of NativeCallManager. The call limits and the server's call-finished
+// notice are not reached from here yet: they log that they were asked for and
+// change nothing.
 //
 // Owner: the composition root, beside the manager it wraps.
 // THREAD-SAFETY: main queue only.
