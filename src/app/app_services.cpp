@@ -493,6 +493,7 @@ void AppServices::publishRoutes(MainWebView& web) {
   credentials_ = std::make_unique<CredentialFetcher>(platform::mainQueue(), platform::systemClock(), *callManager_,
                                                      page, std::move(fetcher));
   web.host().coordinator().setCredentialFetcher(credentials_.get());
+  web.host().coordinator().setUpdateBanner(updates_.get());
   credentials_->publishRoutes(web.routes());
 
   AppBridgeMessages::Collaborators app;
