@@ -172,7 +172,7 @@ async function withUpdate({ tamper }, body) {
 
 async function offeredAndPressed({ program, bus }) {
   await waitFor(() => program.lines.find((line) => line.includes('[UpdateService] Current build: 41 | Remote build: 42')),
-    { what: 'the update check of build 41' });
+    { timeoutMs: 120000, what: 'the update check of build 41' });
   await waitFor(() => program.lines.find((line) => line.includes('Update available → 4.2.0 (42)')),
     { what: 'the update offer' });
   await pressButton(bus.address, 'Update');
