@@ -72,6 +72,7 @@
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/serial_queue.h"
 #include "updater/installer_signals_dbus.h"
+#include "updater/manual_update_fallback.h"
 #include "updater/pending_update_location.h"
 #include "updater/relaunch_prompt.h"
 #include "updater/update_install_flow.h"
@@ -356,15 +357,22 @@ void AppServices::wireInstallerHandOff() {
       if (auto application = Gio::Application::get_default()) application->quit();
     });
   };
+  manualUpdateFallback_ = std::make_unique<ManualUpdateFallback>(ManualUpdateFallback::Dependencies{
+      platform::mainQueue(), *updateAlerts_, defaults_, [this] { return updates_->updateInfo(); },
+      [this](const std::filesystem::path& archive) {
+        // The archive in the application the desktop opens it with; without
+        // one, the file manager shows it.
+        gchar* uri = g_filename_to_uri(archive.c_str(), nullptr, nullptr);
+        const bool opened = uri && opener_->openURL(uri);
+        g_free(uri);
+        if (!opened) opener_->revealFile(archive);
+      },
+      [this](const std::string& url) { opener_->openURL(url); },
+      [] {
+        if (auto application = Gio::Application::get_default()) application->quit();
+      }});
   auto manualFallback = [this](const std::optional<std::filesystem::path>& archive) {
-    updateAlerts_->showInformational("Manual Update Required",
-                                     "The update could not be installed automatically. Unpack the update archive "
-                                     "over the install folder, then open Orvik again.");
-    if (archive) {
-      opener_->revealFile(*archive);
-    } else if (const auto& info = updates_->updateInfo(); info && !info->downloadUrl.empty()) {
-      opener_->openURL(info->downloadUrl);
-    }
+    manualUpdateFallback_->show(archive);
   };
   installFlow_ = std::make_unique<UpdateInstallFlow>(UpdateInstallFlow::Dependencies{
       platform::mainQueue(), *installQueue_, *updateDownloader_, *installerSignals_, *installerLauncher_,
@@ -385,6 +393,7 @@ AppServices::~AppServices() {
   // The checks and the card's sources go before what they call.
   updateSchedule_.reset();
   installFlow_.reset();
+  manualUpdateFallback_.reset();
   updateDownloader_.reset();
   updates_.reset();
   updateFeed_.reset();
@@ -502,6 +511,7 @@ void AppServices::publishRoutes(MainWebView& web) {
   credentials_ = std::make_unique<CredentialFetcher>(platform::mainQueue(), platform::systemClock(), *callManager_,
                                                      page, std::move(fetcher));
   web.host().coordinator().setCredentialFetcher(credentials_.get());
+  web.host().coordinator().setUpdateBanner(updates_.get());
   credentials_->publishRoutes(web.routes());
 
   AppBridgeMessages::Collaborators app;

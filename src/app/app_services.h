@@ -102,6 +102,7 @@ class UpdateAlerts;
 class UpdateCheckSchedule;
 class UpdateDownloader;
 class UpdateInstallFlow;
+class ManualUpdateFallback;
 class DbusInstallerSignals;
 class SpawnInstallerLauncher;
 class UpdateFeedSource;
@@ -275,6 +276,7 @@ class AppServices {
   std::unique_ptr<platform::SerialQueue> installQueue_;
   std::unique_ptr<DbusInstallerSignals> installerSignals_;
   std::unique_ptr<SpawnInstallerLauncher> installerLauncher_;
+  std::unique_ptr<ManualUpdateFallback> manualUpdateFallback_;
   std::unique_ptr<UpdateInstallFlow> installFlow_;
   std::unique_ptr<UpdateCheckSchedule> updateSchedule_;
   bool updateChecksStarted_ = false;

@@ -1,7 +1,13 @@
 // The installer program itself, built with a TEST-ONLY key, on the session
 // bus of the test run (dbus-run-session): it takes the job from the pending
 // folder, replaces the install folder, reports on the bus and starts the
-// new version; a tampered archive is refused and nothing is replaced.
+// new version; a tampered archive is refused and nothing is replaced; a
+// destination it may not write goes through pkexec, and a dismissed prompt
+// is reported as cancelled.
+#include <unistd.h>
+
+#include <algorithm>
+
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -75,11 +81,33 @@ class InstallerProgramIntegration : public ::testing::Test {
     testing::writeFile(pending / kJobFileName, job.dump(2));
   }
 
-  CommandResult runInstaller() {
+  std::vector<std::string> installerCommand(const std::string& path = g_getenv("PATH") ? g_getenv("PATH") : "") {
     std::filesystem::create_directories(temp.path / "tmp");
-    return runCommand({"env", "XDG_CACHE_HOME=" + (temp.path / "cache").string(),
-                       "XDG_STATE_HOME=" + (temp.path / "state").string(), "TMPDIR=" + (temp.path / "tmp").string(),
-                       ORVIK_TEST_INSTALLER});
+    return {"env", "PATH=" + path, "XDG_CACHE_HOME=" + (temp.path / "cache").string(),
+            "XDG_STATE_HOME=" + (temp.path / "state").string(), "TMPDIR=" + (temp.path / "tmp").string(),
+            ORVIK_TEST_INSTALLER};
+  }
+  CommandResult runInstaller() { return runCommand(installerCommand()); }
+
+  // The installer with the install folder's parent not writable: read-only
+  // mounted in a mount namespace of its own for root (whom no mode stops),
+  // its write bits cleared for anyone else. `pathFirst` goes first in PATH.
+  CommandResult runInstallerWithReadOnlyDestination(const std::filesystem::path& pathFirst) {
+    auto destination = install.parent_path();
+    auto command = installerCommand(pathFirst.string() + ":" + (g_getenv("PATH") ? g_getenv("PATH") : ""));
+    if (geteuid() != 0) {
+      std::filesystem::permissions(destination, std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::remove);
+      auto result = runCommand(command);
+      std::filesystem::permissions(destination, std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add);
+      return result;
+    }
+    std::string line = "mount --bind " + shellQuote(destination) + " " + shellQuote(destination) +
+                       " && mount -o remount,bind,ro " + shellQuote(destination) + " " + shellQuote(destination) +
+                       " && exec";
+    for (const auto& word : command) line += " " + shellQuote(word);
+    return runCommand({"unshare", "--map-root-user", "--mount", "/bin/sh", "-c", line});
   }
 };
 
@@ -117,6 +145,32 @@ TEST_F(InstallerProgramIntegration, ATamperedArchiveIsRefusedWithInvalidSignatur
             (std::vector<std::string>{"updateResult ({'success': <false>, 'error': <'Invalid signature'>},)"}));
   EXPECT_EQ(testing::readFile(install / "resources" / "readme.txt"), "version 1\n");
   EXPECT_FALSE(std::filesystem::exists(install.parent_path() / "started"));
+}
+
+TEST_F(InstallerProgramIntegration, AReadOnlyDestinationAsksPkexecAndADismissedPromptEndsAsCancelled) {
+  BusRecorder recorder;
+  if (!recorder.bus) GTEST_SKIP() << "no session bus (run under dbus-run-session)";
+  makeVersion(install, "1");
+  stage(false);
+  // pkexec as it answers when the user dismisses the password prompt.
+  auto bin = temp.path / "bin";
+  testing::writeFile(bin / "pkexec", "#!/bin/sh\necho \"$@\" >> \"$(dirname \"$0\")/pkexec-calls\"\nexit 126\n", 0755);
+  auto run = runInstallerWithReadOnlyDestination(bin);
+  EXPECT_NE(run.exitStatus, 0) << run.out << run.err;
+  recorder.drain(2);
+  EXPECT_EQ(recorder.seen, (std::vector<std::string>{
+                               "installProgress ({'needsAdmin': <true>},)",
+                               "updateResult ({'success': <false>, 'error': <'cancelled'>},)"}))
+      << run.out << run.err;
+  auto calls = testing::readFile(bin / "pkexec-calls");
+  EXPECT_EQ(calls.rfind("/bin/sh -c ", 0), 0u) << calls;
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), '\n'), 1);
+  EXPECT_EQ(testing::readFile(install / "resources" / "readme.txt"), "version 1\n");
+  EXPECT_FALSE(std::filesystem::exists(pending / kJobFileName));
+  EXPECT_FALSE(std::filesystem::exists(pending / kStagedArchiveName));
+  EXPECT_FALSE(std::filesystem::exists(install.parent_path() / "started"));
+  auto log = testing::readFile(temp.path / "state" / "com.orvik.desk" / "OrvikUpdateInstaller.log");
+  EXPECT_NE(log.find("ℹ️ [Installer] User cancelled admin prompt\n"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 #include "platform/app_info.h"
 
+#include <fstream>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "platform/app_identity.h"
 
@@ -31,6 +35,25 @@ bool isSameOrInside(const fs::path& path, const fs::path& folder) {
   return !relative.empty() && *relative.begin() != "..";
 }
 
+// An installed copy's version and build are those of its manifest, as a
+// bundle's are those of its Info.plist: an update replaces the folder, the
+// manifest included. A value that is missing or not a string leaves the
+// compiled-in one.
+void readManifestVersion(const fs::path& manifest, AppInfo& info) {
+  std::ifstream in(manifest, std::ios::binary);
+  if (!in) return;
+  std::ostringstream text;
+  text << in.rdbuf();
+  const auto json = nlohmann::json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
+  if (!json.is_object()) return;
+  if (auto found = json.find("version"); found != json.end() && found->is_string()) {
+    info.shortVersion = found->get<std::string>();
+  }
+  if (auto found = json.find("build"); found != json.end() && found->is_string()) {
+    info.build = found->get<std::string>();
+  }
+}
+
 }  // namespace
 
 AppInfo AppInfo::forProgramFolder(const fs::path& programFolder, const fs::path& buildTree,
@@ -54,6 +77,7 @@ AppInfo AppInfo::forProgramFolder(const fs::path& programFolder, const fs::path&
     info.launcher = prefix / "bin" / "orvikdesk";
     info.desktopEntry = prefix / "share" / "applications" / (info.bundleIdentifier + ".desktop");
     info.iconsFolder = prefix / "share" / "icons";
+    readManifestVersion(folder / kInstallManifestName, info);
   } else if (!buildTree.empty() && isSameOrInside(folder, resolved(buildTree))) {
     info.installFolder = folder;
     info.iconsFolder = resolved(buildTree) / "share" / "icons";

@@ -1,6 +1,8 @@
 // The program's identity and where it is installed: what a macOS bundle's
-// Info.plist and resource folder give. The identity is compiled in; the
-// folders come from where the running program actually lies. Tests may
+// Info.plist and resource folder give. The identity is compiled in; an
+// installed copy takes its version and build from its install manifest (the
+// compiled-in ones otherwise); the folders come from where the running
+// program actually lies. Tests may
 // install their own values with AppInfo::setCurrent.
 //
 // An installed copy is the install folder <prefix>/lib/orvikdesk/ (the

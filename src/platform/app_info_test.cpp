@@ -83,5 +83,39 @@ TEST(AppInfo, SettingsLiveInTheXdgConfigFolderNamedAfterTheIdentifier) {
   if (previous) setenv("XDG_CONFIG_HOME", saved.c_str(), 1); else unsetenv("XDG_CONFIG_HOME");
 }
 
+// An update replaces the install folder, manifest and all: the copy reports
+// the version and build its manifest names, and keeps the compiled-in ones
+// for anything the manifest lacks or mistypes. A build-tree program has no
+// manifest to read.
+TEST(AppInfo, AnInstalledCopyReportsTheVersionAndBuildOfItsManifest) {
+  const AppInfo compiled = AppInfo::compiledIn();
+  struct Case {
+    const char* name;
+    const char* manifest;
+    std::string version, build;
+  };
+  const Case cases[] = {
+      {"both", R"({"identifier":"com.orvik.desk","version":"2.0.1","build":"201"})", "2.0.1", "201"},
+      {"build only", R"({"build":"7"})", compiled.shortVersion, "7"},
+      {"a number is no build", R"({"version":"3.0.0","build":7})", "3.0.0", compiled.build},
+      {"not JSON", "version 9", compiled.shortVersion, compiled.build},
+      {"not an object", R"(["2.0.1","201"])", compiled.shortVersion, compiled.build},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    orvik::testing::TempDir dir;
+    const auto install = dir / "prefix" / "lib" / "orvikdesk";
+    std::filesystem::create_directories(install);
+    orvik::testing::TempDir::writeFile(install / "manifest.json", c.manifest);
+    const AppInfo info = AppInfo::forProgramFolder(install, dir / "build", dir / "resources");
+    EXPECT_EQ(info.shortVersion, c.version);
+    EXPECT_EQ(info.build, c.build);
+  }
+  orvik::testing::TempDir dir;
+  std::filesystem::create_directories(dir / "build" / "src" / "app");
+  const AppInfo fromBuildTree = AppInfo::forProgramFolder(dir / "build" / "src" / "app", dir / "build", dir / "r");
+  EXPECT_EQ(fromBuildTree.build, compiled.build);
+}
+
 }  // namespace
 }  // namespace orvik::platform

@@ -26,6 +26,8 @@ class GtkUpdateAlerts final : public UpdateAlerts {
   void showCritical(const std::string& message, const std::string& informative,
                     std::function<void()> acknowledged) override;
   void showInformational(const std::string& message, const std::string& informative) override;
+  void showQuestion(const std::string& message, const std::string& informative, const std::string& confirm,
+                    const std::string& cancel, std::function<void(bool)> answered) override;
 
   // The dialog on screen, if any (tests close it).
   Gtk::MessageDialog* current() { return current_.get(); }
@@ -35,6 +37,9 @@ class GtkUpdateAlerts final : public UpdateAlerts {
     bool critical;
     std::string message, informative;
     std::function<void()> acknowledged;
+    // Questions only: the two buttons and the answer.
+    std::string confirm, cancel;
+    std::function<void(bool)> answered;
   };
   void showNext();
 

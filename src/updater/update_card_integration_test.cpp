@@ -148,6 +148,31 @@ TEST_F(UpdateCardIntegration, AlertsComeOneAfterAnother) {
   EXPECT_FALSE(alerts.current());
 }
 
+// The manual update's question: "Open" first and the default, "Cancel"
+// second; closing the dialog any other way counts as Cancel.
+TEST_F(UpdateCardIntegration, AQuestionOffersItsTwoButtonsAndAnswersOnce) {
+  GtkUpdateAlerts alerts([this] { return window_.get(); });
+  std::vector<bool> answers;
+  alerts.showQuestion("Manual Update Required", "text", "Open", "Cancel", [&](bool open) { answers.push_back(open); });
+  alerts.showQuestion("Manual Update Required", "text", "Open", "Cancel", [&](bool open) { answers.push_back(open); });
+  iterate();
+  ASSERT_TRUE(alerts.current());
+  std::vector<std::string> labels;
+  for (auto response : {Gtk::ResponseType::ACCEPT, Gtk::ResponseType::CANCEL}) {
+    auto* button = dynamic_cast<Gtk::Button*>(alerts.current()->get_widget_for_response(response));
+    ASSERT_TRUE(button);
+    labels.push_back(button->get_label());
+  }
+  EXPECT_EQ(labels, (std::vector<std::string>{"Open", "Cancel"}));
+  alerts.current()->response(Gtk::ResponseType::ACCEPT);
+  iterate();
+  ASSERT_TRUE(alerts.current());
+  alerts.current()->response(Gtk::ResponseType::DELETE_EVENT);
+  iterate();
+  EXPECT_FALSE(alerts.current());
+  EXPECT_EQ(answers, (std::vector<bool>{true, false}));
+}
+
 TEST_F(UpdateCardIntegration, TheRelaunchPromptOnlyEndsThroughQuitAndASecondReplacesTheFirst) {
   int quits = 0;
   RelaunchPrompt::show(window_.get(), true, [&] { ++quits; });

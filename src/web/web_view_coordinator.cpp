@@ -1,6 +1,7 @@
 #include "web/web_view_coordinator.h"
 
 #include "core/load_diagnostics.h"
+#include "core/update_banner.h"
 #include "platform/queue_checker.h"
 #include "web/credential_fetcher.h"
 #include "web/web_view_state.h"
@@ -22,6 +23,27 @@ WebViewCoordinator::WebViewCoordinator(platform::TaskQueue& queue, platform::Clo
 
 WebViewCoordinator::~WebViewCoordinator() {
   if (credentialFetch_) credentialFetch_->cancel();
+  for (auto& [id, check] : updateChecks_) check->cancel();
+}
+
+void WebViewCoordinator::setUpdateBanner(UpdateBanner* updates) {
+  ORVIK_ASSERT_ON_QUEUE(queue_);
+  updates_ = updates;
+  if (updates) return;
+  for (auto& [id, check] : updateChecks_) check->cancel();
+  updateChecks_.clear();
+}
+
+void WebViewCoordinator::scheduleBackgroundUpdateCheck() {
+  const auto id = nextUpdateCheck_++;
+  auto check = std::make_shared<platform::WorkItem>([weak = lifetime_.weak(this), id] {
+    auto* self = weak.get();
+    if (!self) return;
+    self->updateChecks_.erase(id);
+    if (self->updates_) self->updates_->checkForUpdates(/*silent=*/true);
+  });
+  updateChecks_.emplace(id, check);
+  queue_.postAfter(kBackgroundUpdateCheckDelaySeconds, check);
 }
 
 void WebViewCoordinator::postStep(std::function<void(WebViewCoordinator&)> step) {
@@ -40,8 +62,11 @@ void WebViewCoordinator::handleDidStartLoading(const std::optional<std::string>&
     state.setLoading(true);
     state.setLoadingProgress(0.1);
     state.setErrorMessage(std::nullopt);
-    // TODO(updater issue): hide the update banner (isUserLoggedIn and
-    // showUpdateDialog false) until the new page reports a signed-in user.
+    // The banner waits for the new page to report a signed-in user.
+    if (self.updates_) {
+      self.updates_->setUserLoggedIn(false);
+      self.updates_->setShowUpdateDialog(false);
+    }
     state.startLoadingTimeout(WebViewState::kLoadingTimeoutSeconds);
   });
 }
@@ -64,7 +89,7 @@ void WebViewCoordinator::handleDidFinishLoading(const std::optional<std::string>
     state.scheduleRenderCheck(WebViewState::kRenderCheckIntervalSeconds, WebViewState::kRenderCheckMaxChecks);
     if (uri) state.setLoadedURL(uri);
     webViewDidFinishLoadingObservers().notify();
-    // TODO(updater issue): background update check 2.5 s later.
+    self.scheduleBackgroundUpdateCheck();
     if (self.hooks_.focusWebView) self.hooks_.focusWebView();
   });
   if (hooks_.pageReadyForLogs) hooks_.pageReadyForLogs();

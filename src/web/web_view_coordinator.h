@@ -6,10 +6,13 @@
 //
 // Load cycle as the main window sees it through WebViewState:
 //   start                   loading, progress 0.1, no error; render checks of
-//                           the previous load abandoned; 15 s time-out armed
+//                           the previous load abandoned; 15 s time-out armed;
+//                           the update banner hidden until the new page
+//                           reports a signed-in user
 //   commit                  progress 0.5
 //   finish                  not loading, progress 1, no error, online; time-out
-//                           disarmed; render-check series 6 × 3 s
+//                           disarmed; render-check series 6 × 3 s; a silent
+//                           update check 2.5 s later
 //   cancelled (either phase) not loading; render-check series; error and
 //                           offline untouched; skipped when a newer load began
 //   failure after commit    not loading, error message
@@ -26,6 +29,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <cstdint>
+#include <map>
 
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/task_queue.h"
@@ -37,6 +42,7 @@ namespace orvik {
 
 class CredentialFetcher;
 class LoadDiagnostics;
+class UpdateBanner;
 class WebViewState;
 
 inline constexpr const char* kWebProcessStoppedMessage = "Orvik stopped unexpectedly. Please try again.";
@@ -53,6 +59,7 @@ class WebViewCoordinator {
   static constexpr double kCredentialFetchDelaySeconds = 1.5;
   static constexpr double kCrashWindowSeconds = 60.0;
   static constexpr int kMaxReloadsInCrashWindow = 3;
+  static constexpr double kBackgroundUpdateCheckDelaySeconds = 2.5;
 
   // What the coordinator asks of its neighbours; each may be left empty.
   struct Hooks {
@@ -88,11 +95,16 @@ class WebViewCoordinator {
   // The page's credential fetch: reset at each load start, run once 1.5 s
   // after each finished load. Not owned; cleared with nullptr.
   void setCredentialFetcher(CredentialFetcher* fetcher) { credentials_ = fetcher; }
+  // The updater's banner state: hidden at each load start, and a silent
+  // check 2.5 s after each finished load. Not owned; cleared with nullptr,
+  // which also drops the checks still waiting.
+  void setUpdateBanner(UpdateBanner* updates);
 
  private:
   void handleCancelledNavigation(const std::optional<std::string>& uri);
   void postStep(std::function<void(WebViewCoordinator&)> step);
   void fetchCredentialsAfterLoad();
+  void scheduleBackgroundUpdateCheck();
 
   platform::TaskQueue& queue_;
   platform::Clock& clock_;
@@ -102,6 +114,10 @@ class WebViewCoordinator {
   std::deque<platform::Clock::MonotonicTime> contentProcessTerminations_;
   std::shared_ptr<platform::WorkItem> credentialFetch_;
   CredentialFetcher* credentials_ = nullptr;
+  UpdateBanner* updates_ = nullptr;
+  // One per finished load still waiting; each removes itself when it runs.
+  std::map<std::uint64_t, std::shared_ptr<platform::WorkItem>> updateChecks_;
+  std::uint64_t nextUpdateCheck_ = 0;
   // Posted steps of a coordinator that is gone do nothing. Last member.
   platform::LifetimeToken lifetime_;
 };

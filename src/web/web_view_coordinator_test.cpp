@@ -6,6 +6,7 @@
 
 #include "calls/signaling/test_support/recording_call_credentials_sink.h"
 #include "core/recording_load_diagnostics.h"
+#include "core/update_banner.h"
 #include "platform/dispatch/virtual_queue.h"
 #include "platform/recording_page_script_sink.h"
 #include "web/credential_fetcher.h"
@@ -14,6 +15,16 @@
 
 namespace orvik {
 namespace {
+
+class RecordingUpdateBanner final : public UpdateBanner {
+ public:
+  void setUserLoggedIn(bool loggedIn) override { events.push_back(loggedIn ? "loggedIn=1" : "loggedIn=0"); }
+  void setBannerAnchorBottom(double) override { events.push_back("anchor"); }
+  void setShowUpdateDialog(bool show) override { events.push_back(show ? "dialog=1" : "dialog=0"); }
+  bool hasUpdateInfo() const override { return false; }
+  void checkForUpdates(bool silent) override { events.push_back(silent ? "check silent" : "check"); }
+  std::vector<std::string> events;
+};
 
 constexpr const char* kURI = "https://app.orvikdesk.example/chat?token=secret";
 
@@ -241,6 +252,34 @@ TEST_F(WebViewCoordinatorTest, CredentialsAreFetchedOneAndAHalfSecondsAfterEachF
   fetcher.fetchCredentials("bridge-message");
   EXPECT_EQ(scripts->scripts.size(), 2u);
   coordinator_->setCredentialFetcher(nullptr);
+}
+
+// Each load hides the banner until the new page reports a signed-in user,
+// and each finished load asks for a silent check 2.5 s later; a second load
+// finishing in between does not swallow the first one's check, and checks
+// still waiting when the banner goes away never run.
+TEST_F(WebViewCoordinatorTest, LoadsHideTheUpdateBannerAndFinishedLoadsCheckSilentlyTwoAndAHalfSecondsLater) {
+  RecordingUpdateBanner banner;
+  coordinator_->setUpdateBanner(&banner);
+  start();
+  EXPECT_EQ(banner.events, (std::vector<std::string>{"loggedIn=0", "dialog=0"}));
+  banner.events.clear();
+
+  finish();
+  queue_.advance(2.4);
+  EXPECT_TRUE(banner.events.empty());
+  finish();
+  queue_.advance(0.1);
+  EXPECT_EQ(banner.events, (std::vector<std::string>{"check silent"}));
+  queue_.advance(2.4);
+  EXPECT_EQ(banner.events, (std::vector<std::string>{"check silent", "check silent"}));
+
+  banner.events.clear();
+  finish();
+  coordinator_->setUpdateBanner(nullptr);
+  queue_.advance(10.0);
+  start();
+  EXPECT_TRUE(banner.events.empty());
 }
 
 }  // namespace

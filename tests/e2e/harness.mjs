@@ -37,10 +37,13 @@ export async function waitFor(check, { timeoutMs = 60000, what = 'condition' } =
 }
 
 // Starts tools/devservice/web-server.js; resolves when it printed where it is.
-export async function startService({ page = '/', wrongPin = false } = {}) {
+// `updateReady`: the ready line of a running update-feed.js, whose feed, pins
+// and CA become the update host's.
+export async function startService({ page = '/', wrongPin = false, updateReady = null } = {}) {
   const dir = tempDir('orvik-e2e-service-');
   const args = [path.join(sourceDir, 'tools', 'devservice', 'web-server.js'), '--dir', dir, '--page', page];
   if (wrongPin) args.push('--wrong-pin');
+  if (updateReady) args.push('--update-ready', JSON.stringify(updateReady));
   const child = spawn(process.execPath, args, { stdio: ['ignore', 'pipe', 'inherit'] });
   const lines = readline.createInterface({ input: child.stdout });
   const ready = await new Promise((resolve, reject) => {
@@ -104,7 +107,10 @@ function busWithoutServices(home) {
 // at once; `lines` collects its standard output.
 // `executable` is the built program unless told otherwise (an installed copy);
 // `env` adds to or replaces the environment (a display of its own).
-export function startProgram({ home, config, keyring = 'unlocked', executable = program, env: extra = {} }) {
+// `busAddress`: run on that session bus instead of one of its own, for
+// tests whose bus must outlive the program (a relaunched copy joins it).
+export function startProgram({ home, config, keyring = 'unlocked', executable = program, env: extra = {},
+  busAddress = null }) {
   const env = {
     ...process.env,
     HOME: home,
@@ -117,9 +123,10 @@ export function startProgram({ home, config, keyring = 'unlocked', executable = 
     ...extra,
   };
   if (keyring === 'nobus') delete env.DBUS_SESSION_BUS_ADDRESS;
+  if (busAddress) env.DBUS_SESSION_BUS_ADDRESS = busAddress;
   const script = (keyringScripts[keyring] ?? '') + 'exec "$0"';
   const bus = keyring === 'none' ? ['--config-file', busWithoutServices(home)] : [];
-  const command = keyring === 'nobus' ? ['bash', '-c', script, executable]
+  const command = keyring === 'nobus' || busAddress ? ['bash', '-c', script, executable]
     : ['dbus-run-session', ...bus, '--', 'bash', '-c', script, executable];
   const child = spawn(command[0], command.slice(1), {
     env,

@@ -28,7 +28,10 @@
 //   /redirect/same/PATH        302 to PATH on this server
 //
 // Options: --dir DIR (state folder, default a new temp folder), --build B
-// (the feed's build number, default 999999).
+// (the feed's build number, default 999999), --version V (its version, default
+// 9.9.9), --archive FILE (a release's signed update archive, made by
+// tools/release/make-update-archive.mjs, served as /archives/update.tar in
+// place of the made-up bytes; "sha256" and the feeds name its digest).
 // Only Node's built-in modules.
 'use strict';
 
@@ -46,6 +49,8 @@ function option(name, fallback) {
 }
 const dir = path.resolve(option('--dir', fs.mkdtempSync(path.join(os.tmpdir(), 'orvik-update-feed-'))));
 const build = option('--build', '999999');
+const version = option('--version', '9.9.9');
+const releaseArchive = option('--archive', '');
 fs.mkdirSync(dir, { recursive: true });
 const file = (name) => path.join(dir, name);
 
@@ -95,7 +100,7 @@ function archive(size) {
   for (let i = 0; i < size; i++) bytes[i] = (i * 31 + 7) % 251;
   return bytes;
 }
-const archives = { 'update.tar': archive(600000), 'small.tar': archive(511999), 'exact.tar': archive(512000) };
+const archives = { 'update.tar': releaseArchive ? fs.readFileSync(releaseArchive) : archive(600000), 'small.tar': archive(511999), 'exact.tar': archive(512000) };
 const sha256 = (bytes) => crypto.createHash('sha256').update(bytes).digest('hex');
 const goodDigest = sha256(archives['update.tar']);
 
@@ -104,7 +109,7 @@ let localhostBase = '';
 let httpBase = '';
 
 function feed(archiveName, digest) {
-  const entry = { version: '9.9.9', buildVersion: build, downloadUrl: `${base}/archives/${archiveName}`,
+  const entry = { version, buildVersion: build, downloadUrl: `${base}/archives/${archiveName}`,
     releaseNotes: 'TEST-ONLY update' };
   if (digest !== undefined) entry.sha256 = digest;
   return JSON.stringify(entry);
