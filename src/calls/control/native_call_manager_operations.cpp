@@ -5,13 +5,6 @@
 #include "platform/user_defaults.h"
 
 namespace orvik {
-namespace {
-
-// Seconds of free-to-free video used today, kept by the call limits.
-constexpr const char* kVideoDailyUsedSecondsKey = "videoDailyUsedSeconds";
-
-}  // namespace
-
 NativeCallManagerOperations::NativeCallManagerOperations(NativeCallManager& manager, platform::UserDefaults& defaults,
                                                          LogFunction log)
     : manager_(manager), defaults_(defaults), log_(std::move(log)) {}
@@ -39,9 +32,8 @@ bool NativeCallManagerOperations::isRingingIncoming(const std::string& userNumbe
   return !userNumber.empty() && call.currentSession->remoteUser.userNumber == userNumber;
 }
 
-void NativeCallManagerOperations::setCallLimitExempt(bool, const std::vector<std::string>&) {
-  // TODO(call limits issue): NativeCallManager::setCallLimitExempt.
-  notYet("NativeCallManager.setCallLimitExempt");
+void NativeCallManagerOperations::setCallLimitExempt(bool exempt, const std::vector<std::string>& numbers) {
+  manager_.setCallLimitExempt(exempt, numbers);
 }
 
 void NativeCallManagerOperations::handleServerCallFinished() {
@@ -56,10 +48,7 @@ void NativeCallManagerOperations::setScreenshotAccessAllowed(bool allowed) {
   manager_.applyScreenshotAccess(allowed);
 }
 
-void NativeCallManagerOperations::setLocalIsSubscribed(bool) {
-  // TODO(call limits issue): NativeCallManager::setLocalIsSubscribed.
-  notYet("NativeCallManager.setLocalIsSubscribed");
-}
+void NativeCallManagerOperations::setLocalIsSubscribed(bool subscribed) { manager_.setLocalIsSubscribed(subscribed); }
 
 void NativeCallManagerOperations::sendBusyToNewCaller(const std::string&) {
   // TODO(incoming calls issue): NativeCallManager::sendBusyToNewCaller.
@@ -105,9 +94,6 @@ void NativeCallManagerOperations::rejectCall() {
 
 void NativeCallManagerOperations::endCall() { manager_.endCall(); }
 
-int NativeCallManagerOperations::dailyVideoUsedSeconds() {
-  // TODO(call limits issue): the day's rollover ("videoDailyDate") belongs to the call limits.
-  return static_cast<int>(defaults_.integer(kVideoDailyUsedSecondsKey));
-}
+int NativeCallManagerOperations::dailyVideoUsedSeconds() { return manager_.dailyVideoUsedSeconds(); }
 
 }  // namespace orvik
