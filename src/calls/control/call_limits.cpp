@@ -94,10 +94,33 @@ CallLimitDecision decideCallLimits(const CallLimitFacts& f) {
   return decision;
 }
 
+namespace {
+
+// A named zone's rules are read from the system's zone files once per
+// thread; the device's own zone is asked of GLib each time, which reads it
+// again when it changed.
+GTimeZone* timeZoneNamed(const std::string& identifier) {
+  struct Cached {
+    std::string identifier;
+    GTimeZone* zone = nullptr;
+    ~Cached() {
+      if (zone) g_time_zone_unref(zone);
+    }
+  };
+  thread_local Cached cached;
+  if (!cached.zone || cached.identifier != identifier) {
+    if (cached.zone) g_time_zone_unref(cached.zone);
+    cached.zone = g_time_zone_new_identifier(identifier.c_str());
+    if (!cached.zone) cached.zone = g_time_zone_new_utc();
+    cached.identifier = identifier;
+  }
+  return g_time_zone_ref(cached.zone);
+}
+
+}  // namespace
+
 LocalDay localDayOf(platform::Clock::WallTime time, const std::string& timeZone) {
-  // Asked afresh each time: the user may move the device to another zone.
-  GTimeZone* zone = timeZone.empty() ? g_time_zone_new_local() : g_time_zone_new_identifier(timeZone.c_str());
-  if (!zone) zone = g_time_zone_new_utc();
+  GTimeZone* zone = timeZone.empty() ? g_time_zone_new_local() : timeZoneNamed(timeZone);
   const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count();
   GDateTime* utc = g_date_time_new_from_unix_utc(micros / G_USEC_PER_SEC);
   GDateTime* local = utc ? g_date_time_to_timezone(utc, zone) : nullptr;
@@ -125,7 +148,9 @@ int dailyVideoUsedSeconds(platform::UserDefaults& defaults, const std::string& d
 }
 
 void setDailyVideoUsedSeconds(platform::UserDefaults& defaults, const std::string& dayKey, int seconds) {
-  defaults.setString(callLimits::kDayKey, dayKey);
+  // Each change is a write of the whole file: the day's key only when it
+  // changes.
+  if (defaults.string(callLimits::kDayKey) != dayKey) defaults.setString(callLimits::kDayKey, dayKey);
   defaults.setInteger(callLimits::kUsedSecondsKey, std::max(0, seconds));
 }
 
