@@ -237,6 +237,9 @@ AppServices::AppServices(Options options)
   call.makePeerConnection = [this] {
     return std::shared_ptr<PeerConnection>(CallPeerConnection::create(peerConnectionOptions()));
   };
+  call.postBackgroundNotification = [this](const std::string& title, const std::string& body) {
+    if (localNotifications_) localNotifications_->postBackgroundNotification(title, body, nlohmann::json::object());
+  };
   callManager_ = NativeCallManager::create(std::move(call));
   calls_ = std::make_unique<ManagerCallControl>(*callManager_);
   notifier_ = platform::makeFreedesktopNotifier(appInfo_.displayName, appInfo_.bundleIdentifier);

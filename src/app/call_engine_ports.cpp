@@ -32,13 +32,11 @@ void ManagerCallControl::rejectCall() {
 
 void ManagerCallControl::endCall() { manager_.endCall(); }
 
-void ManagerCallControl::setMuted(bool) { nativeLog("[NativeCallMgr] setMuted is not available yet"); }
+void ManagerCallControl::setMuted(bool muted) { manager_.setMuted(muted); }
 
-void ManagerCallControl::setSpeakerEnabled(bool) {
-  nativeLog("[NativeCallMgr] setSpeakerEnabled is not available yet");
-}
+void ManagerCallControl::setSpeakerEnabled(bool enabled) { manager_.setSpeakerEnabled(enabled); }
 
-void ManagerCallControl::extendCall(bool) { nativeLog("[NativeCallMgr] extendCall is not available yet"); }
+void ManagerCallControl::extendCall(bool sendToPeer) { manager_.extendCall(sendToPeer); }
 
 void ManagerCallControl::requestVideoUpgrade() {
   nativeLog("[NativeCallMgr] requestVideoUpgrade is not available yet");
@@ -97,6 +95,36 @@ void ShellCallWindows::hideCallLimitBanner() {
       s.callLimitCanExtend = false;
     });
   }
+}
+
+void ShellCallWindows::publishMuted(bool muted) {
+  if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.isMuted = muted; });
+}
+
+void ShellCallWindows::publishSpeakerOff(bool off) {
+  if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.isSpeakerOff = off; });
+}
+
+void ShellCallWindows::setRemoteMuted(bool muted) {
+  if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.remoteMuted = muted; });
+}
+
+bool ShellCallWindows::isCallLimitBannerShown() {
+  auto* audio = audioWindow_();
+  return audio && audio->model().state().limitWarning.has_value();
+}
+
+void ShellCallWindows::showCallLimitBanner(const std::string& text, bool canExtend) {
+  if (auto* audio = audioWindow_()) {
+    audio->model().update([&](AudioCallViewState& s) {
+      s.limitWarning = text;
+      s.callLimitCanExtend = canExtend;
+    });
+  }
+}
+
+void ShellCallWindows::clearCallLimitWarningText() {
+  if (auto* audio = audioWindow_()) audio->model().update([](AudioCallViewState& s) { s.limitWarning.reset(); });
 }
 
 bool ShellCallWindows::hasCallWindow() {

@@ -20,8 +20,8 @@ class NativeAudioCallWindow;
 class NativeCallManager;
 
 // The operations the manager does not have yet log that they were asked for
-// and do nothing. TODO(call manager accept, in-call controls, limits and
-// video upgrade issues): forward them.
+// and do nothing. TODO(call manager accept and video upgrade issues): forward
+// them.
 class ManagerCallControl final : public CallControl {
  public:
   explicit ManagerCallControl(NativeCallManager& manager) : manager_(manager) {}
@@ -82,6 +82,15 @@ class ShellCallWindows final : public CallWindows {
   void markVideoCallEnded() override {}
   void resetVideoCallModel() override {}
   void hideCallLimitBanner() override;
+  // The audio screen's part of the in-call controls, the peer's microphone
+  // and the limit banner. TODO(call windows issue): the video screen's and
+  // the floating panel's parts.
+  void publishMuted(bool muted) override;
+  void publishSpeakerOff(bool off) override;
+  void setRemoteMuted(bool muted) override;
+  bool isCallLimitBannerShown() override;
+  void showCallLimitBanner(const std::string& text, bool canExtend) override;
+  void clearCallLimitWarningText() override;
   std::vector<std::uint64_t> ownCallWindowNumbers() override { return {}; }
   bool hasCallWindow() override;
   void raiseCallWindows() override;

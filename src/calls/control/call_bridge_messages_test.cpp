@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "calls/control/call_limits.h"
 #include "calls/control/native_call_manager_operations.h"
 #include "calls/control/test_support/manager_harness.h"
 #include "calls/control/test_support/recording_call_message_operations.h"
@@ -72,12 +73,18 @@ TEST_F(CallBridgeMessagesTest, TheManagersSideAnswersFromTheCallManagerAndSaysWh
 
   managerOperations.setScreenshotAccessAllowed(true);
   EXPECT_TRUE(defaults.boolValue(NativeCallManager::kScreenshotAccessKey));
+  // Today's seconds count; another day's read as none.
+  defaults.setString("videoDailyDate", localDayOf(queue.clock().now()).key);
   defaults.setInteger("videoDailyUsedSeconds", 1234);
   EXPECT_EQ(managerOperations.dailyVideoUsedSeconds(), 1234);
-  bridgeLines.clear();
-  managerOperations.setCallLimitExempt(true, {"4712"});
-  EXPECT_EQ(bridgeLines, std::vector<std::string>{
-                             "[WebView] NativeCallManager.setCallLimitExempt asked for — not available in this build yet"});
+  defaults.setString("videoDailyDate", "2001-01-01");
+  EXPECT_EQ(managerOperations.dailyVideoUsedSeconds(), 0);
+  EXPECT_EQ(defaults.string("videoDailyDate"), localDayOf(queue.clock().now()).key);
+  managerOperations.setCallLimitExempt(true, {" 4712 "});
+  managerOperations.setLocalIsSubscribed(true);
+  EXPECT_TRUE(manager->state().kept.callLimitExempt);
+  EXPECT_EQ(manager->state().kept.specialCallingNumbers, std::set<std::string>{"4712"});
+  EXPECT_TRUE(manager->state().kept.localIsSubscribed);
 }
 
 TEST_F(CallBridgeMessagesTest, ThePagesAnnouncementRingsTheCallManagerAndThePanelsDeclineRejectsIt) {

@@ -20,10 +20,4 @@ void NativeCallManager::signalingDidReceiveRestartRequest(const std::optional<st
 void NativeCallManager::peerConnectionDidFail(const PeerConnectionError& error) {
   log("[NativeCallMgr] peer connection failed: " + error.description);
 }
-void NativeCallManager::peerConnectionDidReceiveDataChannelMessage(const std::string&) {}
-void NativeCallManager::peerConnectionDidOpenRemoteDataChannel() {}
-void NativeCallManager::attachRemoteTrack(const RemoteMediaTrack&) {}
-
-void NativeCallManager::callTimerDidTick(double) {}
-
 }  // namespace orvik

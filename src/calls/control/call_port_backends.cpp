@@ -57,6 +57,10 @@ void DeviceCallCapture::stopCapture() {
   if (capture_) capture_->stopCapture();
 }
 
+void DeviceCallCapture::setMuted(bool muted) { mediaCapture().isMuted = muted; }
+
+void DeviceCallCapture::setCameraOff(bool off) { mediaCapture().isCameraOff = off; }
+
 void DeviceCallCapture::attachVideo(VideoTrackHandle track, VideoSourceHandle source) {
   mediaCapture().videoTrack = track;
   mediaCapture().videoSource = source;

@@ -35,6 +35,8 @@ class DeviceCallCapture final : public CallCapture {
   void stopCapture() override;
   void attachVideo(VideoTrackHandle track, VideoSourceHandle source) override;
   void startCapture(bool withVideo, std::function<void(const std::optional<std::string>& error)> completion) override;
+  void setMuted(bool muted) override;
+  void setCameraOff(bool off) override;
   // The call windows' microphone-permission pieces.
   CallMediaCapture& mediaCapture();
 

@@ -124,6 +124,29 @@ class CallWindows {
   // (the audio window closes without ending the call).
   virtual void switchCallUIToVideo(bool /*cameraOff*/, CameraSessionHandle /*session*/) {}
   // -------------------------------------------------------------------------
+
+  // In-call controls, data-channel messages and call limits. ----------------
+  // The local buttons' state: the microphone on the audio, video and
+  // floating models, the speaker on the audio and video models, the camera
+  // on the video and floating models.
+  virtual void publishMuted(bool /*muted*/) {}
+  virtual void publishSpeakerOff(bool /*off*/) {}
+  virtual void publishCameraOff(bool /*off*/) {}
+  // What the peer said: its microphone (audio model, then video model), its
+  // camera and its screen share (video model).
+  virtual void setRemoteMuted(bool /*muted*/) {}
+  virtual void setRemoteVideoOff(bool /*off*/) {}
+  virtual void setRemoteScreenSharing(bool /*sharing*/) {}
+  // The peer's video for the video screen, replacing (and releasing) the one
+  // it had; the screen then has remote video.
+  virtual void showRemoteVideo(VideoTrackHandle /*track*/) {}
+  // The limit banner on both call screens: whether either shows a text, a
+  // text with or without the Extend button, and the text alone taken away
+  // (hideCallLimitBanner also withdraws the button).
+  virtual bool isCallLimitBannerShown() { return false; }
+  virtual void showCallLimitBanner(const std::string& /*text*/, bool /*canExtend*/) {}
+  virtual void clearCallLimitWarningText() {}
+  // -------------------------------------------------------------------------
 };
 
 class CallAlerts {
@@ -158,6 +181,11 @@ class CallCapture {
   virtual void startCapture(bool startVideo, CaptureCompletion completion) = 0;
   // The connection's camera track and source, held weakly, before a start.
   virtual void attachVideo(VideoTrackHandle /*track*/, VideoSourceHandle /*source*/) {}
+
+  // In-call controls, data-channel messages and call limits: the capture's
+  // own microphone and camera flags.
+  virtual void setMuted(bool /*muted*/) {}
+  virtual void setCameraOff(bool /*off*/) {}
 };
 
 class CallTones {

@@ -79,9 +79,8 @@ void NativeCallManager::peerConnectionDidChangeIceState(PeerConnectionState stat
         if (session) session->connectedAt = clock().now();
         c_.tones.stopTone();
         updateState(CallState::Kind::connected);
-        // TODO(call limits issue): videoDailyUsedAtStart = dailyVideoUsedSeconds() and logCallLimitRule.
-        call.videoDailyUsedAtStart = 0;
         call.firedDailyVideoWarnings.clear();
+        beginCallLimits();
         timers_.startDurationTimer();
         if (c_.startAudioAutoSwitching) c_.startAudioAutoSwitching();
       } else if (kind == CallState::Kind::connected) {

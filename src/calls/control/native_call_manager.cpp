@@ -48,6 +48,8 @@ NativeCallManager::NativeCallManager(Collaborators collaborators)
 }
 
 NativeCallManager::~NativeCallManager() {
+  // Quitting mid-call keeps the video seconds the call used.
+  saveDailyVideoUsage();
   // Timers of the record must not outlive the manager they would call.
   for (const auto& timer : {state_.call.acceptWatchdogTimer, state_.call.candidateResendTimer,
                             state_.call.iceAttemptTimer, state_.call.iceDisconnectTimer, state_.call.iceWatchdogTimer,
@@ -283,6 +285,7 @@ void NativeCallManager::cleanup() {
   // Every per-call field, the per-call negotiation state included, back to
   // its default; the timers were cancelled above.
   resetPerCallSignalingState();
+  saveDailyVideoUsage();
   call = NativeCallState::PerCall{};
 
   notifyWebNativeCallActive(false);

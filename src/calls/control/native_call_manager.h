@@ -220,6 +220,21 @@ struct NativeCallState {
     // Our upgrade offer went out and waits for its answer.
     bool videoUpgradeOfferPending = false;
 
+    // In-call controls, data-channel messages and call limits.
+    // The camera was off when the running screen share started.
+    bool cameraOffBeforeShare = false;
+    // The limit banner coming back with a new text.
+    Timer callLimitReshowTimer;
+    // The daily video budget: the local day it is counted for, the call
+    // second from which this call draws on it (the first tick under the
+    // rule, so an upgraded call counts from the upgrade), the seconds used
+    // but not yet written to the defaults, and the call second of the last
+    // write.
+    std::string dailyVideoDay;
+    std::optional<int> dailyVideoCountedFrom;
+    std::optional<int> unsavedDailyVideoSeconds;
+    std::optional<int> dailyVideoSavedAtSecond;
+
     friend bool operator==(const PerCall&, const PerCall&) = default;
   };
 
@@ -288,6 +303,14 @@ class NativeCallManager final : public CallSignalingDelegate,
     // (Linux has no per-application prompt; a missing microphone is caught
     // before the permission is asked).
     platform::CaptureAuthorization* captureAuthorization = nullptr;
+
+    // In-call controls, data-channel messages and call limits.
+    // Shows a notice (title, body) only while the program is not the active
+    // one; empty: nothing.
+    std::function<void(const std::string& title, const std::string& body)> postBackgroundNotification{};
+    // The time zone of the daily video budget's day ("Europe/Berlin");
+    // empty: the device's current one.
+    std::string timeZone{};
   };
 
   static std::shared_ptr<NativeCallManager> create(Collaborators collaborators);
@@ -436,6 +459,52 @@ class NativeCallManager final : public CallSignalingDelegate,
   void handleServerCallFinished();
   void setScreenshotAccessAllowed(bool allowed);
   void setLocalIsSubscribed(bool subscribed);
+  // --------------------------------------------------------------------------
+
+  // In-call controls, data-channel messages and call limits
+  // (in_call_controls.cpp, data_channel_messages.cpp, call_limits.cpp). -------
+  static constexpr double kScreenShareConflictSeconds = 1.5;
+  static constexpr double kCallLimitReshowSeconds = 0.45;
+  static constexpr int kDailyVideoUsageWriteEverySeconds = 5;
+  // The call screens' buttons.
+  void setMuted(bool muted);
+  void setSpeakerEnabled(bool enabled);
+  void setCameraOff(bool off);
+  // A mute or camera-off chosen before the connection was built reaches its
+  // tracks.
+  void applyLocalTrackFlags();
+  // What the peer's data-channel messages change.
+  void applyRemoteMuted(bool muted);
+  // The peer started sharing while we share: within 1.5 s of our start the
+  // caller keeps its share, otherwise the later share wins.
+  void resolveScreenShareConflict();
+  void applyPeerCallLimitExempt(bool exempt);
+  // Delayed ending steps: nothing once a later call has begun.
+  void teardownMediaIfSameGeneration(std::int64_t generation);
+  void cleanupIfSameGeneration(std::int64_t generation);
+  // The limits, run on each tick of the duration timer.
+  void checkCallLimits(int elapsedSeconds);
+  // Adds 20 minutes, at most twice a call; `sendToPeer` when the user asked
+  // here.
+  void extendCall(bool sendToPeer);
+  void showCallLimitWarning(const std::string& text, bool canExtend);
+  // Also withdraws a pending re-show of the banner.
+  void hideCallLimitBanner();
+  void logCallLimitRule();
+  // At first connect: today's daily video seconds, then the rule's log line.
+  void beginCallLimits();
+  // Today's free-to-free video seconds, a running call's included.
+  int dailyVideoUsedSeconds();
+  // Writes the daily video seconds the call used since the last write.
+  void saveDailyVideoUsage();
+
+ private:
+  void presentCallLimitWarning(const std::string& text, bool canExtend);
+  // Starts or moves the daily count of this call (a new local day); true at
+  // a new day.
+  bool startDailyVideoCount(int elapsedSeconds);
+
+ public:
   // --------------------------------------------------------------------------
 
   // CallSignalingDelegate.

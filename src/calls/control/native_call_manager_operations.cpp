@@ -5,13 +5,6 @@
 #include "platform/user_defaults.h"
 
 namespace orvik {
-namespace {
-
-// Seconds of free-to-free video used today, kept by the call limits.
-constexpr const char* kVideoDailyUsedSecondsKey = "videoDailyUsedSeconds";
-
-}  // namespace
-
 NativeCallManagerOperations::NativeCallManagerOperations(NativeCallManager& manager, platform::UserDefaults& defaults,
                                                          LogFunction log)
     : manager_(manager), defaults_(defaults), log_(std::move(log)) {}
@@ -33,9 +26,8 @@ bool NativeCallManagerOperations::isRingingIncoming(const std::string& userNumbe
   return manager_.isRingingCallAnnouncement(userNumber, pushId);
 }
 
-void NativeCallManagerOperations::setCallLimitExempt(bool, const std::vector<std::string>&) {
-  // TODO(call limits issue): NativeCallManager::setCallLimitExempt.
-  notYet("NativeCallManager.setCallLimitExempt");
+void NativeCallManagerOperations::setCallLimitExempt(bool exempt, const std::vector<std::string>& numbers) {
+  manager_.setCallLimitExempt(exempt, numbers);
 }
 
 void NativeCallManagerOperations::handleServerCallFinished() {
@@ -90,9 +82,6 @@ void NativeCallManagerOperations::rejectCall() { manager_.rejectCall(); }
 
 void NativeCallManagerOperations::endCall() { manager_.endCall(); }
 
-int NativeCallManagerOperations::dailyVideoUsedSeconds() {
-  // TODO(call limits issue): the day's rollover ("videoDailyDate") belongs to the call limits.
-  return static_cast<int>(defaults_.integer(kVideoDailyUsedSecondsKey));
-}
+int NativeCallManagerOperations::dailyVideoUsedSeconds() { return manager_.dailyVideoUsedSeconds(); }
 
 }  // namespace orvik

@@ -84,8 +84,7 @@ void NativeCallManager::peerConnectionSetupDidComplete(bool isVideo) {
   log(std::string("[NativeCallMgr] PeerConn setup complete — direction=") +
       (!session ? "nil" : session->direction == CallDirection::outgoing ? "outgoing" : "incoming") +
       " videoSource=" + (isVideo ? "set" : "nil"));
-  // TODO(in-call controls issue): a mute or camera-off chosen before the
-  // connection existed disables its local tracks here.
+  applyLocalTrackFlags();
   if (!session) return;
   if (session->direction == CallDirection::incoming) {
     incomingPeerConnectionReady();

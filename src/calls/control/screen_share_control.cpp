@@ -120,6 +120,7 @@ void NativeCallManager::screenShareCaptureDidStart(const std::optional<std::stri
     auto& call = self->state_.call;
     call.screenShareStarting = false;
     call.isScreenSharing = true;
+    call.cameraOffBeforeShare = call.localCameraOff;
     self->state_.kept.screenShareStartedAt = self->clock().now();
     if (self->peerConn_) self->peerConn_->sendDataChannelMessage(dataChannelFlagMessage("ScreenShareToggled", true));
     self->c_.windows.publishScreenSharing(true, screenTrack);

@@ -53,7 +53,7 @@ void NativeCallManager::setCallLimitExempt(bool exempt, const std::vector<std::s
   const bool peerListed = call.remoteUserNumber && kept.specialCallingNumbers.contains(*call.remoteUserNumber);
   if (kept.callLimitExempt || call.peerCallLimitExempt || peerListed) {
     platform::mainQueue().post([weak = weak_from_this()] {
-      if (auto self = weak.lock()) self->c_.windows.hideCallLimitBanner();
+      if (auto self = weak.lock()) self->hideCallLimitBanner();
     });
   }
   if (exempt && !previous && call.callState.kind() == CallState::Kind::connected && peerConn_) {

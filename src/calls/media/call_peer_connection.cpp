@@ -1121,6 +1121,32 @@ void CallPeerConnection::sendDataChannelMessage(const std::string& text) {
   });
 }
 
+void CallPeerConnection::setLocalAudioEnabled(bool enabled) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
+  impl_->peerQueue.post([weak = weak_from_this(), enabled] {
+    auto self = weak.lock();
+    if (self && self->impl_->localAudioTrack) self->impl_->localAudioTrack->set_enabled(enabled);
+  });
+}
+
+void CallPeerConnection::setLocalVideoEnabled(bool enabled, VideoTrackHandle cameraTrack) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
+  impl_->peerQueue.post([weak = weak_from_this(), enabled, cameraTrack = std::move(cameraTrack)] {
+    auto self = weak.lock();
+    if (!self) return;
+    if (self->impl_->localVideoTrack) self->impl_->localVideoTrack->set_enabled(enabled);
+    if (cameraTrack && cameraTrack->track) cameraTrack->track->set_enabled(enabled);
+  });
+}
+
+void CallPeerConnection::setRemoteAudioEnabled(bool enabled) {
+  ORVIK_ASSERT_ON_MAIN_QUEUE();
+  impl_->peerQueue.post([weak = weak_from_this(), enabled] {
+    auto self = weak.lock();
+    if (self && self->impl_->remoteAudioTrack) self->impl_->remoteAudioTrack->set_enabled(enabled);
+  });
+}
+
 void CallPeerConnection::logDiagnostics() {
   ORVIK_ASSERT_ON_MAIN_QUEUE();
   impl_->peerQueue.post([weak = weak_from_this()] {

@@ -119,6 +119,12 @@ class CallPeerConnection final : public PeerConnection, public std::enable_share
   // waits, otherwise queued and flushed in order when it opens.
   void sendDataChannelMessage(const std::string& text) override;
 
+  // In-call controls: track enable flags, set on the peer queue after the
+  // commands before them.
+  void setLocalAudioEnabled(bool enabled) override;
+  void setLocalVideoEnabled(bool enabled, VideoTrackHandle cameraTrack = nullptr) override;
+  void setRemoteAudioEnabled(bool enabled) override;
+
   // Peer queue. Caps the senders: audio protected, video yields.
   void applySenderCaps(const std::string& reason);
   void scheduleSenderCaps(const std::string& reason);

@@ -159,6 +159,15 @@ class PeerConnection {
   // waits, otherwise queued and flushed in order when it opens.
   virtual void sendDataChannelMessage(const std::string& text) = 0;
 
+  // In-call controls: the enable flag of the local microphone track; of the
+  // track on the video sender (the screen while a share runs) and, when
+  // given, of `cameraTrack` (the camera kept aside during a share); and of
+  // the remote audio track (the peer's voice silenced here only). A track
+  // the connection does not have is skipped.
+  virtual void setLocalAudioEnabled(bool enabled) = 0;
+  virtual void setLocalVideoEnabled(bool enabled, VideoTrackHandle cameraTrack = nullptr) = 0;
+  virtual void setRemoteAudioEnabled(bool enabled) = 0;
+
   // Diagnostics for the log: the "still not connected" line with statistics,
   // and a one-line state snapshot.
   virtual void checkStillConnecting() = 0;

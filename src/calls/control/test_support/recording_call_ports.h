@@ -69,7 +69,11 @@ class RecordingCallWindows final : public CallWindows {
   }
   void markVideoCallEnded() override { log_.push_back("video ended"); }
   void resetVideoCallModel() override { log_.push_back("reset video model"); }
-  void hideCallLimitBanner() override { log_.push_back("hide limit banner"); }
+  void hideCallLimitBanner() override {
+    log_.push_back("hide limit banner");
+    limitWarning.reset();
+    callLimitCanExtend = false;
+  }
   std::vector<std::uint64_t> ownCallWindowNumbers() override { return windowNumbers; }
   bool hasCallWindow() override { return callWindow; }
   void raiseCallWindows() override { log_.push_back("raise call windows"); }
@@ -102,6 +106,42 @@ class RecordingCallWindows final : public CallWindows {
     log_.push_back(std::string("switch to video cameraOff=") + (cameraOff ? "true" : "false") +
                    (session ? " preview" : " no preview"));
   }
+
+  // In-call controls, data-channel messages and call limits.
+  void publishMuted(bool muted) override { log_.push_back(std::string("muted ") + (muted ? "true" : "false")); }
+  void publishSpeakerOff(bool off) override {
+    log_.push_back(std::string("speaker off ") + (off ? "true" : "false"));
+  }
+  void publishCameraOff(bool off) override {
+    log_.push_back(std::string("camera off ") + (off ? "true" : "false"));
+  }
+  void setRemoteMuted(bool muted) override {
+    log_.push_back(std::string("remote muted ") + (muted ? "true" : "false"));
+  }
+  void setRemoteVideoOff(bool off) override {
+    log_.push_back(std::string("remote video off ") + (off ? "true" : "false"));
+  }
+  void setRemoteScreenSharing(bool sharing) override {
+    log_.push_back(std::string("remote sharing ") + (sharing ? "true" : "false"));
+  }
+  void showRemoteVideo(VideoTrackHandle track) override {
+    remoteVideoTrack = track;
+    log_.push_back(track ? "remote video" : "remote video (empty)");
+  }
+  // One banner for both screens: the fake keeps what both models would.
+  bool isCallLimitBannerShown() override { return limitWarning.has_value(); }
+  void showCallLimitBanner(const std::string& text, bool canExtend) override {
+    limitWarning = text;
+    callLimitCanExtend = canExtend;
+    log_.push_back("limit banner " + text + (canExtend ? " [Extend]" : ""));
+  }
+  void clearCallLimitWarningText() override {
+    limitWarning.reset();
+    log_.push_back("limit banner cleared");
+  }
+  std::optional<std::string> limitWarning;
+  bool callLimitCanExtend = false;
+  VideoTrackHandle remoteVideoTrack;
 
   std::vector<std::uint64_t> windowNumbers;
   VideoTrackHandle localScreenTrack;
@@ -144,6 +184,10 @@ class FakeCallCapture final : public CallCapture {
   void attachVideo(VideoTrackHandle track, VideoSourceHandle source) override {
     log_.push_back(std::string("attach video") + (track && source ? "" : " (empty)"));
   }
+  void setMuted(bool muted) override { isMuted = muted; }
+  void setCameraOff(bool off) override { isCameraOff = off; }
+  bool isMuted = false;
+  bool isCameraOff = false;
   void finishCapture() {
     if (!heldCapture) return;
     platform::mainQueue().post([done = std::move(heldCapture), error = captureError] { done(error); });

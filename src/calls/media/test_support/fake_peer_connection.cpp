@@ -125,6 +125,9 @@ void FakePeerConnection::build(const PeerConnectionSetup& setup, std::function<v
     hasChannel_ = setup.isCaller;
     senderTrack = setup.isVideo ? std::make_shared<VideoTrackRef>() : nullptr;
     channelOpen_ = remoteChannelReported_ = false;
+    // Fresh tracks are enabled.
+    localAudioEnabled = localVideoEnabled = remoteAudioEnabled = true;
+    asideCameraEnabled.reset();
     result = BuildResult::built;
   }
   if (completion) platform::mainQueue().post([completion, result] { completion(result); });
@@ -342,6 +345,23 @@ void FakePeerConnection::sendDataChannelMessage(const std::string& text) {
   // Queued at once, as the engine queues it ahead of a build that follows.
   pendingTexts_.push_back(text);
   later([this] { flushChannel(); });
+}
+
+void FakePeerConnection::setLocalAudioEnabled(bool enabled) {
+  commands.push_back(std::string("setLocalAudioEnabled ") + (enabled ? "true" : "false"));
+  localAudioEnabled = enabled;
+}
+
+void FakePeerConnection::setLocalVideoEnabled(bool enabled, VideoTrackHandle cameraTrack) {
+  commands.push_back(std::string("setLocalVideoEnabled ") + (enabled ? "true" : "false") +
+                     (cameraTrack ? " +camera" : ""));
+  localVideoEnabled = enabled;
+  if (cameraTrack) asideCameraEnabled = enabled;
+}
+
+void FakePeerConnection::setRemoteAudioEnabled(bool enabled) {
+  commands.push_back(std::string("setRemoteAudioEnabled ") + (enabled ? "true" : "false"));
+  remoteAudioEnabled = enabled;
 }
 
 void FakePeerConnection::checkStillConnecting() { commands.push_back("checkStillConnecting"); }

@@ -88,6 +88,9 @@ class FakePeerConnection final : public PeerConnection, public std::enable_share
                              DescriptionCompletion completion) override;
   void applyIceRestartAnswer(const SDPPayload& answer, std::function<void(bool applied)> completion) override;
   void sendDataChannelMessage(const std::string& text) override;
+  void setLocalAudioEnabled(bool enabled) override;
+  void setLocalVideoEnabled(bool enabled, VideoTrackHandle cameraTrack = nullptr) override;
+  void setRemoteAudioEnabled(bool enabled) override;
   void checkStillConnecting() override;
   void logDiagnostics() override;
   // Connected while the fake path is up, else checking once built.
@@ -108,6 +111,12 @@ class FakePeerConnection final : public PeerConnection, public std::enable_share
   std::map<const VideoTrackRef*, std::string> madeTrackIds;
   // Control texts that went out on the open channel, in order.
   std::vector<std::string> sentTexts;
+  // Track enable flags (no media here): the microphone, the track on the
+  // video sender, the camera track handed in beside it, the remote audio.
+  bool localAudioEnabled = true;
+  bool localVideoEnabled = true;
+  std::optional<bool> asideCameraEnabled;
+  bool remoteAudioEnabled = true;
 
  private:
   friend class FakePeerNetwork;
