@@ -10,16 +10,6 @@ namespace orvik {
 
 std::string callStateName(const CallState& state);
 
-void NativeCallManager::signalingDidReceiveRestartCapability(const std::optional<std::string>&) {}
-void NativeCallManager::signalingDidReceiveRestartOffer(const SDPPayload&, std::optional<std::int64_t>,
-                                                        const std::optional<std::string>&) {}
-void NativeCallManager::signalingDidReceiveRestartAnswer(const SDPPayload&, std::optional<std::int64_t>,
-                                                         const std::optional<std::string>&) {}
-void NativeCallManager::signalingDidReceiveRestartRequest(const std::optional<std::string>&) {}
-
-void NativeCallManager::peerConnectionDidFail(const PeerConnectionError& error) {
-  log("[NativeCallMgr] peer connection failed: " + error.description);
-}
 void NativeCallManager::peerConnectionDidReceiveDataChannelMessage(const std::string&) {}
 void NativeCallManager::peerConnectionDidOpenRemoteDataChannel() {}
 void NativeCallManager::attachRemoteTrack(const RemoteMediaTrack&) {}
