@@ -57,8 +57,8 @@ TEST_F(IceRecoveryIntegration, ACutRelayShowsReconnectingAndAnICERestartBringsTh
   call_->relay->stop();
   ASSERT_TRUE(runMainLoopUntil([&] { return ann.isReconnecting() && bob.isReconnecting(); }, 30.0))
       << "ann=" << ann.isReconnecting() << " bob=" << bob.isReconnecting();
-  EXPECT_TRUE(ann.portsHave("timer Reconnecting..."));
-  EXPECT_TRUE(bob.portsHave("timer Reconnecting..."));
+  EXPECT_TRUE(runMainLoopUntil(
+      [&] { return ann.portsHave("timer Reconnecting...") && bob.portsHave("timer Reconnecting..."); }, 1.0));
   EXPECT_EQ(ann.state(), Kind::connected);
   // The duration stands still while the call reconnects.
   EXPECT_FALSE(ann.timers().isDurationTimerRunning());
