@@ -142,5 +142,61 @@ TEST_F(MidCallOffersTest, AFatalErrorEndsTheActiveCallTellingThePeerAndNothingEl
   EXPECT_EQ(t.frames("endCall").size(), 1u);
 }
 
+// The callee's accept watchdog, 20 s after the user accepted: its verdict
+// names what the answer still lacked; an answer in time, or a call that
+// connected, leaves it nothing to do.
+TEST_F(MidCallOffersTest, TheAcceptWatchdogEndsOnlyACallWhoseAnswerNeverWentOut) {
+  struct Row {
+    const char* name;
+    bool offerArrives;
+    bool connectsWithoutAnswer;
+    Kind after;
+  };
+  const Row rows[] = {
+      {"answered in time", true, false, Kind::connecting},
+      {"the caller's offer never came", false, false, Kind::ended},
+      {"connected meanwhile", false, true, Kind::connecting},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    IceScript t;
+    auto caller = t.network.makePeer("4712_A");
+    auto writer = std::make_shared<CalleeDelegate>();
+    std::optional<std::string> offer;
+    caller->setDelegate(writer);
+    caller->build({{}, "all", false, true}, [](BuildResult) {});
+    t.queue.runUntilIdle();
+    caller->createIceRestartOffer([&](const std::optional<std::string>& d) { offer = d; });
+    t.queue.runUntilIdle();
+    ASSERT_TRUE(offer);
+
+    t.signIn();
+    t.manager->prepareSignalingForIncoming("4712", std::optional<std::string>("Bob"), true, "PUSH-1", "", false,
+                                           false, true, false);
+    t.hub.last()->acceptWith(1e9, 1e9);
+    t.queue.runUntilIdle();
+    t.receiveIceServers();
+    t.queue.runUntilIdle();
+    if (row.offerArrives) {
+      t.deliver({{"type", "offer"}, {"from", "4712_A"}, {"to", "4711"}, {"isAudio", true},
+                 {"sdp", json::parse(*offer)}});
+    }
+    t.manager->acceptCall();
+    t.queue.runUntilIdle();
+    if (row.connectsWithoutAnswer) t.call().currentSession->connectedAt = t.queue.clock().now();
+    t.queue.advance(NativeCallManager::kAcceptWatchdogSeconds - 0.1);
+    EXPECT_EQ(t.manager->callState(), CallState(Kind::connecting));
+    t.queue.advance(0.1);
+    EXPECT_EQ(t.manager->callState(), CallState(row.after));
+    EXPECT_EQ(t.logged("ACCEPT WATCHDOG"), row.after == Kind::ended);
+    if (row.after == Kind::ended) {
+      EXPECT_TRUE(t.logged("[NativeCallMgr] ❌ ACCEPT WATCHDOG: answer still not sent 20s after accept (accepted, mic "
+                           "permission granted) — offerStored=false peerConnIsReady=true captureReady=true — ending"));
+      t.queue.advance(5.0);
+      EXPECT_TRUE(t.logged("■ END — accepted, but the caller's offer / call setup never completed in 20s"));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace orvik::testing
