@@ -30,7 +30,8 @@
 // frame to that user or device as if a peer had sent it (tests play a
 // misbehaving or late peer this way).
 // Test helpers: "seedPendingCall" stores a pending-call record of a chosen
-// age; "echo" acknowledges with its own arguments; "echoBack" sends its
+// age; "rejectToken" sends "invalid_token" to one connected device; "echo"
+// acknowledges with its own arguments; "echoBack" sends its
 // arguments back as the event "echo" asking the client for an ack, then
 // reports that ack as the event "echoAcked".
 'use strict';
@@ -225,6 +226,15 @@ io.on('connection', (socket) => {
     const record = { ...(request && request.record), dateAdded: Date.now() - 1000 * Number(request && request.ageSeconds || 0) };
     pendingCalls.set(userNumber, [record]);
     report({ event: 'seedPendingCall', userNumber });
+    if (typeof ack === 'function') ack({ ok: true });
+  });
+
+  // Test helper: the server rejects the token of a connected device
+  // ("<user>_<device>") as it does when a token expires mid-call.
+  socket.on('rejectToken', (request, ack) => {
+    const address = request && typeof request.address === 'string' ? request.address : '';
+    io.to(deviceRoom(address)).emit('invalid_token', { message: 'token rejected' });
+    report({ event: 'rejectToken', address });
     if (typeof ack === 'function') ack({ ok: true });
   });
 

@@ -160,16 +160,4 @@ bool NativeCallManager::peerCanRestartIce() const {
   return call.iceRestartCapablePeers.contains(signalingAddress(*call.remoteUserNumber, *call.remoteDeviceUdid));
 }
 
-void NativeCallManager::armIceAttemptTimer(const std::string& reason, std::optional<double> timeout) {
-  // TODO(ICE restart issue): the attempt time-out that leads to a restart.
-  log("[NativeCallMgr] ICE attempt (" + reason + ")" +
-      (timeout ? " timeout=" + std::to_string(static_cast<int>(*timeout)) + "s" : std::string()));
-}
-
-void NativeCallManager::handleIceFailure(const std::string& reason) {
-  // TODO(ICE restart issue): restart (caller) or request one (callee); until
-  // then the reconnect window or the connecting watchdog ends the call.
-  log("[NativeCallMgr] ICE failure (" + reason + ") — no restart yet");
-}
-
 }  // namespace orvik

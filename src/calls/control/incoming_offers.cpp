@@ -80,8 +80,7 @@ void NativeCallManager::signalingDidReceiveOffer(const std::string& from, const 
           call.remoteDeviceUdid.value_or("nil"));
       return;
     case IncomingOfferRoute::midCallOffer:
-      // TODO(mid-call offers issue): handleMidCallOffer(sdp, from).
-      log("[NativeCallMgr] mid-call offer from " + from + " — renegotiation is not taken yet");
+      handleMidCallOffer(sdp, from);
       return;
     case IncomingOfferRoute::ignoreDuplicate:
       log("[NativeCallMgr] Offer already applied / answer in progress — ignoring duplicate");

@@ -588,6 +588,41 @@ class NativeCallManager final : public CallSignalingDelegate,
   // one, must name the call ringing here.
   void handleSendToMyDevices(const std::optional<std::string>& type, const std::optional<std::string>& pushId);
 
+  // ICE restart, reconnection and mid-call offers (ice_recovery.cpp,
+  // mid_call_offers.cpp). -----------------------------------------------------
+  static constexpr double kIceFailureRepeatSeconds = 2.0;
+  static constexpr double kPlainRestartCheckSeconds = 4.0;
+  static constexpr double kPlainRestartAnswerSeconds = 10.0;
+  // The call socket connected again during a call that is not connected.
+  void recoverAfterSocketReconnect();
+  bool isFromCurrentPeer(const std::optional<std::string>& from) const;
+  // "(<s>s into attempt)", or "" when no attempt timer was armed.
+  std::string iceAttemptElapsedText() const;
+  void learnRemoteDeviceFromAddress(const std::optional<std::string>& from, const std::string& context);
+  // An offer of the current peer while the call runs: answered on the same
+  // connection, one at a time.
+  void handleMidCallOffer(const SDPPayload& offer, const std::string& from);
+
+ private:
+  bool isCallerRole() const;
+  bool wasEverConnected() const;
+  // A new ICE generation: the re-send list empties and remote candidates
+  // wait for the new description.
+  void beginIceGeneration();
+  void iceAttemptTimedOut(const std::string& reason, double timeout);
+  void giveUpIceRecovery(const std::string& reason);
+  // True when a restart offer is on its way.
+  bool restartIceAsCaller(const std::string& reason);
+  void restartOfferReady(int attempt, const std::optional<std::string>& offer, const std::string& to,
+                         const std::string& from);
+  void restartAnswerReady(std::optional<std::int64_t> attempt, const std::optional<std::string>& answer,
+                          const std::string& to, const std::string& from);
+  void schedulePlainRestartCheck(const std::string& reason);
+  void sendPlainRestartOffer(const std::string& reason);
+  void plainRestartOfferReady(const std::optional<std::string>& offer);
+  void midCallAnswerReady(const std::optional<std::string>& answer);
+  // ---------------------------------------------------------------------------
+
  private:
   // ---- Incoming calls ----
   void handleCredentialsStored();

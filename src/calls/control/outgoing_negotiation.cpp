@@ -39,7 +39,7 @@ void NativeCallManager::signalingDidConnect() {
   } else {
     log("[NativeCallMgr] Signaling RE-connected (#" + std::to_string(call.callSocketConnects) +
         ") state=" + callStateName(call.callState));
-    // TODO(ICE restart issue): recoverAfterSocketReconnect.
+    recoverAfterSocketReconnect();
   }
   // Candidates held while the socket waited for fresh credentials go out now
   // (the caller's own wait for the answer keeps its hold).
@@ -73,7 +73,14 @@ void NativeCallManager::signalingDidReceiveIceServers(const std::vector<ICEServe
                          [weak = weak_from_this(), generation = state_.kept.callGeneration, isVideo](BuildResult result) {
                            auto self = weak.lock();
                            if (!self || self->state_.kept.callGeneration != generation) return;
-                           if (result == BuildResult::built) self->peerConnectionSetupDidComplete(isVideo);
+                           if (result == BuildResult::built) {
+                             self->peerConnectionSetupDidComplete(isVideo);
+                           } else if (result == BuildResult::refusedOpenConnection) {
+                             // Fresh credentials re-arm the ICE servers mid-call: the running
+                             // connection and its media stay; no capture restart, no offer.
+                             self->log("[NativeCallMgr] ICE config refreshed — the call's peer connection stays, "
+                                       "set-up skipped");
+                           }
                          });
 }
 
