@@ -15,8 +15,15 @@
 //   native_call_manager.cpp  state, updateState, watchdog, cleanup, helpers
 //   call_placing.cpp         makeCall and the side effects of an active call
 //   call_ending.cpp          endCall and cancelRingingDevices
-//   call_events.cpp          signalling, peer-connection and timer events
 //   call_credentials.cpp     the page's credentials and security state
+//   outgoing_negotiation.cpp, candidate_exchange.cpp, connection_states.cpp,
+//   remote_endings.cpp       the call's negotiation and how it ends
+//   incoming_intake.cpp, incoming_offers.cpp, call_answering.cpp,
+//   caller_identity.cpp      incoming calls
+//   data_channel_messages.cpp, in_call_controls.cpp, call_limits.cpp
+//                            the running call's controls and limits
+//   ice_recovery.cpp, mid_call_offers.cpp
+//                            reconnection, ICE restarts and re-offers
 //
 //   auto manager = NativeCallManager::create(collaborators);
 //   manager->setCredentials({"4711", "deskA", token, "Ann", ""});
