@@ -426,10 +426,11 @@ TEST_F(NativePreCallWindowTest, FocusChangesAreReportedAtOnceAndBringToFrontPres
   queue.runUntilIdle();
   EXPECT_EQ(log, (Lines{"present alice"}));
   controller->close();
+  queue.runUntilIdle();
   log.clear();
   controller->bringToFront();
   queue.runUntilIdle();
-  EXPECT_TRUE(log.empty());
+  EXPECT_TRUE(log.empty()) << "nothing to bring forward";
 }
 
 // ---------------------------------------------------------------- camera

@@ -3,6 +3,7 @@
 #include <gtkmm/snapshot.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "calls/control/call_strings.h"
@@ -27,6 +28,7 @@ constexpr Rgba kLiveDotRim = {0.08, 0.04, 0.16, 1.0};
 constexpr double kAvatarSize = 110;
 constexpr double kChipAvatarSize = 36;
 constexpr const char* kCameraOff = "Camera off";
+constexpr double kKeepClosedWindowSeconds = 1.0;
 
 std::string labelCss(double size, int weight, const Rgba& colour, const std::string& extra = "") {
   return "label { font-size: " + cssPixels(size) + "; font-weight: " + std::to_string(weight) +
@@ -77,9 +79,8 @@ double PulsingRings::elapsed() const {
 
 void PulsingRings::measure_vfunc(Gtk::Orientation, int, int& minimum, int& natural, int& minimumBaseline,
                                  int& naturalBaseline) const {
-  // The largest ring at its largest.
-  const double largest = pulsingRingAt(kPulsingRingCount - 1, 0, baseSize_).diameter * kPulsingRingScale;
-  minimum = natural = static_cast<int>(std::ceil(largest));
+  // The largest ring at rest: growing does not move what is around it.
+  minimum = natural = static_cast<int>(std::ceil(pulsingRingAt(kPulsingRingCount - 1, 0, baseSize_).diameter));
   minimumBaseline = naturalBaseline = -1;
 }
 
@@ -106,7 +107,11 @@ void PulsingRings::on_unmap() {
 
 void PulsingRings::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   const double width = get_width(), height = get_height();
-  graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, static_cast<float>(width), static_cast<float>(height));
+  // Grown rings reach beyond the widget's own square.
+  const double reach = std::max(width, height) * (kPulsingRingScale - 1) / 2 + 2;
+  graphene_rect_t bounds = GRAPHENE_RECT_INIT(static_cast<float>(-reach), static_cast<float>(-reach),
+                                              static_cast<float>(width + 2 * reach),
+                                              static_cast<float>(height + 2 * reach));
   cairo_t* cr = gtk_snapshot_append_cairo(snapshot->gobj(), &bounds);
   const double t = elapsed();
   cairo_set_line_width(cr, 1.5);
@@ -134,21 +139,21 @@ PreCallWindowGtk::PreCallWindowGtk(const Context& context, const PreCallWindowSp
   window_.set_title(spec.title);
   window_.set_name("pre-call-window");
   window_.set_default_size(spec.width, spec.height);
-  window_.set_hide_on_close(true);
   setWidgetCss(window_, "window { background-color: " + cssColor(kBackground) + "; color: white; }");
-  root_.set_size_request(spec.minWidth, spec.minHeight);
+  root_ = Gtk::make_managed<Gtk::Overlay>();
+  root_->set_size_request(spec.minWidth, spec.minHeight);
   auto* background = Gtk::make_managed<Gtk::Box>();
   background->set_hexpand(true);
   background->set_vexpand(true);
   setWidgetCss(*background, "box { background-color: " + cssColor(kBackground) + "; }");
-  root_.set_child(*background);
-  window_.set_child(root_);
+  root_->set_child(*background);
+  window_.set_child(*root_);
 
   content_ = presentPreCall(spec_, state_, camera_.session() != nullptr, 1, strings_);
   if (spec.isAudio) {
-    buildAudio(root_, std::move(actions));
+    buildAudio(*root_, std::move(actions));
   } else {
-    buildVideo(root_, std::move(actions));
+    buildVideo(*root_, std::move(actions));
   }
 
   dots_ = std::make_unique<PreCallDotCounter>(platform::mainQueue(), [this] { render(); });
@@ -158,10 +163,13 @@ PreCallWindowGtk::PreCallWindowGtk(const Context& context, const PreCallWindowSp
 
   window_.signal_close_request().connect(
       [this] {
-        if (closing_) return false;
-        closing_ = true;
-        delegate_.windowWillClose();
-        return false;
+        if (!closing_) {
+          closing_ = true;
+          window_.set_visible(false);
+          delegate_.windowWillClose();
+        }
+        // Hidden here; the controller destroys it on a later turn.
+        return true;
       },
       false);
   window_.property_is_active().signal_changed().connect([this] {
@@ -181,6 +189,11 @@ PreCallWindowGtk::~PreCallWindowGtk() {
   dots_.reset();
   if (feed_) feed_->unbind();
   window_.set_visible(false);
+  // A window destroyed soon after it was shown may still be called by the
+  // frame clock's pending layout (GTK 4.8): the destroyed window object is
+  // kept a moment longer, so that call finds it instead of freed memory.
+  GObject* kept = G_OBJECT(g_object_ref(window_.gobj()));
+  platform::mainQueue().postAfter(kKeepClosedWindowSeconds, [kept] { g_object_unref(kept); });
 }
 
 PreCallWindowFactory PreCallWindowGtk::factory(Context context) {
@@ -314,9 +327,6 @@ Gtk::Box* PreCallWindowGtk::buildCameraOffCentre() {
   auto* avatar = Gtk::make_managed<CallAvatarView>(static_cast<int>(kAvatarSize), defaultAvatarURL_);
   avatar->setParty(spec_.imageUrl, spec_.calleeName, false);
   stage->add_overlay(*avatar);
-  // The rings reach beyond the avatar's stack; only the avatar's own size
-  // counts in the column, as in a stack where the rings overflow.
-  stage->set_size_request(static_cast<int>(kAvatarSize), static_cast<int>(kAvatarSize));
   centre->append(*stage);
 
   auto* name = makeLabel("precall-name", labelCss(18, 600, Rgba::white()));

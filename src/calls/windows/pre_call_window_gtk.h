@@ -98,7 +98,7 @@ class PreCallWindowGtk final : public PreCallWindowSurface {
   std::string defaultAvatarURL_;
   PreCallViewContent content_;
   Gtk::Window window_;
-  Gtk::Overlay root_;
+  Gtk::Overlay* root_ = nullptr;  // the window owns it
   Gtk::Box* statusDot_ = nullptr;
   Gtk::Label* statusText_ = nullptr;
   Gtk::Label* orvikId_ = nullptr;
