@@ -30,7 +30,9 @@ bool NativeCallManagerOperations::isMaskedOrWiped() const { return manager_.isMa
 bool NativeCallManagerOperations::hasCredentials() const { return manager_.hasCredentials(); }
 
 bool NativeCallManagerOperations::isRingingIncoming(const std::string& userNumber, const std::string& pushId) const {
-  return manager_.isRingingCallAnnouncement(userNumber, pushId);
+  // Only a call that still rings has a panel to show again.
+  return manager_.callState().kind() == CallState::Kind::ringing &&
+         manager_.isRingingCallAnnouncement(userNumber, pushId);
 }
 
 void NativeCallManagerOperations::setCallLimitExempt(bool, const std::vector<std::string>&) {
