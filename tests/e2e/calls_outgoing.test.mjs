@@ -108,7 +108,8 @@ test('an outgoing audio call rings, connects with sound both ways, and hangs up 
       assert.equal(record.data.args[0].wasConnected, true);
       assert.equal(record.data.args[0].callId, offer.recordId);
       assert.equal(service.pageCalls('alice', '__orvikLogNativeCall').length, 1);
-      // TODO(data-channel): once the in-call data-channel messages are handled,
-      // check that the callee got "endCall" on the data channel too.
+      // TODO(#22): once the in-call data-channel messages and the duration
+      // timer's ticks reach the call manager, check that the callee got
+      // "endCall" on the data channel too and that the call windows' timer ran.
     });
 });
