@@ -14,16 +14,23 @@
 //   - hang-up → both idle: from the caller's page hanging up to both pages
 //     told that no call is active (this includes the 2.6 s the program waits
 //     by design before its clean-up).
-// It prints the medians. Not a test: run it by hand.
+// It prints the medians. Then, relayed, it holds one audio call for 60 s and
+// reports each copy's CPU (the program and its WebKit processes, in per cent
+// of one core) and resident memory (their summed VmRSS at the end). Not a
+// test: run it by hand.
 //
-//   node bench/call_e2e_bench.mjs [--calls N]
+//   node bench/call_e2e_bench.mjs [--calls N] [--hold SECONDS]
+import fs from 'node:fs';
 import { performance } from 'node:perf_hooks';
 
-import { programAvailable, waitFor } from '../tests/e2e/harness.mjs';
+import { descendants, programAvailable, waitFor } from '../tests/e2e/harness.mjs';
 import { callToolsAvailable, kAcceptGreen, pressPanelButton, withCopies } from '../tests/e2e/call_harness.mjs';
 
 const callsIndex = process.argv.indexOf('--calls');
 const calls = callsIndex > 0 ? Number(process.argv[callsIndex + 1]) : 20;
+const holdIndex = process.argv.indexOf('--hold');
+const holdSeconds = holdIndex > 0 ? Number(process.argv[holdIndex + 1]) : 60;
+const ticksPerSecond = 100;  // USER_HZ on Linux
 
 if (!programAvailable()) {
   console.error('call_e2e_bench: the orvikdesk program is not built');
@@ -79,9 +86,55 @@ async function measure(ice) {
   return { placed: median(placed), accepted: median(accepted), ended: median(ended) };
 }
 
+// The program's process and the processes it started (WebKit's web and
+// network processes): CPU ticks so far and resident kilobytes now.
+function usage(copy) {
+  const root = copy.run.programPid();
+  if (!root) return { ticks: 0, rssKb: 0 };
+  let ticks = 0, rssKb = 0;
+  for (const pid of [root, ...descendants(root)]) {
+    try {
+      const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
+      const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+      ticks += Number(fields[11]) + Number(fields[12]);  // utime, stime
+      const rss = /VmRSS:\s+(\d+)/.exec(fs.readFileSync(`/proc/${pid}/status`, 'utf8'));
+      if (rss) rssKb += Number(rss[1]);
+    } catch {}
+  }
+  return { ticks, rssKb };
+}
+
+async function holdCall() {
+  const result = {};
+  await withCopies([{ copy: 'alice', user: '1001', peer: '1002' }, { copy: 'bob', user: '1002', peer: '1001' }],
+    async ({ service, copies }) => {
+      await service.command('alice', { do: 'call', to: '1002' });
+      await pressPanelButton(copies.bob, kAcceptGreen, 'Accept');
+      await waitFor(() => count(copies.alice, 'CONNECTED') && count(copies.bob, 'CONNECTED'),
+        { what: 'the held call connected', timeoutMs: 60000 });
+      const before = { alice: usage(copies.alice), bob: usage(copies.bob) };
+      const start = performance.now();
+      await new Promise((resolve) => setTimeout(resolve, holdSeconds * 1000));
+      const seconds = (performance.now() - start) / 1000;
+      for (const name of ['alice', 'bob']) {
+        const after = usage(copies[name]);
+        result[name] = { cpu: (100 * (after.ticks - before[name].ticks)) / ticksPerSecond / seconds,
+          rssMb: after.rssKb / 1024 };
+      }
+      await service.command('alice', { do: 'hangUp' });
+    });
+  return result;
+}
+
 for (const ice of ['stun', 'turn']) {
   const result = await measure(ice);
   console.log(`${ice === 'stun' ? 'direct' : 'relay '}  place → connected ${result.placed.toFixed(0)} ms` +
     `  accept → connected ${result.accepted.toFixed(0)} ms  hang-up → both idle ${result.ended.toFixed(0)} ms` +
     `  (median of ${calls})`);
+}
+
+const held = await holdCall();
+for (const [name, figures] of Object.entries(held)) {
+  console.log(`audio call held ${holdSeconds} s, ${name === 'alice' ? 'caller' : 'callee'}: CPU ${figures.cpu.toFixed(1)} % of a core,` +
+    ` resident ${figures.rssMb.toFixed(0)} MiB (program and its WebKit processes)`);
 }

@@ -351,6 +351,9 @@ export async function withCopies(copies, body, { ice = 'turn' } = {}) {
       if (spec.signIn !== false) {
         await waitFor(() => started[spec.copy].printed('[WebView] nativeAuthData — credentials SET'),
           { what: `${spec.copy}'s credentials`, timeoutMs: 60000 });
+        // The page's own report of it names the device (deviceOf).
+        await waitFor(() => service.phoneEvents(spec.copy, 'signedIn').length > 0,
+          { what: `${spec.copy}'s page signed in`, timeoutMs: 30000 });
       }
     }));
     await body({ service, copies: started });
@@ -367,8 +370,9 @@ export async function withCopies(copies, body, { ice = 'turn' } = {}) {
   }
 }
 
-// The device id a copy signed in with.
+// The device id a copy signed in with (after its page reported signing in).
 export function deviceOf(service, copy) {
   const [signedIn] = service.phoneEvents(copy, 'signedIn');
-  return signedIn ? signedIn.data.device : null;
+  if (!signedIn) throw new Error(`${copy} has not signed in`);
+  return signedIn.data.device;
 }

@@ -74,6 +74,9 @@ test('cancel, decline, busy and a late busy end with their frames, page reports 
       entry.at >= since && JSON.stringify(entry.notice).includes('rejectCall')), { what: '"rejectCall" to my devices' });
     await waitFor(() => service.pageCalls('bob', '__orvikBroadcastReject').some((entry) => entry.at >= since),
       { what: "Bob's page told of the decline" });
+    // Bob's page records the declined call as missed.
+    await waitFor(() => service.pageCalls('bob', '__orvikUpdateCallStatus').some((entry) => entry.at >= since &&
+      entry.data.args[0] === 'missed'), { what: 'the declined call recorded as missed' });
     await waitFor(() => bob.windows(kPanelTitle).length === 0, { what: "Bob's panel closing after Decline" });
     // Busy shows for 2.5 s, the window closes at 4.0 s.
     const aliceClosedAfterDecline = await closedWithin(alice, decline.at, "Alice's window after the decline");

@@ -100,7 +100,16 @@ test('an outgoing audio call rings, connects with sound both ways, and hangs up 
         return flags.length === 2 && flags;
       }, { what: "the callee's page told the call ended" });
       assert.deepEqual(bobFlags.map((entry) => entry.flag), [true, false]);
-      // TODO(data-channel): once the in-call data-channel messages are handled,
-      // check that the callee got "endCall" on the data channel too.
+      // The caller's page got the call record: connected, under the server's id.
+      const record = await waitFor(() => service.pageCalls('alice', '__orvikLogNativeCall')[0],
+        { what: "the caller's call record" });
+      assert.equal(record.data.args[0].toUserNumber, '1002');
+      assert.equal(record.data.args[0].isAudio, true);
+      assert.equal(record.data.args[0].wasConnected, true);
+      assert.equal(record.data.args[0].callId, offer.recordId);
+      assert.equal(service.pageCalls('alice', '__orvikLogNativeCall').length, 1);
+      // TODO(#22): once the in-call data-channel messages and the duration
+      // timer's ticks reach the call manager, check that the callee got
+      // "endCall" on the data channel too and that the call windows' timer ran.
     });
 });

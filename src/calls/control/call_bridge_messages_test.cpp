@@ -65,7 +65,9 @@ TEST_F(CallBridgeMessagesTest, TheManagersSideAnswersFromTheCallManagerAndSaysWh
   state.call.callState = CallState(CallState::Kind::ringing);
   state.call.currentSession = std::shared_ptr<CallSession>(
       new CallSession{"s1", CallDirection::incoming, CallType::audio, bob(), CallState(CallState::Kind::ringing), {}});
+  state.call.remoteUserNumber = "4712";
   EXPECT_TRUE(managerOperations.isRingingIncoming("4712", "p1"));
+  EXPECT_TRUE(managerOperations.isRingingIncoming("", "s1")) << "the ringing call's own push id";
   EXPECT_FALSE(managerOperations.isRingingIncoming("4999", "p1"));
   EXPECT_FALSE(managerOperations.isRingingIncoming("", ""));
   state.call.callState = CallState(CallState::Kind::connected);

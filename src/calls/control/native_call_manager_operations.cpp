@@ -23,7 +23,9 @@ bool NativeCallManagerOperations::isMaskedOrWiped() const { return manager_.isMa
 bool NativeCallManagerOperations::hasCredentials() const { return manager_.hasCredentials(); }
 
 bool NativeCallManagerOperations::isRingingIncoming(const std::string& userNumber, const std::string& pushId) const {
-  return manager_.isRingingCallAnnouncement(userNumber, pushId);
+  // Only a call that still rings has a panel to show again.
+  return manager_.callState().kind() == CallState::Kind::ringing &&
+         manager_.isRingingCallAnnouncement(userNumber, pushId);
 }
 
 void NativeCallManagerOperations::setCallLimitExempt(bool exempt, const std::vector<std::string>& numbers) {
