@@ -116,7 +116,7 @@ function monitorInstaller(address) {
 
 // Presses the button showing `text` in whatever program on `address` has it.
 async function pressButton(address, text) {
-  const child = spawn('/usr/bin/python3', [path.join(here, 'press-button.py'), text, '60'],
+  const child = spawn('/usr/bin/python3', [path.join(here, 'press-button.py'), text, '120'],
     { env: { ...process.env, DBUS_SESSION_BUS_ADDRESS: address }, stdio: ['ignore', 'inherit', 'inherit'] });
   const code = await new Promise((resolve) => child.once('exit', resolve));
   assert.equal(code, 0, `the "${text}" button could not be pressed`);
@@ -156,7 +156,7 @@ async function withUpdate({ tamper }, body) {
   const program = startProgram({ home, config: service.config, executable: installed.launcher,
     busAddress: bus.address });
   try {
-    await body({ installed, home, program, monitor, bus });
+    await body({ installed, home, program, monitor, bus, service });
   } finally {
     for (const pid of processesUnder(path.dirname(installed.folder))) {
       try { process.kill(pid, 'SIGTERM'); } catch {}
@@ -170,7 +170,10 @@ async function withUpdate({ tamper }, body) {
   }
 }
 
-async function offeredAndPressed({ program, bus }) {
+// Each page load hides the card until a check after it shows it again, so
+// the button is looked for once the page has loaded.
+async function offeredAndPressed({ program, bus, service }) {
+  await waitFor(() => service.reports('globals').length > 0, { timeoutMs: 120000, what: 'the fixture page' });
   await waitFor(() => program.lines.find((line) => line.includes('[UpdateService] Current build: 41 | Remote build: 42')),
     { timeoutMs: 120000, what: 'the update check of build 41' });
   await waitFor(() => program.lines.find((line) => line.includes('Update available → 4.2.0 (42)')),
@@ -180,8 +183,8 @@ async function offeredAndPressed({ program, bus }) {
 
 test('the installed build 41 downloads build 42, orvik-installer replaces the install folder, reports ' +
   'progress then success, cleans up, and build 42 starts after the relaunch prompt', { skip }, async () => {
-  await withUpdate({ tamper: false }, async ({ installed, home, program, monitor, bus }) => {
-    await offeredAndPressed({ program, bus });
+  await withUpdate({ tamper: false }, async ({ installed, home, program, monitor, bus, service }) => {
+    await offeredAndPressed({ program, bus, service });
     await waitFor(() => monitor.signals.find((signal) => signal.member === 'updateResult'),
       { timeoutMs: 120000, what: 'the installer result' });
     const log = installerLog(home);
@@ -211,8 +214,8 @@ test('the installed build 41 downloads build 42, orvik-installer replaces the in
 
 test('a tampered archive is refused with "Invalid signature" and the install folder stays build 41',
   { skip }, async () => {
-    await withUpdate({ tamper: true }, async ({ installed, home, program, monitor, bus }) => {
-      await offeredAndPressed({ program, bus });
+    await withUpdate({ tamper: true }, async ({ installed, home, program, monitor, bus, service }) => {
+      await offeredAndPressed({ program, bus, service });
       await waitFor(() => monitor.signals.find((signal) => signal.member === 'updateResult'),
         { timeoutMs: 120000, what: 'the installer result' });
       const log = installerLog(home);
