@@ -78,6 +78,16 @@ void ShellCallWindows::floatingPanelCallDidEnd() {
   if (auto* floating = floatingPanel()) floating->callDidEnd();
 }
 
+void ShellCallWindows::updateCallScreenIdentity(bool, const std::string& name, const std::string&,
+                                                const std::string& avatarURL, bool) {
+  if (auto* floating = floatingPanel()) {
+    floating->model().update([&](FloatingCallPanelState& s) {
+      s.calleeName = name;
+      s.imageUrl = avatarURL;
+    });
+  }
+}
+
 void ShellCallWindows::markCameraOff() {
   if (auto* floating = floatingPanel()) floating->model().update([](FloatingCallPanelState& s) { s.isCameraOff = true; });
 }

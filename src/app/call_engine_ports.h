@@ -77,7 +77,9 @@ class ShellCallWindows final : public CallWindows {
   void updateIncomingPanelIdentity(const std::string& name, const std::string& orvikID, const std::string& avatarURL,
                                    bool isSubscribed) override;
   void incomingPanelIdentityResolved() override;
-  void updateCallScreenIdentity(bool, const std::string&, const std::string&, const std::string&, bool) override {}
+  // The floating panel's model; TODO(call windows issue): the call screens'.
+  void updateCallScreenIdentity(bool isAudio, const std::string& name, const std::string& orvikID,
+                                const std::string& avatarURL, bool isSubscribed) override;
   void floatingPanelCallDidStart(const std::string& name, const std::string& avatarURL, bool isAudio,
                                  bool startsRinging) override;
   void floatingPanelCallDidEnd() override;

@@ -25,22 +25,22 @@ std::optional<std::size_t> stackIndex(const std::vector<StackedWindow>& frontToB
 
 namespace {
 
-// What is left of `piece` outside `cover`: at most four rectangles.
-void subtract(const WindowFrame& piece, const WindowFrame& cover, std::vector<WindowFrame>& out) {
-  const WindowFrame common = intersection(piece, cover);
+// What is left of `part` outside `cover`: at most four rectangles.
+void subtract(const WindowFrame& part, const WindowFrame& cover, std::vector<WindowFrame>& out) {
+  const WindowFrame common = intersection(part, cover);
   if (common.isEmpty()) {
-    out.push_back(piece);
+    out.push_back(part);
     return;
   }
-  const int right = piece.x + piece.width;
-  const int bottom = piece.y + piece.height;
+  const int right = part.x + part.width;
+  const int bottom = part.y + part.height;
   const int commonRight = common.x + common.width;
   const int commonBottom = common.y + common.height;
   // Above and below the common part across the whole width, then left and
   // right of it in its own band.
-  if (common.y > piece.y) out.push_back({piece.x, piece.y, piece.width, common.y - piece.y});
-  if (commonBottom < bottom) out.push_back({piece.x, commonBottom, piece.width, bottom - commonBottom});
-  if (common.x > piece.x) out.push_back({piece.x, common.y, common.x - piece.x, common.height});
+  if (common.y > part.y) out.push_back({part.x, part.y, part.width, common.y - part.y});
+  if (commonBottom < bottom) out.push_back({part.x, commonBottom, part.width, bottom - commonBottom});
+  if (common.x > part.x) out.push_back({part.x, common.y, common.x - part.x, common.height});
   if (commonRight < right) out.push_back({commonRight, common.y, right - commonRight, common.height});
 }
 
@@ -53,7 +53,7 @@ bool isUncovered(const std::vector<StackedWindow>& frontToBack, std::uint64_t nu
   if (visible.front().isEmpty()) return false;
   for (std::size_t i = 0; i < *index && !visible.empty(); ++i) {
     std::vector<WindowFrame> left;
-    for (const WindowFrame& piece : visible) subtract(piece, frontToBack[i].frame, left);
+    for (const WindowFrame& part : visible) subtract(part, frontToBack[i].frame, left);
     visible = std::move(left);
   }
   return !visible.empty();

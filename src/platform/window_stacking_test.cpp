@@ -44,7 +44,7 @@ TEST(WindowStacking, AWindowIsUncoveredWhileWindowsInFrontLeaveAnyPartOfIt) {
        {{1, {100, 100, 200, 99}}, {2, {100, 200, 200, 100}}, {3, {100, 199, 98, 1}}, {4, {200, 199, 100, 1}},
         {7, call}},
        true},
-      {"covered by four pieces together",
+      {"covered by two windows together",
        {{1, {100, 100, 200, 100}}, {2, {100, 200, 200, 100}}, {3, {0, 0, 10, 10}}, {7, call}},
        false},
       {"not on screen", {{1, {0, 0, 10, 10}}}, false},

@@ -331,6 +331,10 @@ TEST_F(FloatingCallPanelIntegration, TheMainWindowOverTheCallWindowShowsThePanel
   EXPECT_EQ(calls_.calls, std::vector<std::string>{"setMuted true"});
   testing::settle(panelWindow_->window());
   testing::saveScreenshot(panelWindow_->window(), kSuite, "card-dark-muted");
+  panel_->model().update([](FloatingCallPanelState& s) { s.isDarkMode = false; });
+  testing::settle(panelWindow_->window());
+  testing::saveScreenshot(panelWindow_->window(), kSuite, "card-light-muted");
+  panel_->model().update([](FloatingCallPanelState& s) { s.isDarkMode = true; });
 
   // The user clicks the card's name: the call window comes back in front.
   const auto card = frameOf(xid(panelWindow));
