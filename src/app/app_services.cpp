@@ -36,6 +36,9 @@
 #include "calls/windows/audio_call_window_gtk.h"
 #include "calls/windows/incoming_call_panel_gtk.h"
 #include "calls/windows/floating_call_panel_control.h"
+#include "calls/windows/floating_call_panel_gtk.h"
+#include "calls/windows/floating_panel_host_gtk.h"
+#include "calls/windows/native_call_floating_panel.h"
 #include "calls/windows/native_audio_call_window.h"
 #include "calls/windows/native_pre_call_window.h"
 #include "calls/windows/pre_call_camera.h"
@@ -219,7 +222,8 @@ AppServices::AppServices(Options options)
 
   callTones_ = std::make_unique<CallAudioTones>([this]() -> CallAudioManager& { return callAudio(); });
   callWindows_ = std::make_unique<ShellCallWindows>(mainWindow, [this] { return audioCallWindow_.get(); },
-                                                    [this] { return incomingCallPanel_.get(); });
+                                                    [this] { return incomingCallPanel_.get(); },
+                                                    [this] { return floatingPanel_.get(); });
   callAlerts_ = std::make_unique<GtkCallAlerts>();
   callCapture_ = std::make_unique<DeviceCallCapture>([this]() -> platform::AudioHardware& { return audioHardware(); });
   screenShare_ = makeDesktopCallScreenShare();
@@ -271,7 +275,29 @@ AppServices::AppServices(Options options)
   callWindowOperations_ = std::make_unique<AppCallWindowOperations>(*callWindow_, *callAlerts_);
   callWindowOperations_->setIncomingCallPanel([this] { return incomingCallPanel_.get(); });
   windowPlacement_ = platform::makeWindowPlacement();
-  floatingPanel_ = std::make_unique<NoFloatingCallPanel>();
+  // The audio call window's GTK window, while its controller holds one.
+  auto audioCallGtk = std::make_shared<AudioCallWindowGtk*>(nullptr);
+  FloatingPanelHostGtk::Windows floatingWindows;
+  floatingWindows.audioCallWindow = [this, audioCallGtk]() -> GtkWindow* {
+    return audioCallWindow_ && audioCallWindow_->hasWindow() && *audioCallGtk ? (*audioCallGtk)->window().gobj()
+                                                                              : nullptr;
+  };
+  floatingWindows.mainWindows = [mainWindow] {
+    GtkWindow* window = mainWindow();
+    return window ? std::vector<GtkWindow*>{window} : std::vector<GtkWindow*>{};
+  };
+  // TODO(video call window issue): the video call window, its raise and its
+  // picture-in-picture.
+  floatingWindows.raiseCallWindows = [this] {
+    if (audioCallWindow_) audioCallWindow_->raiseAboveAppWindows();
+  };
+  floatingPanelHost_ = std::make_unique<FloatingPanelHostGtk>(platform::mainQueue(), *windowPlacement_,
+                                                              std::move(floatingWindows));
+  floatingPanel_ = NativeCallFloatingPanel::create(
+      {platform::mainQueue(), *calls_, callStrings_, theme_.get(), *floatingPanelHost_,
+       FloatingCallPanelGtk::factory({*windowPlacement_, callStrings_, defaultAvatarPictureURL(service_)}),
+       // TODO(video call window issue): the camera of a video call.
+       [](bool) { nativeLog("[NativeCallMgr] setCameraOff is not available yet"); }});
   // The router and the hardware load when the output picker first lists devices.
   audioOutputRouting_ = std::make_unique<RouterAudioOutputRouting>([this]() -> CallAudioRouter& {
     if (!audioRouter_) {
@@ -286,7 +312,13 @@ AppServices::AppServices(Options options)
   audioView.outputRouting = audioOutputRouting_.get();
   audioCallWindow_ = NativeAudioCallWindow::create(
       {*calls_, *captureAuthorization_, callStrings_, theme_.get(), *floatingPanel_, *callAlerts_,
-       AudioCallWindowGtk::factory({*windowPlacement_, callStrings_, audioView})});
+       [audioCallGtk, build = AudioCallWindowGtk::factory({*windowPlacement_, callStrings_, audioView})](
+           const AudioCallWindowSetup& setup, AudioCallViewModel& model, AudioCallActions actions,
+           AudioCallWindowDelegate& delegate) {
+         auto window = build(setup, model, std::move(actions), delegate);
+         *audioCallGtk = static_cast<AudioCallWindowGtk*>(window.get());
+         return window;
+       }});
   callWindowOperations_->setAudioCallOpener([this](const OutgoingCallRequest& request) {
     audioCallWindow_->open({request.callee.name, request.callee.OrvikID, request.callee.avatarURL.value_or(""),
                             request.callee.isSubscribed, request.isDarkMode, false, true});

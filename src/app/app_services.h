@@ -60,6 +60,8 @@ class CallWindows;
 class CallAudioRouter;
 class AudioOutputRouting;
 class FloatingCallPanelControl;
+class FloatingPanelHost;
+class NativeCallFloatingPanel;
 class CredentialFetcher;
 class DebugLogManager;
 class DeviceUdidProvider;
@@ -248,7 +250,8 @@ class AppServices {
   std::unique_ptr<NativeCallManagerOperations> callOperations_;
   std::unique_ptr<AppCallWindowOperations> callWindowOperations_;
   std::unique_ptr<platform::WindowPlacement> windowPlacement_;
-  std::unique_ptr<FloatingCallPanelControl> floatingPanel_;
+  std::unique_ptr<FloatingPanelHost> floatingPanelHost_;
+  std::shared_ptr<NativeCallFloatingPanel> floatingPanel_;
   std::shared_ptr<CallAudioRouter> audioRouter_;
   std::unique_ptr<AudioOutputRouting> audioOutputRouting_;
   std::shared_ptr<NativeAudioCallWindow> audioCallWindow_;

@@ -6,6 +6,7 @@
 
 #include "calls/control/native_call_manager.h"
 #include "calls/windows/incoming_call_panel.h"
+#include "calls/windows/native_call_floating_panel.h"
 #include "calls/windows/native_audio_call_window.h"
 #include "core/native_logger.h"
 
@@ -52,10 +53,41 @@ void ManagerCallControl::declineVideoUpgrade() {
 
 void ShellCallWindows::publishTimerText(const std::string& text) {
   if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.timerText = text; });
+  if (auto* floating = floatingPanel()) floating->model().update([&](FloatingCallPanelState& s) { s.timerText = text; });
 }
 
 void ShellCallWindows::publishConnected(bool connected) {
   if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.isConnected = connected; });
+  if (auto* floating = floatingPanel()) {
+    floating->model().update([&](FloatingCallPanelState& s) { s.isConnected = connected; });
+  }
+}
+
+void ShellCallWindows::setFloatingAwaitingAccept(bool awaiting) {
+  if (auto* floating = floatingPanel()) floating->setAwaitingAccept(awaiting);
+}
+
+void ShellCallWindows::floatingPanelCallDidStart(const std::string& name, const std::string& avatarURL, bool isAudio,
+                                                 bool startsRinging) {
+  if (auto* floating = floatingPanel()) floating->callDidStart(name, avatarURL, isAudio, startsRinging);
+}
+
+void ShellCallWindows::floatingPanelCallDidEnd() {
+  if (auto* floating = floatingPanel()) floating->callDidEnd();
+}
+
+void ShellCallWindows::updateCallScreenIdentity(bool, const std::string& name, const std::string&,
+                                                const std::string& avatarURL, bool) {
+  if (auto* floating = floatingPanel()) {
+    floating->model().update([&](FloatingCallPanelState& s) {
+      s.calleeName = name;
+      s.imageUrl = avatarURL;
+    });
+  }
+}
+
+void ShellCallWindows::markCameraOff() {
+  if (auto* floating = floatingPanel()) floating->model().update([](FloatingCallPanelState& s) { s.isCameraOff = true; });
 }
 
 void ShellCallWindows::openAudioCallWindow(const std::string& name, const std::string& userNumber,

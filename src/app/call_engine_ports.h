@@ -17,6 +17,7 @@ namespace orvik {
 
 class IncomingCallPanel;
 class NativeAudioCallWindow;
+class NativeCallFloatingPanel;
 class NativeCallManager;
 
 // The operations the manager does not have yet log that they were asked for
@@ -52,11 +53,14 @@ class ShellCallWindows final : public CallWindows {
   // `mainWindow`: the main window while it exists, else null; `audioWindow`:
   // the audio call window's controller once it is built, else null.
   // `incomingPanel`: the incoming-call panel once it is built, else null.
+  // `floatingPanel`: the return-to-call panel once it is built, else null.
   ShellCallWindows(std::function<GtkWindow*()> mainWindow, std::function<NativeAudioCallWindow*()> audioWindow,
-                   std::function<IncomingCallPanel*()> incomingPanel = {})
+                   std::function<IncomingCallPanel*()> incomingPanel = {},
+                   std::function<NativeCallFloatingPanel*()> floatingPanel = {})
       : mainWindow_(std::move(mainWindow)),
         audioWindow_(std::move(audioWindow)),
-        incomingPanel_(std::move(incomingPanel)) {}
+        incomingPanel_(std::move(incomingPanel)),
+        floatingPanel_(std::move(floatingPanel)) {}
 
   void publishTimerText(const std::string& text) override;
   void publishConnected(bool connected) override;
@@ -70,14 +74,17 @@ class ShellCallWindows final : public CallWindows {
                            bool isSubscribed, bool isDarkMode, bool connecting, bool outgoing) override;
   void openVideoCallWindow(const std::string&, const std::string&, const std::string&, bool, bool, bool) override {}
   void clearIncomingFlag() override {}
-  void setFloatingAwaitingAccept(bool) override {}
+  void setFloatingAwaitingAccept(bool awaiting) override;
   void updateIncomingPanelIdentity(const std::string& name, const std::string& orvikID, const std::string& avatarURL,
                                    bool isSubscribed) override;
   void incomingPanelIdentityResolved() override;
-  void updateCallScreenIdentity(bool, const std::string&, const std::string&, const std::string&, bool) override {}
-  void floatingPanelCallDidStart(const std::string&, const std::string&, bool, bool) override {}
-  void floatingPanelCallDidEnd() override {}
-  void markCameraOff() override {}
+  // The floating panel's model; TODO(call windows issue): the call screens'.
+  void updateCallScreenIdentity(bool isAudio, const std::string& name, const std::string& orvikID,
+                                const std::string& avatarURL, bool isSubscribed) override;
+  void floatingPanelCallDidStart(const std::string& name, const std::string& avatarURL, bool isAudio,
+                                 bool startsRinging) override;
+  void floatingPanelCallDidEnd() override;
+  void markCameraOff() override;
   void setVideoCameraSession(CameraSessionHandle) override {}
   void markVideoCallEnded() override {}
   void resetVideoCallModel() override {}
@@ -109,6 +116,8 @@ class ShellCallWindows final : public CallWindows {
   IncomingCallPanel* incomingPanel() const;
 
   std::function<IncomingCallPanel*()> incomingPanel_;
+  NativeCallFloatingPanel* floatingPanel() const { return floatingPanel_ ? floatingPanel_() : nullptr; }
+  std::function<NativeCallFloatingPanel*()> floatingPanel_;
 };
 
 }  // namespace orvik

@@ -197,6 +197,104 @@ void watch(GtkWindow* window) {
   g_signal_connect_after(window, "map", G_CALLBACK(onMap), nullptr);
 }
 
+std::vector<unsigned long> longList(::Display* display, ::Window window, const char* property, ::Atom type,
+                                    bool& readable) {
+  ::Atom actual = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  std::vector<unsigned long> values;
+  readable = XGetWindowProperty(display, window, atom(display, property), 0, 4096, False, type, &actual, &format,
+                                &count, &after, &data) == Success &&
+             actual == type && format == 32;
+  if (readable && data) {
+    const auto* items = reinterpret_cast<unsigned long*>(data);
+    values.assign(items, items + count);
+  }
+  if (data) XFree(data);
+  return values;
+}
+
+// The client windows on the current desktop that can be seen, front to
+// back. Other programs' windows may go away while they are read: errors are
+// trapped and such a window is left out.
+std::optional<std::vector<StackedWindow>> readOnScreenWindows(GdkDisplay* gdkDisplay) {
+  ::Display* display = GDK_DISPLAY_XDISPLAY(gdkDisplay);
+  const ::Window root = DefaultRootWindow(display);
+  bool readable = false;
+  const auto stacking = longList(display, root, "_NET_CLIENT_LIST_STACKING", XA_WINDOW, readable);
+  if (!readable) return std::nullopt;
+  const long current = cardinal(display, root, "_NET_CURRENT_DESKTOP").value_or(0);
+  const ::Atom hidden = atom(display, "_NET_WM_STATE_HIDDEN");
+  std::vector<StackedWindow> frontToBack;
+  gdk_x11_display_error_trap_push(gdkDisplay);
+  for (auto it = stacking.rbegin(); it != stacking.rend(); ++it) {
+    const ::Window xid = static_cast<::Window>(*it);
+    XWindowAttributes attributes{};
+    if (!XGetWindowAttributes(display, xid, &attributes) || attributes.map_state != IsViewable) continue;
+    const auto desktop = cardinal(display, xid, "_NET_WM_DESKTOP");
+    if (desktop && (*desktop & kAllDesktops) != kAllDesktops && *desktop != current) continue;
+    bool hasStates = false;
+    const auto states = longList(display, xid, "_NET_WM_STATE", XA_ATOM, hasStates);
+    if (std::find(states.begin(), states.end(), hidden) != states.end()) continue;
+    int x = 0, y = 0;
+    ::Window child = None;
+    if (!XTranslateCoordinates(display, xid, root, 0, 0, &x, &y, &child)) continue;
+    frontToBack.push_back({static_cast<std::uint64_t>(xid), {x, y, attributes.width, attributes.height}});
+  }
+  gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
+  return frontToBack;
+}
+
+// Tells the observers of one display about the window manager's changes to
+// the root window's properties.
+class StackingWatch {
+ public:
+  explicit StackingWatch(GdkDisplay* display) : display_(GDK_DISPLAY(g_object_ref(display))) {
+    ::Display* xdisplay = GDK_DISPLAY_XDISPLAY(display_);
+    const ::Window root = DefaultRootWindow(xdisplay);
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(xdisplay, root, &attributes);
+    XSelectInput(xdisplay, root, attributes.your_event_mask | PropertyChangeMask);
+    XFlush(xdisplay);
+    stacking_ = atom(xdisplay, "_NET_CLIENT_LIST_STACKING");
+    active_ = atom(xdisplay, "_NET_ACTIVE_WINDOW");
+    desktop_ = atom(xdisplay, "_NET_CURRENT_DESKTOP");
+    handler_ = g_signal_connect(display_, "xevent", G_CALLBACK(onXEvent), this);
+  }
+  ~StackingWatch() {
+    g_signal_handler_disconnect(display_, handler_);
+    g_object_unref(display_);
+  }
+  StackingWatch(const StackingWatch&) = delete;
+  StackingWatch& operator=(const StackingWatch&) = delete;
+
+  GdkDisplay* display() const { return display_; }
+  ObserverList<StackingChange>& observers() { return observers_; }
+
+ private:
+  static gboolean onXEvent(GdkDisplay*, const XEvent* event, gpointer data) {
+    auto* self = static_cast<StackingWatch*>(data);
+    if (event->type != PropertyNotify || event->xproperty.window != DefaultRootWindow(event->xproperty.display)) {
+      return FALSE;
+    }
+    const ::Atom changed = event->xproperty.atom;
+    if (changed == self->stacking_ || changed == self->active_) {
+      self->observers_.notify(StackingChange::order);
+    } else if (changed == self->desktop_) {
+      self->observers_.notify(StackingChange::currentDesktop);
+    }
+    return FALSE;  // GDK goes on with the event
+  }
+
+  GdkDisplay* display_;
+  gulong handler_ = 0;
+  ::Atom stacking_ = None;
+  ::Atom active_ = None;
+  ::Atom desktop_ = None;
+  ObserverList<StackingChange> observers_;
+};
+
 class X11WindowPlacement final : public WindowPlacement {
  public:
   void setNeverFocused(GtkWindow* window) override {
@@ -241,14 +339,36 @@ class X11WindowPlacement final : public WindowPlacement {
     watch(window);
     applyTopRight(window);
   }
+
+  std::uint64_t windowNumber(GtkWindow* window) override {
+    if (!isX11Window(window)) return 0;
+    return static_cast<std::uint64_t>(xWindowOf(window));
+  }
+
+  std::optional<std::vector<StackedWindow>> onScreenWindows() override {
+    GdkDisplay* display = gdk_display_get_default();
+    if (!display || !GDK_IS_X11_DISPLAY(display)) return std::nullopt;
+    return readOnScreenWindows(display);
+  }
+
+  Subscription observeStacking(std::function<void(StackingChange)> changed) override {
+    GdkDisplay* display = gdk_display_get_default();
+    if (!display || !GDK_IS_X11_DISPLAY(display)) return {};
+    if (!watch_ || watch_->display() != display) watch_ = std::make_unique<StackingWatch>(display);
+    return watch_->observers().add(std::move(changed));
+  }
+
+ private:
+  std::unique_ptr<StackingWatch> watch_;
 };
 
-// Wayland compositors place windows themselves: a window can only be shown
-// or presented (which may take the focus), never kept above or kept from the
-// focus by the program.
+// Wayland compositors place windows themselves and keep the stacking order
+// to themselves: a window can only be shown or presented (which may take the
+// focus). What the program asks beyond that is logged once, in one line, the
+// first time it asks.
 class FallbackWindowPlacement final : public WindowPlacement {
  public:
-  void setNeverFocused(GtkWindow*) override { once("cannot keep call windows from taking the focus"); }
+  void setNeverFocused(GtkWindow*) override { once(); }
   void orderFrontWithoutActivating(GtkWindow* window) override {
     if (!gtk_widget_get_visible(GTK_WIDGET(window))) {
       gtk_widget_set_visible(GTK_WIDGET(window), true);
@@ -256,20 +376,30 @@ class FallbackWindowPlacement final : public WindowPlacement {
       gtk_window_present(window);
     }
   }
-  void setKeepAbove(GtkWindow*, bool) override { once("cannot keep call windows above other windows"); }
-  void setOnAllDesktops(GtkWindow*, bool) override { once("cannot show call windows on every desktop"); }
-  void moveToWorkAreaTopRight(GtkWindow*, int) override { once("cannot place call windows at a screen corner"); }
+  void setKeepAbove(GtkWindow*, bool) override { once(); }
+  void setOnAllDesktops(GtkWindow*, bool) override { once(); }
+  void moveToWorkAreaTopRight(GtkWindow*, int) override { once(); }
+  std::optional<std::vector<StackedWindow>> onScreenWindows() override {
+    once();
+    return std::nullopt;
+  }
+  Subscription observeStacking(std::function<void(StackingChange)>) override {
+    once();
+    return {};
+  }
 
  private:
-  void once(const char* what) {
+  void once() {
     if (logged_) return;
     logged_ = true;
-    platformLog(std::string("[WindowPlacement] this display ") + what + " (no X11)");
+    platformLog(kFallbackPlacementLog);
   }
   bool logged_ = false;
 };
 
 }  // namespace
+
+std::unique_ptr<WindowPlacement> makeFallbackWindowPlacement() { return std::make_unique<FallbackWindowPlacement>(); }
 
 std::unique_ptr<WindowPlacement> makeWindowPlacement() {
   GdkDisplay* display = gdk_display_get_default();

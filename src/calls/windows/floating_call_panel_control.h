@@ -16,7 +16,8 @@ class FloatingCallPanelControl {
   virtual void setSuppressAutoShow(bool suppressed) = 0;
 };
 
-// TODO(floating panel issue): the return-to-call panel takes these over.
+// The program's panel is NativeCallFloatingPanel; this one does nothing, for
+// the tests of a call window on its own.
 class NoFloatingCallPanel final : public FloatingCallPanelControl {
  public:
   void hide() override {}

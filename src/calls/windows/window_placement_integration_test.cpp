@@ -11,6 +11,7 @@
 // gtkmm and GoogleTest first: Xlib's macros come after them.
 #include "calls/screens/test_support/widget_tree.h"
 #include "platform/test_support/background_process.h"
+#include "platform/test_support/log_capture.h"
 #include "platform/test_support/subprocess.h"
 #include "platform/test_support/temp_dir.h"
 #include "platform/window_placement.h"
@@ -160,6 +161,59 @@ TEST_F(WindowPlacementIntegration, ACallWindowComesForwardWithoutTheFocusAndFloa
   EXPECT_TRUE(testing::iterateUntil([&] { return !hasState(call, "_NET_WM_STATE_ABOVE"); }, 10.0));
   gtk_window_present(main);
   EXPECT_TRUE(testing::iterateUntil([&] { return isAbove(main, call); }, 10.0));
+}
+
+TEST_F(WindowPlacementIntegration, TheStackingOrderListsTheWindowsInSightFrontToBackAndTellsOfChanges) {
+  GtkWindow* main = makeWindow("main", 900, 700);
+  gtk_window_present(main);
+  if (!testing::iterateUntil([&] { return managed(main) && gtk_window_is_active(main); }, 20.0)) {
+    GTEST_SKIP() << "openbox did not manage a plain window within 20 s";
+  }
+  GtkWindow* call = makeWindow("call", 620, 570);
+  placement_->setNeverFocused(call);
+  placement_->orderFrontWithoutActivating(call);
+  ASSERT_TRUE(testing::iterateUntil([&] { return managed(call) && isAbove(call, main); }, 20.0));
+  int changes = 0;
+  auto watching = placement_->observeStacking([&](platform::StackingChange change) {
+    if (change == platform::StackingChange::order) ++changes;
+  });
+
+  const auto numbers = [&] {
+    std::vector<std::uint64_t> order;
+    for (const auto& window : placement_->onScreenWindows().value_or(std::vector<platform::StackedWindow>{})) {
+      order.push_back(window.number);
+    }
+    return order;
+  };
+  EXPECT_EQ(placement_->windowNumber(call), xid(call));
+  EXPECT_EQ(numbers(), (std::vector<std::uint64_t>{xid(call), xid(main)}));
+  const auto stack = *placement_->onScreenWindows();
+  EXPECT_EQ(stack[0].frame.width, 620);
+  EXPECT_EQ(stack[0].frame.height, 570);
+
+  gtk_window_present(main);
+  ASSERT_TRUE(testing::iterateUntil([&] { return changes > 0 && isAbove(main, call); }, 10.0));
+  EXPECT_EQ(numbers(), (std::vector<std::uint64_t>{xid(main), xid(call)}));
+
+  // A minimised window is out of sight.
+  gtk_window_minimize(main);
+  EXPECT_TRUE(testing::iterateUntil([&] { return numbers() == std::vector<std::uint64_t>{xid(call)}; }, 10.0));
+  watching.reset();
+}
+
+TEST(WindowPlacementFallbackIntegration, SaysOnceWhatTheDisplayCannotDo) {
+  if (!testing::startGtk()) GTEST_SKIP() << "no display to start GTK on";
+  orvik::testing::LogCapture log(orvik::testing::LogCapture::Source::platformLog);
+  auto placement = platform::makeFallbackWindowPlacement();
+  GtkWindow* window = GTK_WINDOW(gtk_window_new());
+  placement->setKeepAbove(window, true);
+  placement->setOnAllDesktops(window, true);
+  EXPECT_EQ(placement->onScreenWindows(), std::nullopt);
+  auto none = placement->observeStacking([](platform::StackingChange) {});
+  EXPECT_FALSE(none);
+  EXPECT_EQ(placement->windowNumber(window), 0u);
+  EXPECT_EQ(log.lines(), std::vector<std::string>{platform::kFallbackPlacementLog});
+  gtk_window_destroy(window);
 }
 
 }  // namespace
