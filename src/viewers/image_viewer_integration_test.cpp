@@ -16,6 +16,7 @@
 #include "platform/test_support/main_loop.h"
 #include "platform/test_support/scoped_environment.h"
 #include "platform/test_support/temp_dir.h"
+#include "viewers/auto_hiding_chrome.h"
 #include "viewers/image_viewer_window.h"
 #include "viewers/media_viewers.h"
 #include "viewers/viewer_click_blocker.h"
@@ -172,7 +173,11 @@ TEST_F(ImageViewerIntegration, AGalleryWithAMissingFileOpensOnTheRightImageAndIt
   EXPECT_TRUE(blocker_->isCovering());
   screenshot(*viewer_->window(), "gallery-second-of-two-dark");
 
+  // The arrows fade when the mouse rests; a movement brings them back first.
+  viewer_->chrome()->showChrome();
   button("orvik-viewer-previous")->activate();
+  // GTK reports an activated button's click a moment later.
+  ASSERT_TRUE(orvik::testing::runMainLoopUntil([&] { return viewer_->currentIndex() == 0u; }, 10.0));
   settle();
   EXPECT_EQ(viewer_->currentIndex(), 0u);
   EXPECT_EQ(std::string(viewer_->window()->get_title()), "red.png");
@@ -182,6 +187,7 @@ TEST_F(ImageViewerIntegration, AGalleryWithAMissingFileOpensOnTheRightImageAndIt
   screenshot(*viewer_->window(), "gallery-first-of-two-dark");
 
   button("orvik-thumb-1")->activate();
+  ASSERT_TRUE(orvik::testing::runMainLoopUntil([&] { return viewer_->currentIndex() == 1u; }, 10.0));
   settle();
   EXPECT_EQ(viewer_->currentIndex(), 1u);
   EXPECT_TRUE(viewer_->imageView()->handleKey("Left"));

@@ -23,6 +23,7 @@
 #include "platform/test_support/scoped_environment.h"
 #include "viewers/glass_video_player_view.h"
 #include "viewers/image_pip_window.h"
+#include "viewers/image_viewer_window.h"
 #include "viewers/media_viewers.h"
 #include "viewers/video_playback.h"
 #include "viewers/video_pip_window.h"
@@ -106,11 +107,14 @@ class VideoPlayerIntegration : public ::testing::Test {
     videoPiP_ = std::make_shared<NativeVideoPiPWindow>(NativeVideoPiPWindow::Collaborators{
         nullptr, [this] { imagePiP_->close(); }});
     imagePiP_ = std::make_shared<NativeImagePiPWindow>(NativeImagePiPWindow::Collaborators{
-        nullptr, [this] { videoPiP_->close(); }, {}});
+        nullptr, [this] { videoPiP_->close(); }, [this](const std::string& path) { viewers_->showImage(path, false); }});
+    imageViewer_ = std::make_shared<NativeImageViewerWindow>(NativeImageViewerWindow::Collaborators{
+        *blocker_, nullptr, [] { return true; }, [this](const std::string& path) { imagePiP_->show(path); }});
     player_ = std::make_shared<NativeVideoPlayerWindow>(NativeVideoPlayerWindow::Collaborators{
         *blocker_, nullptr, [] { return true; }, [this] { imagePiP_->close(); }, videoPiP_, {}});
     MediaViewers::Windows windows;
     windows.video = player_;
+    windows.image = imageViewer_;
     windows.videoPiP = videoPiP_;
     windows.imagePiP = imagePiP_;
     viewers_ = std::make_unique<MediaViewers>(std::move(windows));
@@ -121,11 +125,13 @@ class VideoPlayerIntegration : public ::testing::Test {
   void TearDown() override {
     if (!main_) return;
     player_->close();
+    imageViewer_->close();
     videoPiP_->close();
     imagePiP_->close();
     messages_.reset();
     viewers_.reset();
     player_.reset();
+    imageViewer_.reset();
     videoPiP_.reset();
     imagePiP_.reset();
     blocker_.reset();
@@ -178,6 +184,7 @@ class VideoPlayerIntegration : public ::testing::Test {
   std::shared_ptr<NativeVideoPiPWindow> videoPiP_;
   std::shared_ptr<NativeImagePiPWindow> imagePiP_;
   std::shared_ptr<NativeVideoPlayerWindow> player_;
+  std::shared_ptr<NativeImageViewerWindow> imageViewer_;
   std::unique_ptr<MediaViewers> viewers_;
   std::unique_ptr<ViewerMessages> messages_;
 };
@@ -194,6 +201,10 @@ TEST_F(VideoPlayerIntegration, PlaysMovesIntoThePanelAndBackStillPlayingAndClosi
   EXPECT_LE(height, 600);
   EXPECT_TRUE(blocker_->isCovering());
   EXPECT_EQ(blocker_->activeCount(), 1);
+  int minimumWidth = 0, minimumHeight = 0;
+  player_->playerView()->get_size_request(minimumWidth, minimumHeight);
+  EXPECT_EQ(minimumWidth, 360);
+  EXPECT_EQ(minimumHeight, 260);
 
   auto playback = player_->playerView()->player();
   ASSERT_TRUE(advances(*playback)) << "the video does not play";
@@ -317,6 +328,30 @@ TEST_F(VideoPlayerIntegration, ThePanelsNeverStandTogether) {
   openClip(false);
   EXPECT_FALSE(imagePiP_->window());
   EXPECT_FALSE(imagePiP_->currentFilePath());
+}
+
+TEST_F(VideoPlayerIntegration, AnImagePoppedOutComesBackAloneInTheViewer) {
+  const fs::path image = docs_ / "tall.png";
+  writePng(image, 300, 600, 0x22aa44ff);
+  messages_->openImageGallery({{"localFilePaths", {image.string()}},
+                               {"messageIds", {"m1"}},
+                               {"downloadAllowed", {true}}});
+  ASSERT_TRUE(orvik::testing::runMainLoopUntil(
+      [&] { return imageViewer_->window() && imageViewer_->window()->get_mapped(); }, 20.0));
+  EXPECT_TRUE(button(imageViewer_->window(), "orvik-tool-reply"));
+  click(imageViewer_->window(), "orvik-tool-popOut");
+  ASSERT_TRUE(orvik::testing::runMainLoopUntil([&] { return imagePiP_->window() && !imageViewer_->window(); }, 10.0));
+  EXPECT_EQ(imagePiP_->currentFilePath(), image.string());
+  EXPECT_FALSE(blocker_->isCovering());  // the panel holds no blocker
+
+  click(imagePiP_->window(), "orvik-pip-expand");
+  ASSERT_TRUE(orvik::testing::runMainLoopUntil(
+      [&] { return imageViewer_->window() && imageViewer_->window()->get_mapped(); }, 20.0));
+  EXPECT_FALSE(imagePiP_->window());
+  EXPECT_EQ(imageViewer_->filePaths(), std::vector<std::string>{image.string()});
+  EXPECT_FALSE(button(imageViewer_->window(), "orvik-tool-reply"));
+  EXPECT_FALSE(button(imageViewer_->window(), "orvik-tool-download"));
+  EXPECT_TRUE(blocker_->isCovering());
 }
 
 }  // namespace
