@@ -37,6 +37,11 @@
 #include "calls/windows/incoming_call_panel_gtk.h"
 #include "calls/windows/floating_call_panel_control.h"
 #include "calls/windows/native_audio_call_window.h"
+#include "calls/windows/native_video_call_window.h"
+#include "calls/windows/native_video_pip.h"
+#include "calls/windows/video_call_window_gtk.h"
+#include "calls/media/camera_source.h"
+#include "calls/screens/screen_share_thumbnails.h"
 #include "core/debug_log_manager.h"
 #include "core/device_identity_manager.h"
 #include "core/device_udid_provider.h"
@@ -279,6 +284,39 @@ AppServices::AppServices(Options options)
   callWindowOperations_->setAudioCallOpener([this](const OutgoingCallRequest& request) {
     audioCallWindow_->open({request.callee.name, request.callee.OrvikID, request.callee.avatarURL.value_or(""),
                             request.callee.isSubscribed, request.isDarkMode, false, true});
+  });
+  // The video call window and its picture-in-picture panel.
+  VideoCallViewOptions videoView;
+  videoView.defaultAvatarURL = audioView.defaultAvatarURL;
+  videoView.subscriberBadgeURL = audioView.subscriberBadgeURL;
+  videoView.logoFile = audioView.logoFile;
+  videoView.outputRouting = audioOutputRouting_.get();
+  videoView.defaults = &defaults_;
+  videoView.cameraSource = [](const CameraSessionHandle& session) { return session ? session->preview : nullptr; };
+  shareThumbnails_ = std::make_unique<X11ScreenShareThumbnailer>();
+  videoView.thumbnailer = shareThumbnails_.get();
+  videoCallWindow_ = NativeVideoCallWindow::create(
+      {*calls_, *captureAuthorization_, callStrings_, theme_.get(), *floatingPanel_, *callAlerts_,
+       [this] {
+         const auto& kept = callManager_->state().kept;
+         return LocalCallIdentity{kept.myDisplayName, kept.myUserNumber, kept.myAvatarURL};
+       },
+       [this] { return videoPiP_.get(); }, VideoCallWindowGtk::factory({*windowPlacement_, callStrings_, videoView})});
+  // TODO(floating panel issue): the return-to-call panel shows and hides the
+  // picture-in-picture panel and brings the call windows back.
+  videoPiP_ = NativeVideoPiP::create(
+      {*calls_, videoCallWindow_->model(), [this] { videoCallWindow_->bringToFront(); }, [] { return StageRect{}; },
+       [this] { return calls_->isScreenshotAccessAllowed(); },
+       VideoPiPPanelGtk::factory({*windowPlacement_, videoView.cameraSource, audioView.defaultAvatarURL})});
+  static_cast<ShellCallWindows&>(*callWindows_)
+      .setVideoCallWindow([this] { return videoCallWindow_.get(); }, [this] { return videoPiP_.get(); });
+  callWindowOperations_->setVideoCallOpener([this](const OutgoingCallRequest& request) {
+    VideoCallWindowRequest open = videoCallRequest(
+        VideoCallEntry::outgoing, {request.callee.name, request.callee.OrvikID, request.callee.avatarURL.value_or("")},
+        request.callee.isSubscribed, request.isDarkMode);
+    open.localName = request.myName;
+    open.localImageUrl = request.myImage;
+    videoCallWindow_->open(open);
   });
   // TODO(incoming call intake): the camera preview of a ringing video call.
   incomingCallPanel_ = IncomingCallPanel::create(

@@ -7,6 +7,7 @@
 #include "calls/control/native_call_manager.h"
 #include "calls/windows/incoming_call_panel.h"
 #include "calls/windows/native_audio_call_window.h"
+#include "calls/windows/native_video_call_window.h"
 #include "core/native_logger.h"
 
 namespace orvik {
@@ -38,6 +39,16 @@ void ManagerCallControl::setSpeakerEnabled(bool) {
   nativeLog("[NativeCallMgr] setSpeakerEnabled is not available yet");
 }
 
+void ManagerCallControl::setCameraOff(bool) { nativeLog("[NativeCallMgr] setCameraOff is not available yet"); }
+
+void ManagerCallControl::toggleScreenShare() { manager_.toggleScreenShare(); }
+
+void ManagerCallControl::requestScreenShareOptions(bool afterPrimer) {
+  manager_.requestScreenShareOptions(afterPrimer);
+}
+
+void ManagerCallControl::startScreenShare(const ShareTarget& target) { manager_.startScreenShare(target); }
+
 void ManagerCallControl::extendCall(bool) { nativeLog("[NativeCallMgr] extendCall is not available yet"); }
 
 void ManagerCallControl::requestVideoUpgrade() {
@@ -53,10 +64,12 @@ void ManagerCallControl::declineVideoUpgrade() {
 }
 
 void ShellCallWindows::publishTimerText(const std::string& text) {
+  publishVideoTimerText(text);
   if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.timerText = text; });
 }
 
 void ShellCallWindows::publishConnected(bool connected) {
+  publishVideoConnected(connected);
   if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.isConnected = connected; });
 }
 
@@ -83,6 +96,7 @@ void ShellCallWindows::incomingPanelIdentityResolved() {
 }
 
 void ShellCallWindows::hideCallLimitBanner() {
+  hideVideoLimitBanner();
   if (auto* audio = audioWindow_()) {
     audio->model().update([](AudioCallViewState& s) {
       s.limitWarning.reset();
@@ -93,11 +107,13 @@ void ShellCallWindows::hideCallLimitBanner() {
 
 bool ShellCallWindows::hasCallWindow() {
   auto* audio = audioWindow_();
-  return audio && audio->hasWindow();
+  auto* video = videoWindow();
+  return (audio && audio->hasWindow()) || (video && video->hasWindow());
 }
 
 void ShellCallWindows::raiseCallWindows() {
   if (auto* audio = audioWindow_()) audio->raiseAboveAppWindows();
+  if (auto* video = videoWindow()) video->bringToFront();
 }
 
 MainWindowPlacement ShellCallWindows::mainWindowPlacement() {

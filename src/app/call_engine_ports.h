@@ -18,6 +18,8 @@ namespace orvik {
 class IncomingCallPanel;
 class NativeAudioCallWindow;
 class NativeCallManager;
+class NativeVideoCallWindow;
+class NativeVideoPiP;
 
 // The operations the manager does not have yet log that they were asked for
 // and do nothing. TODO(call manager accept, in-call controls, limits and
@@ -35,6 +37,10 @@ class ManagerCallControl final : public CallControl {
   void endCall() override;
   void setMuted(bool muted) override;
   void setSpeakerEnabled(bool enabled) override;
+  void setCameraOff(bool off) override;
+  void toggleScreenShare() override;
+  void requestScreenShareOptions(bool afterPrimer) override;
+  void startScreenShare(const ShareTarget& target) override;
   void extendCall(bool sendToPeer) override;
   void requestVideoUpgrade() override;
   void acceptVideoUpgrade() override;
@@ -61,14 +67,15 @@ class ShellCallWindows final : public CallWindows {
   void publishTimerText(const std::string& text) override;
   void publishConnected(bool connected) override;
   void closeAudioCallWindow() override;
-  void closeVideoCallWindow() override {}
+  void closeVideoCallWindow() override;
   void dismissIncomingCallPanel() override;
   // TODO(call windows issue): the audio and video call windows and the
   // floating panel.
   void openAudioCallWindow(const std::string&, const std::string&, const std::string&, bool, bool, bool,
                            bool) override {}
-  void openVideoCallWindow(const std::string&, const std::string&, const std::string&, bool, bool, bool) override {}
-  void clearIncomingFlag() override {}
+  void openVideoCallWindow(const std::string& name, const std::string& userNumber, const std::string& imageUrl,
+                           bool isSubscribed, bool isDarkMode, bool connecting) override;
+  void clearIncomingFlag() override;
   void setFloatingAwaitingAccept(bool) override {}
   void updateIncomingPanelIdentity(const std::string& name, const std::string& orvikID, const std::string& avatarURL,
                                    bool isSubscribed) override;
@@ -76,12 +83,12 @@ class ShellCallWindows final : public CallWindows {
   void updateCallScreenIdentity(bool, const std::string&, const std::string&, const std::string&, bool) override {}
   void floatingPanelCallDidStart(const std::string&, const std::string&, bool, bool) override {}
   void floatingPanelCallDidEnd() override {}
-  void markCameraOff() override {}
-  void setVideoCameraSession(CameraSessionHandle) override {}
-  void markVideoCallEnded() override {}
-  void resetVideoCallModel() override {}
+  void markCameraOff() override;
+  void setVideoCameraSession(CameraSessionHandle session) override;
+  void markVideoCallEnded() override;
+  void resetVideoCallModel() override;
   void hideCallLimitBanner() override;
-  std::vector<std::uint64_t> ownCallWindowNumbers() override { return {}; }
+  std::vector<std::uint64_t> ownCallWindowNumbers() override;
   bool hasCallWindow() override;
   void raiseCallWindows() override;
   // GTK presents the window the application shows; there is nothing else to
@@ -92,8 +99,29 @@ class ShellCallWindows final : public CallWindows {
   MainWindowPlacement mainWindowPlacement() override;
   // The desktop decides whether the window also takes the focus.
   void presentMainWindow() override;
+  // The video screen's model (shell_video_call_windows.cpp).
+  void showScreenSharePrimer() override;
+  void showScreenRecordingDenied() override;
+  void publishScreenShareOptions(const ShareableContent& content) override;
+  void publishScreenSharing(bool sharing, VideoTrackHandle localScreenTrack) override;
+  void showUpgradeCameraPreview(CameraSessionHandle session) override;
+  void switchCallUIToVideo(bool cameraOff, CameraSessionHandle session) override;
+
+  // The video call window's controller and its picture-in-picture panel,
+  // once built (else null).
+  void setVideoCallWindow(std::function<NativeVideoCallWindow*()> window, std::function<NativeVideoPiP*()> pip) {
+    videoWindow_ = std::move(window);
+    videoPiP_ = std::move(pip);
+  }
 
  private:
+  NativeVideoCallWindow* videoWindow() const { return videoWindow_ ? videoWindow_() : nullptr; }
+  NativeVideoPiP* videoPiP() const { return videoPiP_ ? videoPiP_() : nullptr; }
+  void publishVideoTimerText(const std::string& text);
+  void publishVideoConnected(bool connected);
+  void hideVideoLimitBanner();
+  std::function<NativeVideoCallWindow*()> videoWindow_;
+  std::function<NativeVideoPiP*()> videoPiP_;
   std::function<GtkWindow*()> mainWindow_;
   std::function<NativeAudioCallWindow*()> audioWindow_;
   IncomingCallPanel* incomingPanel() const;
