@@ -335,7 +335,9 @@ VideoCallingStateOverlay::VideoCallingStateOverlay(VideoCallViewModel& model, st
 }
 
 VideoCallingStateOverlay::~VideoCallingStateOverlay() {
-  if (tick_) gtk_widget_remove_tick_callback(GTK_WIDGET(gobj()), tick_);
+  // A widget destroyed with its window has lost its GTK object (and the
+  // callback with it) before this runs.
+  if (tick_ && gobj()) gtk_widget_remove_tick_callback(GTK_WIDGET(gobj()), tick_);
 }
 
 std::string VideoCallingStateOverlay::statusText() const {
