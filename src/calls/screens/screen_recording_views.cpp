@@ -70,17 +70,19 @@ ScreenRecordingCardView::ScreenRecordingCardView(const char* title, const char* 
   auto* tile = Gtk::make_managed<Gtk::Box>();
   tile->set_size_request(46, 46);
   tile->set_valign(Gtk::Align::CENTER);
+  tile->set_hexpand(false);
   setWidgetCss(*tile, "box { border-radius: 13px; background-image: linear-gradient(to bottom right, " +
                           cssColor(kIndigo) + ", " + cssColor(kPurple) + "); border: 1px solid " +
                           cssColor(Rgba::white(0.22)) + "; box-shadow: 0 4px 12px " +
                           cssColor(kPurple.withAlpha(0.55)) + "; }");
   auto* icon = Gtk::make_managed<CallIcon>("rectangle.on.rectangle.angled", 21, Rgba::white());
-  icon->set_hexpand(true);
+  icon->set_size_request(46, 46);
   icon->set_halign(Gtk::Align::CENTER);
   tile->append(*icon);
   header->append(*tile);
   auto* texts = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 3);
   texts->set_valign(Gtk::Align::CENTER);
+  texts->set_hexpand(true);
   texts->append(*label(title, "font-size: 18pt; font-weight: bold; color: white;"));
   texts->append(*label(kSubtitle, "font-size: 12pt; font-weight: 500; color: " + cssColor(Rgba::white(0.5)) + ";"));
   header->append(*texts);

@@ -20,7 +20,6 @@ ScreenShareOptionCard::ScreenShareOptionCard(const std::string& title, bool sele
   set_focus_on_click(false);
   auto* column = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 6);
   frame_.set_size_request(150, 100);
-  frame_.set_hexpand(true);
   auto* spinner = Gtk::make_managed<Gtk::Spinner>();
   spinner->set_spinning(true);
   spinner->set_vexpand(true);
@@ -103,9 +102,12 @@ ScreenSharePickerOverlay::ScreenSharePickerOverlay(ShareableContent content, boo
   panel_.set_valign(Gtk::Align::CENTER);
   panel_.set_hexpand(true);
   panel_.set_vexpand(true);
-  setWidgetCss(panel_, "box { border-radius: 16px; background-color: @window_bg_color; border: 1px solid " +
-                           cssColor(Rgba::white(isDarkMode ? 0.12 : 0.08)) + "; box-shadow: 0 12px 30px " +
-                           cssColor(Rgba::black(0.5)) + "; }");
+  // The window background of the theme the call screen is in.
+  setWidgetCss(panel_, "box { border-radius: 16px; background-color: " +
+                           cssColor(isDarkMode ? Rgba::of255(36, 33, 44) : Rgba::of255(246, 245, 244)) +
+                           "; color: " + (isDarkMode ? std::string("white") : cssColor(Rgba::of255(30, 30, 30))) +
+                           "; border: 1px solid " + cssColor(Rgba::white(isDarkMode ? 0.12 : 0.08)) +
+                           "; box-shadow: 0 12px 30px " + cssColor(Rgba::black(0.5)) + "; }");
 
   auto* title = Gtk::make_managed<Gtk::Label>(ScreenSharePickerModel::kTitle);
   title->set_margin_top(18);
@@ -135,7 +137,7 @@ ScreenSharePickerOverlay::ScreenSharePickerOverlay(ShareableContent content, boo
 
   grid_.set_selection_mode(Gtk::SelectionMode::NONE);
   grid_.set_homogeneous(true);
-  grid_.set_min_children_per_line(1);
+  grid_.set_min_children_per_line(3);
   grid_.set_max_children_per_line(3);
   grid_.set_column_spacing(14);
   grid_.set_row_spacing(14);
