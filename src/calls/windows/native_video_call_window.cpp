@@ -170,6 +170,7 @@ void NativeVideoCallWindow::buildWindow() {
   setup.capturable = c_.calls.isScreenshotAccessAllowed();
   window_ = std::shared_ptr<VideoCallWindowSurface>(c_.makeWindow(setup, model_, makeActions(), *this));
   if (!window_) return;
+  ++windowGeneration_;
   window_->orderFront();
   if (auto* panel = pip()) panel->markActive();
 }
@@ -233,9 +234,9 @@ VideoCallActions NativeVideoCallWindow::makeActions() {
 
 void NativeVideoCallWindow::close() {
   log(std::string("[VideoCallWindow] close() called — hasWindow=") + (window_ ? "true" : "false"));
-  onMain([generation = openGeneration_](NativeVideoCallWindow& self) {
-    // A new call opened the window since: that call's window stays.
-    if (self.openGeneration_ != generation) return;
+  onMain([generation = windowGeneration_](NativeVideoCallWindow& self) {
+    // A new call's window was built since: that window stays.
+    if (self.windowGeneration_ != generation) return;
     self.closeNow();
   });
 }

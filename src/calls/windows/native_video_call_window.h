@@ -161,9 +161,12 @@ class NativeVideoCallWindow final : public VideoCallWindowDelegate,
   platform::Subscription themeSubscription_;
   std::shared_ptr<VideoCallWindowSurface> window_;
   bool isEnding_ = false;
-  // Grows with each open: a microphone answer or a close asked for before
-  // a later open does nothing to that open's window.
+  // Grows with each open: a microphone answer for an earlier open does
+  // nothing.
   std::uint64_t openGeneration_ = 0;
+  // Grows with each window built: a close asked for before a new call's
+  // window was built leaves that window alone.
+  std::uint64_t windowGeneration_ = 0;
 };
 
 }  // namespace orvik

@@ -378,6 +378,12 @@ TEST_F(NativeVideoCallWindowTest, AnOpenOverAnEndedCallsWindowReplacesItAndALate
   window->open(request(VideoCallEntry::incoming));
   EXPECT_EQ(windowsBuilt, first + 1);
   EXPECT_EQ(log, (Lines{"window front", "panel hide"}));
+  // A close asked for before such an open still closes: no new window was
+  // built for another call.
+  window->close();
+  window->open(request(VideoCallEntry::incoming));
+  queue.runUntilIdle();
+  EXPECT_FALSE(window->hasWindow());
 }
 
 TEST_F(NativeVideoCallWindowTest, ControlsReachTheManager) {
