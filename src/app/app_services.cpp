@@ -44,6 +44,11 @@
 #include "calls/windows/pre_call_camera.h"
 #include "calls/windows/pre_call_window_gtk.h"
 #include "calls/media/v4l2_camera_source.h"
+#include "calls/windows/native_video_call_window.h"
+#include "calls/windows/native_video_pip.h"
+#include "calls/windows/video_call_window_gtk.h"
+#include "calls/media/camera_source.h"
+#include "calls/screens/screen_share_thumbnails.h"
 #include "core/debug_log_manager.h"
 #include "core/device_identity_manager.h"
 #include "core/device_udid_provider.h"
@@ -286,18 +291,27 @@ AppServices::AppServices(Options options)
     GtkWindow* window = mainWindow();
     return window ? std::vector<GtkWindow*>{window} : std::vector<GtkWindow*>{};
   };
-  // TODO(video call window issue): the video call window, its raise and its
-  // picture-in-picture.
+  auto videoCallGtk = std::make_shared<VideoCallWindowGtk*>(nullptr);
+  floatingWindows.videoCallWindow = [this, videoCallGtk]() -> GtkWindow* {
+    return videoCallWindow_ && videoCallWindow_->hasWindow() && *videoCallGtk ? (*videoCallGtk)->window().gobj()
+                                                                              : nullptr;
+  };
   floatingWindows.raiseCallWindows = [this] {
     if (audioCallWindow_) audioCallWindow_->raiseAboveAppWindows();
+    if (videoCallWindow_ && videoCallWindow_->hasWindow()) videoCallWindow_->orderFront();
+  };
+  floatingWindows.showVideoPictureInPicture = [this] {
+    if (callVideoPiP_) callVideoPiP_->showIfActive();
+  };
+  floatingWindows.hideVideoPictureInPicture = [this] {
+    if (callVideoPiP_) callVideoPiP_->hide();
   };
   floatingPanelHost_ = std::make_unique<FloatingPanelHostGtk>(platform::mainQueue(), *windowPlacement_,
                                                               std::move(floatingWindows));
   floatingPanel_ = NativeCallFloatingPanel::create(
       {platform::mainQueue(), *calls_, callStrings_, theme_.get(), *floatingPanelHost_,
        FloatingCallPanelGtk::factory({*windowPlacement_, callStrings_, defaultAvatarPictureURL(service_)}),
-       // TODO(video call window issue): the camera of a video call.
-       [](bool) { nativeLog("[NativeCallMgr] setCameraOff is not available yet"); }});
+       [this](bool cameraOff) { calls_->setCameraOff(cameraOff); }});
   // The router and the hardware load when the output picker first lists devices.
   audioOutputRouting_ = std::make_unique<RouterAudioOutputRouting>([this]() -> CallAudioRouter& {
     if (!audioRouter_) {
@@ -322,6 +336,44 @@ AppServices::AppServices(Options options)
   callWindowOperations_->setAudioCallOpener([this](const OutgoingCallRequest& request) {
     audioCallWindow_->open({request.callee.name, request.callee.OrvikID, request.callee.avatarURL.value_or(""),
                             request.callee.isSubscribed, request.isDarkMode, false, true});
+  });
+  // The video call window and its picture-in-picture panel.
+  VideoCallViewOptions videoView;
+  videoView.defaultAvatarURL = audioView.defaultAvatarURL;
+  videoView.subscriberBadgeURL = audioView.subscriberBadgeURL;
+  videoView.logoFile = audioView.logoFile;
+  videoView.outputRouting = audioOutputRouting_.get();
+  videoView.defaults = &defaults_;
+  videoView.cameraSource = [](const CameraSessionHandle& session) { return session ? session->preview : nullptr; };
+  shareThumbnails_ = std::make_unique<X11ScreenShareThumbnailer>();
+  videoView.thumbnailer = shareThumbnails_.get();
+  videoCallWindow_ = NativeVideoCallWindow::create(
+      {*calls_, *captureAuthorization_, callStrings_, theme_.get(), *floatingPanel_, *callAlerts_,
+       [this] {
+         const auto& kept = callManager_->state().kept;
+         return LocalCallIdentity{kept.myDisplayName, kept.myUserNumber, kept.myAvatarURL};
+       },
+       [this] { return callVideoPiP_.get(); },
+       [videoCallGtk, build = VideoCallWindowGtk::factory({*windowPlacement_, callStrings_, videoView})](
+           const VideoCallWindowSetup& setup, VideoCallViewModel& model, VideoCallActions actions,
+           VideoCallWindowDelegate& delegate) {
+         auto window = build(setup, model, std::move(actions), delegate);
+         *videoCallGtk = static_cast<VideoCallWindowGtk*>(window.get());
+         return window;
+       }});
+  callVideoPiP_ = NativeVideoPiP::create(
+      {*calls_, videoCallWindow_->model(), [this] { videoCallWindow_->bringToFront(); }, [] { return StageRect{}; },
+       [this] { return calls_->isScreenshotAccessAllowed(); },
+       VideoPiPPanelGtk::factory({*windowPlacement_, videoView.cameraSource, audioView.defaultAvatarURL})});
+  static_cast<ShellCallWindows&>(*callWindows_)
+      .setVideoCallWindow([this] { return videoCallWindow_.get(); }, [this] { return callVideoPiP_.get(); });
+  callWindowOperations_->setVideoCallOpener([this](const OutgoingCallRequest& request) {
+    VideoCallWindowRequest open = videoCallRequest(
+        VideoCallEntry::outgoing, {request.callee.name, request.callee.OrvikID, request.callee.avatarURL.value_or("")},
+        request.callee.isSubscribed, request.isDarkMode);
+    open.localName = request.myName;
+    open.localImageUrl = request.myImage;
+    videoCallWindow_->open(open);
   });
   // TODO(incoming call intake): the camera preview of a ringing video call.
   incomingCallPanel_ = IncomingCallPanel::create(

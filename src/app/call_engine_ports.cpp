@@ -8,6 +8,7 @@
 #include "calls/windows/incoming_call_panel.h"
 #include "calls/windows/native_call_floating_panel.h"
 #include "calls/windows/native_audio_call_window.h"
+#include "calls/windows/native_video_call_window.h"
 #include "core/native_logger.h"
 
 namespace orvik {
@@ -37,6 +38,16 @@ void ManagerCallControl::setMuted(bool muted) { manager_.setMuted(muted); }
 
 void ManagerCallControl::setSpeakerEnabled(bool enabled) { manager_.setSpeakerEnabled(enabled); }
 
+void ManagerCallControl::setCameraOff(bool off) { manager_.setCameraOff(off); }
+
+void ManagerCallControl::toggleScreenShare() { manager_.toggleScreenShare(); }
+
+void ManagerCallControl::requestScreenShareOptions(bool afterPrimer) {
+  manager_.requestScreenShareOptions(afterPrimer);
+}
+
+void ManagerCallControl::startScreenShare(const ShareTarget& target) { manager_.startScreenShare(target); }
+
 void ManagerCallControl::extendCall(bool sendToPeer) { manager_.extendCall(sendToPeer); }
 
 void ManagerCallControl::requestVideoUpgrade() {
@@ -52,11 +63,13 @@ void ManagerCallControl::declineVideoUpgrade() {
 }
 
 void ShellCallWindows::publishTimerText(const std::string& text) {
+  publishVideoTimerText(text);
   if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.timerText = text; });
   if (auto* floating = floatingPanel()) floating->model().update([&](FloatingCallPanelState& s) { s.timerText = text; });
 }
 
 void ShellCallWindows::publishConnected(bool connected) {
+  publishVideoConnected(connected);
   if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.isConnected = connected; });
   if (auto* floating = floatingPanel()) {
     floating->model().update([&](FloatingCallPanelState& s) { s.isConnected = connected; });
@@ -87,6 +100,7 @@ void ShellCallWindows::updateCallScreenIdentity(bool, const std::string& name, c
 }
 
 void ShellCallWindows::markCameraOff() {
+  writeVideoModel([](VideoCallViewModel& m) { m.set(&VideoCallFields::isCameraOff, true); });
   if (auto* floating = floatingPanel()) floating->model().update([](FloatingCallPanelState& s) { s.isCameraOff = true; });
 }
 
@@ -121,6 +135,7 @@ void ShellCallWindows::incomingPanelIdentityResolved() {
 }
 
 void ShellCallWindows::hideCallLimitBanner() {
+  hideVideoLimitBanner();
   if (auto* audio = audioWindow_()) {
     audio->model().update([](AudioCallViewState& s) {
       s.limitWarning.reset();
@@ -131,19 +146,45 @@ void ShellCallWindows::hideCallLimitBanner() {
 
 void ShellCallWindows::publishMuted(bool muted) {
   if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.isMuted = muted; });
+  writeVideoModel([&](VideoCallViewModel& m) { m.set(&VideoCallFields::isMuted, muted); });
+  if (auto* floating = floatingPanel()) floating->model().update([&](FloatingCallPanelState& s) { s.isMuted = muted; });
 }
 
 void ShellCallWindows::publishSpeakerOff(bool off) {
   if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.isSpeakerOff = off; });
+  writeVideoModel([&](VideoCallViewModel& m) { m.set(&VideoCallFields::isSpeakerOff, off); });
+}
+
+void ShellCallWindows::publishCameraOff(bool off) {
+  writeVideoModel([&](VideoCallViewModel& m) { m.set(&VideoCallFields::isCameraOff, off); });
+  if (auto* floating = floatingPanel()) floating->model().update([&](FloatingCallPanelState& s) { s.isCameraOff = off; });
 }
 
 void ShellCallWindows::setRemoteMuted(bool muted) {
   if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.remoteMuted = muted; });
+  writeVideoModel([&](VideoCallViewModel& m) { m.set(&VideoCallFields::remoteMuted, muted); });
+}
+
+void ShellCallWindows::setRemoteVideoOff(bool off) {
+  writeVideoModel([&](VideoCallViewModel& m) { m.set(&VideoCallFields::remoteVideoOff, off); });
+}
+
+void ShellCallWindows::setRemoteScreenSharing(bool sharing) {
+  writeVideoModel([&](VideoCallViewModel& m) { m.set(&VideoCallFields::remoteScreenSharing, sharing); });
+}
+
+void ShellCallWindows::showRemoteVideo(VideoTrackHandle track) {
+  writeVideoModel([&](VideoCallViewModel& m) {
+    m.setRemoteVideoTrack(std::move(track));
+    m.set(&VideoCallFields::hasRemoteVideo, true);
+  });
 }
 
 bool ShellCallWindows::isCallLimitBannerShown() {
   auto* audio = audioWindow_();
-  return audio && audio->model().state().limitWarning.has_value();
+  auto* video = videoWindow();
+  return (audio && audio->model().state().limitWarning.has_value()) ||
+         (video && video->model().fields().limitWarning.has_value());
 }
 
 void ShellCallWindows::showCallLimitBanner(const std::string& text, bool canExtend) {
@@ -153,19 +194,26 @@ void ShellCallWindows::showCallLimitBanner(const std::string& text, bool canExte
       s.callLimitCanExtend = canExtend;
     });
   }
+  writeVideoModel([&](VideoCallViewModel& m) {
+    m.set(&VideoCallFields::limitWarning, std::optional(text));
+    m.set(&VideoCallFields::callLimitCanExtend, canExtend);
+  });
 }
 
 void ShellCallWindows::clearCallLimitWarningText() {
   if (auto* audio = audioWindow_()) audio->model().update([](AudioCallViewState& s) { s.limitWarning.reset(); });
+  writeVideoModel([](VideoCallViewModel& m) { m.set(&VideoCallFields::limitWarning, std::nullopt); });
 }
 
 bool ShellCallWindows::hasCallWindow() {
   auto* audio = audioWindow_();
-  return audio && audio->hasWindow();
+  auto* video = videoWindow();
+  return (audio && audio->hasWindow()) || (video && video->hasWindow());
 }
 
 void ShellCallWindows::raiseCallWindows() {
   if (auto* audio = audioWindow_()) audio->raiseAboveAppWindows();
+  if (auto* video = videoWindow()) video->bringToFront();
 }
 
 MainWindowPlacement ShellCallWindows::mainWindowPlacement() {

@@ -19,6 +19,9 @@ class IncomingCallPanel;
 class NativeAudioCallWindow;
 class NativeCallFloatingPanel;
 class NativeCallManager;
+class NativeVideoCallWindow;
+class NativeVideoPiP;
+class VideoCallViewModel;
 
 // The operations the manager does not have yet log that they were asked for
 // and do nothing. TODO(call manager accept and video upgrade issues): forward
@@ -36,6 +39,10 @@ class ManagerCallControl final : public CallControl {
   void endCall() override;
   void setMuted(bool muted) override;
   void setSpeakerEnabled(bool enabled) override;
+  void setCameraOff(bool off) override;
+  void toggleScreenShare() override;
+  void requestScreenShareOptions(bool afterPrimer) override;
+  void startScreenShare(const ShareTarget& target) override;
   void extendCall(bool sendToPeer) override;
   void requestVideoUpgrade() override;
   void acceptVideoUpgrade() override;
@@ -65,15 +72,15 @@ class ShellCallWindows final : public CallWindows {
   void publishTimerText(const std::string& text) override;
   void publishConnected(bool connected) override;
   void closeAudioCallWindow() override;
-  void closeVideoCallWindow() override {}
+  void closeVideoCallWindow() override;
   void dismissIncomingCallPanel() override;
   // An incoming call accepted (or opened by the page) gets the audio call
-  // window. TODO(call windows issue): the video call window and the floating
-  // panel.
+  // window; a video call gets the video call window.
   void openAudioCallWindow(const std::string& name, const std::string& userNumber, const std::string& imageUrl,
                            bool isSubscribed, bool isDarkMode, bool connecting, bool outgoing) override;
-  void openVideoCallWindow(const std::string&, const std::string&, const std::string&, bool, bool, bool) override {}
-  void clearIncomingFlag() override {}
+  void openVideoCallWindow(const std::string& name, const std::string& userNumber, const std::string& imageUrl,
+                           bool isSubscribed, bool isDarkMode, bool connecting) override;
+  void clearIncomingFlag() override;
   void setFloatingAwaitingAccept(bool awaiting) override;
   void updateIncomingPanelIdentity(const std::string& name, const std::string& orvikID, const std::string& avatarURL,
                                    bool isSubscribed) override;
@@ -85,20 +92,23 @@ class ShellCallWindows final : public CallWindows {
                                  bool startsRinging) override;
   void floatingPanelCallDidEnd() override;
   void markCameraOff() override;
-  void setVideoCameraSession(CameraSessionHandle) override {}
-  void markVideoCallEnded() override {}
-  void resetVideoCallModel() override {}
+  void setVideoCameraSession(CameraSessionHandle session) override;
+  void markVideoCallEnded() override;
+  void resetVideoCallModel() override;
   void hideCallLimitBanner() override;
-  // The audio screen's part of the in-call controls, the peer's microphone
-  // and the limit banner. TODO(call windows issue): the video screen's and
-  // the floating panel's parts.
+  // The in-call controls, what the peer said and the limit banner, on the
+  // audio and video screens (and the floating panel's microphone).
   void publishMuted(bool muted) override;
   void publishSpeakerOff(bool off) override;
+  void publishCameraOff(bool off) override;
   void setRemoteMuted(bool muted) override;
+  void setRemoteVideoOff(bool off) override;
+  void setRemoteScreenSharing(bool sharing) override;
+  void showRemoteVideo(VideoTrackHandle track) override;
   bool isCallLimitBannerShown() override;
   void showCallLimitBanner(const std::string& text, bool canExtend) override;
   void clearCallLimitWarningText() override;
-  std::vector<std::uint64_t> ownCallWindowNumbers() override { return {}; }
+  std::vector<std::uint64_t> ownCallWindowNumbers() override;
   bool hasCallWindow() override;
   void raiseCallWindows() override;
   // GTK presents the window the application shows; there is nothing else to
@@ -109,8 +119,31 @@ class ShellCallWindows final : public CallWindows {
   MainWindowPlacement mainWindowPlacement() override;
   // The desktop decides whether the window also takes the focus.
   void presentMainWindow() override;
+  // The video screen's model (shell_video_call_windows.cpp).
+  void showScreenSharePrimer() override;
+  void showScreenRecordingDenied() override;
+  void publishScreenShareOptions(const ShareableContent& content) override;
+  void publishScreenSharing(bool sharing, VideoTrackHandle localScreenTrack) override;
+  void showUpgradeCameraPreview(CameraSessionHandle session) override;
+  void switchCallUIToVideo(bool cameraOff, CameraSessionHandle session) override;
+
+  // The video call window's controller and its picture-in-picture panel,
+  // once built (else null).
+  void setVideoCallWindow(std::function<NativeVideoCallWindow*()> window, std::function<NativeVideoPiP*()> pip) {
+    videoWindow_ = std::move(window);
+    videoPiP_ = std::move(pip);
+  }
 
  private:
+  NativeVideoCallWindow* videoWindow() const { return videoWindow_ ? videoWindow_() : nullptr; }
+  NativeVideoPiP* videoPiP() const { return videoPiP_ ? videoPiP_() : nullptr; }
+  void publishVideoTimerText(const std::string& text);
+  void publishVideoConnected(bool connected);
+  void hideVideoLimitBanner();
+  // The video screen's share of the writes above.
+  void writeVideoModel(const std::function<void(VideoCallViewModel&)>& write);
+  std::function<NativeVideoCallWindow*()> videoWindow_;
+  std::function<NativeVideoPiP*()> videoPiP_;
   std::function<GtkWindow*()> mainWindow_;
   std::function<NativeAudioCallWindow*()> audioWindow_;
   IncomingCallPanel* incomingPanel() const;

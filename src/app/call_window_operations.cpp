@@ -83,9 +83,12 @@ void AppCallWindowOperations::openOutgoingAudioCall(const OutgoingCallRequest& r
   openAudioCall_(request);
 }
 
-void AppCallWindowOperations::openOutgoingVideoCall(const OutgoingCallRequest&) {
-  // TODO(video call window issue): NativeVideoCallWindow::open, which places the call.
-  notYet("NativeVideoCallWindow.open");
+void AppCallWindowOperations::openOutgoingVideoCall(const OutgoingCallRequest& request) {
+  if (!openVideoCall_) {
+    notYet("NativeVideoCallWindow.open");
+    return;
+  }
+  openVideoCall_(request);
 }
 
 void AppCallWindowOperations::showDailyVideoLimitAlert() {

@@ -45,6 +45,7 @@ class AppCallWindowOperations final : public CallWindowOperations {
 
   // The native audio call window's open, which places the call.
   void setAudioCallOpener(std::function<void(const OutgoingCallRequest&)> open) { openAudioCall_ = std::move(open); }
+  void setVideoCallOpener(std::function<void(const OutgoingCallRequest&)> open) { openVideoCall_ = std::move(open); }
   // The panel that rings an incoming call; null while there is none.
   void setIncomingCallPanel(std::function<IncomingCallPanel*()> panel) { incomingPanel_ = std::move(panel); }
   // The pre-call window's controller; null while there is none.
@@ -58,6 +59,7 @@ class AppCallWindowOperations final : public CallWindowOperations {
   CallAlerts& alerts_;
   LogFunction log_;
   std::function<void(const OutgoingCallRequest&)> openAudioCall_;
+  std::function<void(const OutgoingCallRequest&)> openVideoCall_;
   std::function<IncomingCallPanel*()> incomingPanel_;
   std::function<NativePreCallWindow*()> preCallWindow_;
 };

@@ -9,6 +9,7 @@
 // THREAD-SAFETY: main queue only.
 #pragma once
 
+#include "calls/media/screen_source.h"
 #include "calls/signaling/call_model.h"
 
 namespace orvik {
@@ -37,6 +38,15 @@ class CallControl {
   virtual void endCall() = 0;
   virtual void setMuted(bool muted) = 0;
   virtual void setSpeakerEnabled(bool enabled) = 0;
+  // My camera off (true) or on again; a running share stops first.
+  virtual void setCameraOff(bool off) = 0;
+  // The video screen's share button: stops my share, or starts the share
+  // flow (access, then the picker's contents in the video screen's model).
+  virtual void toggleScreenShare() = 0;
+  // `afterPrimer`: the user went on from the explanation screen.
+  virtual void requestScreenShareOptions(bool afterPrimer) = 0;
+  // The picker's Share.
+  virtual void startScreenShare(const ShareTarget& target) = 0;
   // Adds 20 minutes to a limited call; `sendToPeer`: the extension was made
   // on this side and the other party is told.
   virtual void extendCall(bool sendToPeer) = 0;

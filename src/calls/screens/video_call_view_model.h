@@ -25,15 +25,12 @@
 
 #include "calls/control/call_ports.h"
 #include "calls/media/peer_connection.h"
+#include "calls/media/screen_source.h"
 #include "platform/observer_list.h"
 
 namespace orvik {
 
 class CallStrings;
-
-// The screen-share picker's listing of displays and windows.
-// TODO(screen share): ScreenShareCapture::ShareableContent once the capture lands.
-struct ScreenShareListing;
 
 struct VideoCallFields {
   std::string calleeName;
@@ -57,8 +54,8 @@ struct VideoCallFields {
   bool isScreenSharing = false;
   bool remoteScreenSharing = false;
   bool isSwapped = false;
-  // Set while the picker is shown.
-  std::shared_ptr<const ScreenShareListing> screenShareOptions;
+  // The displays and windows the picker offers; set while it is shown.
+  std::shared_ptr<const ShareableContent> screenShareOptions;
   bool showScreenSharePrimer = false;
   bool showScreenRecordingDenied = false;
   // Set while the limit banner is shown.

@@ -13,11 +13,6 @@
 #include "calls/media/call_peer_connection_internal.h"
 
 namespace orvik {
-// Only ever held by pointer in the model.
-struct ScreenShareListing {};
-}  // namespace orvik
-
-namespace orvik {
 namespace {
 
 class VideoCallViewModelTest : public ::testing::Test {
@@ -114,7 +109,7 @@ TEST_F(VideoCallViewModelTest, AnOpeningRewritesTheWindowsFieldsAndKeepsTheCallM
   model.set(&VideoCallFields::isDarkMode, false);
   model.set(&VideoCallFields::cameraSession, session);
   model.set(&VideoCallFields::limitWarning, std::string("2 minutes left"));
-  model.set(&VideoCallFields::screenShareOptions, std::make_shared<const ScreenShareListing>());
+  model.set(&VideoCallFields::screenShareOptions, std::make_shared<const ShareableContent>());
   model.setRemoteVideoTrack(track);
   model.setLocalScreenTrack(std::make_shared<VideoTrackRef>());
 

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <vector>
 
+#include "calls/screens/call_icon.h"
+#include "calls/screens/format_user_number.h"
 #include "calls/screens/video_call_view_model.h"
 
 namespace orvik {
@@ -102,10 +104,22 @@ void drawColumn(const std::vector<ColumnItem>& items, double spacing, StageRect 
   }
 }
 
-// TODO(call-screen kit): CallIcon draws the symbol; a plain outlined box
-// stands in for it until the kit lands.
-void drawIconPlaceholder(GtkSnapshot* s, double x, double y, double size, GdkRGBA color) {
-  strokeRounded(s, x, y, size, size * 0.75, size * 0.15, std::max(1.0, size / 10), color);
+// One of the call screens' symbols (CallIcon's), `size` square with its
+// top-left corner at (x, y), in `color`.
+void drawSymbol(GtkWidget* widget, GtkSnapshot* s, const std::string& symbol, double x, double y, double size,
+                GdkRGBA color) {
+  CallIcon::registerIcons();
+  GtkIconTheme* theme = gtk_icon_theme_get_for_display(gtk_widget_get_display(widget));
+  GtkIconPaintable* icon =
+      gtk_icon_theme_lookup_icon(theme, CallIcon::iconNameFor(symbol).c_str(), nullptr, static_cast<int>(size), 1,
+                                 GTK_TEXT_DIR_NONE, GTK_ICON_LOOKUP_FORCE_SYMBOLIC);
+  if (!icon) return;
+  graphene_point_t at = GRAPHENE_POINT_INIT(static_cast<float>(x), static_cast<float>(y));
+  gtk_snapshot_save(s);
+  gtk_snapshot_translate(s, &at);
+  gtk_symbolic_paintable_snapshot_symbolic(GTK_SYMBOLIC_PAINTABLE(icon), GDK_SNAPSHOT(s), size, size, &color, 1);
+  gtk_snapshot_restore(s);
+  g_object_unref(icon);
 }
 
 }  // namespace
@@ -176,8 +190,7 @@ void snapshotCameraOff(GtkWidget* widget, GtkSnapshot* s, StageRect rect, const 
   }
   PangoLayout* idLayout = nullptr;
   if (look.showsIdLine) {
-    // TODO(call-screen kit): formatUserNumber for the OrvikID.
-    idLayout = makeLayout(widget, content.orvikIdLabel + " " + content.orvikID, {12, PANGO_WEIGHT_NORMAL, white(0.45), 0.5});
+    idLayout = makeLayout(widget, content.orvikIdLabel + " " + formatUserNumber(content.orvikID), {12, PANGO_WEIGHT_NORMAL, white(0.45), 0.5});
     const StageSize size = textSize(idLayout);
     items.push_back({size.height, [&, size](double top) {
                        drawLayout(s, idLayout, centreX - size.width / 2, top, white(0.45));
@@ -192,7 +205,8 @@ void snapshotCameraOff(GtkWidget* widget, GtkSnapshot* s, StageRect rect, const 
                      const double rowWidth = iconSize + (offLayout ? rowSpacing + offSize.width : 0);
                      const double x = centreX - rowWidth / 2;
                      const double rowHeight = std::max(iconSize, offSize.height);
-                     drawIconPlaceholder(s, x, top + rowTop + (rowHeight - iconSize * 0.75) / 2, iconSize, white(0.6));
+                     drawSymbol(widget, s, "video.slash.fill", x, top + rowTop + (rowHeight - iconSize) / 2, iconSize,
+                                white(0.6));
                      if (offLayout) drawLayout(s, offLayout, x + iconSize + rowSpacing, top + rowTop + (rowHeight - offSize.height) / 2, white(0.6));
                    }});
   graphene_rect_t clip = grect(rect.x, rect.y, rect.width, rect.height);
@@ -210,12 +224,8 @@ void snapshotScreenSharingIndicator(GtkWidget* widget, GtkSnapshot* s, StageRect
   const double centreX = rect.x + rect.width / 2;
   std::vector<ColumnItem> items;
   items.push_back({look.symbolSize, [&](double top) {
-                     // TODO(call-screen kit): the "rectangle.on.rectangle" symbol.
-                     const double w = look.symbolSize * 0.8;
-                     strokeRounded(s, centreX - w / 2 - look.symbolSize * 0.1, top + look.symbolSize * 0.3, w, w * 0.6,
-                                   3, 2, white(1));
-                     strokeRounded(s, centreX - w / 2 + look.symbolSize * 0.1, top + look.symbolSize * 0.1, w, w * 0.6,
-                                   3, 2, white(1));
+                     drawSymbol(widget, s, "rectangle.on.rectangle", centreX - look.symbolSize / 2, top,
+                                look.symbolSize, white(1));
                    }});
   PangoLayout* text = look.showsText ? makeLayout(widget, "Sharing your screen", {13, PANGO_WEIGHT_MEDIUM, white(0.85)}) : nullptr;
   if (text) {
@@ -226,14 +236,13 @@ void snapshotScreenSharingIndicator(GtkWidget* widget, GtkSnapshot* s, StageRect
   if (text) g_object_unref(text);
 }
 
-void snapshotPiPMuteBadge(GtkWidget*, GtkSnapshot* s, double x, double y) {
+void snapshotPiPMuteBadge(GtkWidget* widget, GtkSnapshot* s, double x, double y) {
   const double size = kPiPMuteBadgeSize;
   GdkRGBA red = kBadgeRed;
   red.alpha = 0.92f;
   fillRounded(s, x, y, size, size, size / 2, red);
   strokeRounded(s, x, y, size, size, size / 2, 1, white(0.25));
-  // TODO(call-screen kit): the "microphone.slash.fill" icon.
-  drawIconPlaceholder(s, x + 7, y + 7 + 11 * 0.125, 11, white(1));
+  drawSymbol(widget, s, "microphone.slash.fill", x + 7, y + 7, 11, white(1));
 }
 
 RemoteCameraOffView::RemoteCameraOffView(CameraOffContent content) : content_(std::move(content)) {
@@ -294,7 +303,7 @@ void RemoteMutedBadge::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapsho
   tint.alpha = 0.55f;
   fillRounded(s, 0, 0, w, h, h / 2, tint);
   strokeRounded(s, 0, 0, w, h, h / 2, 1, white(0.12));
-  drawIconPlaceholder(s, 12, (h - 11 * 0.75) / 2, 11, white(0.9));
+  drawSymbol(GTK_WIDGET(gobj()), s, "microphone.slash.fill", 12, (h - 11) / 2, 11, white(0.9));
   PangoLayout* layout = makeLayout(GTK_WIDGET(gobj()), text_, {12, PANGO_WEIGHT_MEDIUM, white(0.85)});
   const StageSize size = textSize(layout);
   drawLayout(s, layout, 12 + 11 + 6, (h - size.height) / 2, white(0.85));
@@ -326,7 +335,9 @@ VideoCallingStateOverlay::VideoCallingStateOverlay(VideoCallViewModel& model, st
 }
 
 VideoCallingStateOverlay::~VideoCallingStateOverlay() {
-  if (tick_) gtk_widget_remove_tick_callback(GTK_WIDGET(gobj()), tick_);
+  // A widget destroyed with its window has lost its GTK object (and the
+  // callback with it) before this runs.
+  if (tick_ && gobj()) gtk_widget_remove_tick_callback(GTK_WIDGET(gobj()), tick_);
 }
 
 std::string VideoCallingStateOverlay::statusText() const {

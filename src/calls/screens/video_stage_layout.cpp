@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "calls/screens/call_display_name.h"
 #include "calls/screens/video_call_view_model.h"
 
 namespace orvik {
@@ -179,7 +180,7 @@ ScreenSharingIndicatorLayout screenSharingIndicatorLayout(StageSize size) {
   return {compact, compact ? 20.0 : 34.0, compact ? 4.0 : 10.0, !compact};
 }
 
-std::string shortCallName(const std::string& name) { return name.substr(0, name.find('_')); }
+std::string shortCallName(const std::string& name) { return callDisplayName(name); }
 
 std::string remoteMutedText(const std::string& name) { return shortCallName(name) + " muted"; }
 

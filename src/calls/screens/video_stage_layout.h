@@ -163,8 +163,7 @@ struct ScreenSharingIndicatorLayout {
 };
 ScreenSharingIndicatorLayout screenSharingIndicatorLayout(StageSize size);
 
-// The short name of a party: the part before the first "_".
-// TODO(call-screen kit): callDisplayName once the kit lands.
+// The short name of a party: the part before the first "_" (callDisplayName).
 std::string shortCallName(const std::string& name);
 // "anna muted" for anna_lee.
 std::string remoteMutedText(const std::string& name);

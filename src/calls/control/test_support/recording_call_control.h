@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "calls/control/call_control.h"
@@ -23,6 +24,7 @@ class RecordingCallControl : public CallControl {
   void makeCall(const CallUser& callee, CallType type) override {
     calls.push_back("makeCall " + callee.name + " " + callee.OrvikID + " " + (type == CallType::audio ? "audio" : "video"));
     lastCallee = callee;
+    if (onMakeCall) onMakeCall();
   }
   void acceptCall() override { calls.push_back("acceptCall"); }
   void rejectCall() override { calls.push_back("rejectCall"); }
@@ -33,6 +35,18 @@ class RecordingCallControl : public CallControl {
   void setMuted(bool muted) override { calls.push_back(std::string("setMuted ") + (muted ? "true" : "false")); }
   void setSpeakerEnabled(bool enabled) override {
     calls.push_back(std::string("setSpeakerEnabled ") + (enabled ? "true" : "false"));
+  }
+  void setCameraOff(bool off) override { calls.push_back(std::string("setCameraOff ") + (off ? "true" : "false")); }
+  void toggleScreenShare() override { calls.push_back("toggleScreenShare"); }
+  void requestScreenShareOptions(bool afterPrimer) override {
+    calls.push_back(std::string("requestScreenShareOptions ") + (afterPrimer ? "true" : "false"));
+  }
+  void startScreenShare(const ShareTarget& target) override {
+    if (const auto* window = std::get_if<ShareableWindow>(&target)) {
+      calls.push_back("startScreenShare window " + std::to_string(window->id));
+    } else {
+      calls.push_back("startScreenShare display " + std::to_string(std::get<ShareableDisplay>(target).id));
+    }
   }
   void extendCall(bool sendToPeer) override {
     calls.push_back(std::string("extendCall ") + (sendToPeer ? "true" : "false"));
@@ -46,6 +60,8 @@ class RecordingCallControl : public CallControl {
   std::vector<std::string> calls;
   CallUser lastCallee;
   std::function<void()> onEndCall;
+  // The manager's answer to a call placed (a state written, or nothing).
+  std::function<void()> onMakeCall;
 };
 
 }  // namespace orvik::testing
