@@ -158,6 +158,25 @@ class ManagerIncomingCallPushTarget final : public IncomingCallPushTarget {
   std::function<IncomingCallPanel*()> panel_;
 };
 
+// The ringing video call's camera preview: the pre-call window's camera,
+// only where the camera is already allowed (a ringing call asks nothing).
+class PreviewCameraForIncomingCalls final : public IncomingCameraPreview {
+ public:
+  PreviewCameraForIncomingCalls(PreCallCamera& camera, platform::CaptureAuthorization& access)
+      : camera_(camera), access_(access) {}
+  void start(std::function<void(CameraSessionHandle)> ready) override {
+    if (access_.status(platform::CaptureDevice::camera) != platform::CaptureAuthorizationStatus::authorized) return;
+    camera_.start([ready = std::move(ready)](CameraSessionHandle session) {
+      if (session) ready(std::move(session));
+    });
+  }
+  void stop(CameraSessionHandle session) override { camera_.stop(std::move(session)); }
+
+ private:
+  PreCallCamera& camera_;
+  platform::CaptureAuthorization& access_;
+};
+
 // Whether one of the program's windows is the one the user works in.
 bool isApplicationActive() {
   GApplication* application = g_application_get_default();
@@ -375,11 +394,12 @@ AppServices::AppServices(Options options)
     open.localImageUrl = request.myImage;
     videoCallWindow_->open(open);
   });
-  // TODO(incoming call intake): the camera preview of a ringing video call.
-  incomingCallPanel_ = IncomingCallPanel::create(
-      {*calls_, IncomingCallPanelGtk::factory({*windowPlacement_, callStrings_, audioView.defaultAvatarURL})});
   preCallCameras_ = std::make_unique<V4L2CameraSource>();
   preCallCamera_ = std::make_unique<SourcePreCallCamera>(*preCallCameras_, platform::mainQueue());
+  incomingCameraPreview_ = std::make_unique<PreviewCameraForIncomingCalls>(*preCallCamera_, *captureAuthorization_);
+  incomingCallPanel_ = IncomingCallPanel::create(
+      {*calls_, IncomingCallPanelGtk::factory({*windowPlacement_, callStrings_, audioView.defaultAvatarURL}),
+       incomingCameraPreview_.get()});
   preCallWindow_ = NativePreCallWindow::create(
       {platform::mainQueue(), *captureAuthorization_, callStrings_,
        PreCallWindowGtk::factory({callStrings_, audioView.defaultAvatarURL}), preCallCamera_.get(),

@@ -92,6 +92,7 @@ class NativeCallManagerOperations;
 class NativeCallWindow;
 class NativePreCallWindow;
 class CameraSource;
+class IncomingCameraPreview;
 class PreCallCamera;
 class NativeLogger;
 class NetworkMonitor;
@@ -261,9 +262,11 @@ class AppServices {
   std::unique_ptr<ScreenShareThumbnailer> shareThumbnails_;
   std::shared_ptr<NativeVideoCallWindow> videoCallWindow_;
   std::shared_ptr<NativeVideoPiP> callVideoPiP_;
-  std::shared_ptr<IncomingCallPanel> incomingCallPanel_;
+  // The camera outlives the panel and the window that start previews on it.
   std::unique_ptr<CameraSource> preCallCameras_;
   std::unique_ptr<PreCallCamera> preCallCamera_;
+  std::unique_ptr<IncomingCameraPreview> incomingCameraPreview_;
+  std::shared_ptr<IncomingCallPanel> incomingCallPanel_;
   std::shared_ptr<NativePreCallWindow> preCallWindow_;
   std::unique_ptr<DocTransferManager> documents_;
   std::unique_ptr<ImgTransferManager> images_;

@@ -69,6 +69,7 @@ IncomingCallPanelGtk::IncomingCallPanelGtk(const Context& context, const Incomin
     // The camera preview's place: black with a spinner until a session runs.
     previewArea_.set_name("incoming-preview");
     previewArea_.set_size_request(spec.width - 60, 150);
+    previewArea_.set_overflow(Gtk::Overflow::HIDDEN);
     setWidgetCss(previewArea_, "box { background: black; border-radius: 18px; }");
     previewSpinner_.set_hexpand(true);
     previewSpinner_.set_vexpand(true);
@@ -76,6 +77,12 @@ IncomingCallPanelGtk::IncomingCallPanelGtk(const Context& context, const Incomin
     previewSpinner_.set_valign(Gtk::Align::CENTER);
     setWidgetCss(previewSpinner_, "spinner { color: " + cssColor(Rgba::white(0.5)) + "; }");
     previewArea_.append(previewSpinner_);
+    previewView_ = Gtk::make_managed<CameraPreviewView>(previewFeed_);
+    previewView_->set_name("incoming-camera-preview");
+    previewView_->set_hexpand(true);
+    previewView_->set_vexpand(true);
+    previewView_->set_visible(false);
+    previewArea_.append(*previewView_);
     column_.append(previewArea_);
   }
 
@@ -154,6 +161,8 @@ void IncomingCallPanelGtk::render() {
   if (!isAudio_) {
     previewSpinner_.set_visible(content.showsPreviewPlaceholder);
     previewSpinner_.set_spinning(content.showsPreviewPlaceholder);
+    previewFeed_.update(content.showsPreview ? identity.preview : nullptr, /*fill=*/true);
+    previewView_->set_visible(content.showsPreview);
   }
 }
 

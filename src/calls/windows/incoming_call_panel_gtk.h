@@ -17,6 +17,7 @@
 #include <gtkmm/window.h>
 
 #include "calls/screens/call_colors.h"
+#include "calls/screens/camera_preview_view.h"
 #include "calls/windows/incoming_call_panel.h"
 
 namespace orvik {
@@ -59,6 +60,8 @@ class IncomingCallPanelGtk final : public IncomingCallPanelSurface {
   IncomingCallPanelDelegate& delegate_;
   bool isAudio_;
   int margin_;
+  // Outlives the window, whose picture shows its paintable.
+  CameraPreviewFeed previewFeed_;
   Gtk::Window window_;
   Gtk::Box column_{Gtk::Orientation::VERTICAL};
   CallAvatarView* avatar_ = nullptr;
@@ -66,6 +69,7 @@ class IncomingCallPanelGtk final : public IncomingCallPanelSurface {
   Gtk::Label orvikId_;
   Gtk::Box previewArea_;
   Gtk::Spinner previewSpinner_;
+  CameraPreviewView* previewView_ = nullptr;
   Gtk::Button* accept_ = nullptr;
   Gtk::Button* decline_ = nullptr;
   platform::Subscription identitySeen_;

@@ -14,6 +14,9 @@
 // gtkmm and GoogleTest first: Xlib's macros come after them.
 #include "calls/control/call_strings.h"
 #include "calls/control/test_support/recording_call_control.h"
+#include "calls/media/call_peer_connection_internal.h"
+#include "calls/media/camera_source.h"
+#include "calls/screens/test_support/synthetic_video_source.h"
 #include "calls/screens/test_support/widget_tree.h"
 #include "calls/windows/incoming_call_panel.h"
 #include "calls/windows/incoming_call_panel_gtk.h"
@@ -30,6 +33,22 @@
 
 namespace orvik {
 namespace {
+
+// A camera that is running at once, its frames delivered by the test.
+class RunningCamera final : public IncomingCameraPreview {
+ public:
+  void start(std::function<void(CameraSessionHandle)> ready) override {
+    ready(session);
+    ++starts;
+  }
+  void stop(CameraSessionHandle stopped) override { stops += stopped == session ? 1 : 0; }
+
+  rtc::scoped_refptr<testing::SyntheticVideoSource> source = rtc::make_ref_counted<testing::SyntheticVideoSource>(64, 48);
+  CameraSessionHandle session =
+      std::make_shared<CameraSessionRef>(CameraSessionRef{std::make_shared<VideoSourceRef>(VideoSourceRef{source})});
+  int starts = 0;
+  int stops = 0;
+};
 
 using orvik::testing::BackgroundProcess;
 
@@ -124,6 +143,7 @@ class IncomingCallPanelIntegration : public ::testing::Test {
   GtkWindow* main_ = nullptr;
   CallStrings strings_{[](const std::string&) {}};
   testing::RecordingCallControl calls_;
+  RunningCamera camera_;
   IncomingCallPanelGtk* window_ = nullptr;
   std::shared_ptr<IncomingCallPanel> panel_;
 };
@@ -147,7 +167,7 @@ TEST_F(IncomingCallPanelIntegration, ARingingCallShowsThePanelAtTheTopRightAbove
          window_ = static_cast<IncomingCallPanelGtk*>(built.get());
          return built;
        },
-       nullptr, [](const std::string&) {}});
+       &camera_, [](const std::string&) {}});
   panel_->showForRingingCall({"alice_1234", "15551234567", "", true, true, true, false});
   ASSERT_TRUE(testing::iterateUntil([&] { return window_ && managed(window_->window().gobj()); }, 20.0));
   GtkWindow* shown = window_->window().gobj();
@@ -191,11 +211,21 @@ TEST_F(IncomingCallPanelIntegration, ARingingCallShowsThePanelAtTheTopRightAbove
   testing::settle(window_->window());
   EXPECT_NE(testing::findByName(window_->window(), "incoming-preview"), nullptr);
   EXPECT_EQ(testing::findByName(window_->window(), "incoming-badge"), nullptr);
+  // The running camera shows in the preview's place.
+  camera_.source->start(20);
+  auto* preview = testing::findByName(window_->window(), "incoming-camera-preview");
+  ASSERT_NE(preview, nullptr);
+  EXPECT_TRUE(testing::iterateUntil([&] { return preview->get_visible() && preview->get_mapped(); }, 5.0));
+  EXPECT_EQ(camera_.starts, 1);
+  testing::iterateUntil([] { return false; }, 0.5);
   testing::saveScreenshot(window_->window(), "IncomingCallPanelIntegration", "video-ringing");
+  camera_.source->stop();
   testing::click(&window_->declineButton());
   testing::iterateUntil([&] { return !panel_->hasWindow(); }, 5.0);
   EXPECT_EQ(calls_.calls, (std::vector<std::string>{"acceptCall", "rejectCall"}));
   EXPECT_FALSE(panel_->hasWindow());
+  // Declining stops the camera.
+  EXPECT_TRUE(testing::iterateUntil([&] { return camera_.stops == 1; }, 5.0));
 }
 
 }  // namespace
