@@ -49,6 +49,7 @@
 #include "platform/test_support/temp_dir.h"
 #include "platform/user_defaults.h"
 #include "platform/window_placement.h"
+#include "calls/windows/test_support/x11_window_lists.h"
 
 #include <gdk/x11/gdkx.h>
 #include <gtk/gtk.h>
@@ -64,21 +65,7 @@ using orvik::testing::kColourBars;
 using orvik::testing::Rgb;
 using orvik::testing::SyntheticVideoSource;
 
-std::vector<unsigned long> windowList(::Display* display, ::Window window, const char* property, ::Atom type) {
-  ::Atom actual = None;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  std::vector<unsigned long> values;
-  if (XGetWindowProperty(display, window, XInternAtom(display, property, False), 0, 1024, False, type, &actual,
-                         &format, &count, &after, &data) == Success &&
-      data && format == 32) {
-    const auto* items = reinterpret_cast<unsigned long*>(data);
-    values.assign(items, items + count);
-  }
-  if (data) XFree(data);
-  return values;
-}
+using orvik::testing::windowList;
 
 // A video track over the synthetic source, as a peer connection's remote
 // track would be.

@@ -15,6 +15,7 @@
 #include "platform/test_support/subprocess.h"
 #include "platform/test_support/temp_dir.h"
 #include "platform/window_placement.h"
+#include "calls/windows/test_support/x11_window_lists.h"
 
 #include <gdk/x11/gdkx.h>
 #include <gtk/gtk.h>
@@ -27,21 +28,7 @@ namespace {
 
 using orvik::testing::BackgroundProcess;
 
-std::vector<unsigned long> windowList(::Display* display, ::Window window, const char* property, ::Atom type) {
-  ::Atom actual = None;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  std::vector<unsigned long> values;
-  if (XGetWindowProperty(display, window, XInternAtom(display, property, False), 0, 1024, False, type, &actual,
-                         &format, &count, &after, &data) == Success &&
-      data && format == 32) {
-    const auto* items = reinterpret_cast<unsigned long*>(data);
-    values.assign(items, items + count);
-  }
-  if (data) XFree(data);
-  return values;
-}
+using orvik::testing::windowList;
 
 class WindowPlacementIntegration : public ::testing::Test {
  protected:
