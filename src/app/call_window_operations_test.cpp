@@ -57,10 +57,10 @@ class PreCallMessagesTest : public ::testing::Test {
   NativeCallWindow callWindow{{queue, authorization, strings, {}, [](const std::string&) {}, 4.0}};
   std::shared_ptr<NativePreCallWindow> preCall = NativePreCallWindow::create(
       {queue, authorization, strings,
-       [this](const PreCallWindowSpec& spec, PreCallControlState&, CaptureSessionBox&, PreCallActions,
+       [this](const PreCallWindowSpec& windowSpec, PreCallControlState&, CaptureSessionBox&, PreCallActions,
               PreCallWindowDelegate&) -> std::unique_ptr<PreCallWindowSurface> {
-         log.push_back("build " + spec.calleeName + " " + spec.userNumber + (spec.isAudio ? " audio" : " video"));
-         return std::make_unique<RecordingPreCallWindow>(log, spec.calleeName);
+         log.push_back("build " + windowSpec.calleeName + " " + windowSpec.userNumber + (windowSpec.isAudio ? " audio" : " video"));
+         return std::make_unique<RecordingPreCallWindow>(log, windowSpec.calleeName);
        },
        nullptr, {}, {}});
   AppCallWindowOperations operations{callWindow, alerts, [this](const std::string& line) { lines.push_back(line); }};

@@ -338,22 +338,22 @@ export function phonePage({ copy, user, peer = '', name = '', announce = 'panel'
 // `copies` ({copy, user, …} as phonePage takes), and ends them all, also
 // when the body fails. Copies signed in at start are waited for.
 export async function withCopies(copies, body, { ice = 'turn' } = {}) {
-  const pages = Object.fromEntries(copies.map((spec) => [spec.copy, phonePage(spec)]));
+  const pages = Object.fromEntries(copies.map((copy) => [copy.copy, phonePage(copy)]));
   const service = await startCallService({ pages, ice });
   const started = {};
   try {
-    await Promise.all(copies.map(async (spec) => {
-      started[spec.copy] = await startCopy({ config: service.configs[spec.copy], name: spec.copy });
+    await Promise.all(copies.map(async (copy) => {
+      started[copy.copy] = await startCopy({ config: service.configs[copy.copy], name: copy.copy });
     }));
-    await Promise.all(copies.map(async (spec) => {
-      await waitFor(() => service.phoneEvents(spec.copy, 'watching').length > 0,
-        { what: `${spec.copy}'s page`, timeoutMs: 90000 });
-      if (spec.signIn !== false) {
-        await waitFor(() => started[spec.copy].printed('[WebView] nativeAuthData — credentials SET'),
-          { what: `${spec.copy}'s credentials`, timeoutMs: 60000 });
+    await Promise.all(copies.map(async (copy) => {
+      await waitFor(() => service.phoneEvents(copy.copy, 'watching').length > 0,
+        { what: `${copy.copy}'s page`, timeoutMs: 90000 });
+      if (copy.signIn !== false) {
+        await waitFor(() => started[copy.copy].printed('[WebView] nativeAuthData — credentials SET'),
+          { what: `${copy.copy}'s credentials`, timeoutMs: 60000 });
         // The page's own report of it names the device (deviceOf).
-        await waitFor(() => service.phoneEvents(spec.copy, 'signedIn').length > 0,
-          { what: `${spec.copy}'s page signed in`, timeoutMs: 30000 });
+        await waitFor(() => service.phoneEvents(copy.copy, 'signedIn').length > 0,
+          { what: `${copy.copy}'s page signed in`, timeoutMs: 30000 });
       }
     }));
     await body({ service, copies: started });

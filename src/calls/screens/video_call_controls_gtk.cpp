@@ -95,9 +95,9 @@ void VideoControlsBar::render() {
   }
   for (auto* b : buttons_) remove(*b);
   buttons_.clear();
-  for (const auto& spec : wanted) {
-    auto* b = Gtk::make_managed<VideoBtn>(spec, kVideoControlsBarButtonSize, dark);
-    const VideoControl control = spec.control;
+  for (const auto& button : wanted) {
+    auto* b = Gtk::make_managed<VideoBtn>(button, kVideoControlsBarButtonSize, dark);
+    const VideoControl control = button.control;
     b->signal_clicked().connect([this, control] {
       const std::function<void()>* action = nullptr;
       switch (control) {

@@ -164,18 +164,18 @@ void FloatingCallPanelView::render() {
   }
 }
 
-FloatingCallPanelGtk::FloatingCallPanelGtk(const Context& context, const FloatingPanelSpec& spec,
+FloatingCallPanelGtk::FloatingCallPanelGtk(const Context& context, const FloatingPanelSpec& windowSpec,
                                            FloatingCallPanelModel& model, FloatingPanelActions actions)
-    : placement_(context.placement), margin_(spec.margin) {
+    : placement_(context.placement), margin_(windowSpec.margin) {
   window_.set_title(kTitle);
   window_.set_name("floating-call-panel");
   window_.set_decorated(false);
   window_.set_resizable(false);
-  window_.set_default_size(spec.width, spec.height);
+  window_.set_default_size(windowSpec.width, windowSpec.height);
   window_.set_hide_on_close(true);
   setWidgetCss(window_, "window { background: transparent; }");
   // Linux cannot keep a window out of other programs' screen captures:
-  // `spec.capturable` has nothing to switch here.
+  // `windowSpec.capturable` has nothing to switch here.
   view_ = Gtk::make_managed<FloatingCallPanelView>(model, context.strings, std::move(actions),
                                                    context.defaultAvatarURL);
   // Dragging the card's background moves the window; its buttons still click.
@@ -191,9 +191,9 @@ FloatingCallPanelGtk::FloatingCallPanelGtk(const Context& context, const Floatin
 FloatingCallPanelGtk::~FloatingCallPanelGtk() { window_.set_visible(false); }
 
 FloatingPanelFactory FloatingCallPanelGtk::factory(Context context) {
-  return [context](const FloatingPanelSpec& spec, FloatingCallPanelModel& model,
+  return [context](const FloatingPanelSpec& windowSpec, FloatingCallPanelModel& model,
                    FloatingPanelActions actions) -> std::unique_ptr<FloatingPanelSurface> {
-    return std::make_unique<FloatingCallPanelGtk>(context, spec, model, std::move(actions));
+    return std::make_unique<FloatingCallPanelGtk>(context, windowSpec, model, std::move(actions));
   };
 }
 

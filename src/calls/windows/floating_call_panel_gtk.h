@@ -89,7 +89,7 @@ class FloatingCallPanelGtk final : public FloatingPanelSurface {
   };
   static constexpr const char* kTitle = "Orvik – Return to Call";
 
-  FloatingCallPanelGtk(const Context& context, const FloatingPanelSpec& spec, FloatingCallPanelModel& model,
+  FloatingCallPanelGtk(const Context& context, const FloatingPanelSpec& windowSpec, FloatingCallPanelModel& model,
                        FloatingPanelActions actions);
   ~FloatingCallPanelGtk() override;
 

@@ -197,8 +197,8 @@ class FloatingCallPanelIntegration : public ::testing::Test {
     auto factory = FloatingCallPanelGtk::factory({*placement_, strings_, ""});
     panel_ = NativeCallFloatingPanel::create(
         {platform::mainQueue(), calls_, strings_, nullptr, *host_,
-         [this, factory](const FloatingPanelSpec& spec, FloatingCallPanelModel& model, FloatingPanelActions actions) {
-           auto built = factory(spec, model, std::move(actions));
+         [this, factory](const FloatingPanelSpec& windowSpec, FloatingCallPanelModel& model, FloatingPanelActions actions) {
+           auto built = factory(windowSpec, model, std::move(actions));
            panelWindow_ = static_cast<FloatingCallPanelGtk*>(built.get());
            return built;
          },

@@ -124,13 +124,13 @@ void IncomingCallPanel::build(const IncomingCallRequest& request, IncomingCallCa
       s.isSubscribed = request.isSubscribed;
     }
   });
-  IncomingCallPanelSpec spec;
-  spec.title = kTitle;
-  spec.isAudio = request.isAudio;
-  spec.isDarkMode = request.isDarkMode;
-  spec.width = kWidth;
-  spec.height = request.isAudio ? kAudioHeight : kVideoHeight;
-  spec.margin = kMargin;
+  IncomingCallPanelSpec windowSpec;
+  windowSpec.title = kTitle;
+  windowSpec.isAudio = request.isAudio;
+  windowSpec.isDarkMode = request.isDarkMode;
+  windowSpec.width = kWidth;
+  windowSpec.height = request.isAudio ? kAudioHeight : kVideoHeight;
+  windowSpec.margin = kMargin;
   std::weak_ptr<IncomingCallPanel> weak = weak_from_this();
   // A window's buttons answer only its own call, never a later panel's.
   const std::uint64_t generation = ++generation_;
@@ -142,7 +142,7 @@ void IncomingCallPanel::build(const IncomingCallRequest& request, IncomingCallCa
                                      auto self = weak.lock();
                                      if (self && self->generation_ == generation) self->decline();
                                    }};
-  window_ = c_.makeWindow(spec, *identity_, std::move(actions), *this);
+  window_ = c_.makeWindow(windowSpec, *identity_, std::move(actions), *this);
   if (!request.isAudio) startPreview();
 
   if (!request.identityGuessed || proper) {

@@ -109,7 +109,7 @@ struct IncomingCallPanelActions {
 };
 
 using IncomingCallPanelFactory = std::function<std::unique_ptr<IncomingCallPanelSurface>(
-    const IncomingCallPanelSpec& spec, IncomingCallIdentityBox& identity, IncomingCallPanelActions actions,
+    const IncomingCallPanelSpec& windowSpec, IncomingCallIdentityBox& identity, IncomingCallPanelActions actions,
     IncomingCallPanelDelegate& delegate)>;
 
 // The camera preview of a video call's panel. `start` hands the running

@@ -15,26 +15,26 @@ constexpr Rgba kDecline{0.88, 0.25, 0.25, 1.0};
 constexpr Rgba kAccept{0.16, 0.72, 0.40, 1.0};
 }  // namespace
 
-IncomingCallPanelGtk::IncomingCallPanelGtk(const Context& context, const IncomingCallPanelSpec& spec,
+IncomingCallPanelGtk::IncomingCallPanelGtk(const Context& context, const IncomingCallPanelSpec& windowSpec,
                                            IncomingCallIdentityBox& identity, IncomingCallPanelActions actions,
                                            IncomingCallPanelDelegate& delegate)
     : placement_(context.placement),
       strings_(context.strings),
       identity_(identity),
       delegate_(delegate),
-      isAudio_(spec.isAudio),
-      margin_(spec.margin) {
-  window_.set_title(spec.title);
+      isAudio_(windowSpec.isAudio),
+      margin_(windowSpec.margin) {
+  window_.set_title(windowSpec.title);
   window_.set_name("incoming-call-panel");
-  window_.set_default_size(spec.width, spec.height);
+  window_.set_default_size(windowSpec.width, windowSpec.height);
   window_.set_hide_on_close(true);
   // The gradient runs under the whole window; its text stays light in
   // either appearance, as the backdrop is dark.
   setWidgetCss(window_, "window { background-image: linear-gradient(to bottom, " +
                             cssColor(kAccent.withAlpha(0.22)) + ", transparent, " +
                             cssColor(Rgba::black(0.18)) + "), linear-gradient(" +
-                            cssColor(spec.isDarkMode ? Rgba::of255(14, 6, 32) : Rgba::of255(40, 30, 60)) + ", " +
-                            cssColor(spec.isDarkMode ? Rgba::of255(14, 6, 32) : Rgba::of255(40, 30, 60)) +
+                            cssColor(windowSpec.isDarkMode ? Rgba::of255(14, 6, 32) : Rgba::of255(40, 30, 60)) + ", " +
+                            cssColor(windowSpec.isDarkMode ? Rgba::of255(14, 6, 32) : Rgba::of255(40, 30, 60)) +
                             "); color: white; }");
 
   column_.set_spacing(10);
@@ -68,7 +68,7 @@ IncomingCallPanelGtk::IncomingCallPanelGtk(const Context& context, const Incomin
   } else {
     // The camera preview's place: black with a spinner until a session runs.
     previewArea_.set_name("incoming-preview");
-    previewArea_.set_size_request(spec.width - 60, 150);
+    previewArea_.set_size_request(windowSpec.width - 60, 150);
     previewArea_.set_overflow(Gtk::Overflow::HIDDEN);
     setWidgetCss(previewArea_, "box { background: black; border-radius: 18px; }");
     previewSpinner_.set_hexpand(true);
@@ -113,10 +113,10 @@ IncomingCallPanelGtk::IncomingCallPanelGtk(const Context& context, const Incomin
 IncomingCallPanelGtk::~IncomingCallPanelGtk() { window_.set_visible(false); }
 
 IncomingCallPanelFactory IncomingCallPanelGtk::factory(Context context) {
-  return [context](const IncomingCallPanelSpec& spec, IncomingCallIdentityBox& identity,
+  return [context](const IncomingCallPanelSpec& windowSpec, IncomingCallIdentityBox& identity,
                    IncomingCallPanelActions actions,
                    IncomingCallPanelDelegate& delegate) -> std::unique_ptr<IncomingCallPanelSurface> {
-    return std::make_unique<IncomingCallPanelGtk>(context, spec, identity, std::move(actions), delegate);
+    return std::make_unique<IncomingCallPanelGtk>(context, windowSpec, identity, std::move(actions), delegate);
   };
 }
 

@@ -36,7 +36,7 @@ class IncomingCallPanelGtk final : public IncomingCallPanelSurface {
     std::string defaultAvatarURL;
   };
 
-  IncomingCallPanelGtk(const Context& context, const IncomingCallPanelSpec& spec, IncomingCallIdentityBox& identity,
+  IncomingCallPanelGtk(const Context& context, const IncomingCallPanelSpec& windowSpec, IncomingCallIdentityBox& identity,
                        IncomingCallPanelActions actions, IncomingCallPanelDelegate& delegate);
   ~IncomingCallPanelGtk() override;
 

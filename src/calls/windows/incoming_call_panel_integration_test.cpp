@@ -148,9 +148,9 @@ TEST_F(IncomingCallPanelIntegration, ARingingCallShowsThePanelAtTheTopRightAbove
 
   auto gtkFactory = IncomingCallPanelGtk::factory({*placement_, strings_, ""});
   panel_ = IncomingCallPanel::create(
-      {calls_, [&](const IncomingCallPanelSpec& spec, IncomingCallIdentityBox& identity, IncomingCallPanelActions a,
+      {calls_, [&](const IncomingCallPanelSpec& windowSpec, IncomingCallIdentityBox& identity, IncomingCallPanelActions a,
                    IncomingCallPanelDelegate& delegate) {
-         auto built = gtkFactory(spec, identity, std::move(a), delegate);
+         auto built = gtkFactory(windowSpec, identity, std::move(a), delegate);
          window_ = static_cast<IncomingCallPanelGtk*>(built.get());
          return built;
        },

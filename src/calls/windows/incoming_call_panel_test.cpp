@@ -63,10 +63,10 @@ class IncomingCallPanelTest : public ::testing::Test {
   IncomingCallPanelTest() {
     panel = IncomingCallPanel::create(
         {calls,
-         [this](const IncomingCallPanelSpec& spec, IncomingCallIdentityBox& identity, IncomingCallPanelActions a,
+         [this](const IncomingCallPanelSpec& windowSpec, IncomingCallIdentityBox& identity, IncomingCallPanelActions a,
                 IncomingCallPanelDelegate& delegate) -> std::unique_ptr<IncomingCallPanelSurface> {
-           log.push_back("window built " + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
-                         " margin " + std::to_string(spec.margin) + (spec.isAudio ? " audio" : " video"));
+           log.push_back("window built " + std::to_string(windowSpec.width) + "x" + std::to_string(windowSpec.height) +
+                         " margin " + std::to_string(windowSpec.margin) + (windowSpec.isAudio ? " audio" : " video"));
            shown = &identity;
            actions = std::move(a);
            auto built = std::make_unique<FakePanelWindow>(log, delegate);

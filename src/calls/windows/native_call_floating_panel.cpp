@@ -171,12 +171,12 @@ void NativeCallFloatingPanel::hide() {
 }
 
 void NativeCallFloatingPanel::buildPanel() {
-  FloatingPanelSpec spec;
-  spec.width = kWidth;
-  spec.height = kHeight;
-  spec.margin = kMargin;
-  spec.isDarkMode = model_.state().isDarkMode;
-  spec.capturable = c_.calls.isScreenshotAccessAllowed();
+  FloatingPanelSpec windowSpec;
+  windowSpec.width = kWidth;
+  windowSpec.height = kHeight;
+  windowSpec.margin = kMargin;
+  windowSpec.isDarkMode = model_.state().isDarkMode;
+  windowSpec.capturable = c_.calls.isScreenshotAccessAllowed();
   const std::weak_ptr<NativeCallFloatingPanel> weak = weak_from_this();
   FloatingPanelActions actions;
   actions.onReturnToCall = [weak] {
@@ -202,7 +202,7 @@ void NativeCallFloatingPanel::buildPanel() {
   actions.onEnd = [weak] {
     if (auto self = weak.lock()) self->c_.calls.endCall();
   };
-  panel_ = c_.makePanel ? c_.makePanel(spec, model_, std::move(actions)) : nullptr;
+  panel_ = c_.makePanel ? c_.makePanel(windowSpec, model_, std::move(actions)) : nullptr;
   if (panel_) panel_->orderFront();
 }
 

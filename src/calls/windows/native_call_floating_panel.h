@@ -151,7 +151,7 @@ class FloatingPanelSurface {
 };
 
 using FloatingPanelFactory = std::function<std::unique_ptr<FloatingPanelSurface>(
-    const FloatingPanelSpec& spec, FloatingCallPanelModel& model, FloatingPanelActions actions)>;
+    const FloatingPanelSpec& windowSpec, FloatingCallPanelModel& model, FloatingPanelActions actions)>;
 
 class NativeCallFloatingPanel final : public FloatingCallPanelControl,
                                       public std::enable_shared_from_this<NativeCallFloatingPanel> {

@@ -138,9 +138,9 @@ class FloatingPanelTest : public ::testing::Test {
   std::shared_ptr<NativeCallFloatingPanel> makePanel(ThemeManager* theme) {
     return NativeCallFloatingPanel::create(
         {queue_, calls_, strings_, theme, desktop_,
-         [this](const FloatingPanelSpec& spec, FloatingCallPanelModel&, FloatingPanelActions actions) {
-           log_.push_back("panel built " + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
-                          " margin " + std::to_string(spec.margin) + (spec.isDarkMode ? " dark" : " light"));
+         [this](const FloatingPanelSpec& windowSpec, FloatingCallPanelModel&, FloatingPanelActions actions) {
+           log_.push_back("panel built " + std::to_string(windowSpec.width) + "x" + std::to_string(windowSpec.height) +
+                          " margin " + std::to_string(windowSpec.margin) + (windowSpec.isDarkMode ? " dark" : " light"));
            actions_ = std::move(actions);
            return std::make_unique<FakePanelWindow>(log_);
          },

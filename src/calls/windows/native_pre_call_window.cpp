@@ -37,18 +37,18 @@ void NativePreCallWindow::show(const std::string& calleeName, const std::string&
   // Active before the window exists, so that the page's "bring the call
   // window to the front" already finds this one.
   preparing_ = true;
-  PreCallWindowSpec spec;
-  spec.calleeName = calleeName;
-  spec.userNumber = userNumber;
-  spec.imageUrl = imageUrl;
-  spec.isAudio = isAudio;
-  spec.title = isAudio ? NativeCallWindow::kAudioTitle
+  PreCallWindowSpec windowSpec;
+  windowSpec.calleeName = calleeName;
+  windowSpec.userNumber = userNumber;
+  windowSpec.imageUrl = imageUrl;
+  windowSpec.isAudio = isAudio;
+  windowSpec.title = isAudio ? NativeCallWindow::kAudioTitle
                        : c_.strings.string(CallStrings::kSecureCall, CallStrings::kSecureCallDefault);
-  spec.width = isAudio ? NativeCallWindow::kAudioWidth : NativeCallWindow::kVideoWidth;
-  spec.height = isAudio ? NativeCallWindow::kAudioHeight : NativeCallWindow::kVideoHeight;
-  spec.minWidth = isAudio ? NativeCallWindow::kAudioMinWidth : NativeCallWindow::kVideoMinWidth;
-  spec.minHeight = isAudio ? NativeCallWindow::kAudioMinHeight : NativeCallWindow::kVideoMinHeight;
-  onMain([spec = std::move(spec), closes = closes_](NativePreCallWindow& self) {
+  windowSpec.width = isAudio ? NativeCallWindow::kAudioWidth : NativeCallWindow::kVideoWidth;
+  windowSpec.height = isAudio ? NativeCallWindow::kAudioHeight : NativeCallWindow::kVideoHeight;
+  windowSpec.minWidth = isAudio ? NativeCallWindow::kAudioMinWidth : NativeCallWindow::kVideoMinWidth;
+  windowSpec.minHeight = isAudio ? NativeCallWindow::kAudioMinHeight : NativeCallWindow::kVideoMinHeight;
+  onMain([windowSpec = std::move(windowSpec), closes = closes_](NativePreCallWindow& self) {
     // The call connected or was hung up before this turn came: no window.
     if (self.closes_ != closes) return;
     self.teardown();
@@ -58,22 +58,22 @@ void NativePreCallWindow::show(const std::string& calleeName, const std::string&
     self.cameraStarting_ = false;
     ++self.generation_;
     self.closedNoticeSent_ = false;
-    if (spec.isAudio) {
-      self.build(spec);
+    if (windowSpec.isAudio) {
+      self.build(windowSpec);
       return;
     }
     // The video window opens on a running camera, or once it is known that
     // there is none.
-    self.buildWhenCameraAnswers_ = [weak = self.weak_from_this(), spec] {
+    self.buildWhenCameraAnswers_ = [weak = self.weak_from_this(), windowSpec] {
       auto me = weak.lock();
-      if (me && me->preparing_ && !me->window_) me->build(spec);
+      if (me && me->preparing_ && !me->window_) me->build(windowSpec);
     };
     self.startPreview();
   });
 }
 
-void NativePreCallWindow::build(const PreCallWindowSpec& spec) {
-  PreCallWindowSpec built = spec;
+void NativePreCallWindow::build(const PreCallWindowSpec& windowSpec) {
+  PreCallWindowSpec built = windowSpec;
   built.capturable = c_.isScreenshotAccessAllowed && c_.isScreenshotAccessAllowed();
   window_ = c_.makeWindow(built, controlState_, *sessionBox_, makeActions(), *this);
   if (window_) window_->present();

@@ -87,7 +87,7 @@ class PreCallWindowSurface {
 };
 
 using PreCallWindowFactory = std::function<std::unique_ptr<PreCallWindowSurface>(
-    const PreCallWindowSpec& spec, PreCallControlState& state, CaptureSessionBox& camera, PreCallActions actions,
+    const PreCallWindowSpec& windowSpec, PreCallControlState& state, CaptureSessionBox& camera, PreCallActions actions,
     PreCallWindowDelegate& delegate)>;
 
 // The camera for the preview. `start` runs `done` exactly once on the main
@@ -167,7 +167,7 @@ class NativePreCallWindow final : public PreCallWindowDelegate,
  private:
   explicit NativePreCallWindow(Collaborators collaborators);
   void onMain(std::function<void(NativePreCallWindow&)> step);
-  void build(const PreCallWindowSpec& spec);
+  void build(const PreCallWindowSpec& windowSpec);
   void applyStatus(const std::string& status);
   void cancelAutoClose();
   // Closes and forgets the window (without its delegate), stops the camera.

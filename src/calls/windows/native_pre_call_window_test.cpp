@@ -73,13 +73,13 @@ struct PreCallHarness {
   PreCallHarness() {
     controller = NativePreCallWindow::create(
         {queue, authorization, strings,
-         [this](const PreCallWindowSpec& spec, PreCallControlState&, CaptureSessionBox& box, PreCallActions a,
+         [this](const PreCallWindowSpec& windowSpec, PreCallControlState&, CaptureSessionBox& box, PreCallActions a,
                 PreCallWindowDelegate& delegate) -> std::unique_ptr<PreCallWindowSurface> {
-           const std::string name = spec.calleeName;
-           log.push_back("build " + name + (spec.isAudio ? " audio " : " video ") + std::to_string(spec.width) +
-                         "x" + std::to_string(spec.height) + " min " + std::to_string(spec.minWidth) + "x" +
-                         std::to_string(spec.minHeight) + " '" + spec.title + "'" +
-                         (spec.capturable ? " capturable" : "") + (box.session() ? " with camera" : ""));
+           const std::string name = windowSpec.calleeName;
+           log.push_back("build " + name + (windowSpec.isAudio ? " audio " : " video ") + std::to_string(windowSpec.width) +
+                         "x" + std::to_string(windowSpec.height) + " min " + std::to_string(windowSpec.minWidth) + "x" +
+                         std::to_string(windowSpec.minHeight) + " '" + windowSpec.title + "'" +
+                         (windowSpec.capturable ? " capturable" : "") + (box.session() ? " with camera" : ""));
            actions = std::move(a);
            auto built = std::make_unique<FakePreCallWindow>(log, name, delegate);
            window = built.get();

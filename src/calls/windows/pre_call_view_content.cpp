@@ -43,26 +43,26 @@ double easeOut(double t) {
 
 }  // namespace
 
-PreCallViewContent presentPreCall(const PreCallWindowSpec& spec, const PreCallControlState& state, bool hasSession,
+PreCallViewContent presentPreCall(const PreCallWindowSpec& windowSpec, const PreCallControlState& state, bool hasSession,
                                   int dotCount, const CallStrings& strings) {
   PreCallViewContent content;
-  content.shownName = callDisplayName(spec.calleeName);
-  content.avatarInitial = content.shownName.empty() ? std::string() : avatarInitial(spec.calleeName);
-  const std::string number = preCallFormattedNumber(spec.userNumber);
+  content.shownName = callDisplayName(windowSpec.calleeName);
+  content.avatarInitial = content.shownName.empty() ? std::string() : avatarInitial(windowSpec.calleeName);
+  const std::string number = preCallFormattedNumber(windowSpec.userNumber);
   if (!number.empty()) {
     content.orvikIdLine = strings.string(CallStrings::kOrvikIdLabel, CallStrings::kOrvikIdLabelDefault) + " " + number;
   }
   content.statusText = preCallStatusText(state.status(), dotCount);
   content.statusIsEnding = state.isEndingStatus();
-  if (!spec.isAudio) {
+  if (!windowSpec.isAudio) {
     content.showsCamera = hasSession && state.isVideoOn();
     content.showsCameraOffCentre = !content.showsCamera;
     content.showsCalleeChip = state.isVideoOn();
   }
-  const int size = spec.isAudio ? 0 : 1;
+  const int size = windowSpec.isAudio ? 0 : 1;
   content.buttons.push_back({PreCallButton::microphone, state.isMuted() ? "mic.slash.fill" : "mic.fill",
                              state.isMuted(), kMicrophoneDiameter[size]});
-  if (!spec.isAudio) {
+  if (!windowSpec.isAudio) {
     content.buttons.push_back({PreCallButton::camera, state.isVideoOn() ? "video.fill" : "video.slash.fill",
                                !state.isVideoOn(), kCameraDiameter});
   }

@@ -4,7 +4,7 @@
 // off. PreCallWindowGtk renders it.
 //
 //   PreCallDotCounter dots(queue, [&] { redraw(); });   // 1, 2, 3, 1, ... every 0.55 s
-//   auto content = presentPreCall(spec, state, box.session() != nullptr, dots.count(), strings);
+//   auto content = presentPreCall(windowSpec, state, box.session() != nullptr, dots.count(), strings);
 //
 // THREAD-SAFETY: main queue only; presentPreCall and pulsingRingAt are pure.
 #pragma once
@@ -53,7 +53,7 @@ struct PreCallViewContent {
   std::vector<PreCallButtonLook> buttons;
 };
 
-PreCallViewContent presentPreCall(const PreCallWindowSpec& spec, const PreCallControlState& state, bool hasSession,
+PreCallViewContent presentPreCall(const PreCallWindowSpec& windowSpec, const PreCallControlState& state, bool hasSession,
                                   int dotCount, const CallStrings& strings);
 
 // The dot counter of the status line: starts at 1 and advances every 0.55 s

@@ -12,7 +12,7 @@
 namespace orvik {
 namespace {
 
-PreCallWindowSpec spec(const std::string& name, const std::string& number, bool isAudio) {
+PreCallWindowSpec windowSpec(const std::string& name, const std::string& number, bool isAudio) {
   PreCallWindowSpec s;
   s.calleeName = name;
   s.userNumber = number;
@@ -40,24 +40,24 @@ TEST(PreCallViewContent, NamesInitialsAndTheOrvikIdLine) {
       {"_x", "1", "", "", "OrvikID: 1"},
   };
   for (const auto& c : cases) {
-    const auto content = presentPreCall(spec(c.name, c.number, true), state, false, 1, strings);
+    const auto content = presentPreCall(windowSpec(c.name, c.number, true), state, false, 1, strings);
     EXPECT_EQ(content.shownName, c.shownName) << c.name;
     EXPECT_EQ(content.avatarInitial, c.initial) << c.name;
     EXPECT_EQ(content.orvikIdLine, c.idLine) << c.name;
   }
   strings.setCallStrings(R"(setCallStrings:{"orvikidLabel":"ID:"})");
-  EXPECT_EQ(presentPreCall(spec("a", "123", true), state, false, 1, strings).orvikIdLine, "ID: 123");
+  EXPECT_EQ(presentPreCall(windowSpec("a", "123", true), state, false, 1, strings).orvikIdLine, "ID: 123");
 }
 
 TEST(PreCallViewContent, TheStatusLineAndItsEndingColour) {
   CallStrings strings{[](const std::string&) {}};
   PreCallControlState state;
   state.setStatus("Calling...");
-  auto content = presentPreCall(spec("a", "", true), state, false, 2, strings);
+  auto content = presentPreCall(windowSpec("a", "", true), state, false, 2, strings);
   EXPECT_EQ(content.statusText, "Calling..");
   EXPECT_FALSE(content.statusIsEnding);
   state.setStatus("Failed");
-  content = presentPreCall(spec("a", "", true), state, false, 2, strings);
+  content = presentPreCall(windowSpec("a", "", true), state, false, 2, strings);
   EXPECT_EQ(content.statusText, "Failed");
   EXPECT_TRUE(content.statusIsEnding);
 }
@@ -94,7 +94,7 @@ TEST(PreCallViewContent, LayoutPartsAndButtonsForEachState) {
     state.setMuted(c.muted);
     state.setVideoOn(c.videoOn);
     state.setSpeakerOn(c.speakerOn);
-    const auto content = presentPreCall(spec("a", "1", c.isAudio), state, c.hasSession, 1, strings);
+    const auto content = presentPreCall(windowSpec("a", "1", c.isAudio), state, c.hasSession, 1, strings);
     EXPECT_EQ(content.showsCamera, c.camera) << c.what;
     EXPECT_EQ(content.showsCameraOffCentre, c.centre) << c.what;
     EXPECT_EQ(content.showsCalleeChip, c.chip) << c.what;

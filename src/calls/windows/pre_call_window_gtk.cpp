@@ -127,21 +127,21 @@ void PulsingRings::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
 
 // ---------------------------------------------------------------- the window
 
-PreCallWindowGtk::PreCallWindowGtk(const Context& context, const PreCallWindowSpec& spec, PreCallControlState& state,
+PreCallWindowGtk::PreCallWindowGtk(const Context& context, const PreCallWindowSpec& windowSpec, PreCallControlState& state,
                                    CaptureSessionBox& camera, PreCallActions actions,
                                    PreCallWindowDelegate& delegate)
     : strings_(context.strings),
-      spec_(spec),
+      spec_(windowSpec),
       state_(state),
       camera_(camera),
       delegate_(delegate),
       defaultAvatarURL_(context.defaultAvatarURL) {
-  window_.set_title(spec.title);
+  window_.set_title(windowSpec.title);
   window_.set_name("pre-call-window");
-  window_.set_default_size(spec.width, spec.height);
+  window_.set_default_size(windowSpec.width, windowSpec.height);
   setWidgetCss(window_, "window { background-color: " + cssColor(kBackground) + "; color: white; }");
   root_ = Gtk::make_managed<Gtk::Overlay>();
-  root_->set_size_request(spec.minWidth, spec.minHeight);
+  root_->set_size_request(windowSpec.minWidth, windowSpec.minHeight);
   auto* background = Gtk::make_managed<Gtk::Box>();
   background->set_hexpand(true);
   background->set_vexpand(true);
@@ -150,7 +150,7 @@ PreCallWindowGtk::PreCallWindowGtk(const Context& context, const PreCallWindowSp
   window_.set_child(*root_);
 
   content_ = presentPreCall(spec_, state_, camera_.session() != nullptr, 1, strings_);
-  if (spec.isAudio) {
+  if (windowSpec.isAudio) {
     buildAudio(*root_, std::move(actions));
   } else {
     buildVideo(*root_, std::move(actions));
@@ -197,9 +197,9 @@ PreCallWindowGtk::~PreCallWindowGtk() {
 }
 
 PreCallWindowFactory PreCallWindowGtk::factory(Context context) {
-  return [context](const PreCallWindowSpec& spec, PreCallControlState& state, CaptureSessionBox& camera,
+  return [context](const PreCallWindowSpec& windowSpec, PreCallControlState& state, CaptureSessionBox& camera,
                    PreCallActions actions, PreCallWindowDelegate& delegate) -> std::unique_ptr<PreCallWindowSurface> {
-    return std::make_unique<PreCallWindowGtk>(context, spec, state, camera, std::move(actions), delegate);
+    return std::make_unique<PreCallWindowGtk>(context, windowSpec, state, camera, std::move(actions), delegate);
   };
 }
 

@@ -63,7 +63,7 @@ class PreCallWindowGtk final : public PreCallWindowSurface {
     std::string defaultAvatarURL;
   };
 
-  PreCallWindowGtk(const Context& context, const PreCallWindowSpec& spec, PreCallControlState& state,
+  PreCallWindowGtk(const Context& context, const PreCallWindowSpec& windowSpec, PreCallControlState& state,
                    CaptureSessionBox& camera, PreCallActions actions, PreCallWindowDelegate& delegate);
   ~PreCallWindowGtk() override;
 

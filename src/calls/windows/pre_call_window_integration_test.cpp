@@ -81,9 +81,9 @@ class PreCallWindowIntegration : public ::testing::Test {
     controller_ = NativePreCallWindow::create(
         {platform::mainQueue(), authorization_, strings_,
          [this, factory = PreCallWindowGtk::factory({strings_, ""})](
-             const PreCallWindowSpec& spec, PreCallControlState& state, CaptureSessionBox& box, PreCallActions a,
+             const PreCallWindowSpec& windowSpec, PreCallControlState& state, CaptureSessionBox& box, PreCallActions a,
              PreCallWindowDelegate& delegate) {
-           auto built = factory(spec, state, box, std::move(a), delegate);
+           auto built = factory(windowSpec, state, box, std::move(a), delegate);
            window_ = static_cast<PreCallWindowGtk*>(built.get());
            return built;
          },
