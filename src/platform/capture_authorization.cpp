@@ -43,6 +43,28 @@ void decideMicrophone(CaptureAuthorization& authorization, CaptureAuthorizationS
 
 }  // namespace
 
+void whenAuthorized(CaptureAuthorization& authorization, CaptureDevice device, std::function<void()> granted,
+                    std::function<void()> refused) {
+  switch (authorization.status(device)) {
+    case CaptureAuthorizationStatus::authorized:
+      granted();
+      return;
+    case CaptureAuthorizationStatus::notDetermined:
+      authorization.request(device, [granted = std::move(granted), refused = std::move(refused)](bool yes) {
+        if (yes) {
+          granted();
+        } else {
+          refused();
+        }
+      });
+      return;
+    case CaptureAuthorizationStatus::denied:
+    case CaptureAuthorizationStatus::restricted:
+      refused();
+      return;
+  }
+}
+
 void decideMediaCapture(CaptureAuthorization& authorization, bool involvesCamera, std::function<void(bool)> done) {
   const auto microphone = authorization.status(CaptureDevice::microphone);
   if (!involvesCamera) {

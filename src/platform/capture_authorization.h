@@ -32,6 +32,12 @@ class DevicePresenceCaptureAuthorization final : public CaptureAuthorization {
   void request(CaptureDevice device, std::function<void(bool granted)> done) override;
 };
 
+// Runs `granted` when `device` is authorised, asking once when it was never
+// decided, and `refused` otherwise: exactly one of them runs, at once or
+// with the request's answer.
+void whenAuthorized(CaptureAuthorization& authorization, CaptureDevice device, std::function<void()> granted,
+                    std::function<void()> refused);
+
 // Decides a page's capture request. `involvesCamera`: the request asks for the
 // camera (with or without the microphone). The camera is asked for before the
 // microphone; `done` is called exactly once.

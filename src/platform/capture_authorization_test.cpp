@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <string>
+#include <vector>
 
 namespace orvik::platform {
 namespace {
@@ -98,6 +100,30 @@ TEST(MediaCaptureDecision, TheCallPageIsRefusedAtOnceWhenItsCameraIsDeniedAndNev
     EXPECT_EQ(calls, 1) << c.name;
     EXPECT_EQ(granted, c.grant) << c.name;
     EXPECT_EQ(authorization.asked, c.asked) << c.name;
+  }
+}
+
+TEST(WhenAuthorized, RunsExactlyOneOutcomeAndAsksOnlyWhenNeverDecided) {
+  struct Case {
+    Status status;
+    bool answer;
+    const char* outcome;
+    bool asks;
+  };
+  const Case cases[] = {
+      {Status::authorized, false, "granted", false},  {Status::notDetermined, true, "granted", true},
+      {Status::notDetermined, false, "refused", true}, {Status::denied, true, "refused", false},
+      {Status::restricted, true, "refused", false},
+  };
+  for (const Case& c : cases) {
+    FakeCaptureAuthorization access;
+    access.statuses[CaptureDevice::microphone] = c.status;
+    access.answers[CaptureDevice::microphone] = c.answer;
+    std::vector<std::string> outcomes;
+    whenAuthorized(access, CaptureDevice::microphone, [&] { outcomes.push_back("granted"); },
+                   [&] { outcomes.push_back("refused"); });
+    EXPECT_EQ(outcomes, std::vector<std::string>{c.outcome}) << static_cast<int>(c.status) << " " << c.answer;
+    EXPECT_EQ(access.asked.size(), c.asks ? 1u : 0u) << static_cast<int>(c.status);
   }
 }
 

@@ -116,32 +116,22 @@ void NativeVideoCallWindow::open(const VideoCallWindowRequest& request) {
   callee.userNumber = request.calleeOrvikID;
   callee.isSubscribed = request.isSubscribed;
 
-  auto refused = [this] {
-    log("[VideoCallWindow] mic permission denied — outgoing call not started");
-    c_.alerts.showCallAlert(kMicrophoneAlertTitle, kMicrophoneAlertText);
+  // A later open takes the window over while access is being asked for.
+  auto current = [weak = weak_from_this(), generation]() {
+    auto self = weak.lock();
+    return self && self->openGeneration_ == generation ? self : nullptr;
   };
-  switch (c_.authorization.status(platform::CaptureDevice::microphone)) {
-    case platform::CaptureAuthorizationStatus::authorized:
-      placeCall(callee);
-      return;
-    case platform::CaptureAuthorizationStatus::notDetermined:
-      c_.authorization.request(platform::CaptureDevice::microphone,
-                               [weak = weak_from_this(), generation, callee, refused](bool granted) {
-                                 auto self = weak.lock();
-                                 // A later open has taken the window over.
-                                 if (!self || self->openGeneration_ != generation) return;
-                                 if (granted) {
-                                   self->placeCall(callee);
-                                 } else {
-                                   refused();
-                                 }
-                               });
-      return;
-    case platform::CaptureAuthorizationStatus::denied:
-    case platform::CaptureAuthorizationStatus::restricted:
-      refused();
-      return;
-  }
+  platform::whenAuthorized(
+      c_.authorization, platform::CaptureDevice::microphone,
+      [current, callee] {
+        if (auto self = current()) self->placeCall(callee);
+      },
+      [current] {
+        auto self = current();
+        if (!self) return;
+        self->log("[VideoCallWindow] mic permission denied — outgoing call not started");
+        self->c_.alerts.showCallAlert(kMicrophoneAlertTitle, kMicrophoneAlertText);
+      });
 }
 
 void NativeVideoCallWindow::placeCall(const CallUser& callee) {
