@@ -25,7 +25,7 @@ bool ManagerCallControl::isScreenshotAccessAllowed() const {
 
 void ManagerCallControl::makeCall(const CallUser& callee, CallType type) { manager_.makeCall(callee, type); }
 
-void ManagerCallControl::acceptCall() { nativeLog("[NativeCallMgr] acceptCall is not available yet"); }
+void ManagerCallControl::acceptCall() { manager_.acceptCall(); }
 
 // Declining a ringing call is what hanging up does while it rings.
 void ManagerCallControl::rejectCall() {
@@ -50,17 +50,11 @@ void ManagerCallControl::startScreenShare(const ShareTarget& target) { manager_.
 
 void ManagerCallControl::extendCall(bool sendToPeer) { manager_.extendCall(sendToPeer); }
 
-void ManagerCallControl::requestVideoUpgrade() {
-  nativeLog("[NativeCallMgr] requestVideoUpgrade is not available yet");
-}
+void ManagerCallControl::requestVideoUpgrade() { manager_.requestVideoUpgrade(); }
 
-void ManagerCallControl::acceptVideoUpgrade() {
-  nativeLog("[NativeCallMgr] acceptVideoUpgrade is not available yet");
-}
+void ManagerCallControl::acceptVideoUpgrade() { manager_.acceptVideoUpgrade(); }
 
-void ManagerCallControl::declineVideoUpgrade() {
-  nativeLog("[NativeCallMgr] declineVideoUpgrade is not available yet");
-}
+void ManagerCallControl::declineVideoUpgrade() { manager_.declineVideoUpgrade(); }
 
 void ShellCallWindows::publishTimerText(const std::string& text) {
   publishVideoTimerText(text);
@@ -89,14 +83,43 @@ void ShellCallWindows::floatingPanelCallDidEnd() {
   if (auto* floating = floatingPanel()) floating->callDidEnd();
 }
 
-void ShellCallWindows::updateCallScreenIdentity(bool, const std::string& name, const std::string&,
-                                                const std::string& avatarURL, bool) {
+void ShellCallWindows::updateCallScreenIdentity(bool isAudio, const std::string& name, const std::string& orvikID,
+                                                const std::string& avatarURL, bool isSubscribed) {
+  if (isAudio) {
+    if (auto* audio = audioWindow_()) {
+      audio->model().update([&](AudioCallViewState& s) {
+        s.calleeName = name;
+        s.calleeOrvikID = orvikID;
+        s.imageUrl = avatarURL;
+        s.isSubscribed = isSubscribed;
+      });
+    }
+  } else {
+    writeVideoModel([&](VideoCallViewModel& m) {
+      m.set(&VideoCallFields::calleeName, name);
+      m.set(&VideoCallFields::calleeOrvikID, orvikID);
+      m.set(&VideoCallFields::imageUrl, avatarURL);
+      m.set(&VideoCallFields::isSubscribed, isSubscribed);
+    });
+  }
   if (auto* floating = floatingPanel()) {
     floating->model().update([&](FloatingCallPanelState& s) {
       s.calleeName = name;
       s.imageUrl = avatarURL;
     });
   }
+}
+
+void ShellCallWindows::setAudioUpgradeState(CallWindows::VideoUpgradeState state) {
+  using Screen = orvik::VideoUpgradeState;
+  Screen shown = Screen::none;
+  switch (state) {
+    case CallWindows::VideoUpgradeState::none: shown = Screen::none; break;
+    case CallWindows::VideoUpgradeState::requesting: shown = Screen::requesting; break;
+    case CallWindows::VideoUpgradeState::incomingRequest: shown = Screen::incomingRequest; break;
+    case CallWindows::VideoUpgradeState::connecting: shown = Screen::connecting; break;
+  }
+  if (auto* audio = audioWindow_()) audio->model().update([&](AudioCallViewState& s) { s.upgradeState = shown; });
 }
 
 void ShellCallWindows::markCameraOff() {

@@ -23,9 +23,7 @@ class NativeVideoCallWindow;
 class NativeVideoPiP;
 class VideoCallViewModel;
 
-// The operations the manager does not have yet log that they were asked for
-// and do nothing. TODO(call manager accept and video upgrade issues): forward
-// them.
+// The call windows' and the shell's operations, forwarded to the manager.
 class ManagerCallControl final : public CallControl {
  public:
   explicit ManagerCallControl(NativeCallManager& manager) : manager_(manager) {}
@@ -85,12 +83,13 @@ class ShellCallWindows final : public CallWindows {
   void updateIncomingPanelIdentity(const std::string& name, const std::string& orvikID, const std::string& avatarURL,
                                    bool isSubscribed) override;
   void incomingPanelIdentityResolved() override;
-  // The floating panel's model; TODO(call windows issue): the call screens'.
+  // The audio or the video screen's model, and the floating panel's.
   void updateCallScreenIdentity(bool isAudio, const std::string& name, const std::string& orvikID,
                                 const std::string& avatarURL, bool isSubscribed) override;
   void floatingPanelCallDidStart(const std::string& name, const std::string& avatarURL, bool isAudio,
                                  bool startsRinging) override;
   void floatingPanelCallDidEnd() override;
+  void setAudioUpgradeState(VideoUpgradeState state) override;
   void markCameraOff() override;
   void setVideoCameraSession(CameraSessionHandle session) override;
   void markVideoCallEnded() override;

@@ -53,8 +53,8 @@ void ShellCallWindows::openVideoCallWindow(const std::string& name, const std::s
   }
 }
 
-// TODO(call windows issue): the audio window's incoming flag.
 void ShellCallWindows::clearIncomingFlag() {
+  if (auto* audio = audioWindow_()) audio->model().update([](AudioCallViewState& s) { s.isIncoming = false; });
   writeVideo(videoWindow(), [](VideoCallViewModel& m) { m.set(&VideoCallFields::isIncoming, false); });
 }
 

@@ -5,13 +5,17 @@
 // with a recording window on virtual time.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "app/call_engine_ports.h"
 #include "calls/control/call_ports.h"
 #include "calls/control/call_strings.h"
 #include "calls/control/test_support/recording_call_control.h"
 #include "calls/media/call_peer_connection_internal.h"
 #include "calls/media/camera_source.h"
+#include "calls/windows/audio_call_window_surface.h"
 #include "calls/windows/floating_call_panel_control.h"
+#include "calls/windows/native_audio_call_window.h"
 #include "calls/windows/native_video_call_window.h"
 #include "platform/capture_authorization.h"
 #include "platform/dispatch/virtual_queue.h"
@@ -46,9 +50,29 @@ class Surface final : public VideoCallWindowSurface {
   VideoCallWindowDelegate& delegate_;
 };
 
+class AudioSurface final : public AudioCallWindowSurface {
+ public:
+  explicit AudioSurface(AudioCallWindowDelegate& delegate) : delegate_(delegate) {}
+  void setDarkMode(bool) override {}
+  void orderFront() override {}
+  void raiseAboveAppWindows() override {}
+  void setElevated(bool) override {}
+  void close() override { delegate_.windowWillClose(); }
+
+ private:
+  AudioCallWindowDelegate& delegate_;
+};
+
 class ShellVideoCallWindowsTest : public ::testing::Test {
  protected:
   ShellVideoCallWindowsTest() {
+    audio = NativeAudioCallWindow::create(
+        {calls, microphone, strings, nullptr, floating, alerts,
+         [](const AudioCallWindowSetup&, AudioCallViewModel&, AudioCallActions,
+            AudioCallWindowDelegate& delegate) -> std::unique_ptr<AudioCallWindowSurface> {
+           return std::make_unique<AudioSurface>(delegate);
+         },
+         [](const std::string&) {}});
     window = NativeVideoCallWindow::create(
         {calls, microphone, strings, nullptr, floating, alerts, [] { return LocalCallIdentity{"me", {}, ""}; }, {},
          [this](const VideoCallWindowSetup& setup, VideoCallViewModel&, VideoCallActions,
@@ -70,7 +94,8 @@ class ShellVideoCallWindowsTest : public ::testing::Test {
   NoAlerts alerts;
   std::vector<std::string> titles;
   std::shared_ptr<NativeVideoCallWindow> window;
-  ShellCallWindows shell{[]() -> GtkWindow* { return nullptr; }, []() -> NativeAudioCallWindow* { return nullptr; }};
+  std::shared_ptr<NativeAudioCallWindow> audio;
+  ShellCallWindows shell{[]() -> GtkWindow* { return nullptr; }, [this] { return audio.get(); }};
 };
 
 TEST_F(ShellVideoCallWindowsTest, EachOpeningOfTheManagerTakesItsWay) {
@@ -150,6 +175,43 @@ TEST_F(ShellVideoCallWindowsTest, TheManagersWritesAndTheTeardownReset) {
   EXPECT_EQ(window->model().localScreenTrack(), nullptr);
   EXPECT_EQ(window->model().remoteVideoTrack(), nullptr);
   EXPECT_TRUE(fields().callEnded) << "the card stays until the window closes";
+}
+
+// What the manager learns mid-call reaches the screen of the call's kind:
+// the accepted call's incoming flag on both screens, a corrected caller,
+// and where a switch to video stands on the audio screen.
+TEST_F(ShellVideoCallWindowsTest, IdentityIncomingFlagAndUpgradeStateReachTheScreenOfTheCall) {
+  shell.openAudioCallWindow("guess", "100", "https://img.test/guess.png", false, true, false, false);
+  shell.openVideoCallWindow("guess", "100", "https://img.test/guess.png", false, true, false);
+  queue.runUntilIdle();
+  ASSERT_TRUE(audio->model().state().isIncoming);
+  ASSERT_TRUE(fields().isIncoming);
+  shell.clearIncomingFlag();
+  EXPECT_FALSE(audio->model().state().isIncoming);
+  EXPECT_FALSE(fields().isIncoming);
+
+  shell.updateCallScreenIdentity(true, "Robert", "4711", "", true);
+  const AudioCallViewState& a = audio->model().state();
+  EXPECT_EQ(std::tie(a.calleeName, a.calleeOrvikID, a.imageUrl, a.isSubscribed),
+            std::make_tuple(std::string("Robert"), std::string("4711"), std::string(), true));
+  EXPECT_EQ(fields().calleeName, "guess") << "an audio call's correction leaves the video screen";
+
+  shell.updateCallScreenIdentity(false, "Ann", "815", "https://img.test/ann.png", false);
+  EXPECT_EQ(std::tie(fields().calleeName, fields().calleeOrvikID, fields().imageUrl, fields().isSubscribed),
+            std::make_tuple(std::string("Ann"), std::string("815"), std::string("https://img.test/ann.png"), false));
+  EXPECT_EQ(a.calleeName, "Robert");
+
+  using Port = CallWindows::VideoUpgradeState;
+  const std::vector<std::pair<Port, VideoUpgradeState>> upgrades = {
+      {Port::requesting, VideoUpgradeState::requesting},
+      {Port::connecting, VideoUpgradeState::connecting},
+      {Port::incomingRequest, VideoUpgradeState::incomingRequest},
+      {Port::none, VideoUpgradeState::none},
+  };
+  for (const auto& [told, shown] : upgrades) {
+    shell.setAudioUpgradeState(told);
+    EXPECT_EQ(audio->model().state().upgradeState, shown);
+  }
 }
 
 }  // namespace
