@@ -295,7 +295,7 @@ AppServices::AppServices(Options options)
       platform::mainQueue(), *captureAuthorization_, callStrings_,
       [this] { return defaults_.boolValue(NativeCallManager::kScreenshotAccessKey); }, {},
       NativeCallWindow::kVideoFailSafeSeconds});
-  callOperations_ = std::make_unique<NativeCallManagerOperations>(*callManager_, defaults_);
+  callOperations_ = std::make_unique<NativeCallManagerOperations>(*callManager_);
   callWindowOperations_ = std::make_unique<AppCallWindowOperations>(*callWindow_, *callAlerts_);
   callWindowOperations_->setIncomingCallPanel([this] { return incomingCallPanel_.get(); });
   windowPlacement_ = platform::makeWindowPlacement();

@@ -32,8 +32,7 @@ class CallBridgeMessagesTest : public ::testing::Test, public testing::ManagerHa
  protected:
   CallBridgeMessagesTest() { messages.publishRoutes(routes); }
   std::vector<std::string> bridgeLines;
-  NativeCallManagerOperations managerOperations{*manager, defaults,
-                                                [this](const std::string& line) { bridgeLines.push_back(line); }};
+  NativeCallManagerOperations managerOperations{*manager};
   testing::RecordingCallMessageOperations windows;
   CallBridgeMessages messages{{managerOperations, windows, strings, queue, {}, kAuthScript,
                                [this](const std::string& line) { bridgeLines.push_back(line); }}};
@@ -59,7 +58,7 @@ TEST_F(CallBridgeMessagesTest, ThePagesHangUpEndsOnlyACallInProgress) {
   EXPECT_EQ(manager->callState(), CallState(CallState::Kind::ended));
 }
 
-TEST_F(CallBridgeMessagesTest, TheManagersSideAnswersFromTheCallManagerAndSaysWhatIsMissing) {
+TEST_F(CallBridgeMessagesTest, TheManagersSideAnswersFromTheCallManager) {
   EXPECT_FALSE(managerOperations.isRingingIncoming("4712", ""));
   auto& state = manager->stateForTesting();
   state.call.callState = CallState(CallState::Kind::ringing);

@@ -49,12 +49,6 @@ void NativeCallManager::peerConnectionDidChangeIceState(PeerConnectionState stat
       call.serverCallFinishedAt &&
       std::chrono::duration<double>(clock().now() - *call.serverCallFinishedAt).count() <
           kServerFinishedRecentlySeconds;
-  const auto otherSideGone = [this] {
-    log("[NativeCallMgr] ❌ server CALL_FINISHED + connection down — the other side is gone (app closed/killed); "
-        "ending now");
-    timeline_.noteEndReason("the other side's app closed mid-call (server CALL_FINISHED)");
-    handleRemoteEnd(true);
-  };
   const std::string reconnectText = strings().string(CallStrings::kReconnecting, CallStrings::kReconnectingDefault);
 
   switch (state) {
@@ -93,7 +87,7 @@ void NativeCallManager::peerConnectionDidChangeIceState(PeerConnectionState stat
     }
     case PeerConnectionState::failed:
       if (wasConnected) {
-        if (serverFinishedRecently) return otherSideGone();
+        if (serverFinishedRecently) return endAsOtherSideGone();
         beginReconnectWindow("ICE failed", reconnectText);
         handleIceFailure("ICE failed mid-call");
         return;
@@ -110,7 +104,7 @@ void NativeCallManager::peerConnectionDidChangeIceState(PeerConnectionState stat
       return;
     case PeerConnectionState::disconnected:
       if (wasConnected) {
-        if (serverFinishedRecently) return otherSideGone();
+        if (serverFinishedRecently) return endAsOtherSideGone();
         if (timeline_.isRunning()) {
           timeline_.step("⚠️ connection DROPPED mid-call — Reconnecting… (45s window)");
         }

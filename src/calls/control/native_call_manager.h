@@ -464,6 +464,8 @@ class NativeCallManager final : public CallSignalingDelegate,
   void setCallLimitExempt(bool exempt, const std::vector<std::string>& numbers);
   // Any thread.
   void handleServerCallFinished();
+  // The server said the call finished and our connection is down too.
+  void endAsOtherSideGone();
   void setScreenshotAccessAllowed(bool allowed);
   void setLocalIsSubscribed(bool subscribed);
   // --------------------------------------------------------------------------

@@ -1,22 +1,8 @@
 #include "calls/control/native_call_manager_operations.h"
 
 #include "calls/control/native_call_manager.h"
-#include "core/native_logger.h"
-#include "platform/user_defaults.h"
 
 namespace orvik {
-NativeCallManagerOperations::NativeCallManagerOperations(NativeCallManager& manager, platform::UserDefaults& defaults,
-                                                         LogFunction log)
-    : manager_(manager), defaults_(defaults), log_(std::move(log)) {}
-
-void NativeCallManagerOperations::notYet(const std::string& operation) const {
-  const std::string line = "[WebView] " + operation + " asked for — not available in this build yet";
-  if (log_) {
-    log_(line);
-  } else {
-    nativeLog(line);
-  }
-}
 
 bool NativeCallManagerOperations::isInCall() const { return manager_.isInCall(); }
 bool NativeCallManagerOperations::isMaskedOrWiped() const { return manager_.isMaskedOrWiped(); }
@@ -32,16 +18,11 @@ void NativeCallManagerOperations::setCallLimitExempt(bool exempt, const std::vec
   manager_.setCallLimitExempt(exempt, numbers);
 }
 
-void NativeCallManagerOperations::handleServerCallFinished() {
-  // TODO(call recovery issue): NativeCallManager::handleServerCallFinished.
-  notYet("NativeCallManager.handleServerCallFinished");
-}
+void NativeCallManagerOperations::handleServerCallFinished() { manager_.handleServerCallFinished(); }
 
 void NativeCallManagerOperations::setScreenshotAccessAllowed(bool allowed) {
-  // Call windows built from now on read the stored flag.
-  defaults_.setBool(NativeCallManager::kScreenshotAccessKey, allowed);
-  // TODO(web-app call settings issue): NativeCallManager::setScreenshotAccessAllowed keeps its own flag too.
-  manager_.applyScreenshotAccess(allowed);
+  // Stored there too: call windows built from now on read it.
+  manager_.setScreenshotAccessAllowed(allowed);
 }
 
 void NativeCallManagerOperations::setLocalIsSubscribed(bool subscribed) { manager_.setLocalIsSubscribed(subscribed); }

@@ -1,13 +1,10 @@
 // CallManagerOperations over the call manager: what the page's call messages
-// reach of NativeCallManager. The call limits and the server's call-finished
-// notice are not reached from here yet: they log that they were asked for and
-// change nothing.
+// reach of NativeCallManager.
 //
 // Owner: the composition root, beside the manager it wraps.
 // THREAD-SAFETY: main queue only.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "calls/control/call_message_operations.h"
@@ -15,16 +12,10 @@
 namespace orvik {
 
 class NativeCallManager;
-namespace platform {
-class UserDefaults;
-}  // namespace platform
 
 class NativeCallManagerOperations final : public CallManagerOperations {
  public:
-  using LogFunction = std::function<void(const std::string& line)>;
-
-  // `log` empty means nativeLog.
-  NativeCallManagerOperations(NativeCallManager& manager, platform::UserDefaults& defaults, LogFunction log = {});
+  explicit NativeCallManagerOperations(NativeCallManager& manager) : manager_(manager) {}
 
   bool isInCall() const override;
   bool isMaskedOrWiped() const override;
@@ -49,12 +40,7 @@ class NativeCallManagerOperations final : public CallManagerOperations {
   int dailyVideoUsedSeconds() override;
 
  private:
-  // The join of an operation the manager does not have yet.
-  void notYet(const std::string& operation) const;
-
   NativeCallManager& manager_;
-  platform::UserDefaults& defaults_;
-  LogFunction log_;
 };
 
 }  // namespace orvik

@@ -80,21 +80,21 @@ void NativeCallManager::handleServerCallFinished() {
   const auto ice = peerConn_ ? peerConn_->lastIceState() : IceConnectionState::newState;
   const bool mediaUp = ice == IceConnectionState::connected || ice == IceConnectionState::completed;
   if (!mediaUp || call.iceDisconnectTimer) {
-    log("[NativeCallMgr] ❌ server CALL_FINISHED + connection down — the other side is gone (app closed/killed); "
-        "ending now");
-    timeline_.noteEndReason("the other side's app closed mid-call (server CALL_FINISHED)");
-    // TODO(remote endings issue): handleRemoteEnd(force: true) once it
-    // exists; ending here meanwhile, which tells the peer and writes the
-    // record the same way.
-    endCall();
+    endAsOtherSideGone();
     return;
   }
   call.serverCallFinishedAt = clock().now();
   log("[NativeCallMgr] server CALL_FINISHED while media still connected — will end at once if the connection drops "
       "within 60s");
-  // TODO(connection-state issue): the connection-state handler ends the call
-  // at once when it drops within kServerCallFinishedGraceSeconds of
-  // serverCallFinishedAt.
+  // The connection-state handler ends the call at once when it drops
+  // within kServerCallFinishedGraceSeconds of serverCallFinishedAt.
+}
+
+void NativeCallManager::endAsOtherSideGone() {
+  log("[NativeCallMgr] ❌ server CALL_FINISHED + connection down — the other side is gone (app closed/killed); "
+      "ending now");
+  timeline_.noteEndReason("the other side's app closed mid-call (server CALL_FINISHED)");
+  handleRemoteEnd(true);
 }
 
 void NativeCallManager::setScreenshotAccessAllowed(bool allowed) {

@@ -74,8 +74,10 @@ TEST(WebAppCallSettings, TheServersCallFinishedNoticeEndsOnlyACallWhoseMediaIsDo
       {"still ringing", Kind::calling, false, false, false, Kind::calling, false},
       {"connecting, never connected", Kind::connecting, false, false, false, Kind::connecting, false},
       {"connected, media flowing", Kind::connected, true, true, false, Kind::connected, true},
-      {"connected, media down", Kind::connected, true, false, false, Kind::ended, false},
-      {"inside the reconnect window", Kind::connected, true, true, true, Kind::ended, false},
+      // Ended as a remote end: nothing is left to tell the peer, so the
+      // clean-up follows at once.
+      {"connected, media down", Kind::connected, true, false, false, Kind::idle, false},
+      {"inside the reconnect window", Kind::connected, true, true, true, Kind::idle, false},
   };
   for (const auto& c : cases) {
     ConnectedCallHarness h;
