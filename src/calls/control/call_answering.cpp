@@ -200,15 +200,24 @@ void NativeCallManager::handleMicrophonePermission(bool granted, bool isVideo) {
 }
 
 void NativeCallManager::startCaptureAndAnswer(bool isVideo) {
-  // TODO(capture issue): hand the peer connection's video source to the
-  // camera capture.
-  const bool captureVideo = isVideo && !state_.call.localCameraOff;
-  c_.capture.startCapture(captureVideo, [weak = weak_from_this(), generation = state_.kept.callGeneration,
-                                         captureVideo](const std::optional<std::string>& error) {
-    platform::mainQueue().post([weak, generation, captureVideo, error] {
-      auto self = weak.lock();
-      if (!self || self->state_.kept.callGeneration != generation) return;
-      self->handleCaptureResult(error, captureVideo);
+  auto& call = state_.call;
+  const bool captureVideo = isVideo && !call.localCameraOff;
+  if (captureVideo && !call.peerConnIsReady) {
+    // The camera's frames go into the connection's video source, which the
+    // connection makes when it is built: the capture starts then.
+    call.answerCaptureWaitsForConnection = true;
+    timeline_.step("camera capture waits for the peer connection");
+    return;
+  }
+  handCameraTrackToCapture(captureVideo, [](NativeCallManager& self, bool captureVideo) {
+    self.c_.capture.startCapture(captureVideo, [weak = self.weak_from_this(),
+                                                generation = self.state_.kept.callGeneration,
+                                                captureVideo](const std::optional<std::string>& error) {
+      platform::mainQueue().post([weak, generation, captureVideo, error] {
+        auto self = weak.lock();
+        if (!self || self->state_.kept.callGeneration != generation) return;
+        self->handleCaptureResult(error, captureVideo);
+      });
     });
   });
 }

@@ -610,6 +610,31 @@ TEST_F(IncomingCallTest, AVideoCallAnsweredWithoutACameraGoesOnWithTheCameraOff)
   EXPECT_EQ(session()->type, CallType::video);
 }
 
+// The camera's frames go into the source the connection made for the call,
+// so the camera starts only once the connection is built, however early the
+// call window's Accept came.
+TEST_F(IncomingCallTest, AVideoCallAcceptedBeforeItsConnectionExistsStartsTheCameraIntoTheConnectionsSource) {
+  signIn();
+  manager->prepareSignalingForIncoming("4712", std::optional<std::string>("Bob"), false, "PUSH-1", "", false, false,
+                                       false, false);
+  acceptSocket();
+  const auto mark = portsMark();
+  manager->acceptCall();
+  queue.runUntilIdle();
+  EXPECT_EQ(manager->callState(), CallState(Kind::connecting));
+  auto since = portsSince(mark);
+  EXPECT_EQ(std::count(since.begin(), since.end(), "start capture video"), 0) << ::testing::PrintToString(since);
+
+  sendIceServers();
+  since = portsSince(mark);
+  const auto attach = std::find_if(since.begin(), since.end(), [](const std::string& l) { return l.starts_with("attach video"); });
+  const auto start = std::find(since.begin(), since.end(), "start capture video");
+  ASSERT_NE(attach, since.end()) << ::testing::PrintToString(since);
+  ASSERT_NE(start, since.end()) << ::testing::PrintToString(since);
+  EXPECT_LT(attach, start);
+  EXPECT_EQ(std::count(since.begin(), since.end(), "start capture video"), 1);
+}
+
 TEST_F(IncomingCallTest, WithoutACallSocketTheAcceptGoesThroughThePage) {
   signIn();
   ringConnected();

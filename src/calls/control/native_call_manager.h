@@ -172,6 +172,8 @@ struct NativeCallState {
     bool answerInProgress = false;
     bool pendingAutoAccept = false;
     bool peerConnIsReady = false;
+    // An accepted video call's capture waits for the connection's camera source.
+    bool answerCaptureWaitsForConnection = false;
     bool acceptBroadcastSent = false;
     bool localAnswerSent = false;
     Timer acceptWatchdogTimer;
@@ -686,6 +688,10 @@ class NativeCallManager final : public CallSignalingDelegate,
   // The reset that runs at the start of each call attempt and in cleanup().
   void resetPerCallSignalingState();
   void peerConnectionSetupDidComplete(bool isVideo);
+  // For a video capture, gives the capture the connection's camera track
+  // and source first; then `then(manager, video)` on the main queue, for
+  // this call only.
+  void handCameraTrackToCapture(bool video, std::function<void(NativeCallManager&, bool video)> then);
 
   // --- Outgoing negotiation and remote endings ---
   void outgoingCaptureDidStart(const std::optional<std::string>& error, bool startVideo);

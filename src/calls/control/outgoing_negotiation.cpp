@@ -94,19 +94,38 @@ void NativeCallManager::peerConnectionSetupDidComplete(bool isVideo) {
   applyLocalTrackFlags();
   if (!session) return;
   if (session->direction == CallDirection::incoming) {
+    if (call.answerCaptureWaitsForConnection) {
+      call.answerCaptureWaitsForConnection = false;
+      startCaptureAndAnswer(true);
+    }
     incomingPeerConnectionReady();
     return;
   }
   const bool startVideo = isVideo && !call.localCameraOff;
   log(std::string("[NativeCallMgr] Starting capture isVideo=") + boolText(isVideo) + " startVideo=" +
       boolText(startVideo) + " cameraOff=" + boolText(call.localCameraOff));
-  c_.capture.startCapture(startVideo, [weak = weak_from_this(), generation = state_.kept.callGeneration,
-                                       startVideo](const std::optional<std::string>& error) {
-    platform::mainQueue().post([weak, generation, startVideo, error] {
-      auto self = weak.lock();
-      if (!self || self->state_.kept.callGeneration != generation) return;
-      self->outgoingCaptureDidStart(error, startVideo);
+  handCameraTrackToCapture(startVideo, [](NativeCallManager& self, bool startVideo) {
+    self.c_.capture.startCapture(startVideo, [weak = self.weak_from_this(), generation = self.state_.kept.callGeneration,
+                                              startVideo](const std::optional<std::string>& error) {
+      platform::mainQueue().post([weak, generation, startVideo, error] {
+        auto self = weak.lock();
+        if (!self || self->state_.kept.callGeneration != generation) return;
+        self->outgoingCaptureDidStart(error, startVideo);
+      });
     });
+  });
+}
+
+void NativeCallManager::handCameraTrackToCapture(bool video, std::function<void(NativeCallManager&, bool)> then) {
+  if (!video) return then(*this, false);
+  // The connection made the camera's track and source when it was built
+  // for video; the camera's frames go into that source.
+  peerConnection().addLocalVideoTrack([weak = weak_from_this(), generation = state_.kept.callGeneration,
+                                       then = std::move(then)](VideoTrackHandle track, VideoSourceHandle source) {
+    auto self = weak.lock();
+    if (!self || self->state_.kept.callGeneration != generation) return;
+    self->c_.capture.attachVideo(std::move(track), std::move(source));
+    then(*self, true);
   });
 }
 
