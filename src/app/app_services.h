@@ -199,7 +199,6 @@ class AppServices {
   // The web call window (around the call page the main page opens).
   NativeCallWindow& callWindow() { return *callWindow_; }
   // The audio call window; the page opens it with "openNativeAudioUI".
-  // TODO(call windows issue): the other call windows.
   NativeAudioCallWindow& audioCallWindow() { return *audioCallWindow_; }
   UpdateService& updates() { return *updates_; }
   UpdateDownloader& updateDownloader() { return *updateDownloader_; }

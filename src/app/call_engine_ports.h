@@ -1,7 +1,8 @@
-// The shell's side of the call engine: the call control the main window and
-// the quit path use (ManagerCallControl over the call manager), and the call
-// windows' port while the program has no call windows yet (ShellCallWindows:
-// only the main window, which it brings forward beside an answered call).
+// The shell's side of the call engine: the call control the main window, the
+// call windows and the quit path use (ManagerCallControl over the call
+// manager), and the call windows' port (ShellCallWindows: the main window,
+// the audio and video call windows, the incoming-call panel and the floating
+// return-to-call panel).
 //
 // THREAD-SAFETY: main queue only.
 #pragma once
@@ -50,9 +51,7 @@ class ManagerCallControl final : public CallControl {
   NativeCallManager& manager_;
 };
 
-// The audio call window takes its operations here. TODO(call windows issue):
-// the video call window, the incoming panel and the floating panel take the
-// others over.
+// What the call manager tells the call's windows, and where each goes.
 class ShellCallWindows final : public CallWindows {
  public:
   // `mainWindow`: the main window while it exists, else null; `audioWindow`:

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "calls/screens/call_colors.h"
 #include "calls/screens/call_icon.h"
 #include "calls/screens/format_user_number.h"
 #include "calls/screens/video_call_view_model.h"
@@ -298,7 +299,9 @@ void RemoteMutedBadge::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapsho
   GtkSnapshot* s = snapshot->gobj();
   const double w = get_width();
   const double h = get_height();
-  // TODO(call-screen kit): GlassBackground under the red tint.
+  // The glass backdrop (GlassBackground's tint), then the red tint over it.
+  const Rgba glass = callcolors::darkGlassTint;
+  fillRounded(s, 0, 0, w, h, h / 2, rgba(glass.r, glass.g, glass.b, glass.a));
   GdkRGBA tint = kBadgeRed;
   tint.alpha = 0.55f;
   fillRounded(s, 0, 0, w, h, h / 2, tint);
