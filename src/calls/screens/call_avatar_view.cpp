@@ -1,19 +1,24 @@
 #include "calls/screens/call_avatar_view.h"
 
-#include "calls/screens/call_colors.h"
 #include "calls/screens/call_screen_css.h"
 
 namespace orvik {
+
+AvatarGradientStops avatarGradientStops(AvatarGradient gradient) {
+  if (gradient == AvatarGradient::gold) {
+    return {Rgba{0.788235294117647, 0.6588235294117647, 0.2980392156862745, 1},
+            Rgba{0.5490196078431373, 0.43137254901960786, 0.1568627450980392, 1}};
+  }
+  return {Rgba{0.6078431372549019, 0.18823529411764706, 1.0, 1},
+          Rgba{0.4196078431372549, 0.12941176470588237, 0.6588235294117647, 1}};
+}
+
 namespace {
 
 std::string gradientCss(AvatarGradient gradient) {
-  const bool gold = gradient == AvatarGradient::gold;
-  const Rgba from = gold ? Rgba{0.788235294117647, 0.6588235294117647, 0.2980392156862745, 1}
-                         : Rgba{0.6078431372549019, 0.18823529411764706, 1.0, 1};
-  const Rgba to = gold ? Rgba{0.5490196078431373, 0.43137254901960786, 0.1568627450980392, 1}
-                       : Rgba{0.4196078431372549, 0.12941176470588237, 0.6588235294117647, 1};
-  return "box { border-radius: 9999px; background-image: linear-gradient(to bottom right, " + cssColor(from) + ", " +
-         cssColor(to) + "); }";
+  const AvatarGradientStops stops = avatarGradientStops(gradient);
+  return "box { border-radius: 9999px; background-image: linear-gradient(to bottom right, " + cssColor(stops.from) +
+         ", " + cssColor(stops.to) + "); }";
 }
 
 }  // namespace

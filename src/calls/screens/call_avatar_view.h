@@ -18,9 +18,16 @@
 #include <gtkmm/picture.h>
 
 #include "calls/screens/call_avatar_content.h"
+#include "calls/screens/call_colors.h"
 #include "calls/screens/call_image_loader.h"
 
 namespace orvik {
+
+// The two ends of an avatar's gradient, top left to bottom right.
+struct AvatarGradientStops {
+  Rgba from, to;
+};
+AvatarGradientStops avatarGradientStops(AvatarGradient gradient);
 
 class CallAvatarView : public Gtk::Overlay {
  public:

@@ -31,6 +31,7 @@ StageRect lerp(const StageRect& a, const StageRect& b, double t) {
 ConnectedVideoStage::ConnectedVideoStage(VideoCallViewModel& model, bool controlsVisible, Feeds feeds)
     : model_(model),
       options_(std::move(feeds)),
+      pictures_(options_.defaultAvatarURL, options_.subscriberBadgeURL, [this] { queue_draw(); }),
       controlsVisible_(controlsVisible),
       seen_(model.fields()),
       remote_(std::make_unique<RemoteVideoFeed>()),
@@ -205,7 +206,7 @@ void ConnectedVideoStage::snapshotFeed(GtkSnapshot* s, StageLayer layer) {
     switch (remoteFeedContent(f, model_.remoteVideoTrack() != nullptr)) {
       case RemoteFeedContent::cameraOff:
         snapshotCameraOff(widget, s, rect,
-                          {f.calleeName, f.calleeOrvikID, f.imageUrl, f.isSubscribed, true, options_.orvikIdLabel});
+                          {f.calleeName, f.calleeOrvikID, f.imageUrl, f.isSubscribed, true, options_.orvikIdLabel, &pictures_});
         break;
       case RemoteFeedContent::video: drawPaintable(remote_->paintable()); break;
       case RemoteFeedContent::black: {
@@ -220,7 +221,7 @@ void ConnectedVideoStage::snapshotFeed(GtkSnapshot* s, StageLayer layer) {
       case LocalFeedContent::screenIndicator: snapshotScreenSharingIndicator(widget, s, rect); break;
       case LocalFeedContent::camera: drawPaintable(camera_->paintable()); break;
       case LocalFeedContent::cameraOff:
-        snapshotCameraOff(widget, s, rect, {f.localName, "", f.localImageUrl, false, false, options_.orvikIdLabel});
+        snapshotCameraOff(widget, s, rect, {f.localName, "", f.localImageUrl, false, false, options_.orvikIdLabel, &pictures_});
         break;
     }
   }

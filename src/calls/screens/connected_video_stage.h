@@ -23,6 +23,7 @@
 #include "calls/screens/camera_preview_view.h"
 #include "calls/screens/remote_video_view.h"
 #include "calls/screens/video_call_view_model.h"
+#include "calls/screens/video_overlays.h"
 #include "calls/screens/video_stage_layout.h"
 
 namespace orvik {
@@ -32,6 +33,10 @@ struct ConnectedVideoStageFeeds {
   CameraSourceResolver cameraSource;
   // The "OrvikID:" label of the camera-off placeholder.
   std::string orvikIdLabel = "OrvikID:";
+  // The placeholder's pictures: the subscribers' default avatar and the
+  // subscriber badge (none when empty).
+  std::string defaultAvatarURL;
+  std::string subscriberBadgeURL;
 };
 
 class ConnectedVideoStage : public Gtk::Widget {
@@ -76,6 +81,7 @@ class ConnectedVideoStage : public Gtk::Widget {
 
   VideoCallViewModel& model_;
   Feeds options_;
+  CameraOffPictures pictures_;
   bool controlsVisible_;
   VideoCallFields seen_;
   TileDrag drag_;

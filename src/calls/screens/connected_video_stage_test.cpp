@@ -6,6 +6,7 @@
 // same display.
 #include "calls/screens/connected_video_stage.h"
 
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <gtkmm/init.h>
@@ -23,6 +24,7 @@
 #include "calls/screens/test_support/synthetic_video_source.h"
 #include "calls/screens/video_overlays.h"
 #include "calls/screens/video_paintable.h"
+#include "platform/test_support/local_web_server.h"
 
 namespace orvik {
 namespace {
@@ -480,6 +482,45 @@ TEST_F(VideoPaintableIntegration, TheCallingOverlayAndTheMutedBadgeTellTheirText
   EXPECT_NEAR(videoStatusDotLook(1.4, 0).scale, 1.1, 1e-9);
   EXPECT_NEAR(videoStatusDotLook(1.65, 0.25).opacity, 1.0, 1e-9);
   EXPECT_NEAR(videoStatusDotLook(2.8, 0).scale, 0.7, 1e-9);
+}
+
+// The drawn camera-off placeholder loads the party's picture like the
+// avatar widgets do, and shows the crown on gold where the badge's own image
+// cannot be had.
+TEST_F(ConnectedVideoStageIntegration, TheCameraOffPlaceholderShowsThePartysPictureOnceItHasLoaded) {
+  GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 64, 64);
+  gdk_pixbuf_fill(pixbuf, 0x3080c0ff);
+  gchar* buffer = nullptr;
+  gsize length = 0;
+  gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &length, "png", nullptr, nullptr);
+  orvik::testing::LocalWebServer server;
+  server.route("/face.png", {200, "image/png", std::string(buffer, length)});
+  g_free(buffer);
+  g_object_unref(pixbuf);
+
+  model_.set(&VideoCallFields::remoteVideoOff, true);
+  model_.set(&VideoCallFields::isSubscribed, true);
+  model_.set(&VideoCallFields::imageUrl, server.url("/face.png"));
+  ConnectedVideoStage::Feeds feeds;
+  feeds.subscriberBadgeURL = server.url("/no-badge.png");
+  stage_ = Gtk::make_managed<ConnectedVideoStage>(model_, true, feeds);
+  window_->set_child(*stage_);
+  window_->present();
+  ASSERT_TRUE(pumpUntil([&] { return stage_->get_width() == 860 && stage_->get_height() == 640; }, 10s));
+
+  const auto facePixels = [&] {
+    StagePicture picture(*stage_);
+    int count = 0;
+    for (int y = 0; y < 640; y += 2) {
+      for (int x = 0; x < 860; x += 2) count += distance(picture.at(x, y), Rgb{0x30, 0x80, 0xc0}) < 12;
+    }
+    return count;
+  };
+  EXPECT_TRUE(pumpUntil([&] { return server.received("/face.png") && server.received("/no-badge.png"); }, 10s));
+  EXPECT_TRUE(pumpUntil([&] { return facePixels() > 400; }, 10s)) << "the picture fills the avatar's circle";
+  StagePicture picture(*stage_);
+  ASSERT_TRUE(picture.valid());
+  picture.save(fs::path(ORVIK_BINARY_DIR) / "test-output" / "ConnectedVideoStageIntegration" / "camera-off-picture.png");
 }
 
 }  // namespace

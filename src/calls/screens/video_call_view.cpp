@@ -66,6 +66,8 @@ VideoCallView::VideoCallView(VideoCallViewModel& model, const CallStrings& strin
   ConnectedVideoStage::Feeds feeds;
   feeds.cameraSource = options_.cameraSource;
   feeds.orvikIdLabel = strings_.string(CallStrings::kOrvikIdLabel, CallStrings::kOrvikIdLabelDefault);
+  feeds.defaultAvatarURL = options_.defaultAvatarURL;
+  feeds.subscriberBadgeURL = options_.subscriberBadgeURL;
   stage_ = Gtk::make_managed<ConnectedVideoStage>(model_, true, feeds);
   stage_->set_name("video-stage");
   add_overlay(*stage_);

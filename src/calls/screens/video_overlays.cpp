@@ -5,6 +5,8 @@
 #include <cmath>
 #include <vector>
 
+#include "calls/screens/call_avatar_content.h"
+#include "calls/screens/call_avatar_view.h"
 #include "calls/screens/call_colors.h"
 #include "calls/screens/call_icon.h"
 #include "calls/screens/format_user_number.h"
@@ -160,24 +162,49 @@ void snapshotCameraOff(GtkWidget* widget, GtkSnapshot* s, StageRect rect, const 
   const std::string shortName = shortCallName(content.name);
 
   std::vector<ColumnItem> items;
+  const AvatarContent avatar = chooseAvatarContent(content.imageUrl, content.name, look.avatarSize, content.isSubscribed,
+                                                   content.pictures ? content.pictures->defaultAvatarURL() : "");
+  GdkTexture* picture = avatar.pictureURL && content.pictures ? content.pictures->avatar(*avatar.pictureURL) : nullptr;
+  GdkTexture* badge = content.isSubscribed && content.pictures ? content.pictures->badge() : nullptr;
   items.push_back({look.avatarSize, [&](double top) {
                      const double x = centreX - look.avatarSize / 2;
-                     // TODO(call-screen kit): CallAvatarView (picture or initials
-                     // on its gradient); a plain initial on a disc until then.
-                     fillRounded(s, x, top, look.avatarSize, look.avatarSize, look.avatarSize / 2,
-                                 rgba(0.6078, 0.1882, 1.0, 1));
-                     std::string initial = shortName.empty() ? "?" : shortName.substr(0, 1);
-                     if (!initial.empty() && initial[0] >= 'a' && initial[0] <= 'z') initial[0] = char(initial[0] - 32);
-                     PangoLayout* layout = makeLayout(widget, initial, {look.avatarSize * 0.4, PANGO_WEIGHT_BOLD});
-                     const StageSize size = textSize(layout);
-                     drawLayout(s, layout, centreX - size.width / 2, top + (look.avatarSize - size.height) / 2, white(1));
-                     g_object_unref(layout);
+                     const double d = look.avatarSize;
+                     GskRoundedRect circle = rounded(x, top, d, d, d / 2);
+                     graphene_rect_t bounds = grect(x, top, d, d);
+                     gtk_snapshot_push_rounded_clip(s, &circle);
+                     if (picture) {
+                       gtk_snapshot_append_texture(s, picture, &bounds);
+                     } else {
+                       const AvatarGradientStops ends = avatarGradientStops(avatar.gradient);
+                       const GskColorStop stops[2] = {{0, rgba(ends.from.r, ends.from.g, ends.from.b, ends.from.a)},
+                                                      {1, rgba(ends.to.r, ends.to.g, ends.to.b, ends.to.a)}};
+                       graphene_point_t from = GRAPHENE_POINT_INIT(static_cast<float>(x), static_cast<float>(top));
+                       graphene_point_t to = GRAPHENE_POINT_INIT(static_cast<float>(x + d), static_cast<float>(top + d));
+                       gtk_snapshot_append_linear_gradient(s, &bounds, &from, &to, stops, 2);
+                     }
+                     // A party's own picture stands alone; the default picture
+                     // and the gradient carry the initial.
+                     if (!picture || avatar.initialOverPicture) {
+                       PangoLayout* layout = makeLayout(widget, avatar.initial, {avatar.initialPointSize, PANGO_WEIGHT_BOLD});
+                       const StageSize size = textSize(layout);
+                       drawLayout(s, layout, centreX - size.width / 2, top + (d - size.height) / 2, white(1));
+                       g_object_unref(layout);
+                     }
+                     gtk_snapshot_pop(s);
                      const GdkRGBA ring = content.isSubscribed ? kGold : rgba(0, 0, 0, 0);
-                     strokeRounded(s, x, top, look.avatarSize, look.avatarSize, look.avatarSize / 2, look.ringWidth, ring);
+                     strokeRounded(s, x, top, d, d, d / 2, look.ringWidth, ring);
                      if (content.isSubscribed) {
-                       // TODO(call-screen kit): GoldSubscriberBadge.
                        const double b = look.badgeSize;
-                       fillRounded(s, x + look.avatarSize - b + 2, top + look.avatarSize - b + 2, b, b, b / 2, kGold);
+                       const double bx = x + d - b + 2;
+                       const double by = top + d - b + 2;
+                       if (badge) {
+                         graphene_rect_t badgeBounds = grect(bx, by, b, b);
+                         gtk_snapshot_append_texture(s, badge, &badgeBounds);
+                       } else {
+                         fillRounded(s, bx, by, b, b, b / 2, kGold);
+                         const double crown = b * 0.48;
+                         drawSymbol(widget, s, "crown.fill", bx + (b - crown) / 2, by + (b - crown) / 2, crown, white(1));
+                       }
                      }
                    }});
   PangoLayout* nameLayout = nullptr;
@@ -244,6 +271,23 @@ void snapshotPiPMuteBadge(GtkWidget* widget, GtkSnapshot* s, double x, double y)
   fillRounded(s, x, y, size, size, size / 2, red);
   strokeRounded(s, x, y, size, size, size / 2, 1, white(0.25));
   drawSymbol(widget, s, "microphone.slash.fill", x + 7, y + 7, 11, white(1));
+}
+
+CameraOffPictures::CameraOffPictures(std::string defaultAvatarURL, std::string badgeURL, std::function<void()> changed)
+    : defaultAvatarURL_(std::move(defaultAvatarURL)), badgeURL_(std::move(badgeURL)), changed_(std::move(changed)) {}
+
+GdkTexture* CameraOffPictures::texture(const std::string& url) {
+  if (url.empty()) return nullptr;
+  auto [entry, added] = entries_.try_emplace(url);
+  if (added) {
+    // The handle lives in the entry: the load ends with this object.
+    entry->second.loading = CallImageLoader::shared().load(url, [this, url](Glib::RefPtr<Gdk::Texture> loaded) {
+      if (!loaded) return;  // the initial or the crown stays
+      entries_[url].texture = loaded;
+      if (changed_) changed_();
+    });
+  }
+  return entry->second.texture ? entry->second.texture->gobj() : nullptr;
 }
 
 RemoteCameraOffView::RemoteCameraOffView(CameraOffContent content) : content_(std::move(content)) {

@@ -14,14 +14,43 @@
 #include <gtk/gtk.h>
 #include <gtkmm/widget.h>
 
+#include <functional>
+#include <map>
 #include <string>
 
+#include <gdkmm/texture.h>
+
+#include "calls/screens/call_image_loader.h"
 #include "calls/screens/video_stage_layout.h"
 #include "platform/observer_list.h"
 
 namespace orvik {
 
 class VideoCallViewModel;
+
+// The pictures a drawn camera-off placeholder shows: the party's avatar (or
+// the subscribers' default picture) and the subscriber badge, each loaded
+// once per address. `changed` runs when one arrives, for the owner to redraw.
+class CameraOffPictures {
+ public:
+  CameraOffPictures(std::string defaultAvatarURL, std::string badgeURL, std::function<void()> changed);
+  const std::string& defaultAvatarURL() const { return defaultAvatarURL_; }
+  // Null while it loads, and when it cannot be loaded.
+  GdkTexture* avatar(const std::string& url) { return texture(url); }
+  GdkTexture* badge() { return texture(badgeURL_); }
+
+ private:
+  struct Entry {
+    Glib::RefPtr<Gdk::Texture> texture;
+    CallImageLoader::Handle loading;
+  };
+  GdkTexture* texture(const std::string& url);
+
+  std::string defaultAvatarURL_;
+  std::string badgeURL_;
+  std::function<void()> changed_;
+  std::map<std::string, Entry> entries_;
+};
 
 struct CameraOffContent {
   std::string name;
@@ -31,6 +60,9 @@ struct CameraOffContent {
   bool showsName = true;
   // The label before the OrvikID ("OrvikID:" or the page's text).
   std::string orvikIdLabel = "OrvikID:";
+  // Without it the avatar is the initial on its gradient and the badge the
+  // crown on gold.
+  CameraOffPictures* pictures = nullptr;
 };
 
 // The stage's purple gradient over `rect`.
