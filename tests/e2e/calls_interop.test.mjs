@@ -134,8 +134,7 @@ async function mediaFlowsAgain(browser, from, what) {
 }
 
 async function bothHear(alice, browser, when) {
-  const aliceHears = await alice.playedLevel(3000);
-  const browserHears = await browser.heard(3000);
+  const [aliceHears, browserHears] = await Promise.all([alice.playedLevel(3000), browser.heard(3000)]);
   assert.ok(aliceHears > kHeard, `${when}: the program plays the browser's tone (${aliceHears})`);
   assert.ok(browserHears > kHeard, `${when}: the browser hears the program's tone (${browserHears})`);
 }
@@ -159,21 +158,45 @@ async function withBrowser(body) {
   });
 }
 
-test('the browser calls the program; after a relay drop its plain re-offer is answered on the same call', { skip },
-  async () => {
-    await withBrowser(async ({ service, alice, browser, dropRelay }) => {
-      const aliceDevice = deviceOf(service, 'alice');
-      // A plain browser client: it never says it takes the restart frames.
-      const placed = await browser.evaluate((to) => window.peer.call(to, { restartV1: false }), '1001');
-      assert.equal(typeof placed.id, 'number', 'the call server took the offer');
+// Who calls, whether the browser takes the restart frames, and so who
+// restarts ICE after the drop and by which frames; who hangs up at the end.
+const cases = [
+  { name: 'the browser calls the program; its plain re-offer after a relay drop is answered on the same call',
+    browserCalls: true, restartV1: false, restartBy: 'browser', restartFrames: ['offer', 'answer'], hangUp: 'browser' },
+  { name: 'the program calls the browser; after a relay drop it restarts ICE with its restart frames',
+    browserCalls: false, restartV1: true, restartBy: 'program', restartFrames: ['iceRestartOffer', 'iceRestartAnswer'],
+    hangUp: 'program' },
+  { name: "the program calls a plain browser; the callee's re-offer after a relay drop is answered on the same call",
+    browserCalls: false, restartV1: false, restartBy: 'browser', restartFrames: ['offer', 'answer'], hangUp: 'program' },
+];
 
-      const ringing = await waitFor(() => sent(service, '1001', 'offerReceived')[0], { what: '"offerReceived"', timeoutMs: 30000 });
-      assert.equal(ringing.frame.to, `${kBrowserUser}_${kBrowserDevice}`);
-      await pressPanelButton(alice, kAcceptGreen, 'Accept');
-      const [answer] = await waitFor(() => sent(service, '1001', 'answer').length && sent(service, '1001', 'answer'),
-        { what: "the program's answer", timeoutMs: 30000 });
-      assert.equal(answer.frame.to, `${kBrowserUser}_${kBrowserDevice}`);
-      assert.equal(answer.frame.from, `1001_${aliceDevice}`);
+for (const entry of cases) {
+  test(entry.name, { skip }, async () => {
+    await withBrowser(async ({ service, alice, browser, dropRelay }) => {
+      const aliceAddress = `1001_${deviceOf(service, 'alice')}`;
+      const browserAddress = `${kBrowserUser}_${kBrowserDevice}`;
+      const user = { program: '1001', browser: kBrowserUser };
+      const address = { program: aliceAddress, browser: browserAddress };
+
+      if (entry.browserCalls) {
+        const placed = await browser.evaluate((options) => window.peer.call('1001', options), { restartV1: entry.restartV1 });
+        assert.equal(typeof placed.id, 'number', 'the call server took the offer');
+        const ringing = await waitFor(() => sent(service, '1001', 'offerReceived')[0],
+          { what: '"offerReceived"', timeoutMs: 30000 });
+        assert.equal(ringing.frame.to, browserAddress);
+        await pressPanelButton(alice, kAcceptGreen, 'Accept');
+        const answer = await waitFor(() => sent(service, '1001', 'answer')[0], { what: "the program's answer", timeoutMs: 30000 });
+        assert.equal(answer.frame.to, browserAddress);
+        assert.equal(answer.frame.from, aliceAddress);
+      } else {
+        await browser.evaluate((flag) => { window.peer.restartV1 = flag; }, entry.restartV1);
+        await service.command('alice', { do: 'call', to: kBrowserUser });
+        const offer = await waitFor(() => sent(service, '1001', 'offer')[0], { what: "the program's offer", timeoutMs: 30000 });
+        assert.equal(offer.frame.to, kBrowserUser);
+        const answer = await waitFor(() => sent(service, kBrowserUser, 'answer')[0],
+          { what: "the browser's answer", timeoutMs: 30000 });
+        assert.equal(answer.frame.to, aliceAddress);
+      }
       await waitFor(() => alice.printed('CONNECTED'), { what: 'the program connected', timeoutMs: 30000 });
       await waitFor(async () => (await browser.stats())?.connection === 'connected', { what: 'the browser connected' });
       await bothHear(alice, browser, 'connected');
@@ -184,70 +207,37 @@ test('the browser calls the program; after a relay drop its plain re-offer is an
       const dropAt = Date.now();
       await dropRelay(() => waitFor(async () => (await browser.events('ice')).some((event) => event.at >= dropAt &&
         event.data === 'disconnected'), { what: 'the browser seeing the drop', timeoutMs: 30000 }));
-      // The browser re-offers to the device it talks to; the program answers
-      // that offer as part of the running call.
-      const reOffer = await waitFor(() => sent(service, kBrowserUser, 'offer', dropAt)[0],
-        { what: "the browser's re-offer", timeoutMs: 30000 });
-      assert.equal(reOffer.frame.to, `1001_${aliceDevice}`);
-      const reAnswer = await waitFor(() => sent(service, '1001', 'answer', reOffer.at)[0],
-        { what: "the program's answer to the re-offer", timeoutMs: 20000 });
-      assert.equal(reAnswer.frame.to, `${kBrowserUser}_${kBrowserDevice}`);
-      await mediaFlowsAgain(browser, (await browser.stats()).bytesReceived, 'media after the re-offer');
+      // The restarting side offers to the device it talks to; the other side
+      // answers that offer as part of the running call.
+      const [offerType, answerType] = entry.restartFrames;
+      const other = entry.restartBy === 'program' ? 'browser' : 'program';
+      const restart = await waitFor(() => sent(service, user[entry.restartBy], offerType, dropAt)[0],
+        { what: `the ${entry.restartBy}'s "${offerType}" after the drop`, timeoutMs: 30000 });
+      assert.equal(restart.frame.to, address[other]);
+      const reply = await waitFor(() => sent(service, user[other], answerType, restart.at)[0],
+        { what: `the ${other}'s "${answerType}"`, timeoutMs: 20000 });
+      assert.equal(reply.frame.to, address[entry.restartBy]);
+      if (offerType === 'iceRestartOffer') assert.equal(reply.frame.iceRestartAttempt, restart.frame.iceRestartAttempt);
+      await mediaFlowsAgain(browser, (await browser.stats()).bytesReceived, `media after the ${entry.restartBy}'s restart`);
       const after = await browser.stats();
       assert.equal(after.connection, 'connected');
       assert.notEqual(after.remoteUfrag, before.remoteUfrag, 'the program took new ICE credentials');
       await bothHear(alice, browser, 'after the restart');
-      // Still the one call: no new ring, no second call on the page.
+      // Still the one call: no new ring, no new call placed, none on the page.
       assert.deepEqual(sent(service, '1001', 'offerReceived', dropAt), []);
+      if (!entry.browserCalls) assert.equal(sent(service, '1001', 'offer').length, 1);
       assert.deepEqual(activeFlags(service, 'alice'), [true]);
 
-      // The browser hangs up: the program ends the call.
-      await browser.evaluate(() => window.peer.hangUp());
+      if (entry.hangUp === 'browser') {
+        await browser.evaluate(() => window.peer.hangUp());
+      } else {
+        await service.command('alice', { do: 'hangUp' });
+        const end = await waitFor(() => sent(service, '1001', 'endCall')[0], { what: "the program's end frame", timeoutMs: 15000 });
+        assert.equal(end.frame.to, browserAddress);
+        await waitFor(async () => !(await browser.evaluate(() => window.peer.inCall())), { what: "the browser's call ending" });
+      }
       await waitFor(() => activeFlags(service, 'alice').includes(false), { what: 'the program idle again', timeoutMs: 20000 });
       await waitFor(() => alice.audioWindows().length === 0, { what: "the program's call window closing" });
     });
   });
-
-test('the program calls the browser; after a relay drop it restarts ICE with its restart frames', { skip }, async () => {
-  await withBrowser(async ({ service, alice, browser, dropRelay }) => {
-    const aliceDevice = deviceOf(service, 'alice');
-    // This browser client takes the restart frames, as the service's own do.
-    await browser.evaluate(() => { window.peer.restartV1 = true; });
-    await service.command('alice', { do: 'call', to: kBrowserUser });
-    const offer = await waitFor(() => sent(service, '1001', 'offer')[0], { what: "the program's offer", timeoutMs: 30000 });
-    assert.equal(offer.frame.to, kBrowserUser);
-    const [answer] = await waitFor(() => sent(service, kBrowserUser, 'answer').length && sent(service, kBrowserUser, 'answer'),
-      { what: "the browser's answer", timeoutMs: 30000 });
-    assert.equal(answer.frame.to, `1001_${aliceDevice}`);
-    await waitFor(() => alice.printed('CONNECTED'), { what: 'the program connected', timeoutMs: 30000 });
-    await waitFor(async () => (await browser.stats())?.connection === 'connected', { what: 'the browser connected' });
-    await bothHear(alice, browser, 'connected');
-    assert.deepEqual(await browser.events('recover'), []);
-    const before = await browser.stats();
-
-    const dropAt = Date.now();
-    await dropRelay(() => waitFor(async () => (await browser.events('ice')).some((event) => event.at >= dropAt &&
-      event.data === 'disconnected'), { what: 'the browser seeing the drop', timeoutMs: 30000 }));
-    // The caller restarts ICE on the call: its restart offer, the browser's
-    // restart answer with the same attempt number.
-    const restart = await waitFor(() => sent(service, '1001', 'iceRestartOffer', dropAt)[0],
-      { what: "the program's ICE restart offer", timeoutMs: 30000 });
-    assert.equal(restart.frame.to, `${kBrowserUser}_${kBrowserDevice}`);
-    const restartAnswer = await waitFor(() => sent(service, kBrowserUser, 'iceRestartAnswer', restart.at)[0],
-      { what: "the browser's ICE restart answer", timeoutMs: 20000 });
-    assert.equal(restartAnswer.frame.iceRestartAttempt, restart.frame.iceRestartAttempt);
-    await mediaFlowsAgain(browser, (await browser.stats()).bytesReceived, 'media after the ICE restart');
-    const after = await browser.stats();
-    assert.equal(after.connection, 'connected');
-    assert.notEqual(after.remoteUfrag, before.remoteUfrag, 'the program restarted with new ICE credentials');
-    await bothHear(alice, browser, 'after the restart');
-    assert.equal(sent(service, '1001', 'offer').length, 1, 'no new call was placed');
-    assert.deepEqual(activeFlags(service, 'alice'), [true]);
-
-    // The program hangs up: the browser's call ends by the program's frame.
-    await service.command('alice', { do: 'hangUp' });
-    const end = await waitFor(() => sent(service, '1001', 'endCall')[0], { what: "the program's end frame", timeoutMs: 15000 });
-    assert.equal(end.frame.to, `${kBrowserUser}_${kBrowserDevice}`);
-    await waitFor(async () => !(await browser.evaluate(() => window.peer.inCall())), { what: "the browser's call ending" });
-  });
-});
+}
