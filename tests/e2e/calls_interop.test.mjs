@@ -101,8 +101,7 @@ async function dropRelay(service, dropped) {
     lines.on('line', (line) => { if (line.includes('Total General servers')) resolve(); });
     child.once('exit', (code) => reject(new Error(`turnserver exited with ${code}`)));
   });
-  // The harness ends the relay it knows of by this child from now on.
-  service.turn.child = child;
+  // Ended by withBrowser: the harness ends only the relay it started.
   return child;
 }
 
