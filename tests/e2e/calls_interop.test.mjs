@@ -201,6 +201,9 @@ for (const entry of cases) {
       await bothHear(alice, browser, 'connected');
       // The first connection came up by itself, not by the browser's recovery.
       assert.deepEqual(await browser.events('recover'), []);
+      // The caller's control channel opened between the two implementations.
+      await waitFor(async () => (await browser.events('channel')).some((event) => event.data === 'control open'),
+        { what: 'the control channel open in the browser' });
       const before = await browser.stats();
 
       const dropAt = Date.now();
@@ -222,6 +225,8 @@ for (const entry of cases) {
       assert.equal(after.connection, 'connected');
       assert.notEqual(after.remoteUfrag, before.remoteUfrag, 'the program took new ICE credentials');
       await bothHear(alice, browser, 'after the restart');
+      // The same connection: its control channel never closed.
+      assert.deepEqual((await browser.events('channel')).map((event) => event.data), ['control open']);
       // Still the one call: no new ring, no new call placed, none on the page.
       assert.deepEqual(sent(service, '1001', 'offerReceived', dropAt), []);
       if (!entry.browserCalls) assert.equal(sent(service, '1001', 'offer').length, 1);
