@@ -2,10 +2,11 @@
 // headless Chromium page (interop_peer.html) that speaks the call server's
 // frames as the service's other clients do. Either side calls, audio flows
 // both ways (the program's speaker monitor, the page's WebAudio analyser),
-// and when the relay goes away mid-call and comes back, ICE restarts: the
-// browser as caller by a plain re-offer, the program as caller by its
-// restart frames. A restart is judged by media flowing again on the same
-// connection, not by state events alone.
+// and when the relay goes away mid-call and comes back, ICE restarts on the
+// same connection: by the program's restart frames when the browser takes
+// them, otherwise by the browser's plain re-offer, which the program answers
+// whichever side called. A restart is judged by media flowing again, not by
+// state events alone.
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
@@ -97,10 +98,20 @@ async function dropRelay(service, dropped) {
   await dropped();
   const child = spawn(old.spawnfile, old.spawnargs.slice(1), { stdio: ['ignore', 'pipe', 'ignore'] });
   const lines = readline.createInterface({ input: child.stdout });
-  await new Promise((resolve, reject) => {
-    lines.on('line', (line) => { if (line.includes('Total General servers')) resolve(); });
-    child.once('exit', (code) => reject(new Error(`turnserver exited with ${code}`)));
-  });
+  try {
+    await new Promise((resolve, reject) => {
+      const timer = setTimeout(() => reject(new Error('turnserver did not start again')), 15000);
+      lines.on('line', (line) => {
+        if (!line.includes('Total General servers')) return;
+        clearTimeout(timer);
+        resolve();
+      });
+      child.once('exit', (code) => reject(new Error(`turnserver exited with ${code}`)));
+    });
+  } catch (error) {
+    await stopRelayAgain(child);
+    throw error;
+  }
   // Ended by withBrowser: the harness ends only the relay it started.
   return child;
 }
