@@ -161,6 +161,13 @@ export async function startCallService({ pages = {}, ice = 'turn' } = {}) {
         method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify({ to, frame }) });
       if (response.status !== 204) throw new Error(`send ${response.status}`);
     },
+    // Holds back the "call" frames of `type` that user `from` sends from now
+    // on (they are seen, with `held`, but reach nobody); `release` ends it.
+    async hold(type, from, { release = false } = {}) {
+      const response = await fetch(new URL('/fixture/hold', listening.url), {
+        method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify({ type, from, release }) });
+      if (response.status !== 204) throw new Error(`hold ${response.status}`);
+    },
     async stop() {
       await stopChild(web);
       await stopChild(calls);
