@@ -209,12 +209,16 @@ async function startPulse(runtime) {
 }
 
 // One device: display, sound, and the program signed in through `config`.
-export async function startCopy({ config, name }) {
+// `tone`: the frequency (Hz) its microphone hears. Copies that listen to
+// each other long should hear different tones: each side's echo canceller
+// takes a microphone that plays what the speaker plays for echo, and
+// silences it.
+export async function startCopy({ config, name, tone: toneHz = 440 }) {
   const home = makeHome();
   const display = await startDisplay();
   const pulse = await startPulse(path.join(home, 'runtime'));
   // The tone this device's microphone hears.
-  const tone = spawn('gst-launch-1.0', ['-q', 'audiotestsrc', 'is-live=true', 'wave=sine', 'freq=440',
+  const tone = spawn('gst-launch-1.0', ['-q', 'audiotestsrc', 'is-live=true', 'wave=sine', `freq=${toneHz}`,
     'volume=0.4', '!', 'audioconvert', '!', 'pulsesink', 'device=mic'], { env: pulse.env, stdio: 'ignore' });
   const run = startProgram({ home, config, env: { DISPLAY: display.name } });
   const copy = {
@@ -350,7 +354,7 @@ export async function withCopies(copies, body, { ice = 'turn' } = {}) {
   const started = {};
   try {
     await Promise.all(copies.map(async (copy) => {
-      started[copy.copy] = await startCopy({ config: service.configs[copy.copy], name: copy.copy });
+      started[copy.copy] = await startCopy({ config: service.configs[copy.copy], name: copy.copy, tone: copy.tone });
     }));
     await Promise.all(copies.map(async (copy) => {
       await waitFor(() => service.phoneEvents(copy.copy, 'watching').length > 0,

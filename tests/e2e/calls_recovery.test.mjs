@@ -37,7 +37,7 @@ function activeFlags(service, copy) {
 
 test('a dropped path reconnects after an ICE restart with the call time held, and one that stays down ends at 45 s',
   { skip }, async () => {
-    await withCopies([{ copy: 'alice', user: '1001', peer: '1002' }, { copy: 'bob', user: '1002', peer: '1001' }],
+    await withCopies([{ copy: 'alice', user: '1001', peer: '1002' }, { copy: 'bob', user: '1002', peer: '1001', tone: 660 }],
       async ({ service, copies: { alice, bob } }) => {
         const bobDevice = deviceOf(service, 'bob');
         const screens = { alice: await callScreen(alice), bob: await callScreen(bob) };
