@@ -1,7 +1,7 @@
 // End-to-end: what connected peers tell each other on the call's data
 // channel, past the call server: the microphone going off and on, special
-// calling access, and a hang-up that arrives while the other side is still
-// reconnecting. The call server holds back the hang-up's end frame, so only
+// calling access, a hang-up that arrives while the other side is still
+// reconnecting, and the camera going off and on. The call server holds back the hang-up's end frame, so only
 // the data channel can end the call on the far side.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
@@ -20,6 +20,35 @@ const kMutedPill = 'Muted';
 const kAudioWindow = /Orvik – (Incoming )?Audio Call/;
 const kInCallButtons = 3;
 const kMuteButton = 1;
+// The connected video call window's row: microphone, camera, speaker, screen
+// share, end.
+const kVideoTitle = 'Orvik – Video Call';
+const kVideoWindow = /Orvik – Video Call/;
+const kVideoButtons = 5;
+const kCameraButton = 1;
+
+// The share of near-black pixels in the middle of a copy's video call
+// window, where the other side's feed is: black while it sends no picture,
+// the drawn camera-off placeholder (the party's avatar on its glass) once
+// it said its camera is off.
+function darkShareOfRemoteFeed(copy) {
+  const [id] = copy.windows(kVideoTitle);
+  if (!id) return null;
+  const geometry = String(copy.x(['xdotool', 'getwindowgeometry', '--shell', id]).stdout);
+  const width = Number(/WIDTH=(\d+)/.exec(geometry)?.[1]);
+  const height = Number(/HEIGHT=(\d+)/.exec(geometry)?.[1]);
+  const shot = copy.x(['import', '-window', id, '-depth', '8', 'rgb:-']).stdout;
+  if (!width || !height || shot.length < width * height * 3) return null;
+  let dark = 0, all = 0;
+  for (let y = Math.round(height * 0.2); y < height * 0.6; y++) {
+    for (let x = Math.round(width * 0.2); x < width * 0.6; x++) {
+      const at = (y * width + x) * 3;
+      if (shot[at] < 12 && shot[at + 1] < 12 && shot[at + 2] < 12) dark++;
+      all++;
+    }
+  }
+  return dark / all;
+}
 
 function printedSince(copy, offset, text) {
   return copy.lines.slice(offset).some((line) => line.includes(text));
@@ -48,7 +77,7 @@ function framesSince(service, user, since) {
   return service.frames().filter((entry) => entry.from === user && entry.at >= since && entry.frame.type !== 'candidate');
 }
 
-test('mute, special access and a hang-up inside the reconnect window reach the peer on the data channel',
+test('mute, special access, a hang-up inside the reconnect window and camera off reach the peer on the data channel',
   { skip }, async () => {
     await withCopies([{ copy: 'alice', user: '1001', peer: '1002' }, { copy: 'bob', user: '1002', peer: '1001', tone: 660 }],
       async ({ service, copies: { alice, bob } }) => {
@@ -114,6 +143,30 @@ test('mute, special access and a hang-up inside the reconnect window reach the p
           await waitFor(() => activeFlags(service, 'alice').at(-1) === false && activeFlags(service, 'bob').at(-1) === false,
             { what: 'both pages told the call ended', timeoutMs: 15000 });
           assert.equal(bobDevice, end.frame.from.split('_')[1]);
+          await service.hold('endCall', '1002', { release: true });
+
+          // 4. In a video call, the caller's camera going off and on shows
+          // on the callee's screen. (These copies have no camera: the call
+          // starts with it off, and the button first turns it on.)
+          const videoSince = Date.now();
+          await service.command('alice', { do: 'call', to: '1002', video: true });
+          await waitFor(() => service.frames('offerReceived').some((entry) => entry.at >= videoSince),
+            { what: 'the video call ringing', timeoutMs: 30000 });
+          await pressPanelButton(bob, kAcceptGreen, 'Accept');
+          await waitFor(async () => (await screens.bob.callSeconds()) >= 1 && (await screens.alice.callSeconds()) >= 1,
+            { what: 'the video call connected', timeoutMs: 30000 });
+          assert.ok(darkShareOfRemoteFeed(bob) > 0.9, 'no picture from the caller yet');
+          let placeholder = false;
+          for (let press = 0; press < 2 && !placeholder; press++) {
+            assert.ok(await screens.alice.press(kVideoWindow, kVideoButtons, kCameraButton), "the caller's camera button");
+            placeholder = await waitFor(() => darkShareOfRemoteFeed(bob) < 0.5, { what: 'the placeholder', timeoutMs: 5000 })
+              .catch(() => false);
+          }
+          assert.ok(placeholder, "the callee shows the caller's camera-off picture");
+          assert.ok(await screens.alice.press(kVideoWindow, kVideoButtons, kCameraButton), "the caller's camera button again");
+          await waitFor(() => darkShareOfRemoteFeed(bob) > 0.9, { what: 'the placeholder gone', timeoutMs: 10000 });
+          await service.command('alice', { do: 'hangUp' });
+          await waitFor(() => bob.windows(kVideoTitle).length === 0, { what: "the callee's video window closing", timeoutMs: 15000 });
         } finally {
           thaw(screens.bob.pid);
           screens.alice.close();
