@@ -210,9 +210,9 @@ async function startPulse(runtime) {
 
 // One device: display, sound, and the program signed in through `config`.
 // `tone`: the frequency (Hz) its microphone hears. Copies that listen to
-// each other long should hear different tones: each side's echo canceller
-// takes a microphone that plays what the speaker plays for echo, and
-// silences it.
+// each other for long should hear different tones: an echo canceller that
+// hears on the microphone the very tone its speaker plays takes it for echo
+// and silences it, and the far side then hears nothing.
 export async function startCopy({ config, name, tone: toneHz = 440 }) {
   const home = makeHome();
   const display = await startDisplay();
