@@ -7,7 +7,7 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
 import { programAvailable, waitFor } from './harness.mjs';
-import { callToolsAvailable, deviceOf, kAcceptGreen, pressPanelButton, sleep, withCopies } from './call_harness.mjs';
+import { callToolsAvailable, deviceOf, kAcceptGreen, pressPanelButton, withCopies } from './call_harness.mjs';
 import { callScreen, freeze, thaw } from './call_screen.mjs';
 
 const skip = !programAvailable() ? 'the orvikdesk program is not built' : callToolsAvailable() || false;
@@ -124,11 +124,10 @@ test('mute, special access, a hang-up inside the reconnect window and camera off
             { what: "the caller's reconnect window", timeoutMs: 30000 });
           await waitFor(() => screens.alice.shows(kReconnecting), { what: `"${kReconnecting}" on the caller`, timeoutMs: 30000 });
           await service.command('bob', { do: 'hangUp' });
-          // The page hands the hang-up on once it fetched the command; the
-          // frozen program takes it when it runs again.
-          await waitFor(() => service.phoneEvents('bob', 'command').some((entry) =>
-            entry.data.command.do === 'hangUp'), { what: "the callee's page taking the hang-up" });
-          await sleep(500);
+          // The page posts the hang-up to the frozen program, which takes it
+          // when it runs again.
+          await waitFor(() => service.phoneEvents('bob', 'posted').some((entry) =>
+            entry.data.body.eventType === 'endNativeCall'), { what: "the callee's page posting the hang-up" });
           const thawedAt = Date.now();
           thaw(screens.bob.pid);
           const end = await waitFor(() => service.frames('endCall').find((entry) => entry.from === '1002'),
