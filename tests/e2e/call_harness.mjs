@@ -161,6 +161,13 @@ export async function startCallService({ pages = {}, ice = 'turn' } = {}) {
         method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify({ to, frame }) });
       if (response.status !== 204) throw new Error(`send ${response.status}`);
     },
+    // Holds back the "call" frames of `type` that user `from` sends from now
+    // on (they are seen, with `held`, but reach nobody); `release` ends it.
+    async hold(type, from, { release = false } = {}) {
+      const response = await fetch(new URL('/fixture/hold', listening.url), {
+        method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify({ type, from, release }) });
+      if (response.status !== 204) throw new Error(`hold ${response.status}`);
+    },
     async stop() {
       await stopChild(web);
       await stopChild(calls);
@@ -202,12 +209,16 @@ async function startPulse(runtime) {
 }
 
 // One device: display, sound, and the program signed in through `config`.
-export async function startCopy({ config, name }) {
+// `tone`: the frequency (Hz) its microphone hears. Copies that listen to
+// each other for long should hear different tones: an echo canceller that
+// hears on the microphone the very tone its speaker plays takes it for echo
+// and silences it, and the far side then hears nothing.
+export async function startCopy({ config, name, tone: toneHz = 440 }) {
   const home = makeHome();
   const display = await startDisplay();
   const pulse = await startPulse(path.join(home, 'runtime'));
   // The tone this device's microphone hears.
-  const tone = spawn('gst-launch-1.0', ['-q', 'audiotestsrc', 'is-live=true', 'wave=sine', 'freq=440',
+  const tone = spawn('gst-launch-1.0', ['-q', 'audiotestsrc', 'is-live=true', 'wave=sine', `freq=${toneHz}`,
     'volume=0.4', '!', 'audioconvert', '!', 'pulsesink', 'device=mic'], { env: pulse.env, stdio: 'ignore' });
   const run = startProgram({ home, config, env: { DISPLAY: display.name } });
   const copy = {
@@ -343,7 +354,7 @@ export async function withCopies(copies, body, { ice = 'turn' } = {}) {
   const started = {};
   try {
     await Promise.all(copies.map(async (copy) => {
-      started[copy.copy] = await startCopy({ config: service.configs[copy.copy], name: copy.copy });
+      started[copy.copy] = await startCopy({ config: service.configs[copy.copy], name: copy.copy, tone: copy.tone });
     }));
     await Promise.all(copies.map(async (copy) => {
       await waitFor(() => service.phoneEvents(copy.copy, 'watching').length > 0,

@@ -7,6 +7,7 @@ import { test } from 'node:test';
 
 import { programAvailable, waitFor } from './harness.mjs';
 import { callToolsAvailable, deviceOf, kAcceptGreen, pressPanelButton, withCopies } from './call_harness.mjs';
+import { callScreen } from './call_screen.mjs';
 
 const skip = !programAvailable() ? 'the orvikdesk program is not built' : callToolsAvailable() || false;
 
@@ -75,10 +76,28 @@ test('an outgoing audio call rings, connects with sound both ways, and hangs up 
       assert.ok(bobHears > kHeard, `the callee hears the caller's microphone (${bobHears})`);
       assert.ok(aliceHears > kHeard, `the caller hears the callee's microphone (${aliceHears})`);
 
-      // The caller's page hangs up.
-      await service.command('alice', { do: 'hangUp' });
+      // Both call windows count the call's time, second by second.
+      const screens = { alice: await callScreen(alice), bob: await callScreen(bob) };
+      try {
+        for (const [name, screen] of Object.entries(screens)) {
+          const first = await waitFor(() => screen.callSeconds(), { what: `${name}'s call time`, timeoutMs: 15000 });
+          await waitFor(async () => (await screen.callSeconds()) >= first + 2,
+            { what: `${name}'s call time running`, timeoutMs: 15000 });
+        }
+
+        // The caller's page hangs up. The call server holds its end frame
+        // back: the callee's call ends by the "endCall" on the data channel.
+        await service.hold('endCall', '1001');
+        await service.command('alice', { do: 'hangUp' });
+        await waitFor(() => bob.printed('END — the other side hung up'), { what: 'the channel\'s "endCall"', timeoutMs: 15000 });
+        await waitFor(() => screens.bob.shows('Call ended'), { what: '"Call ended" on the callee', timeoutMs: 5000 });
+      } finally {
+        screens.alice.close();
+        screens.bob.close();
+      }
       const end = await waitFor(() => service.frames('endCall').find((entry) => entry.from === '1001'),
         { what: 'the end frame', timeoutMs: 15000 });
+      assert.equal(end.held, true);
       // Connected: the end goes to the answering device only.
       assert.equal(end.frame.to, `1002_${bobDevice}`);
       const endAt = end.at;
@@ -108,8 +127,5 @@ test('an outgoing audio call rings, connects with sound both ways, and hangs up 
       assert.equal(record.data.args[0].wasConnected, true);
       assert.equal(record.data.args[0].callId, offer.recordId);
       assert.equal(service.pageCalls('alice', '__orvikLogNativeCall').length, 1);
-      // TODO(#22): once the in-call data-channel messages and the duration
-      // timer's ticks reach the call manager, check that the callee got
-      // "endCall" on the data channel too and that the call windows' timer ran.
     });
 });

@@ -29,6 +29,11 @@
 // POST /fixture/send with {"to": address, "frame": {…}} delivers a "call"
 // frame to that user or device as if a peer had sent it (tests play a
 // misbehaving or late peer this way).
+// POST /fixture/hold with {"type": T, "from": user number} holds back every
+// later "call" frame of type T that user sends: it is reported (with
+// "held": true) but reaches nobody, as when a frame is lost on its way
+// (tests prove that something else, the peers' data channel, carried the
+// news). {"type": T, "from": N, "release": true} lets them through again.
 // Test helpers: "seedPendingCall" stores a pending-call record of a chosen
 // age; "rejectToken" sends "invalid_token" to one connected device; "echo"
 // acknowledges with its own arguments; "echoBack" sends its
@@ -81,6 +86,7 @@ const iceConfig = {
 };
 
 let nextRecordId = 1000;
+const heldFrames = new Set();  // "<from user> <type>" of frames held back
 const watchers = new Map();  // user number -> set of open event-stream responses
 
 function tellWatchers(userNumber, event) {
@@ -101,6 +107,22 @@ httpServer.on('request', (request, response) => {
         const { to, frame } = JSON.parse(body);
         report({ event: 'sent', to, frame });
         io.to(roomFor(String(to))).emit('call', frame);
+        response.writeHead(204).end();
+      } catch {
+        response.writeHead(400).end();
+      }
+    });
+    return;
+  }
+  if (request.method === 'POST' && url.pathname === '/fixture/hold') {
+    let body = '';
+    request.on('data', (chunk) => { body += chunk; });
+    request.on('end', () => {
+      try {
+        const { type, from, release } = JSON.parse(body);
+        const key = `${from} ${type}`;
+        if (release) heldFrames.delete(key); else heldFrames.add(key);
+        report({ event: release ? 'released' : 'hold', type, from });
         response.writeHead(204).end();
       } catch {
         response.writeHead(400).end();
@@ -190,9 +212,13 @@ io.on('connection', (socket) => {
       // The callee answered, declined or hung up: nor does it wait any more.
       if (type === 'answer' || type === 'userBusy' || type === 'endCall') dropPending(identity.userNumber, target);
     }
-    report({ event: 'call', from: identity.userNumber, frame, ...(recordId === null ? {} : { recordId }) });
-    socket.to(roomFor(to)).emit('call', frame);
-    tellWatchers(to.split('_')[0], { frame, recordId, fromUser: identity.userNumber });
+    const held = heldFrames.has(`${identity.userNumber} ${type}`);
+    report({ event: 'call', from: identity.userNumber, frame, ...(recordId === null ? {} : { recordId }),
+             ...(held ? { held } : {}) });
+    if (!held) {
+      socket.to(roomFor(to)).emit('call', frame);
+      tellWatchers(to.split('_')[0], { frame, recordId, fromUser: identity.userNumber });
+    }
     if (typeof ack === 'function') ack(recordId === null ? { ok: true } : { id: recordId });
   });
 
