@@ -39,8 +39,8 @@ CallMediaCapture& DeviceCallCapture::mediaCapture() {
 }
 
 bool DeviceCallCapture::hasCamera() {
-  // Asking V4L2 opens every node: a quick look for one comes first.
   if (platform::testCamera() != platform::TestCamera::none) return mediaCapture().findCamera().has_value();
+  // Asking V4L2 opens every node: a quick look for one comes first.
   std::error_code error;
   bool node = false;
   for (const auto& entry : std::filesystem::directory_iterator("/dev", error)) {
