@@ -14,10 +14,13 @@
 //   - hang-up → both idle: from the caller's page hanging up to both pages
 //     told that no call is active (this includes the 2.6 s the program waits
 //     by design before its clean-up).
-// It prints the medians. Then, relayed, it holds one audio call for 60 s and
-// reports each copy's CPU (the program and its WebKit processes, in per cent
-// of one core) and resident memory (their summed VmRSS at the end). Not a
-// test: run it by hand.
+// It prints the medians. Then, relayed, it holds one audio call and one
+// video call for 60 s each and reports each copy's CPU (the program and its
+// WebKit processes, in per cent of one core) and resident memory (their
+// summed VmRSS at the end). The video call's cameras are the test builds'
+// synthetic one (ORVIK_TEST_CAMERA=bars: 1280×720 colour bars), so the
+// figures include painting those frames, about what a camera's own decoding
+// would cost. Not a test: run it by hand.
 //
 //   node bench/call_e2e_bench.mjs [--calls N] [--hold SECONDS]
 import fs from 'node:fs';
@@ -104,11 +107,12 @@ function usage(copy) {
   return { ticks, rssKb };
 }
 
-async function holdCall() {
+async function holdCall({ video }) {
   const result = {};
-  await withCopies([{ copy: 'alice', user: '1001', peer: '1002' }, { copy: 'bob', user: '1002', peer: '1001' }],
+  const env = video ? { ORVIK_TEST_CAMERA: 'bars' } : {};
+  await withCopies([{ copy: 'alice', user: '1001', peer: '1002', env }, { copy: 'bob', user: '1002', peer: '1001', env }],
     async ({ service, copies }) => {
-      await service.command('alice', { do: 'call', to: '1002' });
+      await service.command('alice', { do: 'call', to: '1002', video });
       await pressPanelButton(copies.bob, kAcceptGreen, 'Accept');
       await waitFor(() => count(copies.alice, 'CONNECTED') && count(copies.bob, 'CONNECTED'),
         { what: 'the held call connected', timeoutMs: 60000 });
@@ -133,8 +137,10 @@ for (const ice of ['stun', 'turn']) {
     `  (median of ${calls})`);
 }
 
-const held = await holdCall();
-for (const [name, figures] of Object.entries(held)) {
-  console.log(`audio call held ${holdSeconds} s, ${name === 'alice' ? 'caller' : 'callee'}: CPU ${figures.cpu.toFixed(1)} % of a core,` +
-    ` resident ${figures.rssMb.toFixed(0)} MiB (program and its WebKit processes)`);
+for (const video of [false, true]) {
+  const held = await holdCall({ video });
+  for (const [name, figures] of Object.entries(held)) {
+    console.log(`${video ? 'video' : 'audio'} call held ${holdSeconds} s, ${name === 'alice' ? 'caller' : 'callee'}: ` +
+      `CPU ${figures.cpu.toFixed(1)} % of a core, resident ${figures.rssMb.toFixed(0)} MiB (program and its WebKit processes)`);
+  }
 }

@@ -43,7 +43,7 @@
 #include "calls/windows/native_pre_call_window.h"
 #include "calls/windows/pre_call_camera.h"
 #include "calls/windows/pre_call_window_gtk.h"
-#include "calls/media/v4l2_camera_source.h"
+#include "calls/media/device_camera_source.h"
 #include "calls/windows/native_video_call_window.h"
 #include "calls/windows/native_video_pip.h"
 #include "calls/windows/video_call_window_gtk.h"
@@ -394,7 +394,7 @@ AppServices::AppServices(Options options)
     open.localImageUrl = request.myImage;
     videoCallWindow_->open(open);
   });
-  preCallCameras_ = std::make_unique<V4L2CameraSource>();
+  preCallCameras_ = makeDeviceCameraSource();
   preCallCamera_ = std::make_unique<SourcePreCallCamera>(*preCallCameras_, platform::mainQueue());
   incomingCameraPreview_ = std::make_unique<PreviewCameraForIncomingCalls>(*preCallCamera_, *captureAuthorization_);
   incomingCallPanel_ = IncomingCallPanel::create(

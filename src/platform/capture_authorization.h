@@ -24,8 +24,9 @@ class CaptureAuthorization {
   virtual void request(CaptureDevice device, std::function<void(bool granted)> done) = 0;
 };
 
-// Present devices are authorised: a camera when /dev/video* exists, a
-// microphone always (a missing one fails when capture starts).
+// Present devices are authorised: a camera when /dev/video* exists or a
+// test build runs its synthetic camera (test_camera.h), a microphone always
+// (a missing one fails when capture starts).
 class DevicePresenceCaptureAuthorization final : public CaptureAuthorization {
  public:
   CaptureAuthorizationStatus status(CaptureDevice device) const override;

@@ -213,14 +213,15 @@ async function startPulse(runtime) {
 // each other for long should hear different tones: an echo canceller that
 // hears on the microphone the very tone its speaker plays takes it for echo
 // and silences it, and the far side then hears nothing.
-export async function startCopy({ config, name, tone: toneHz = 440 }) {
+// `env` adds to the program's environment (a synthetic camera).
+export async function startCopy({ config, name, tone: toneHz = 440, env = {} }) {
   const home = makeHome();
   const display = await startDisplay();
   const pulse = await startPulse(path.join(home, 'runtime'));
   // The tone this device's microphone hears.
   const tone = spawn('gst-launch-1.0', ['-q', 'audiotestsrc', 'is-live=true', 'wave=sine', `freq=${toneHz}`,
     'volume=0.4', '!', 'audioconvert', '!', 'pulsesink', 'device=mic'], { env: pulse.env, stdio: 'ignore' });
-  const run = startProgram({ home, config, env: { DISPLAY: display.name } });
+  const run = startProgram({ home, config, env: { ...env, DISPLAY: display.name } });
   const copy = {
     name,
     home,
@@ -346,15 +347,17 @@ export function phonePage({ copy, user, peer = '', name = '', announce = 'panel'
 }
 
 // Runs `body` with a call service and one started copy per entry of
-// `copies` ({copy, user, …} as phonePage takes), and ends them all, also
-// when the body fails. Copies signed in at start are waited for.
+// `copies` ({copy, user, …} as phonePage takes, and `env` as startCopy
+// does), and ends them all, also when the body fails. Copies signed in at
+// start are waited for.
 export async function withCopies(copies, body, { ice = 'turn' } = {}) {
   const pages = Object.fromEntries(copies.map((copy) => [copy.copy, phonePage(copy)]));
   const service = await startCallService({ pages, ice });
   const started = {};
   try {
     await Promise.all(copies.map(async (copy) => {
-      started[copy.copy] = await startCopy({ config: service.configs[copy.copy], name: copy.copy, tone: copy.tone });
+      started[copy.copy] = await startCopy({ config: service.configs[copy.copy], name: copy.copy, tone: copy.tone,
+        env: copy.env });
     }));
     await Promise.all(copies.map(async (copy) => {
       await waitFor(() => service.phoneEvents(copy.copy, 'watching').length > 0,

@@ -11,9 +11,10 @@
 #include "calls/media/call_media_capture.h"
 #include "calls/media/desktop_screen_source.h"
 #include "calls/media/screen_share_capture.h"
-#include "calls/media/v4l2_camera_source.h"
+#include "calls/media/device_camera_source.h"
 #include "platform/audio/audio_hardware.h"
 #include "platform/dispatch/task_queue.h"
+#include "platform/test_camera.h"
 
 namespace orvik {
 
@@ -29,7 +30,7 @@ DeviceCallCapture::~DeviceCallCapture() = default;
 
 CallMediaCapture& DeviceCallCapture::mediaCapture() {
   if (!capture_) {
-    cameras_ = std::make_unique<V4L2CameraSource>();
+    cameras_ = makeDeviceCameraSource();
     capture_ = std::make_unique<CallMediaCapture>(*cameras_, [](const std::string& title, const std::string& message) {
       GtkCallAlerts().showCallAlert(title, message);
     });
@@ -38,6 +39,7 @@ CallMediaCapture& DeviceCallCapture::mediaCapture() {
 }
 
 bool DeviceCallCapture::hasCamera() {
+  if (platform::testCamera() != platform::TestCamera::none) return mediaCapture().findCamera().has_value();
   // Asking V4L2 opens every node: a quick look for one comes first.
   std::error_code error;
   bool node = false;

@@ -21,7 +21,8 @@ class AudioHardware;
 }  // namespace platform
 
 // A microphone is the sound system's default input; the camera is the
-// first V4L2 camera, run through CallMediaCapture (made when first needed).
+// first V4L2 camera (or a test build's synthetic one: device_camera_source.h),
+// run through CallMediaCapture (made when first needed).
 class DeviceCallCapture final : public CallCapture {
  public:
   // `hardware` is asked for the sound system when a call first needs it.

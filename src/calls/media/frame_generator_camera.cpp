@@ -6,6 +6,7 @@
 #include <api/video/video_frame.h>
 #include <rtc_base/time_utils.h>
 
+#include "calls/media/colour_bars.h"
 #include "calls/media/local_video_source.h"
 #include "platform/dispatch/serial_queue.h"
 
@@ -46,9 +47,9 @@ struct FrameGenerator::Loop {
   bool running = false;
 };
 
-FrameGenerator::FrameGenerator(int width, int height, int framesPerSecond)
+FrameGenerator::FrameGenerator(int width, int height, int framesPerSecond, FramePattern pattern)
     : width_(std::max(2, width)), height_(std::max(2, height)), fps_(std::clamp(framesPerSecond, 1, 120)),
-      loop_(std::make_shared<Loop>()) {}
+      pattern_(pattern), loop_(std::make_shared<Loop>()) {}
 
 FrameGenerator::~FrameGenerator() { stop(); }
 
@@ -78,6 +79,7 @@ void FrameGenerator::start() {
     std::shared_ptr<std::atomic<std::uint64_t>> frames;
     std::uint64_t run;
     int width, height, fps;
+    FramePattern pattern;
     void operator()() const {
       auto state = loop.lock();
       if (!state) return;
@@ -86,7 +88,10 @@ void FrameGenerator::start() {
         if (!state->running || state->run != run) return;
         const std::uint64_t frame = frames->load();
         const auto video = webrtc::VideoFrame::Builder()
-                               .set_video_frame_buffer(paint(width, height, frame))
+                               .set_video_frame_buffer(
+                                   pattern == FramePattern::colourBars
+                                       ? colourBarsFrame(width, height, static_cast<int>(frame % width) * kColourBarsStep)
+                                       : paint(width, height, frame))
                                .set_timestamp_us(rtc::TimeMicros())
                                .set_rotation(webrtc::kVideoRotation_0)
                                .build();
@@ -98,7 +103,7 @@ void FrameGenerator::start() {
       generatorQueue().postAfter(1.0 / fps, *this);
     }
   };
-  generatorQueue().post(Tick{loop_, frames_, run, width_, height_, fps_});
+  generatorQueue().post(Tick{loop_, frames_, run, width_, height_, fps_, pattern_});
 }
 
 void FrameGenerator::stop() {
@@ -141,7 +146,7 @@ class FrameGeneratorCapturer final : public CameraCapturer {
     }
     {
       std::lock_guard lock(mutex_);
-      generator_ = std::make_unique<FrameGenerator>(format.width, format.height, framesPerSecond);
+      generator_ = std::make_unique<FrameGenerator>(format.width, format.height, framesPerSecond, owner_.pattern_);
       generator_->setTarget(session_->preview);
       generator_->addTarget(target_);
       generator_->start();
@@ -167,7 +172,7 @@ class FrameGeneratorCapturer final : public CameraCapturer {
   CameraSessionHandle session_;
 };
 
-FrameGeneratorCamera::FrameGeneratorCamera() {
+FrameGeneratorCamera::FrameGeneratorCamera(FramePattern pattern) : pattern_(pattern) {
   const std::vector<CameraFrameRateRange> upTo30{{1, 30}};
   devices_.push_back(CameraDevice{"frame-generator-0", "Frame generator", CameraPosition::unspecified,
                                   {{640, 480, upTo30}, {1280, 720, upTo30}, {1920, 1080, upTo30}}});

@@ -2,7 +2,7 @@
 // a fixed size and rate into a video source of ours, on its own serial
 // queue. FrameGeneratorCamera is a CameraSource backend made of them: a
 // camera for machines without one, and for tests (two peers in one process,
-// the call windows' renderers).
+// the call windows' renderers, the test builds' camera: test_camera.h).
 //
 //   auto source = makeLocalVideoSource();
 //   FrameGenerator generator(640, 360, 15);
@@ -23,9 +23,13 @@
 
 namespace orvik {
 
+// What the frames show: diagonal bands of grey on a tinted background, or
+// the colour bars of colour_bars.h, whose colours survive a round trip.
+enum class FramePattern { bands, colourBars };
+
 class FrameGenerator {
  public:
-  FrameGenerator(int width, int height, int framesPerSecond);
+  FrameGenerator(int width, int height, int framesPerSecond, FramePattern pattern = FramePattern::bands);
   ~FrameGenerator();
   FrameGenerator(const FrameGenerator&) = delete;
   FrameGenerator& operator=(const FrameGenerator&) = delete;
@@ -46,6 +50,7 @@ class FrameGenerator {
  private:
   struct Loop;
   const int width_, height_, fps_;
+  const FramePattern pattern_;
   std::shared_ptr<std::atomic<bool>> running_ = std::make_shared<std::atomic<bool>>(false);
   std::shared_ptr<std::atomic<std::uint64_t>> frames_ = std::make_shared<std::atomic<std::uint64_t>>(0);
   std::shared_ptr<Loop> loop_;
@@ -56,7 +61,7 @@ class FrameGenerator {
 // 1920×1080 at up to 30 fps.
 class FrameGeneratorCamera final : public CameraSource {
  public:
-  FrameGeneratorCamera();
+  explicit FrameGeneratorCamera(FramePattern pattern = FramePattern::bands);
   explicit FrameGeneratorCamera(std::vector<CameraDevice> devices) : devices_(std::move(devices)) {}
 
   std::vector<CameraDevice> captureDevices() override;
@@ -72,6 +77,7 @@ class FrameGeneratorCamera final : public CameraSource {
  private:
   friend class FrameGeneratorCapturer;
   std::vector<CameraDevice> devices_;
+  FramePattern pattern_ = FramePattern::bands;
   mutable std::mutex mutex_;
   std::string failNext_;
   std::atomic<int> starts_{0};

@@ -8,6 +8,19 @@
 
 namespace orvik {
 
+const char* videoControlLabel(VideoControl control) {
+  switch (control) {
+    case VideoControl::mute: return "Microphone";
+    case VideoControl::camera: return "Camera";
+    case VideoControl::speaker: return "Speaker";
+    case VideoControl::screenShare: return "Share Screen";
+    case VideoControl::end: return "End Call";
+    case VideoControl::reject: return "Decline";
+    case VideoControl::accept: return "Accept";
+  }
+  return "";
+}
+
 std::vector<VideoControlButton> videoControlsBarButtons(const VideoCallFields& f) {
   std::vector<VideoControlButton> buttons;
   buttons.push_back({VideoControl::mute, f.isMuted ? "microphone.slash.fill" : "microphone.fill", f.isMuted});

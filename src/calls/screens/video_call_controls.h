@@ -34,6 +34,9 @@ struct VideoControlButton {
 inline constexpr double kVideoControlsBarButtonSize = 54;
 inline constexpr double kIncomingVideoButtonSize = 64;
 
+// What a screen reader says for a button: its only content is a symbol.
+const char* videoControlLabel(VideoControl control);
+
 // Left to right: mute, camera, speaker, share (only while connected), end.
 std::vector<VideoControlButton> videoControlsBarButtons(const VideoCallFields& fields);
 // Reject, accept.

@@ -23,6 +23,8 @@ std::string videoGlassCapsuleCss(const std::string& selector, bool dark, const R
 VideoBtn::VideoBtn(const VideoControlButton& button, double size, bool isDarkMode)
     : button_(button), size_(size), isDarkMode_(isDarkMode) {
   set_name("video-btn-" + button.icon);
+  gtk_accessible_update_property(GTK_ACCESSIBLE(gobj()), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                 videoControlLabel(button.control), -1);
   set_has_frame(false);
   set_focus_on_click(false);
   set_size_request(static_cast<int>(size), static_cast<int>(size));

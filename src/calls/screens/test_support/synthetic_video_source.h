@@ -1,42 +1,28 @@
 // A synthetic camera for tests and benchmarks: a WebRTC video source whose
-// frames are eight colour bars (white, yellow, cyan, green, magenta, red,
-// blue, black) in I420, moved sideways by a few pixels each frame, so a test
-// can tell frames apart and check each bar's colour after a round trip.
-// Stands in for the camera source until the real one (with its frame
-// generator) is available to these tests.
+// frames are the moving colour bars of calls/media/colour_bars.h, delivered
+// on a thread of its own or one at a time, with a rotation of the test's
+// choosing.
 //
 // THREAD-SAFETY: `deliver` from any one thread at a time (the pump thread
 // while it runs).
 #pragma once
 
-#include <api/video/i420_buffer.h>
 #include <media/base/adapted_video_track_source.h>
 
-#include <array>
 #include <atomic>
 #include <thread>
 
+#include "calls/media/colour_bars.h"
+
 namespace orvik::testing {
 
-struct Rgb {
-  int r, g, b;
-};
-
-inline constexpr std::array<Rgb, 8> kColourBars = {{{255, 255, 255},
-                                                     {255, 255, 0},
-                                                     {0, 255, 255},
-                                                     {0, 255, 0},
-                                                     {255, 0, 255},
-                                                     {255, 0, 0},
-                                                     {0, 0, 255},
-                                                     {0, 0, 0}}};
-
-// The bar shown at column `x` of a `width`-wide frame moved by `shift`.
-int colourBarAt(int x, int width, int shift);
-// One frame of the pattern (BT.601, limited range: what WebRTC expects).
-rtc::scoped_refptr<webrtc::I420Buffer> colourBarsFrame(int width, int height, int shift);
-// How far the pattern moves per frame.
-inline constexpr int kPatternStep = 8;
+// The colour-bar picture (calls/media/colour_bars.h) under the names the
+// tests know it by.
+using Rgb = BarColour;
+using orvik::colourBarAt;
+using orvik::colourBarsFrame;
+using orvik::kColourBars;
+inline constexpr int kPatternStep = kColourBarsStep;
 
 class SyntheticVideoSource : public rtc::AdaptedVideoTrackSource {
  public:
