@@ -50,7 +50,12 @@ test('an outgoing audio call rings, connects with sound both ways, and hangs up 
       assert.equal(sdp.deviceSource, 'desktop');
       assert.equal(sdp.deviceUdids, aliceDevice);
       assert.equal(sdp.iceRestartV1, true);
-      assert.deepEqual(activeFlags(service, 'alice').map((entry) => entry.flag), [true]);
+      // The page's report of the flag travels apart from the offer: wait for it.
+      const placedFlags = await waitFor(() => {
+        const flags = activeFlags(service, 'alice');
+        return flags.length > 0 && flags;
+      }, { what: "the caller's page told a call is active" });
+      assert.deepEqual(placedFlags.map((entry) => entry.flag), [true]);
       await waitFor(() => alice.audioWindows().length === 1, { what: "the caller's call window" });
 
       // The callee's page announced the call; its device rings and says so.
