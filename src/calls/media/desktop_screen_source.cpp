@@ -337,9 +337,19 @@ class DesktopStream final : public ScreenStream,
 
 }  // namespace
 
+class X11ScreenSource::Connection {
+ public:
+  XConnection x;
+};
+
+X11ScreenSource::X11ScreenSource()
+    : listing_(std::make_shared<Connection>()), windows_(std::make_shared<Connection>()) {}
+
+X11ScreenSource::~X11ScreenSource() = default;
+
 void X11ScreenSource::listContent(bool onScreenOnly, ContentDone done) {
-  sampleQueue().post([onScreenOnly, done = std::move(done)] {
-    static XConnection connection;
+  sampleQueue().post([listing = listing_, onScreenOnly, done = std::move(done)] {
+    XConnection& connection = listing->x;
     auto content = listX11(connection.get(), onScreenOnly);
     if (!content) {
       connection.drop();
@@ -376,7 +386,7 @@ void X11ScreenSource::startStream(const StreamConfig& config, VideoSourceHandle 
 }
 
 std::set<std::uint32_t> X11ScreenSource::ownVisibleWindows() {
-  static XConnection connection;
+  XConnection& connection = windows_->x;
   std::set<std::uint32_t> ids;
   const auto content = listX11(connection.get(), /*onScreenOnly=*/true);
   if (!content) {
