@@ -66,6 +66,8 @@ void releaseDisplay(Display* display) {
 }
 
 // One X connection of ours, opened on first use, for the thread that uses it.
+// The process-wide ones are never closed at exit: the X server may be gone
+// by then (a test's own Xvfb), and Xlib would end the process with an error.
 class XConnection {
  public:
   Display* get() {
@@ -337,19 +339,9 @@ class DesktopStream final : public ScreenStream,
 
 }  // namespace
 
-class X11ScreenSource::Connection {
- public:
-  XConnection x;
-};
-
-X11ScreenSource::X11ScreenSource()
-    : listing_(std::make_shared<Connection>()), windows_(std::make_shared<Connection>()) {}
-
-X11ScreenSource::~X11ScreenSource() = default;
-
 void X11ScreenSource::listContent(bool onScreenOnly, ContentDone done) {
-  sampleQueue().post([listing = listing_, onScreenOnly, done = std::move(done)] {
-    XConnection& connection = listing->x;
+  sampleQueue().post([onScreenOnly, done = std::move(done)] {
+    static XConnection& connection = *new XConnection;
     auto content = listX11(connection.get(), onScreenOnly);
     if (!content) {
       connection.drop();
@@ -386,7 +378,7 @@ void X11ScreenSource::startStream(const StreamConfig& config, VideoSourceHandle 
 }
 
 std::set<std::uint32_t> X11ScreenSource::ownVisibleWindows() {
-  XConnection& connection = windows_->x;
+  static XConnection& connection = *new XConnection;
   std::set<std::uint32_t> ids;
   const auto content = listX11(connection.get(), /*onScreenOnly=*/true);
   if (!content) {

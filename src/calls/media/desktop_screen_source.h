@@ -26,21 +26,10 @@ namespace orvik {
 
 class X11ScreenSource final : public ScreenSource {
  public:
-  X11ScreenSource();
-  ~X11ScreenSource() override;
   void listContent(bool onScreenOnly, ContentDone done) override;
   void startStream(const StreamConfig& config, VideoSourceHandle frames,
                    std::function<void(const std::string& error)> stoppedBySystem, StartDone done) override;
   std::set<std::uint32_t> ownVisibleWindows() override;
-
- private:
-  // The source's own X connections, opened on first use and closed once the
-  // source and the listings under way are done with them (never at process
-  // exit, when the X server may be gone and Xlib would end the process with
-  // an error): one used on the sampling queue, one on the caller's.
-  class Connection;
-  std::shared_ptr<Connection> listing_;
-  std::shared_ptr<Connection> windows_;
 };
 
 class PortalScreenSource final : public ScreenSource {
