@@ -22,15 +22,13 @@
 #include "core/theme_gtk.h"
 #include "platform/app_info.h"
 #include "platform/fake_network_path.h"
-#include "platform/test_support/background_process.h"
-#include "platform/test_support/subprocess.h"
+#include "calls/windows/test_support/openbox_display.h"
 #include "platform/test_support/temp_dir.h"
 
 namespace orvik {
 namespace {
 
 namespace fs = std::filesystem;
-using orvik::testing::BackgroundProcess;
 
 struct Rgb {
   int r, g, b;
@@ -95,50 +93,22 @@ struct Setting {
 class MainWindowScreenIntegration : public ::testing::TestWithParam<Setting> {
  protected:
   void SetUp() override {
-    for (const char* program : {"Xvfb", "openbox"}) {
-      if (!orvik::testing::hasProgram(program)) GTEST_SKIP() << program << " is not installed (scripts/deps)";
-    }
-    if (GetParam().compositor && !orvik::testing::hasProgram("xcompmgr")) {
-      GTEST_SKIP() << "xcompmgr is not installed (scripts/deps)";
-    }
+    const orvik::testing::OpenboxDisplay::Options screen{
+        .width = 1600, .height = 1200, .home = home.path(), .compositor = GetParam().compositor};
+    if (auto why = orvik::testing::OpenboxDisplay::unavailable(screen)) GTEST_SKIP() << *why;
     setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
     setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
     setenv("GSK_RENDERER", "cairo", 1);
 
-    // A display of this test's own, so that the window manager and the
-    // compositor are the ones chosen here.
-    server_ = BackgroundProcess::start({"Xvfb", "-displayfd", "1", "-screen", "0", "1600x1200x24", "-nolisten", "tcp"});
-    ASSERT_TRUE(server_);
-    const auto number = server_->waitForLine([](const std::string& line) { return !line.empty(); }, 30.0);
-    ASSERT_TRUE(number) << "Xvfb did not start";
-    displayName_ = ":" + *number;
-    const std::vector<std::pair<std::string, std::string>> env = {{"DISPLAY", displayName_},
-                                                                  {"HOME", home.path().string()}};
-    windowManager_ = BackgroundProcess::start({"openbox", "--sm-disable"}, env);
-    ASSERT_TRUE(windowManager_);
-    if (GetParam().compositor) {
-      compositor_ = BackgroundProcess::start({"xcompmgr"}, env);
-      ASSERT_TRUE(compositor_);
-    }
-
     // GTK starts on the process's own display, which outlives every test;
-    // the test's display is opened beside it and closed before its server
-    // goes (a display GTK started on can never be closed).
+    // the test's own display (its window manager and compositor the ones
+    // chosen here) is opened beside it.
     if (!gtk_init_check()) GTEST_SKIP() << "no display to start GTK on";
     Gtk::init_gtkmm_internals();
-    GdkDisplayManager* manager = gdk_display_manager_get();
-    previousDisplay_ = gdk_display_manager_get_default_display(manager);
-    if (previousDisplay_) g_object_ref(previousDisplay_);
-    display_ = gdk_display_open(displayName_.c_str());
-    ASSERT_NE(display_, nullptr);
-    ASSERT_TRUE(orvik::testing::isX11Display(display_));
-    gdk_display_manager_set_default_display(manager, display_);
-
-    ASSERT_TRUE(waitFor([&] { return orvik::testing::hasWindowManager(display_); }))
-        << "openbox did not take the display";
-    if (GetParam().compositor) {
-      ASSERT_TRUE(waitFor([&] { return gdk_display_is_composited(display_); })) << "xcompmgr did not start";
-    }
+    std::string error;
+    openbox_ = orvik::testing::OpenboxDisplay::start(screen, error);
+    ASSERT_TRUE(openbox_) << error;
+    display_ = openbox_->gdk();
 
     themeBinding_ = bindThemeToGtk(theme);
     ASSERT_TRUE(themeBinding_);
@@ -151,14 +121,7 @@ class MainWindowScreenIntegration : public ::testing::TestWithParam<Setting> {
   void TearDown() override {
     window.reset();
     settle();
-    if (display_) {
-      if (previousDisplay_) gdk_display_manager_set_default_display(gdk_display_manager_get(), previousDisplay_);
-      gdk_display_close(display_);
-    }
-    if (previousDisplay_) g_object_unref(previousDisplay_);
-    if (compositor_) compositor_->kill();
-    if (windowManager_) windowManager_->kill();
-    if (server_) server_->kill();
+    openbox_.reset();
   }
 
   template <typename Predicate>
@@ -284,12 +247,8 @@ class MainWindowScreenIntegration : public ::testing::TestWithParam<Setting> {
   std::unique_ptr<MainWindow> window;
 
  private:
-  std::unique_ptr<BackgroundProcess> server_;
-  std::unique_ptr<BackgroundProcess> windowManager_;
-  std::unique_ptr<BackgroundProcess> compositor_;
+  std::unique_ptr<orvik::testing::OpenboxDisplay> openbox_;
   platform::Subscription themeBinding_;
-  std::string displayName_;
-  GdkDisplay* previousDisplay_ = nullptr;
   GdkDisplay* display_ = nullptr;
 };
 

@@ -66,6 +66,8 @@ void releaseDisplay(Display* display) {
 }
 
 // One X connection of ours, opened on first use, for the thread that uses it.
+// The process-wide ones are never closed at exit: the X server may be gone
+// by then (a test's own Xvfb), and Xlib would end the process with an error.
 class XConnection {
  public:
   Display* get() {
@@ -339,7 +341,7 @@ class DesktopStream final : public ScreenStream,
 
 void X11ScreenSource::listContent(bool onScreenOnly, ContentDone done) {
   sampleQueue().post([onScreenOnly, done = std::move(done)] {
-    static XConnection connection;
+    static XConnection& connection = *new XConnection;
     auto content = listX11(connection.get(), onScreenOnly);
     if (!content) {
       connection.drop();
@@ -376,7 +378,7 @@ void X11ScreenSource::startStream(const StreamConfig& config, VideoSourceHandle 
 }
 
 std::set<std::uint32_t> X11ScreenSource::ownVisibleWindows() {
-  static XConnection connection;
+  static XConnection& connection = *new XConnection;
   std::set<std::uint32_t> ids;
   const auto content = listX11(connection.get(), /*onScreenOnly=*/true);
   if (!content) {

@@ -52,7 +52,8 @@ std::vector<ShareableWindow> filterShareableWindows(const std::vector<ShareableW
 }
 
 std::string screenShareWindowTitle(const ShareableWindow& window) {
-  std::string label = window.owner ? window.owner->name : "Window";
+  // An owner known only by its process (no WM_CLASS) has no name to show.
+  std::string label = window.owner && !window.owner->name.empty() ? window.owner->name : "Window";
   if (!window.title.empty()) label += " — " + window.title;
   return label;
 }

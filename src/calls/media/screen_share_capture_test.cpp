@@ -65,6 +65,7 @@ TEST(ScreenShareFilter, PickerLabelsAndCaptureSizes) {
       {window(2, "", kEditor), "Editor"},
       {window(3, "", std::nullopt), "Window"},
       {window(4, "Untitled", std::nullopt), "Window — Untitled"},
+      {window(5, "Sheet two", OwningApplication{4242, "", ""}), "Window — Sheet two"},
   };
   for (const auto& c : cases) EXPECT_EQ(screenShareWindowTitle(c.window), c.label);
 

@@ -52,8 +52,11 @@ ConnectedVideoStage::ConnectedVideoStage(VideoCallViewModel& model, bool control
   }
 
   gesture_ = Gtk::GestureDrag::create();
+  // A press on the tile is the tile's: claimed, so that the view's click on
+  // the picture (which shows or hides the controls, and with them moves the
+  // tile) does not take it as well.
   gesture_->signal_drag_begin().connect([this](double x, double y) {
-    if (!pressAt(x, y)) gesture_->set_state(Gtk::EventSequenceState::DENIED);
+    gesture_->set_state(pressAt(x, y) ? Gtk::EventSequenceState::CLAIMED : Gtk::EventSequenceState::DENIED);
   });
   gesture_->signal_drag_update().connect([this](double dx, double dy) { dragBy(dx, dy); });
   gesture_->signal_drag_end().connect([this](double dx, double dy) { release(dx, dy); });

@@ -30,6 +30,7 @@
 #include "platform/test_support/subprocess.h"
 #include "platform/test_support/temp_dir.h"
 #include "platform/window_placement.h"
+#include "calls/windows/test_support/openbox_display.h"
 #include "calls/windows/test_support/x11_window_lists.h"
 
 #include <cairo.h>
@@ -65,30 +66,15 @@ class NoAlerts final : public CallAlerts {
 class FloatingCallPanelIntegration : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* program : {"Xvfb", "openbox"}) {
-      if (!orvik::testing::hasProgram(program)) GTEST_SKIP() << program << " is not installed (scripts/deps)";
-    }
+    const testing::OpenboxDisplay::Options screen{.home = home_.path()};
+    if (auto why = testing::OpenboxDisplay::unavailable(screen)) GTEST_SKIP() << *why;
     if (!testing::startGtk()) GTEST_SKIP() << "no display to start GTK on";
-    server_ = BackgroundProcess::start({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x900x24", "-nolisten", "tcp"});
-    ASSERT_TRUE(server_);
-    const auto number = server_->waitForLine([](const std::string& line) { return !line.empty(); }, 30.0);
-    ASSERT_TRUE(number) << "Xvfb did not start";
-    displayName_ = ":" + *number;
-    windowManager_ = BackgroundProcess::start({"openbox", "--sm-disable"},
-                                              {{"DISPLAY", displayName_}, {"HOME", home_.path().string()}});
-    ASSERT_TRUE(windowManager_);
-    GdkDisplayManager* manager = gdk_display_manager_get();
-    previous_ = gdk_display_manager_get_default_display(manager);
-    if (previous_) g_object_ref(previous_);
-    display_ = gdk_display_open(displayName_.c_str());
-    ASSERT_NE(display_, nullptr);
-    gdk_display_manager_set_default_display(manager, display_);
-    xdisplay_ = GDK_DISPLAY_XDISPLAY(display_);
-    ASSERT_TRUE(testing::iterateUntil([&] {
-      return !windowList(xdisplay_, DefaultRootWindow(xdisplay_), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW).empty();
-    }, 20.0));
-    int event = 0, error = 0, major = 0, minor = 0;
-    if (!XTestQueryExtension(xdisplay_, &event, &error, &major, &minor)) GTEST_SKIP() << "no XTest on Xvfb";
+    std::string error;
+    openbox_ = testing::OpenboxDisplay::start(screen, error);
+    ASSERT_TRUE(openbox_) << error;
+    xdisplay_ = openbox_->x();
+    int event = 0, errorBase = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(xdisplay_, &event, &errorBase, &major, &minor)) GTEST_SKIP() << "no XTest on Xvfb";
     placement_ = platform::makeWindowPlacement();
   }
 
@@ -102,21 +88,11 @@ class FloatingCallPanelIntegration : public ::testing::Test {
     }
     if (main_) gtk_window_destroy(main_);
     testing::iterateUntil([] { return false; }, 0.2);
-    if (display_) {
-      if (previous_) gdk_display_manager_set_default_display(gdk_display_manager_get(), previous_);
-      gdk_display_close(display_);
-    }
-    if (previous_) g_object_unref(previous_);
-    if (windowManager_) windowManager_->kill();
-    if (server_) server_->kill();
+    openbox_.reset();
   }
 
-  ::Window xid(GtkWindow* window) { return GDK_SURFACE_XID(gtk_native_get_surface(GTK_NATIVE(window))); }
-  bool managed(GtkWindow* window) {
-    const auto clients = windowList(xdisplay_, DefaultRootWindow(xdisplay_), "_NET_CLIENT_LIST", XA_WINDOW);
-    return gtk_widget_get_mapped(GTK_WIDGET(window)) &&
-           std::find(clients.begin(), clients.end(), xid(window)) != clients.end();
-  }
+  ::Window xid(GtkWindow* window) { return openbox_->xid(window); }
+  bool managed(GtkWindow* window) { return openbox_->managed(window); }
   bool isAbove(::Window upper, ::Window lower) {
     const auto order = windowList(xdisplay_, DefaultRootWindow(xdisplay_), "_NET_CLIENT_LIST_STACKING", XA_WINDOW);
     const auto u = std::find(order.begin(), order.end(), upper);
@@ -258,11 +234,7 @@ class FloatingCallPanelIntegration : public ::testing::Test {
   };
 
   orvik::testing::TempDir home_;
-  std::unique_ptr<BackgroundProcess> server_;
-  std::unique_ptr<BackgroundProcess> windowManager_;
-  std::string displayName_;
-  GdkDisplay* previous_ = nullptr;
-  GdkDisplay* display_ = nullptr;
+  std::unique_ptr<testing::OpenboxDisplay> openbox_;
   ::Display* xdisplay_ = nullptr;
   ::Display* foreign_ = nullptr;
   ::Window foreignWindow_ = None;
@@ -352,7 +324,7 @@ TEST_F(FloatingCallPanelIntegration, TheMainWindowOverTheCallWindowShowsThePanel
 TEST_F(FloatingCallPanelIntegration, AnotherProgramOverTheCallWindowShowsThePanelUntilTheCallWindowIsInSightAgain) {
   if (!startCall()) GTEST_SKIP() << "openbox did not manage the windows within 20 s";
   // Another program's window over the whole screen takes the focus.
-  foreign_ = XOpenDisplay(displayName_.c_str());
+  foreign_ = XOpenDisplay(openbox_->name().c_str());
   ASSERT_NE(foreign_, nullptr);
   foreignWindow_ = XCreateSimpleWindow(foreign_, DefaultRootWindow(foreign_), 0, 0, 1280, 900, 0, 0, 0x303030);
   XStoreName(foreign_, foreignWindow_, "another program");

@@ -24,58 +24,26 @@
 #include "platform/dispatch/task_queue.h"
 #include "platform/fake_capture_authorization.h"
 #include "platform/recording_page_script_sink.h"
-#include "platform/test_support/background_process.h"
-#include "platform/test_support/subprocess.h"
+#include "calls/windows/test_support/openbox_display.h"
 #include "platform/test_support/temp_dir.h"
 
-#include <gdk/x11/gdkx.h>
 #include <gtk/gtk.h>
-
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
 
 namespace orvik {
 namespace {
 
-using orvik::testing::BackgroundProcess;
 using Clock = std::chrono::steady_clock;
 constexpr const char* kSuite = "PreCallWindowIntegration";
-
-bool hasWindowManager(::Display* display) {
-  ::Atom actual = None;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  const bool found = XGetWindowProperty(display, DefaultRootWindow(display),
-                                        XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False), 0, 1, False,
-                                        XA_WINDOW, &actual, &format, &count, &after, &data) == Success &&
-                     data && count == 1;
-  if (data) XFree(data);
-  return found;
-}
 
 class PreCallWindowIntegration : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* program : {"Xvfb", "openbox"}) {
-      if (!orvik::testing::hasProgram(program)) GTEST_SKIP() << program << " is not installed (scripts/deps)";
-    }
+    const testing::OpenboxDisplay::Options screen{.home = home_.path()};
+    if (auto why = testing::OpenboxDisplay::unavailable(screen)) GTEST_SKIP() << *why;
     if (!testing::startGtk()) GTEST_SKIP() << "no display to start GTK on";
-    server_ = BackgroundProcess::start({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x900x24", "-nolisten", "tcp"});
-    ASSERT_TRUE(server_);
-    const auto number = server_->waitForLine([](const std::string& line) { return !line.empty(); }, 30.0);
-    ASSERT_TRUE(number) << "Xvfb did not start";
-    const std::string name = ":" + *number;
-    windowManager_ = BackgroundProcess::start({"openbox", "--sm-disable"},
-                                              {{"DISPLAY", name}, {"HOME", home_.path().string()}});
-    ASSERT_TRUE(windowManager_);
-    GdkDisplayManager* manager = gdk_display_manager_get();
-    previous_ = gdk_display_manager_get_default_display(manager);
-    if (previous_) g_object_ref(previous_);
-    display_ = gdk_display_open(name.c_str());
-    ASSERT_NE(display_, nullptr);
-    gdk_display_manager_set_default_display(manager, display_);
-    ASSERT_TRUE(testing::iterateUntil([&] { return hasWindowManager(GDK_DISPLAY_XDISPLAY(display_)); }, 20.0));
+    std::string error;
+    openbox_ = testing::OpenboxDisplay::start(screen, error);
+    ASSERT_TRUE(openbox_) << error;
 
     camera_ = std::make_unique<SourcePreCallCamera>(cameras_, platform::mainQueue());
     controller_ = NativePreCallWindow::create(
@@ -100,13 +68,7 @@ class PreCallWindowIntegration : public ::testing::Test {
     camera_.reset();
     // Closed windows are let go a second later: before their display goes.
     testing::iterateUntil([] { return false; }, 1.3);
-    if (display_) {
-      if (previous_) gdk_display_manager_set_default_display(gdk_display_manager_get(), previous_);
-      gdk_display_close(display_);
-    }
-    if (previous_) g_object_unref(previous_);
-    if (windowManager_) windowManager_->kill();
-    if (server_) server_->kill();
+    openbox_.reset();
   }
 
   // The page's showPreCallUI {"alice_1234", "+1 (555) 123-4567", isAudio}.
@@ -148,10 +110,7 @@ class PreCallWindowIntegration : public ::testing::Test {
   }
 
   orvik::testing::TempDir home_;
-  std::unique_ptr<BackgroundProcess> server_;
-  std::unique_ptr<BackgroundProcess> windowManager_;
-  GdkDisplay* previous_ = nullptr;
-  GdkDisplay* display_ = nullptr;
+  std::unique_ptr<testing::OpenboxDisplay> openbox_;
   CallStrings strings_{[](const std::string&) {}};
   platform::FakeCaptureAuthorization authorization_;
   FrameGeneratorCamera cameras_;

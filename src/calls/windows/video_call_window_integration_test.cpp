@@ -49,6 +49,7 @@
 #include "platform/test_support/temp_dir.h"
 #include "platform/user_defaults.h"
 #include "platform/window_placement.h"
+#include "calls/windows/test_support/openbox_display.h"
 #include "calls/windows/test_support/x11_window_lists.h"
 
 #include <gdk/x11/gdkx.h>
@@ -151,31 +152,13 @@ constexpr const char* kSuite = "VideoCallWindowIntegration";
 class VideoCallWindowIntegration : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* program : {"Xvfb", "openbox"}) {
-      if (!orvik::testing::hasProgram(program)) GTEST_SKIP() << program << " is not installed (scripts/deps)";
-    }
+    const testing::OpenboxDisplay::Options screen{.home = home_.path(), .exportDisplay = true};
+    if (auto why = testing::OpenboxDisplay::unavailable(screen)) GTEST_SKIP() << *why;
     if (!testing::startGtk()) GTEST_SKIP() << "no display to start GTK on";
-    server_ = BackgroundProcess::start({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x900x24", "-nolisten", "tcp"});
-    ASSERT_TRUE(server_);
-    const auto number = server_->waitForLine([](const std::string& line) { return !line.empty(); }, 30.0);
-    ASSERT_TRUE(number) << "Xvfb did not start";
-    const std::string name = ":" + *number;
-    windowManager_ = BackgroundProcess::start({"openbox", "--sm-disable"},
-                                              {{"DISPLAY", name}, {"HOME", home_.path().string()}});
-    ASSERT_TRUE(windowManager_);
-    GdkDisplayManager* manager = gdk_display_manager_get();
-    previous_ = gdk_display_manager_get_default_display(manager);
-    if (previous_) g_object_ref(previous_);
-    display_ = gdk_display_open(name.c_str());
-    ASSERT_NE(display_, nullptr);
-    gdk_display_manager_set_default_display(manager, display_);
-    xdisplay_ = GDK_DISPLAY_XDISPLAY(display_);
-    // The screen listing and the pictures open their own connections.
-    if (const char* old = std::getenv("DISPLAY")) previousDisplayName_ = old;
-    setenv("DISPLAY", name.c_str(), 1);
-    ASSERT_TRUE(testing::iterateUntil([&] {
-      return !windowList(xdisplay_, DefaultRootWindow(xdisplay_), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW).empty();
-    }, 20.0));
+    std::string error;
+    openbox_ = testing::OpenboxDisplay::start(screen, error);
+    ASSERT_TRUE(openbox_) << error;
+    xdisplay_ = openbox_->x();
     placement_ = platform::makeWindowPlacement();
     thumbnailer_ = std::make_unique<X11ScreenShareThumbnailer>();
 
@@ -214,36 +197,13 @@ class VideoCallWindowIntegration : public ::testing::Test {
     for (GtkWindow* w : others_) gtk_window_destroy(w);
     testing::iterateUntil([] { return false; }, 0.3);
     thumbnailer_.reset();
-    if (previousDisplayName_) {
-      setenv("DISPLAY", previousDisplayName_->c_str(), 1);
-    } else {
-      unsetenv("DISPLAY");
-    }
-    if (display_) {
-      if (previous_) gdk_display_manager_set_default_display(gdk_display_manager_get(), previous_);
-      gdk_display_close(display_);
-    }
-    if (previous_) g_object_unref(previous_);
-    if (windowManager_) windowManager_->kill();
-    if (server_) server_->kill();
+    openbox_.reset();
   }
 
-  ::Window xid(GtkWindow* window) { return GDK_SURFACE_XID(gtk_native_get_surface(GTK_NATIVE(window))); }
-  bool managed(GtkWindow* window) {
-    const auto clients = windowList(xdisplay_, DefaultRootWindow(xdisplay_), "_NET_CLIENT_LIST", XA_WINDOW);
-    return gtk_widget_get_mapped(GTK_WIDGET(window)) &&
-           std::find(clients.begin(), clients.end(), xid(window)) != clients.end();
-  }
-  bool isAbove(GtkWindow* upper, GtkWindow* lower) {
-    const auto order = windowList(xdisplay_, DefaultRootWindow(xdisplay_), "_NET_CLIENT_LIST_STACKING", XA_WINDOW);
-    const auto u = std::find(order.begin(), order.end(), xid(upper));
-    const auto l = std::find(order.begin(), order.end(), xid(lower));
-    return u != order.end() && l != order.end() && u > l;
-  }
-  bool hasState(GtkWindow* window, const char* state) {
-    const auto states = windowList(xdisplay_, xid(window), "_NET_WM_STATE", XA_ATOM);
-    return std::find(states.begin(), states.end(), XInternAtom(xdisplay_, state, False)) != states.end();
-  }
+  ::Window xid(GtkWindow* window) { return openbox_->xid(window); }
+  bool managed(GtkWindow* window) { return openbox_->managed(window); }
+  bool isAbove(GtkWindow* upper, GtkWindow* lower) { return openbox_->isAbove(upper, lower); }
+  bool hasState(GtkWindow* window, const char* state) { return openbox_->hasState(window, state); }
   std::vector<int> placeOf(GtkWindow* window) {
     int x = 0, y = 0;
     ::Window child = None;
@@ -283,12 +243,8 @@ class VideoCallWindowIntegration : public ::testing::Test {
   gint64 lastFrameAt_ = 0;
 
   testing::TempDir home_;
-  std::unique_ptr<BackgroundProcess> server_;
-  std::unique_ptr<BackgroundProcess> windowManager_;
-  GdkDisplay* previous_ = nullptr;
-  GdkDisplay* display_ = nullptr;
+  std::unique_ptr<testing::OpenboxDisplay> openbox_;
   ::Display* xdisplay_ = nullptr;
-  std::optional<std::string> previousDisplayName_;
   std::unique_ptr<platform::WindowPlacement> placement_;
   std::unique_ptr<ScreenShareThumbnailer> thumbnailer_;
   platform::UserDefaults defaults_{home_ / "defaults.json"};
