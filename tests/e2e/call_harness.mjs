@@ -202,14 +202,16 @@ async function startPulse(runtime) {
 }
 
 // One device: display, sound, and the program signed in through `config`.
-export async function startCopy({ config, name }) {
+// `env` adds to the program's environment (ORVIK_CALL_CLOCK_RATE).
+export async function startCopy({ config, name, env = {} }) {
   const home = makeHome();
   const display = await startDisplay();
   const pulse = await startPulse(path.join(home, 'runtime'));
   // The tone this device's microphone hears.
   const tone = spawn('gst-launch-1.0', ['-q', 'audiotestsrc', 'is-live=true', 'wave=sine', 'freq=440',
     'volume=0.4', '!', 'audioconvert', '!', 'pulsesink', 'device=mic'], { env: pulse.env, stdio: 'ignore' });
-  const run = startProgram({ home, config, env: { DISPLAY: display.name } });
+  const programEnv = { DISPLAY: display.name, ...env };
+  const run = startProgram({ home, config, env: programEnv });
   const copy = {
     name,
     home,
@@ -217,7 +219,14 @@ export async function startCopy({ config, name }) {
     run,
     lines: run.lines,
     printed(text) {
-      return run.lines.some((line) => line.includes(text));
+      return this.lines.some((line) => line.includes(text));
+    },
+    // Ends the program and starts it again on the same home (its defaults,
+    // keyring and page storage), display and sound; `lines` starts afresh.
+    async restartProgram() {
+      await this.run.stop();
+      this.run = startProgram({ home, config, env: programEnv });
+      this.lines = this.run.lines;
     },
     x(args) {
       return spawnSync(args[0], args.slice(1), { env: { ...process.env, DISPLAY: display.name }, encoding: 'buffer',
@@ -285,7 +294,7 @@ export async function startCopy({ config, name }) {
       return loudest;
     },
     async stop() {
-      await run.stop();
+      await this.run.stop();
       await stopChild(tone);
       await stopChild(pulse.child);
       await stopChild(display.child);
@@ -343,7 +352,7 @@ export async function withCopies(copies, body, { ice = 'turn' } = {}) {
   const started = {};
   try {
     await Promise.all(copies.map(async (copy) => {
-      started[copy.copy] = await startCopy({ config: service.configs[copy.copy], name: copy.copy });
+      started[copy.copy] = await startCopy({ config: service.configs[copy.copy], name: copy.copy, env: copy.env });
     }));
     await Promise.all(copies.map(async (copy) => {
       await waitFor(() => service.phoneEvents(copy.copy, 'watching').length > 0,
