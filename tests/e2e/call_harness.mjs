@@ -201,14 +201,20 @@ async function startPulse(runtime) {
   return { child, env, pactl };
 }
 
+const kTonePitches = [440, 620, 830];
+let startedCopies = 0;
+
 // One device: display, sound, and the program signed in through `config`.
 // `env` adds to the program's environment (ORVIK_CALL_CLOCK_RATE).
 export async function startCopy({ config, name, env = {} }) {
   const home = makeHome();
   const display = await startDisplay();
   const pulse = await startPulse(path.join(home, 'runtime'));
-  // The tone this device's microphone hears.
-  const tone = spawn('gst-launch-1.0', ['-q', 'audiotestsrc', 'is-live=true', 'wave=sine', 'freq=440',
+  // The tone this device's microphone hears, a pitch of its own: with the
+  // same pitch on both sides, a side's echo canceller takes its microphone's
+  // tone for the echo of the far side's and silences it after a few seconds.
+  const freq = kTonePitches[startedCopies++ % kTonePitches.length];
+  const tone = spawn('gst-launch-1.0', ['-q', 'audiotestsrc', 'is-live=true', 'wave=sine', `freq=${freq}`,
     'volume=0.4', '!', 'audioconvert', '!', 'pulsesink', 'device=mic'], { env: pulse.env, stdio: 'ignore' });
   const programEnv = { DISPLAY: display.name, ...env };
   const run = startProgram({ home, config, env: programEnv });
