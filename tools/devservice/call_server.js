@@ -29,6 +29,9 @@
 // POST /fixture/send with {"to": address, "frame": {…}} delivers a "call"
 // frame to that user or device as if a peer had sent it (tests play a
 // misbehaving or late peer this way).
+// POST /fixture/reject-token with {"address": "<user>_<device>"} sends
+// "invalid_token" to that connected device, as when its token expires
+// mid-call (the connection stays open, as the real server leaves it).
 // Test helpers: "seedPendingCall" stores a pending-call record of a chosen
 // age; "rejectToken" sends "invalid_token" to one connected device; "echo"
 // acknowledges with its own arguments; "echoBack" sends its
@@ -101,6 +104,21 @@ httpServer.on('request', (request, response) => {
         const { to, frame } = JSON.parse(body);
         report({ event: 'sent', to, frame });
         io.to(roomFor(String(to))).emit('call', frame);
+        response.writeHead(204).end();
+      } catch {
+        response.writeHead(400).end();
+      }
+    });
+    return;
+  }
+  if (request.method === 'POST' && url.pathname === '/fixture/reject-token') {
+    let body = '';
+    request.on('data', (chunk) => { body += chunk; });
+    request.on('end', () => {
+      try {
+        const { address } = JSON.parse(body);
+        io.to(deviceRoom(String(address))).emit('invalid_token', { message: 'token rejected' });
+        report({ event: 'rejectToken', address: String(address) });
         response.writeHead(204).end();
       } catch {
         response.writeHead(400).end();
