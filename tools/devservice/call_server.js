@@ -31,7 +31,7 @@
 // misbehaving or late peer this way).
 // POST /fixture/reject-token with {"address": "<user>_<device>"} sends
 // "invalid_token" to that connected device, as when its token expires
-// mid-call (the connection stays open, as the real server leaves it).
+// mid-call; the connection stays open.
 // Test helpers: "seedPendingCall" stores a pending-call record of a chosen
 // age; "rejectToken" sends "invalid_token" to one connected device; "echo"
 // acknowledges with its own arguments; "echoBack" sends its
