@@ -350,8 +350,9 @@ export function phonePage({ copy, user, peer = '', name = '', announce = 'panel'
 }
 
 // Runs `body` with a call service and one started copy per entry of
-// `copies` ({copy, user, …} as phonePage takes), and ends them all, also
-// when the body fails. Copies signed in at start are waited for.
+// `copies` ({copy, user, …} as phonePage takes, and `env` for the program),
+// and ends them all, also when the body fails. Copies signed in at start
+// are waited for.
 export async function withCopies(copies, body, { ice = 'turn' } = {}) {
   const pages = Object.fromEntries(copies.map((copy) => [copy.copy, phonePage(copy)]));
   const service = await startCallService({ pages, ice });
