@@ -3,6 +3,8 @@
 #include <gtk/gtk.h>
 #include <gtkmm.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 #include "app/app_bridge_messages.h"
@@ -205,6 +207,25 @@ std::string hostOfURL(const std::string& url) {
   return host;
 }
 
+// Real seconds per second of call time. A test build lets an end-to-end
+// test run call time faster (ORVIK_CALL_CLOCK_RATE=60: an hour of call in a
+// minute) to see the call limits at work; a release build counts in real
+// time whatever the environment says.
+double callSecondLength() {
+#ifdef ORVIK_SERVICE_OVERRIDE
+  if (const char* text = std::getenv("ORVIK_CALL_CLOCK_RATE"); text && *text) {
+    char* end = nullptr;
+    const double rate = std::strtod(text, &end);
+    if (*end != '\0' || !(rate >= 1 && rate <= 1000)) {
+      std::fprintf(stderr, "ORVIK_CALL_CLOCK_RATE: \"%s\" is not a rate from 1 to 1000\n", text);
+      std::exit(1);
+    }
+    return CallTimerManager::kTickSeconds / rate;
+  }
+#endif
+  return CallTimerManager::kTickSeconds;
+}
+
 }  // namespace
 
 AppServices::AppServices(Options options)
@@ -255,6 +276,7 @@ AppServices::AppServices(Options options)
                                         *callCapture_, *screenShare_, *displaySleep_, defaults_};
   call.strings = &callStrings_;
   call.captureAuthorization = captureAuthorization_.get();
+  call.callSecondLength = callSecondLength();
   call.fetchCredentials = [this](const std::string& reason) {
     if (credentials_) credentials_->fetchCredentials(reason);
   };

@@ -208,20 +208,25 @@ async function startPulse(runtime) {
   return { child, env, pactl };
 }
 
+const kTonePitches = [440, 620, 830];
+let startedCopies = 0;
+
 // One device: display, sound, and the program signed in through `config`.
-// `tone`: the frequency (Hz) its microphone hears. Copies that listen to
-// each other for long should hear different tones: an echo canceller that
-// hears on the microphone the very tone its speaker plays takes it for echo
-// and silences it, and the far side then hears nothing.
-// `env` adds to the program's environment (a synthetic camera).
-export async function startCopy({ config, name, tone: toneHz = 440, env = {} }) {
+// `tone`: the frequency (Hz) its microphone hears; by default each copy gets
+// a pitch of its own. With the same pitch on both sides, a side's echo
+// canceller takes its microphone's tone for the echo of the far side's and
+// silences it after a few seconds, and the far side then hears nothing.
+// `env` adds to the program's environment (a synthetic camera, a faster call
+// clock).
+export async function startCopy({ config, name, tone: toneHz, env = {} }) {
   const home = makeHome();
   const display = await startDisplay();
   const pulse = await startPulse(path.join(home, 'runtime'));
-  // The tone this device's microphone hears.
-  const tone = spawn('gst-launch-1.0', ['-q', 'audiotestsrc', 'is-live=true', 'wave=sine', `freq=${toneHz}`,
+  const freq = toneHz ?? kTonePitches[startedCopies++ % kTonePitches.length];
+  const tone = spawn('gst-launch-1.0', ['-q', 'audiotestsrc', 'is-live=true', 'wave=sine', `freq=${freq}`,
     'volume=0.4', '!', 'audioconvert', '!', 'pulsesink', 'device=mic'], { env: pulse.env, stdio: 'ignore' });
-  const run = startProgram({ home, config, env: { ...env, DISPLAY: display.name } });
+  const programEnv = { DISPLAY: display.name, ...env };
+  const run = startProgram({ home, config, env: programEnv });
   const copy = {
     name,
     home,
@@ -229,7 +234,14 @@ export async function startCopy({ config, name, tone: toneHz = 440, env = {} }) 
     run,
     lines: run.lines,
     printed(text) {
-      return run.lines.some((line) => line.includes(text));
+      return this.lines.some((line) => line.includes(text));
+    },
+    // Ends the program and starts it again on the same home (its defaults,
+    // keyring and page storage), display and sound; `lines` starts afresh.
+    async restartProgram() {
+      await this.run.stop();
+      this.run = startProgram({ home, config, env: programEnv });
+      this.lines = this.run.lines;
     },
     x(args) {
       return spawnSync(args[0], args.slice(1), { env: { ...process.env, DISPLAY: display.name }, encoding: 'buffer',
@@ -297,7 +309,7 @@ export async function startCopy({ config, name, tone: toneHz = 440, env = {} }) 
       return loudest;
     },
     async stop() {
-      await run.stop();
+      await this.run.stop();
       await stopChild(tone);
       await stopChild(pulse.child);
       await stopChild(display.child);
@@ -347,9 +359,9 @@ export function phonePage({ copy, user, peer = '', name = '', announce = 'panel'
 }
 
 // Runs `body` with a call service and one started copy per entry of
-// `copies` ({copy, user, …} as phonePage takes, and `env` as startCopy
-// does), and ends them all, also when the body fails. Copies signed in at
-// start are waited for.
+// `copies` ({copy, user, …} as phonePage takes, and `tone` and `env` as
+// startCopy does), and ends them all, also when the body fails. Copies
+// signed in at start are waited for.
 export async function withCopies(copies, body, { ice = 'turn' } = {}) {
   const pages = Object.fromEntries(copies.map((copy) => [copy.copy, phonePage(copy)]));
   const service = await startCallService({ pages, ice });

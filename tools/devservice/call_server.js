@@ -34,6 +34,9 @@
 // "held": true) but reaches nobody, as when a frame is lost on its way
 // (tests prove that something else, the peers' data channel, carried the
 // news). {"type": T, "from": N, "release": true} lets them through again.
+// POST /fixture/reject-token with {"address": "<user>_<device>"} sends
+// "invalid_token" to that connected device, as when its token expires
+// mid-call; the connection stays open.
 // Test helpers: "seedPendingCall" stores a pending-call record of a chosen
 // age; "rejectToken" sends "invalid_token" to one connected device; "echo"
 // acknowledges with its own arguments; "echoBack" sends its
@@ -95,34 +98,38 @@ function tellWatchers(userNumber, event) {
   }
 }
 
+// What a test can make the server do, by the POST path it asks on.
+const fixtureActions = {
+  '/fixture/send': ({ to, frame }) => {
+    report({ event: 'sent', to, frame });
+    io.to(roomFor(String(to))).emit('call', frame);
+  },
+  '/fixture/hold': ({ type, from, release }) => {
+    const key = `${from} ${type}`;
+    if (release) heldFrames.delete(key); else heldFrames.add(key);
+    report({ event: release ? 'released' : 'hold', type, from });
+  },
+  '/fixture/reject-token': ({ address }) => rejectToken(String(address)),
+};
+
+// The server rejects the token of a connected device ("<user>_<device>") as
+// it does when a token expires mid-call; the connection stays open.
+function rejectToken(address) {
+  io.to(deviceRoom(address)).emit('invalid_token', { message: 'token rejected' });
+  report({ event: 'rejectToken', address });
+}
+
 httpServer.on('request', (request, response) => {
   const url = new URL(request.url, 'http://127.0.0.1');
   // Socket.IO answers its own path; everything else is ours.
   if (url.pathname.startsWith('/calling')) return;
-  if (request.method === 'POST' && url.pathname === '/fixture/send') {
+  const fixture = request.method === 'POST' && fixtureActions[url.pathname];
+  if (fixture) {
     let body = '';
     request.on('data', (chunk) => { body += chunk; });
     request.on('end', () => {
       try {
-        const { to, frame } = JSON.parse(body);
-        report({ event: 'sent', to, frame });
-        io.to(roomFor(String(to))).emit('call', frame);
-        response.writeHead(204).end();
-      } catch {
-        response.writeHead(400).end();
-      }
-    });
-    return;
-  }
-  if (request.method === 'POST' && url.pathname === '/fixture/hold') {
-    let body = '';
-    request.on('data', (chunk) => { body += chunk; });
-    request.on('end', () => {
-      try {
-        const { type, from, release } = JSON.parse(body);
-        const key = `${from} ${type}`;
-        if (release) heldFrames.delete(key); else heldFrames.add(key);
-        report({ event: release ? 'released' : 'hold', type, from });
+        fixture(JSON.parse(body));
         response.writeHead(204).end();
       } catch {
         response.writeHead(400).end();
@@ -255,12 +262,9 @@ io.on('connection', (socket) => {
     if (typeof ack === 'function') ack({ ok: true });
   });
 
-  // Test helper: the server rejects the token of a connected device
-  // ("<user>_<device>") as it does when a token expires mid-call.
+  // Test helper: rejectToken above, asked over the socket.
   socket.on('rejectToken', (request, ack) => {
-    const address = request && typeof request.address === 'string' ? request.address : '';
-    io.to(deviceRoom(address)).emit('invalid_token', { message: 'token rejected' });
-    report({ event: 'rejectToken', address });
+    rejectToken(request && typeof request.address === 'string' ? request.address : '');
     if (typeof ack === 'function') ack({ ok: true });
   });
 

@@ -40,6 +40,7 @@ NativeCallManager::NativeCallManager(Collaborators collaborators)
     : c_(std::move(collaborators)),
       signaling_(c_.signaling),
       peerConn_(c_.peerConnection),
+      timers_(nullptr, c_.callSecondLength),
       callLogBridge_(c_.clock, c_.log),
       timeline_(c_.clock, c_.log) {
   state_.kept.isMasked = c_.defaults.boolValue(kMaskDataKey);

@@ -297,6 +297,9 @@ class NativeCallManager final : public CallSignalingDelegate,
     std::function<void(const std::string& reason)> fetchCredentials{};
     // Null: the process-wide clock.
     platform::Clock* clock = nullptr;
+    // Real seconds per second of call time (the duration timer's tick); 1
+    // except in test builds that run calls faster.
+    double callSecondLength = CallTimerManager::kTickSeconds;
     // Empty: nativeLog.
     LogFunction log{};
     std::function<std::shared_ptr<CallSignalingService>()> makeSignaling{};

@@ -4,9 +4,10 @@
 
 namespace orvik {
 
-CallTimerManager::CallTimerManager(platform::TaskQueue* queue)
+CallTimerManager::CallTimerManager(platform::TaskQueue* queue, double secondLength)
     : queue_(queue),
-      durationTimer_(queue ? *queue : platform::mainQueue(), kTickSeconds, [this] { tick(); }) {}
+      durationTimer_(queue ? *queue : platform::mainQueue(), secondLength > 0 ? secondLength : kTickSeconds,
+                     [this] { tick(); }) {}
 
 CallTimerManager::~CallTimerManager() { stopAll(); }
 

@@ -25,8 +25,11 @@ class CallTimerManager {
   static constexpr double kRingTimeoutSeconds = 35.0;
   static constexpr double kTickSeconds = 1.0;
 
-  // `queue` null means the main queue.
-  explicit CallTimerManager(platform::TaskQueue* queue = nullptr);
+  // `queue` null means the main queue. `secondLength` is how many real
+  // seconds one second of call time takes: 1 in the program; a test build
+  // may shorten it so that an hour-long call passes in a minute. The ring
+  // timer always runs in real time.
+  explicit CallTimerManager(platform::TaskQueue* queue = nullptr, double secondLength = kTickSeconds);
   ~CallTimerManager();
   CallTimerManager(const CallTimerManager&) = delete;
   CallTimerManager& operator=(const CallTimerManager&) = delete;

@@ -85,6 +85,22 @@ TEST_F(CallTimerManagerTest, WithoutADelegateTheRingExpiresSilentlyAndTicksStill
   EXPECT_TRUE(delegate->ticks.empty());
 }
 
+TEST_F(CallTimerManagerTest, AShortenedCallSecondSpeedsUpTheCountButNotTheRing) {
+  CallTimerManager fast(&queue, 1.0 / 32);
+  fast.setDelegate(delegate);
+  fast.startRingTimer();
+  fast.startDurationTimer();
+  queue.advance(30);
+  // 960 ticks of one call second each.
+  ASSERT_EQ(delegate->ticks.size(), 960u);
+  EXPECT_EQ(delegate->ticks.back(), 960.0);
+  EXPECT_EQ(fast.elapsedSeconds(), 960.0);
+  EXPECT_TRUE(delegate->expiredAt.empty());
+  queue.advance(5);
+  EXPECT_EQ(delegate->expiredAt, std::vector<double>{35.0});
+  fast.stopAll();
+}
+
 TEST_F(CallTimerManagerTest, ADestroyedManagerLeavesNoTimerBehind) {
   {
     CallTimerManager local(&queue);
