@@ -74,6 +74,8 @@ namespace {
 using Kind = CallState::Kind;
 using testing::kColourBars;
 using testing::Rgb;
+using testing::colourDistance;
+using testing::nearestBar;
 
 constexpr const char* kSuite = "VideoCallEnginesIntegration";
 
@@ -195,50 +197,6 @@ class CentreColour final : public rtc::VideoSinkInterface<webrtc::VideoFrame> {
   mutable std::mutex mutex_;
   Rgb last_{0, 0, 0};
   int count_ = 0;
-};
-
-int distance(Rgb a, Rgb b) { return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b); }
-int nearestBar(Rgb c) {
-  int best = 0;
-  for (int i = 1; i < 8; ++i) {
-    if (distance(c, kColourBars[i]) < distance(c, kColourBars[best])) best = i;
-  }
-  return best;
-}
-
-// The widget as drawn now, downloaded from the renderer.
-class Picture {
- public:
-  explicit Picture(Gtk::Widget& widget) {
-    GtkWidget* w = widget.gobj();
-    width_ = gtk_widget_get_width(w);
-    height_ = gtk_widget_get_height(w);
-    GdkPaintable* paintable = gtk_widget_paintable_new(w);
-    GtkSnapshot* snapshot = gtk_snapshot_new();
-    gdk_paintable_snapshot(paintable, snapshot, width_, height_);
-    GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
-    GskRenderer* renderer = gtk_native_get_renderer(gtk_widget_get_native(w));
-    graphene_rect_t viewport;
-    graphene_rect_init(&viewport, 0, 0, static_cast<float>(width_), static_cast<float>(height_));
-    GdkTexture* texture = node ? gsk_renderer_render_texture(renderer, node, &viewport) : nullptr;
-    if (node) gsk_render_node_unref(node);
-    g_object_unref(paintable);
-    if (texture) {
-      pixels_.resize(static_cast<std::size_t>(width_) * height_ * 4);
-      gdk_texture_download(texture, pixels_.data(), static_cast<gsize>(width_) * 4);
-      g_object_unref(texture);
-    }
-  }
-  bool valid() const { return !pixels_.empty(); }
-  Rgb at(double x, double y) const {
-    const std::uint8_t* p =
-        pixels_.data() + (static_cast<std::size_t>(y) * width_ + static_cast<std::size_t>(x)) * 4;
-    return {p[2], p[1], p[0]};
-  }
-
- private:
-  int width_ = 0, height_ = 0;
-  std::vector<std::uint8_t> pixels_;
 };
 
 class RecordingAlerts final : public CallAlerts {
@@ -537,8 +495,8 @@ class VideoCallEnginesIntegration : public ::testing::Test {
     EXPECT_TRUE(testing::iterateUntil([&] { return !testing::saveScreenshot(widget, kSuite, name).empty(); }, 10.0))
         << "no picture of " << name;
   }
-  std::optional<Picture> pictureOf(Gtk::Widget& widget) {
-    std::optional<Picture> picture;
+  std::optional<testing::WidgetPicture> pictureOf(Gtk::Widget& widget) {
+    std::optional<testing::WidgetPicture> picture;
     testing::iterateUntil([&] { return testing::isShown(widget) && (picture.emplace(widget), picture->valid()); },
                           10.0);
     if (picture && !picture->valid()) picture.reset();
@@ -613,12 +571,12 @@ TEST_F(VideoCallEnginesIntegration, AConnectedCallShowsBothPicturesSwapsHidesCon
       << videoPaintableFrameCount(stage.cameraFeed().paintable());
   testing::settle(shown);
   const double midY = stage.get_height() / 2.0;
-  auto mainBars = [&](const Picture& picture) {
+  auto mainBars = [&](const testing::WidgetPicture& picture) {
     return std::pair{nearestBar(picture.at(stage.get_width() * 0.1, midY)),
                      nearestBar(picture.at(stage.get_width() * 0.9, midY))};
   };
   const StageRect tile = stage.tileTarget();
-  auto tileBars = [&](const Picture& picture) {
+  auto tileBars = [&](const testing::WidgetPicture& picture) {
     const double y = tile.y + tile.height / 2;
     return std::pair{nearestBar(picture.at(tile.x + tile.width * 0.1, y)),
                      nearestBar(picture.at(tile.x + tile.width * 0.9, y))};
@@ -626,7 +584,7 @@ TEST_F(VideoCallEnginesIntegration, AConnectedCallShowsBothPicturesSwapsHidesCon
   {
     const auto drawn = pictureOf(stage);
     ASSERT_TRUE(drawn) << "the stage was never drawn";
-    const Picture& picture = *drawn;
+    const testing::WidgetPicture& picture = *drawn;
     const auto [left, right] = mainBars(picture);
     EXPECT_LT(left, right) << "Bob's picture large, as he sends it";
     const auto [tileLeft, tileRight] = tileBars(picture);
@@ -649,7 +607,7 @@ TEST_F(VideoCallEnginesIntegration, AConnectedCallShowsBothPicturesSwapsHidesCon
   {
     const auto drawn = pictureOf(stage);
     ASSERT_TRUE(drawn) << "the stage was never drawn";
-    const Picture& picture = *drawn;
+    const testing::WidgetPicture& picture = *drawn;
     const auto [left, right] = mainBars(picture);
     EXPECT_GT(left, right) << "Ann's mirrored camera large";
     const auto [tileLeft, tileRight] = tileBars(picture);
@@ -792,7 +750,7 @@ TEST_F(VideoCallEnginesIntegration, TheSharePickerListsTheWindowsSharesTheChosen
   // Nothing of ours may cover the sheet while it is being sent.
   gtk_window_present(sheet);
   const Rgb sheetColour{0xd0, 0x30, 0x8a};
-  EXPECT_TRUE(testing::runMainLoopUntil([&] { return distance(bob_->sink->last(), sheetColour) < 90; }, 20.0))
+  EXPECT_TRUE(testing::runMainLoopUntil([&] { return colourDistance(bob_->sink->last(), sheetColour) < 90; }, 20.0))
       << "Bob sees " << bob_->sink->last().r << "," << bob_->sink->last().g << "," << bob_->sink->last().b
       << " after " << bob_->sink->count() << " frames";
   EXPECT_TRUE(video_->model()->isScreenSharing);

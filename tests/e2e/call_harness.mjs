@@ -349,6 +349,16 @@ export async function pressPanelButton(copy, colour, what) {
 
 export const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
+// The caller's page places an audio call to `number`, the callee accepts it
+// on its panel, and both sides connect.
+export async function connectAudioCall(service, { caller, callerCopy, callee, number }) {
+  await service.command(callerCopy, { do: 'call', to: number });
+  await waitFor(() => service.frames('offerReceived').length, { what: 'ringing', timeoutMs: 30000 });
+  await pressPanelButton(callee, kAcceptGreen, 'Accept');
+  await waitFor(() => caller.printed('CONNECTED') && callee.printed('CONNECTED'),
+    { what: 'both sides connected', timeoutMs: 30000 });
+}
+
 // The call page of one copy: user `user` calling `peer` by default.
 export function phonePage({ copy, user, peer = '', name = '', announce = 'panel', signIn = true }) {
   const query = new URLSearchParams({ user, copy, announce });

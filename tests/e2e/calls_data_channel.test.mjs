@@ -7,7 +7,9 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
 import { programAvailable, waitFor } from './harness.mjs';
-import { callToolsAvailable, deviceOf, kAcceptGreen, pressPanelButton, withCopies } from './call_harness.mjs';
+import {
+  callToolsAvailable, connectAudioCall, deviceOf, kAcceptGreen, pressPanelButton, withCopies,
+} from './call_harness.mjs';
 import { callScreen, freeze, thaw } from './call_screen.mjs';
 
 const skip = !programAvailable() ? 'the orvikdesk program is not built' : callToolsAvailable() || false;
@@ -84,11 +86,7 @@ test('mute, special access, a hang-up inside the reconnect window and camera off
         const bobDevice = deviceOf(service, 'bob');
         const screens = { alice: await callScreen(alice), bob: await callScreen(bob) };
         try {
-          await service.command('alice', { do: 'call', to: '1002' });
-          await waitFor(() => service.frames('offerReceived').length, { what: 'ringing', timeoutMs: 30000 });
-          await pressPanelButton(bob, kAcceptGreen, 'Accept');
-          await waitFor(() => alice.printed('CONNECTED') && bob.printed('CONNECTED'),
-            { what: 'both sides connected', timeoutMs: 30000 });
+          await connectAudioCall(service, { caller: alice, callerCopy: 'alice', callee: bob, number: '1002' });
           await waitFor(async () => (await screens.bob.callSeconds()) >= 1, { what: "the callee's call time", timeoutMs: 20000 });
           assert.equal(await screens.bob.shows(kMutedPill), false);
 

@@ -13,7 +13,7 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
 import { programAvailable, waitFor } from './harness.mjs';
-import { callToolsAvailable, deviceOf, kAcceptGreen, pressPanelButton, sleep, withCopies } from './call_harness.mjs';
+import { callToolsAvailable, connectAudioCall, deviceOf, sleep, withCopies } from './call_harness.mjs';
 import { callScreen, clockSeconds, freeze, thaw } from './call_screen.mjs';
 
 const skip = !programAvailable() ? 'the orvikdesk program is not built' : callToolsAvailable() || false;
@@ -42,11 +42,7 @@ test('a dropped path reconnects after an ICE restart with the call time held, an
         const bobDevice = deviceOf(service, 'bob');
         const screens = { alice: await callScreen(alice), bob: await callScreen(bob) };
         try {
-          await service.command('alice', { do: 'call', to: '1002' });
-          await waitFor(() => service.frames('offerReceived').length, { what: 'ringing', timeoutMs: 30000 });
-          await pressPanelButton(bob, kAcceptGreen, 'Accept');
-          await waitFor(() => alice.printed('CONNECTED') && bob.printed('CONNECTED'),
-            { what: 'both sides connected', timeoutMs: 30000 });
+          await connectAudioCall(service, { caller: alice, callerCopy: 'alice', callee: bob, number: '1002' });
           // Both windows count the call's time.
           for (const name of ['alice', 'bob']) {
             await waitFor(async () => (await screens[name].callSeconds()) >= 3, { what: `${name}'s call time`, timeoutMs: 20000 });

@@ -11,19 +11,13 @@
 import sys
 import time
 
-from gi.repository import Gio, GLib
+from gi.repository import GLib
+
+from a11y_bus import connect
 
 ACCESSIBLE = 'org.a11y.atspi.Accessible'
 BUTTON_ROLES = ('button', 'push button', 'toggle button')
 SKIPPED_ROLES = ('document web', 'html container', 'internal frame')
-
-
-def connect():
-    session = Gio.bus_get_sync(Gio.BusType.SESSION)
-    address = session.call_sync('org.a11y.Bus', '/org/a11y/bus', 'org.a11y.Bus', 'GetAddress', None,
-                                GLib.VariantType('(s)'), 0, 5000).unpack()[0]
-    flags = Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION
-    return Gio.DBusConnection.new_for_address_sync(address, flags)
 
 
 class Tree:

@@ -22,6 +22,7 @@
 #include "calls/control/test_support/recording_call_ports.h"
 #include "calls/media/test_support/loopback_call.h"
 #include "calls/screens/test_support/synthetic_video_source.h"
+#include "calls/screens/test_support/widget_tree.h"
 #include "calls/screens/video_overlays.h"
 #include "calls/screens/video_paintable.h"
 #include "platform/test_support/local_web_server.h"
@@ -34,58 +35,10 @@ using namespace std::chrono_literals;
 using orvik::testing::kColourBars;
 using orvik::testing::onPeerQueue;
 using orvik::testing::Rgb;
+using orvik::testing::colourDistance;
+using orvik::testing::nearestBar;
+using orvik::testing::WidgetPicture;
 using orvik::testing::SyntheticVideoSource;
-
-// The stage as drawn, downloaded from the GPU-less renderer.
-class StagePicture {
- public:
-  explicit StagePicture(Gtk::Widget& widget) {
-    GtkWidget* w = widget.gobj();
-    width_ = gtk_widget_get_width(w);
-    height_ = gtk_widget_get_height(w);
-    GdkPaintable* paintable = gtk_widget_paintable_new(w);
-    GtkSnapshot* snapshot = gtk_snapshot_new();
-    gdk_paintable_snapshot(paintable, snapshot, width_, height_);
-    GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
-    GskRenderer* renderer = gtk_native_get_renderer(gtk_widget_get_native(w));
-    graphene_rect_t viewport = GRAPHENE_RECT_INIT(0, 0, static_cast<float>(width_), static_cast<float>(height_));
-    texture_ = node ? gsk_renderer_render_texture(renderer, node, &viewport) : nullptr;
-    if (node) gsk_render_node_unref(node);
-    g_object_unref(paintable);
-    if (texture_) {
-      pixels_.resize(static_cast<std::size_t>(width_) * height_ * 4);
-      gdk_texture_download(texture_, pixels_.data(), static_cast<gsize>(width_) * 4);
-    }
-  }
-  ~StagePicture() {
-    if (texture_) g_object_unref(texture_);
-  }
-  bool valid() const { return texture_ != nullptr; }
-  // Downloads are B, G, R, A (premultiplied; the stage is opaque).
-  Rgb at(int x, int y) const {
-    const std::uint8_t* p = pixels_.data() + (static_cast<std::size_t>(y) * width_ + x) * 4;
-    return {p[2], p[1], p[0]};
-  }
-  void save(const fs::path& file) const {
-    std::error_code ec;
-    fs::create_directories(file.parent_path(), ec);
-    gdk_texture_save_to_png(texture_, file.c_str());
-  }
-
- private:
-  int width_ = 0, height_ = 0;
-  GdkTexture* texture_ = nullptr;
-  std::vector<std::uint8_t> pixels_;
-};
-
-int distance(Rgb a, Rgb b) { return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b); }
-int nearestBar(Rgb c) {
-  int best = 0;
-  for (int i = 1; i < 8; ++i) {
-    if (distance(c, kColourBars[i]) < distance(c, kColourBars[best])) best = i;
-  }
-  return best;
-}
 
 class ConnectedVideoStageIntegration : public ::testing::Test {
  protected:
@@ -182,20 +135,20 @@ TEST_F(ConnectedVideoStageIntegration, FramesOfASyntheticCameraThroughRealPeerCo
 
   // The remote feed fills the stage's width as 860 × 483.75, centred; row
   // 320 is clear of the gradients and the tile is further right and down.
-  auto sampleRow = [&](const StagePicture& picture) {
+  auto sampleRow = [&](const WidgetPicture& picture) {
     std::vector<int> bars;
     for (int x = 20; x < 560; x += 20) bars.push_back(nearestBar(picture.at(x, 320)));
     return bars;
   };
   // Most samples are one of the bars (those on a bar's blurred edge may not
   // be), and several bars show.
-  auto matchesPattern = [&](const StagePicture& picture) {
+  auto matchesPattern = [&](const WidgetPicture& picture) {
     int close = 0, total = 0;
     std::set<int> bars;
     for (int x = 20; x < 560; x += 20) {
       const Rgb c = picture.at(x, 320);
       ++total;
-      if (distance(c, kColourBars[nearestBar(c)]) < 90) {
+      if (colourDistance(c, kColourBars[nearestBar(c)]) < 90) {
         ++close;
         bars.insert(nearestBar(c));
       }
@@ -203,13 +156,13 @@ TEST_F(ConnectedVideoStageIntegration, FramesOfASyntheticCameraThroughRealPeerCo
     return close * 10 >= total * 6 && bars.size() >= 4;
   };
   pumpFor(300ms);
-  StagePicture first(stage);
+  WidgetPicture first(stage);
   ASSERT_TRUE(first.valid());
   EXPECT_TRUE(matchesPattern(first));
   first.save(fs::path(ORVIK_BINARY_DIR) / "test-output" / "ConnectedVideoStageIntegration" / "remote-large.png");
   const std::uint64_t shownBefore = videoPaintableFrameCount(remote);
   ASSERT_TRUE(pumpUntil([&] { return videoPaintableFrameCount(remote) >= shownBefore + 5; }, 10s));
-  StagePicture later(stage);
+  WidgetPicture later(stage);
   EXPECT_TRUE(matchesPattern(later));
   EXPECT_NE(sampleRow(first), sampleRow(later)) << "the pattern moves from frame to frame";
 
@@ -219,7 +172,7 @@ TEST_F(ConnectedVideoStageIntegration, FramesOfASyntheticCameraThroughRealPeerCo
   stage.release(1, 1);
   EXPECT_TRUE(model_->isSwapped);
   pumpFor(200ms);
-  StagePicture swapped(stage);
+  WidgetPicture swapped(stage);
   swapped.save(fs::path(ORVIK_BINARY_DIR) / "test-output" / "ConnectedVideoStageIntegration" / "remote-in-tile.png");
   // The remote picture crops to fill the tile.
   EXPECT_TRUE(videoPaintableFills(remote));
@@ -324,7 +277,7 @@ TEST_F(ConnectedVideoStageIntegration, ClicksSwapDragsMoveTheTileAndItStaysReach
   model_.set(&VideoCallFields::isScreenSharing, false);
   EXPECT_FALSE(model_->isSwapped);
   pumpFor(50ms);
-  StagePicture picture(stage);
+  WidgetPicture picture(stage);
   ASSERT_TRUE(picture.valid());
   picture.save(fs::path(ORVIK_BINARY_DIR) / "test-output" / "ConnectedVideoStageIntegration" / "tile-dragged-to-edge.png");
 }
@@ -335,7 +288,7 @@ TEST_F(ConnectedVideoStageIntegration, PlaceholdersFillTheFeedsWithoutVideo) {
   model_.set(&VideoCallFields::isMuted, true);
   ConnectedVideoStage& stage = show();
   pumpFor(100ms);
-  StagePicture picture(stage);
+  WidgetPicture picture(stage);
   ASSERT_TRUE(picture.valid());
   picture.save(fs::path(ORVIK_BINARY_DIR) / "test-output" / "ConnectedVideoStageIntegration" / "camera-off.png");
   // The large feed is the purple stage gradient, not black.
@@ -437,7 +390,7 @@ TEST_F(VideoPaintableIntegration, FitLeavesBarsAndFillCrops) {
   GdkPaintable* paintable = videoPaintableNew();
   videoPaintableShowFrame(paintable, bars(0));  // 2:1 into a square
   auto fit = renderPaintable(paintable, 64, 64);
-  EXPECT_EQ(distance(fit[static_cast<std::size_t>(2) * 64 + 32], {0, 0, 0}), 0) << "bar above the picture";
+  EXPECT_EQ(colourDistance(fit[static_cast<std::size_t>(2) * 64 + 32], {0, 0, 0}), 0) << "bar above the picture";
   videoPaintableSetFill(paintable, true);
   auto fill = renderPaintable(paintable, 64, 64);
   // Filled and cropped: the middle four bars (cyan to red) cover the square.
@@ -509,17 +462,17 @@ TEST_F(ConnectedVideoStageIntegration, TheCameraOffPlaceholderShowsThePartysPict
   ASSERT_TRUE(pumpUntil([&] { return stage_->get_width() == 860 && stage_->get_height() == 640; }, 10s));
 
   const auto facePixels = [&] {
-    StagePicture picture(*stage_);
+    WidgetPicture picture(*stage_);
     if (!picture.valid()) return 0;
     int count = 0;
     for (int y = 0; y < 640; y += 2) {
-      for (int x = 0; x < 860; x += 2) count += distance(picture.at(x, y), Rgb{0x30, 0x80, 0xc0}) < 12;
+      for (int x = 0; x < 860; x += 2) count += colourDistance(picture.at(x, y), Rgb{0x30, 0x80, 0xc0}) < 12;
     }
     return count;
   };
   EXPECT_TRUE(pumpUntil([&] { return server.received("/face.png") && server.received("/no-badge.png"); }, 10s));
   EXPECT_TRUE(pumpUntil([&] { return facePixels() > 400; }, 10s)) << "the picture fills the avatar's circle";
-  StagePicture picture(*stage_);
+  WidgetPicture picture(*stage_);
   ASSERT_TRUE(picture.valid());
   picture.save(fs::path(ORVIK_BINARY_DIR) / "test-output" / "ConnectedVideoStageIntegration" / "camera-off-picture.png");
 }

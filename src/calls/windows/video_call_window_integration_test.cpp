@@ -64,6 +64,8 @@ namespace {
 using orvik::testing::BackgroundProcess;
 using orvik::testing::kColourBars;
 using orvik::testing::Rgb;
+using orvik::testing::colourDistance;
+using orvik::testing::nearestBar;
 using orvik::testing::SyntheticVideoSource;
 
 using orvik::testing::windowList;
@@ -88,50 +90,6 @@ struct SourceTrack : webrtc::VideoTrackInterface {
   void UnregisterObserver(webrtc::ObserverInterface*) override {}
   rtc::scoped_refptr<SyntheticVideoSource> source;
 };
-
-// The widget as drawn now, downloaded from the renderer.
-class Picture {
- public:
-  explicit Picture(Gtk::Widget& widget) {
-    GtkWidget* w = widget.gobj();
-    width_ = gtk_widget_get_width(w);
-    height_ = gtk_widget_get_height(w);
-    GdkPaintable* paintable = gtk_widget_paintable_new(w);
-    GtkSnapshot* snapshot = gtk_snapshot_new();
-    gdk_paintable_snapshot(paintable, snapshot, width_, height_);
-    GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
-    GskRenderer* renderer = gtk_native_get_renderer(gtk_widget_get_native(w));
-    graphene_rect_t viewport;
-    graphene_rect_init(&viewport, 0, 0, static_cast<float>(width_), static_cast<float>(height_));
-    GdkTexture* texture = node ? gsk_renderer_render_texture(renderer, node, &viewport) : nullptr;
-    if (node) gsk_render_node_unref(node);
-    g_object_unref(paintable);
-    if (texture) {
-      pixels_.resize(static_cast<std::size_t>(width_) * height_ * 4);
-      gdk_texture_download(texture, pixels_.data(), static_cast<gsize>(width_) * 4);
-      g_object_unref(texture);
-    }
-  }
-  bool valid() const { return !pixels_.empty(); }
-  Rgb at(double x, double y) const {
-    const std::uint8_t* p =
-        pixels_.data() + (static_cast<std::size_t>(y) * width_ + static_cast<std::size_t>(x)) * 4;
-    return {p[2], p[1], p[0]};
-  }
-
- private:
-  int width_ = 0, height_ = 0;
-  std::vector<std::uint8_t> pixels_;
-};
-
-int distance(Rgb a, Rgb b) { return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b); }
-int nearestBar(Rgb c) {
-  int best = 0;
-  for (int i = 1; i < 8; ++i) {
-    if (distance(c, kColourBars[i]) < distance(c, kColourBars[best])) best = i;
-  }
-  return best;
-}
 
 class GrantedMicrophone final : public platform::CaptureAuthorization {
  public:
@@ -291,11 +249,11 @@ TEST_F(VideoCallWindowIntegration, AConnectedCallShowsBothPicturesSwapsHidesItsC
   // bars run white to black from left to right, so a mirrored picture shows
   // a later bar on its left than on its right.
   const double midY = stage.get_height() / 2.0;
-  auto mainBars = [&](const Picture& picture) {
+  auto mainBars = [&](const testing::WidgetPicture& picture) {
     return std::pair{nearestBar(picture.at(stage.get_width() * 0.1, midY)),
                      nearestBar(picture.at(stage.get_width() * 0.9, midY))};
   };
-  auto tileBars = [&](const Picture& picture) {
+  auto tileBars = [&](const testing::WidgetPicture& picture) {
     const StageRect tile = stage.tileTarget();
     const double y = tile.y + tile.height / 2;
     return std::pair{nearestBar(picture.at(tile.x + tile.width * 0.1, y)),
@@ -303,7 +261,7 @@ TEST_F(VideoCallWindowIntegration, AConnectedCallShowsBothPicturesSwapsHidesItsC
   };
   const StageRect tile = stage.tileTarget();
   {
-    Picture picture(stage);
+    testing::WidgetPicture picture(stage);
     ASSERT_TRUE(picture.valid());
     const auto [left, right] = mainBars(picture);
     EXPECT_LT(left, right) << "the other party's picture, as sent";
@@ -324,7 +282,7 @@ TEST_F(VideoCallWindowIntegration, AConnectedCallShowsBothPicturesSwapsHidesItsC
   deliverFrames();
   testing::settle(shown);
   {
-    Picture picture(stage);
+    testing::WidgetPicture picture(stage);
     const auto [left, right] = mainBars(picture);
     EXPECT_GT(left, right) << "my mirrored camera fills the stage";
     const auto [tileLeft, tileRight] = tileBars(picture);

@@ -2,8 +2,10 @@
 
 #include <gtk/gtk.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <utility>
 
 #include <gtkmm/init.h>
 #include <gtkmm/label.h>
@@ -82,32 +84,75 @@ void settle(Gtk::Widget& widget) {
   }
 }
 
-std::filesystem::path saveScreenshot(Gtk::Widget& widget, const std::string& suite, const std::string& name) {
-  const auto folder = std::filesystem::path(ORVIK_BINARY_DIR) / "test-output" / suite;
-  std::filesystem::create_directories(folder);
-  const auto file = folder / (name + ".png");
-  const int width = widget.get_width();
-  const int height = widget.get_height();
-  if (width <= 0 || height <= 0) return {};
+WidgetPicture::WidgetPicture(Gtk::Widget& widget) : width_(widget.get_width()), height_(widget.get_height()) {
+  if (width_ <= 0 || height_ <= 0) return;
   GdkPaintable* paintable = gtk_widget_paintable_new(widget.gobj());
   GtkSnapshot* snapshot = gtk_snapshot_new();
-  gdk_paintable_snapshot(paintable, snapshot, width, height);
+  gdk_paintable_snapshot(paintable, snapshot, width_, height_);
   GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
   g_object_unref(paintable);
-  if (!node) return {};
   GtkNative* native = gtk_widget_get_native(widget.gobj());
   GskRenderer* renderer = native ? gtk_native_get_renderer(native) : nullptr;
-  if (!renderer) {
-    gsk_render_node_unref(node);
-    return {};
+  if (node && renderer) {
+    graphene_rect_t bounds;
+    graphene_rect_init(&bounds, 0, 0, static_cast<float>(width_), static_cast<float>(height_));
+    texture_ = gsk_renderer_render_texture(renderer, node, &bounds);
   }
-  graphene_rect_t bounds;
-  graphene_rect_init(&bounds, 0, 0, static_cast<float>(width), static_cast<float>(height));
-  GdkTexture* texture = gsk_renderer_render_texture(renderer, node, &bounds);
-  gsk_render_node_unref(node);
-  const bool saved = texture && gdk_texture_save_to_png(texture, file.c_str());
-  if (texture) g_object_unref(texture);
-  return saved ? file : std::filesystem::path();
+  if (node) gsk_render_node_unref(node);
+  if (texture_) {
+    pixels_.resize(static_cast<std::size_t>(width_) * height_ * 4);
+    gdk_texture_download(texture_, pixels_.data(), static_cast<gsize>(width_) * 4);
+  }
+}
+
+WidgetPicture::~WidgetPicture() {
+  if (texture_) g_object_unref(texture_);
+}
+
+WidgetPicture::WidgetPicture(WidgetPicture&& other) noexcept
+    : width_(other.width_),
+      height_(other.height_),
+      texture_(std::exchange(other.texture_, nullptr)),
+      pixels_(std::move(other.pixels_)) {}
+
+WidgetPicture& WidgetPicture::operator=(WidgetPicture&& other) noexcept {
+  if (this != &other) {
+    if (texture_) g_object_unref(texture_);
+    width_ = other.width_;
+    height_ = other.height_;
+    texture_ = std::exchange(other.texture_, nullptr);
+    pixels_ = std::move(other.pixels_);
+  }
+  return *this;
+}
+
+BarColour WidgetPicture::at(double x, double y) const {
+  const std::uint8_t* p =
+      pixels_.data() + (static_cast<std::size_t>(y) * width_ + static_cast<std::size_t>(x)) * 4;
+  return {p[2], p[1], p[0]};
+}
+
+bool WidgetPicture::save(const std::filesystem::path& file) const {
+  std::error_code ec;
+  std::filesystem::create_directories(file.parent_path(), ec);
+  return texture_ && gdk_texture_save_to_png(texture_, file.c_str());
+}
+
+std::filesystem::path saveScreenshot(Gtk::Widget& widget, const std::string& suite, const std::string& name) {
+  const auto file = std::filesystem::path(ORVIK_BINARY_DIR) / "test-output" / suite / (name + ".png");
+  return WidgetPicture(widget).save(file) ? file : std::filesystem::path();
+}
+
+int colourDistance(BarColour a, BarColour b) {
+  return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b);
+}
+
+int nearestBar(BarColour colour) {
+  int best = 0;
+  for (int i = 1; i < static_cast<int>(kColourBars.size()); ++i) {
+    if (colourDistance(colour, kColourBars[i]) < colourDistance(colour, kColourBars[best])) best = i;
+  }
+  return best;
 }
 
 }  // namespace orvik::testing
