@@ -31,6 +31,7 @@
 #include "calls/control/call_port_backends.h"
 #include "calls/control/call_strings.h"
 #include "calls/control/native_call_manager.h"
+#include "calls/control/test_support/channel_tap.h"
 #include "calls/control/test_support/recording_call_ports.h"
 #include "calls/media/call_media_capture.h"
 #include "calls/media/call_peer_connection.h"
@@ -211,41 +212,6 @@ class GrantedCapture final : public platform::CaptureAuthorization {
     return platform::CaptureAuthorizationStatus::authorized;
   }
   void request(platform::CaptureDevice, std::function<void(bool)> done) override { done(true); }
-};
-
-// Passes every event of a connection on to its manager and keeps the
-// data-channel texts as they arrived.
-struct ChannelTap final : CallPeerConnectionDelegate {
-  explicit ChannelTap(std::shared_ptr<NativeCallManager> m) : manager(m) {}
-  void peerConnectionDidFail(const PeerConnectionError& e) override {
-    forward([&](auto& m) { m.peerConnectionDidFail(e); });
-  }
-  void peerConnectionDidGenerateCandidate(const LocalIceCandidate& c) override {
-    forward([&](auto& m) { m.peerConnectionDidGenerateCandidate(c); });
-  }
-  void peerConnectionDidChangeIceState(PeerConnectionState s) override {
-    forward([&](auto& m) { m.peerConnectionDidChangeIceState(s); });
-  }
-  void peerConnectionDidCreateOffer(const std::optional<std::string>& d) override {
-    forward([&](auto& m) { m.peerConnectionDidCreateOffer(d); });
-  }
-  void peerConnectionDidCreateAnswer(const std::optional<std::string>& d) override {
-    forward([&](auto& m) { m.peerConnectionDidCreateAnswer(d); });
-  }
-  void peerConnectionDidReceiveDataChannelMessage(const std::string& text) override {
-    texts.push_back(text);
-    forward([&](auto& m) { m.peerConnectionDidReceiveDataChannelMessage(text); });
-  }
-  void peerConnectionDidOpenRemoteDataChannel() override {
-    forward([&](auto& m) { m.peerConnectionDidOpenRemoteDataChannel(); });
-  }
-  void attachRemoteTrack(const RemoteMediaTrack& t) override { forward([&](auto& m) { m.attachRemoteTrack(t); }); }
-  template <typename Call>
-  void forward(Call call) {
-    if (auto m = manager.lock()) call(*m);
-  }
-  std::weak_ptr<NativeCallManager> manager;
-  std::vector<std::string> texts;
 };
 
 // Bob's program: its engine with recording windows, the colour-bar camera.
@@ -551,7 +517,7 @@ TEST_F(VideoCallEnginesIntegration, AConnectedCallShowsBothPicturesSwapsHidesCon
   }
   connectCall();
   if (HasFatalFailure()) return;
-  auto bobTap = std::make_shared<ChannelTap>(bob_->manager);
+  auto bobTap = std::make_shared<testing::ChannelTap>(bob_->manager);
   bob_->peer->setDelegate(bobTap);
   ASSERT_TRUE(testing::iterateUntil([&] { return windowShown(); }, 20.0)) << "the video call window did not open";
   Gtk::Window& shown = videoGtk_->window();

@@ -8,6 +8,7 @@
 
 #include "calls/control/call_strings.h"
 #include "calls/control/native_call_manager.h"
+#include "calls/control/test_support/channel_tap.h"
 #include "calls/control/test_support/recording_call_ports.h"
 #include "calls/media/call_peer_connection.h"
 #include "calls/media/test_support/loopback_call.h"
@@ -23,40 +24,6 @@ namespace {
 
 using Kind = CallState::Kind;
 using Strings = std::vector<std::string>;
-
-// Passes every event of a connection on to its manager and keeps the
-// data-channel texts as they arrived.
-struct ChannelTap final : CallPeerConnectionDelegate {
-  explicit ChannelTap(std::shared_ptr<NativeCallManager> manager) : manager(manager) {}
-  void peerConnectionDidFail(const PeerConnectionError& e) override { forward([&](auto& m) { m.peerConnectionDidFail(e); }); }
-  void peerConnectionDidGenerateCandidate(const LocalIceCandidate& c) override {
-    forward([&](auto& m) { m.peerConnectionDidGenerateCandidate(c); });
-  }
-  void peerConnectionDidChangeIceState(PeerConnectionState s) override {
-    forward([&](auto& m) { m.peerConnectionDidChangeIceState(s); });
-  }
-  void peerConnectionDidCreateOffer(const std::optional<std::string>& d) override {
-    forward([&](auto& m) { m.peerConnectionDidCreateOffer(d); });
-  }
-  void peerConnectionDidCreateAnswer(const std::optional<std::string>& d) override {
-    forward([&](auto& m) { m.peerConnectionDidCreateAnswer(d); });
-  }
-  void peerConnectionDidReceiveDataChannelMessage(const std::string& text) override {
-    texts.push_back(text);
-    forward([&](auto& m) { m.peerConnectionDidReceiveDataChannelMessage(text); });
-  }
-  void peerConnectionDidOpenRemoteDataChannel() override {
-    forward([&](auto& m) { m.peerConnectionDidOpenRemoteDataChannel(); });
-  }
-  void attachRemoteTrack(const RemoteMediaTrack& t) override { forward([&](auto& m) { m.attachRemoteTrack(t); }); }
-
-  template <typename Call>
-  void forward(Call call) {
-    if (auto m = manager.lock()) call(*m);
-  }
-  std::weak_ptr<NativeCallManager> manager;
-  Strings texts;
-};
 
 // One program's call engine: its own identity, socket, connection and ports.
 struct Party {
