@@ -426,18 +426,7 @@ class VideoCallEnginesIntegration : public ::testing::Test {
   void connectCall() {
     const auto mark = server_->reportCount();
     bob_->manager->makeCall(CallUser{"4711", "Ann", std::nullopt, "4711", false}, CallType::video);
-    std::optional<nlohmann::json> offer;
-    testing::runMainLoopUntil(
-        [&] {
-          return (offer = server_->waitForReport(
-                      [](const nlohmann::json& r) {
-                        return r.value("event", "") == "call" && r.value("from", "") == "4712" &&
-                               r["frame"].value("type", "") == "offer";
-                      },
-                      0.01, mark))
-              .has_value();
-        },
-        20.0);
+    const auto offer = server_->runMainLoopUntilFrame("4712", "offer", mark);
     ASSERT_TRUE(offer) << "Bob's offer never reached the server";
     manager_->prepareSignalingForIncoming("4712", std::optional<std::string>("Bob"), false, "PUSH-B1", "", false,
                                           false, true, false);

@@ -80,18 +80,7 @@ class DataChannelMessagesIntegration : public ::testing::Test {
     const auto mark = server_->reportCount();
     ann_->manager->makeCall(CallUser{"4712", "Bob", std::nullopt, "4712", false}, CallType::audio);
     // Bob's program hears of the call once Ann's offer waits on the server.
-    std::optional<nlohmann::json> offer;
-    runMainLoopUntil(
-        [&] {
-          return (offer = server_->waitForReport(
-                      [](const nlohmann::json& r) {
-                        return r.value("event", "") == "call" && r.value("from", "") == "4711" &&
-                               r["frame"].value("type", "") == "offer";
-                      },
-                      0.01, mark))
-              .has_value();
-        },
-        20.0);
+    const auto offer = server_->runMainLoopUntilFrame("4711", "offer", mark);
     ASSERT_TRUE(offer);
     bob_->manager->prepareSignalingForIncoming("4711", std::optional<std::string>("Ann"), true, "PUSH-A1", "", false,
                                                false, true, false);

@@ -1,5 +1,6 @@
 #include "calls/signaling/test_support/call_server.h"
 
+#include "platform/test_support/main_loop.h"
 #include "platform/test_support/subprocess.h"
 
 namespace orvik::testing {
@@ -64,6 +65,17 @@ std::optional<nlohmann::json> CallServer::waitForReport(const std::function<bool
       timeoutSeconds, from);
   if (!line) return std::nullopt;
   return found;
+}
+
+std::optional<nlohmann::json> CallServer::runMainLoopUntilFrame(const std::string& fromUser, const std::string& type,
+                                                                std::size_t from, double timeoutSeconds) {
+  std::optional<nlohmann::json> frame;
+  const auto match = [&](const nlohmann::json& r) {
+    return r.value("event", "") == "call" && r.value("from", "") == fromUser && r.contains("frame") &&
+           r["frame"].value("type", "") == type;
+  };
+  runMainLoopUntil([&] { return (frame = waitForReport(match, 0.01, from)).has_value(); }, timeoutSeconds);
+  return frame;
 }
 
 }  // namespace orvik::testing

@@ -46,6 +46,11 @@ class CallServer {
   std::optional<nlohmann::json> waitForReport(const std::function<bool(const nlohmann::json&)>& match,
                                               double timeoutSeconds = 10.0, std::size_t from = 0);
   std::size_t reportCount() const { return process_->lineCount(); }
+  // The first "call" frame of `type` from user `fromUser` reported at index
+  // `from` or later, waited for while the main loop runs (the callers' own
+  // engines live on it).
+  std::optional<nlohmann::json> runMainLoopUntilFrame(const std::string& fromUser, const std::string& type,
+                                                      std::size_t from, double timeoutSeconds = 20.0);
 
  private:
   std::unique_ptr<BackgroundProcess> process_;
