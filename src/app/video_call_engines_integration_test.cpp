@@ -621,19 +621,8 @@ TEST_F(VideoCallEnginesIntegration, AConnectedCallShowsBothPicturesSwapsHidesCon
   // "endCall" goes to Bob through the call server and, while the connection
   // answers, over its data channel as well; the server's copy always gets
   // there.
-  std::optional<nlohmann::json> ended;
-  EXPECT_TRUE(testing::runMainLoopUntil(
-      [&] {
-        return (ended = server_->waitForReport(
-                    [](const nlohmann::json& r) {
-                      return r.value("event", "") == "call" && r.value("from", "") == "4711" &&
-                             r["frame"].value("type", "") == "endCall";
-                    },
-                    0.01, mark))
-            .has_value();
-      },
-      10.0))
-      << "no endCall frame from Ann through the server";
+  const auto ended = server_->runMainLoopUntilFrame("4711", "endCall", mark, 10.0);
+  EXPECT_TRUE(ended) << "no endCall frame from Ann through the server";
   if (ended) {
     EXPECT_TRUE((*ended)["frame"].value("to", "").starts_with("4712")) << ended->dump();
   }

@@ -144,13 +144,7 @@ class RelayCall {
   // index `mark` or later.
   std::optional<nlohmann::json> awaitFrame(const std::string& type, const std::string& fromUser, std::size_t mark,
                                            double timeoutSeconds = 20.0) {
-    std::optional<nlohmann::json> found;
-    const auto match = [&](const nlohmann::json& r) {
-      return r.value("event", "") == "call" && r.value("from", "") == fromUser &&
-             r["frame"].value("type", "") == type;
-    };
-    runMainLoopUntil([&] { return (found = server->waitForReport(match, 0.01, mark)).has_value(); }, timeoutSeconds);
-    return found;
+    return server->runMainLoopUntilFrame(fromUser, type, mark, timeoutSeconds);
   }
 
   std::unique_ptr<LocalTurnServer> relay;
