@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "calls/windows/test_support/openbox_display.h"
 #include "files/documents_folder.h"
 #include "platform/dispatch/glib_main_queue.h"
 #include "platform/test_support/main_loop.h"
@@ -95,6 +97,13 @@ class FileDragOutIntegration : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(hasDisplay_) << "needs a display: run under xvfb-run";
+    // A display of the test's own: XTest moves the one pointer of a display,
+    // and other tests' windows on a shared one would take the drop.
+    const orvik::testing::OpenboxDisplay::Options screen{.home = home_.path(), .exportDisplay = true};
+    if (auto why = orvik::testing::OpenboxDisplay::unavailable(screen)) GTEST_SKIP() << *why;
+    std::string error;
+    screen_ = orvik::testing::OpenboxDisplay::start(screen, error);
+    ASSERT_TRUE(screen_) << error;
     ASSERT_TRUE(GDK_IS_X11_DISPLAY(gdk_display_get_default())) << "moves the pointer through XTest";
     content_ = webkit_user_content_manager_new();
     g_signal_connect(content_, "script-message-received::nativeApp", G_CALLBACK(onMessage), this);
@@ -252,6 +261,7 @@ class FileDragOutIntegration : public ::testing::Test {
 
   static inline bool hasDisplay_ = false;
   orvik::testing::TestHome home_;
+  std::unique_ptr<orvik::testing::OpenboxDisplay> screen_;
   platform::GlibMainQueue main_;
   platform::ScopedMainQueue scopedMain_{main_};
   WebKitUserContentManager* content_ = nullptr;

@@ -79,7 +79,9 @@ test('a free audio call warns before the hour and ends at 60:00; Extend on the b
       // 1. Nobody extends: the hour's warnings, then Bob's side ends the call.
       let since = { alice: alice.lines.length, bob: bob.lines.length };
       let connectedAt = await connectedCall(service, alice, bob, since);
-      assert.ok(lineOf(bob, 'rule: 60 min per call, up to 2 extends of 20 min', since.bob) >= 0);
+      // The rule is printed as the call connects, not before the connect is seen.
+      await waitFor(() => lineOf(bob, 'rule: 60 min per call, up to 2 extends of 20 min', since.bob) >= 0,
+        { what: "Bob's call rule", timeoutMs: 10000 });
       await waitFor(() => lineOf(bob, kTenMinutesExtend, since.bob) >= 0, { what: 'the 10-minute warning', timeoutMs: 90000 });
       // The banner with its Extend pill is up in Bob's call window, and gone
       // with the 5-minute warning, which offers no extension.

@@ -58,7 +58,8 @@ test("a free video call draws on the day's budget, kept across a restart, and en
       // 1. A first video call uses part of the budget; Alice hangs up.
       let since = { alice: alice.lines.length, bob: bob.lines.length };
       await connectedVideoCall(service, alice, bob, since);
-      assert.ok(lineOf(alice, 'rule: free↔free video — daily 30 min (used today 0s)', since.alice) >= 0);
+      await waitFor(() => lineOf(alice, 'rule: free↔free video — daily 30 min (used today 0s)', since.alice) >= 0,
+        { what: "Alice's call rule", timeoutMs: 10000 });
       // The count is written every few call seconds while the call runs.
       await waitFor(() => (defaults(alice).videoDailyUsedSeconds ?? 0) >= 700, { what: 'the budget in use', timeoutMs: 60000 });
       await service.command('alice', { do: 'hangUp' });
@@ -79,8 +80,8 @@ test("a free video call draws on the day's budget, kept across a restart, and en
       //    minutes are spent, after the three warnings.
       since = { alice: alice.lines.length, bob: bob.lines.length };
       const connectedAt = await connectedVideoCall(service, alice, bob, since);
-      assert.ok(lineOf(alice, `rule: free↔free video — daily 30 min (used today ${first.videoDailyUsedSeconds}s)`,
-        since.alice) >= 0, 'the call starts from the kept count');
+      await waitFor(() => lineOf(alice, `rule: free↔free video — daily 30 min (used today ${first.videoDailyUsedSeconds}s)`,
+        since.alice) >= 0, { what: 'the call starting from the kept count', timeoutMs: 10000 });
       const end = await waitFor(() => service.frames('endCall').find((entry) => entry.from === '1001' && entry.at >= connectedAt),
         { what: "Alice's end when the budget is spent", timeoutMs: 90000 });
       const left = 1800 - first.videoDailyUsedSeconds;
